@@ -1,0 +1,1 @@
+#include "arm_link.h"

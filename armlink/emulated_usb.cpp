@@ -1,0 +1,1 @@
+#include "emulated_usb.h"

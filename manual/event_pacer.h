@@ -1,0 +1,27 @@
+// Waits that keep the window alive: a nested event loop woken by a precise timer, not a spin.
+#pragma once
+
+#include <vector>
+
+#include "pacer.h"
+
+class QEventLoop;
+
+namespace quillmar {
+
+class EventPacer : public Pacer {
+public:
+    double now() const override;
+    void wait(double start, double seconds, const std::function<bool()>& done_early) override;
+    void sleep_blocking(std::chrono::milliseconds duration) override;
+    void run_pending_events() override;
+    void wake() override;
+    void cancel() override;
+    bool cancelled() const override { return is_cancelled; }
+
+private:
+    std::vector<QEventLoop*> loops;  // the waits under way, innermost last
+    bool is_cancelled = false;
+};
+
+}  // namespace quillmar

@@ -1,0 +1,32 @@
+// The ten jog buttons and the light button.
+#pragma once
+
+#include "armlink/arm_link.h"
+#include "armlink/console.h"
+#include "pacer.h"
+
+namespace quillmar {
+
+class ManualControl {
+public:
+    static constexpr double jog_seconds = 0.1;
+
+    ManualControl(ArmLink& link, Console& console, Pacer& pacer);
+
+    // Runs the motor of command 1 to 10 for the jog time, keeping the light as the indicator
+    // shows it at the start and at the stop.
+    void jog(int command_number);
+
+    // Switches the light the other way: light command, then the indicator.
+    void light();
+
+    bool light_state() const { return light_on; }
+
+private:
+    ArmLink& link;
+    Console& console;
+    Pacer& pacer;
+    bool light_on = false;
+};
+
+}  // namespace quillmar

@@ -1,0 +1,36 @@
+// The clock and the waits of jogs and program steps, behind one interface so tests can run them
+// in virtual time.
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+namespace quillmar {
+
+class Pacer {
+public:
+    virtual ~Pacer() = default;
+
+    // Seconds on a monotonic clock: never steps back, never wraps at midnight.
+    virtual double now() const = 0;
+
+    // Runs window events until `seconds` have passed since `start` or `done_early()` holds.
+    // Both are tested before any event runs, so an elapsed wait runs none. Handlers may run
+    // nested inside, and may start waits of their own.
+    virtual void wait(double start, double seconds, const std::function<bool()>& done_early) = 0;
+
+    // Blocks without running any window event.
+    virtual void sleep_blocking(std::chrono::milliseconds duration) = 0;
+
+    // Runs the window events that are pending now, then returns.
+    virtual void run_pending_events() = 0;
+
+    // Makes every wait under way test its condition again now (a Stop was asked for).
+    virtual void wake() = 0;
+
+    // The window is closing: every wait under way ends now, and later ones return at once.
+    virtual void cancel() = 0;
+    virtual bool cancelled() const = 0;
+};
+
+}  // namespace quillmar

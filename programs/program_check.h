@@ -1,0 +1,34 @@
+// The program text: the number rule and the check pass that turns lines into steps and messages.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include <QString>
+#include <QStringList>
+
+namespace quillmar {
+
+inline constexpr int step_table_size = 256;
+inline constexpr int longest_duration = 1499;  // centiseconds
+
+struct ProgramStep {
+    std::int16_t command;  // 0 to 10
+    float duration;        // centiseconds, 1 to 1499; 1 for the light
+};
+
+struct CheckedProgram {
+    std::vector<ProgramStep> steps;  // at most step_table_size
+    QStringList messages;            // echo and error lines, in the order of the text
+};
+
+// Reads a number: blanks and tabs skipped, sign, decimals, exponent, &H and &O; rounded half to
+// even. Text that does not begin with a number reads as 0. Empty when the value does not fit in
+// 16 signed bits.
+std::optional<std::int16_t> read_number(const QString& text);
+
+// Checks every line of the program text; CR LF, a lone LF and a lone CR each end a line.
+CheckedProgram check_program(const QString& text);
+
+}  // namespace quillmar

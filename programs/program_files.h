@@ -1,0 +1,40 @@
+// Load File and Save File: program text kept in .rob files without ever losing the user's work.
+#pragma once
+
+#include <QString>
+
+#include "armlink/console.h"
+
+namespace quillmar {
+
+inline constexpr char file_dialog_title[] = "Select file for Quillmar";
+inline constexpr char file_dialog_filter[] = "Robot files (*.rob)";
+
+// The modal parts of loading and saving, so that tests can answer them.
+class FileDialogs {
+public:
+    virtual ~FileDialogs() = default;
+    // Shows the file dialog preset with `name`; the name it holds when closed, "" if cancelled.
+    virtual QString ask_open_name(const QString& name) = 0;
+    virtual QString ask_save_name(const QString& name) = 0;
+    // The "Confirm File Deletion" box with OK (the default) and Cancel; true for OK.
+    virtual bool confirm_replace(const QString& text) = 0;
+    virtual void beep() = 0;
+};
+
+class ProgramFiles {
+public:
+    ProgramFiles(Console& console, FileDialogs& dialogs);
+
+    void load_file();
+    void save_file();
+
+    const QString& file_name() const { return program_file_name; }
+
+private:
+    Console& console;
+    FileDialogs& dialogs;
+    QString program_file_name;
+};
+
+}  // namespace quillmar
