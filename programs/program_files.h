@@ -14,6 +14,8 @@ inline constexpr char file_dialog_filter[] = "Robot files (*.rob)";
 class FileDialogs {
 public:
     virtual ~FileDialogs() = default;
+    // The folder the first dialog opens in.
+    virtual void set_start_folder(const QString& folder) = 0;
     // Shows the file dialog preset with `name`; the name it holds when closed, "" if cancelled.
     virtual QString ask_open_name(const QString& name) = 0;
     virtual QString ask_save_name(const QString& name) = 0;
