@@ -1,1 +1,67 @@
 #include "event_pacer.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <thread>
+
+namespace quillmar {
+
+namespace {
+
+// The nested loop sleeps until this much before the deadline and finishes with a short poll:
+// a precise timer can wake a little late, and the length of a movement is the arm's only
+// position control.
+constexpr double poll_margin = 0.0015;
+
+}  // namespace
+
+double EventPacer::now() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void EventPacer::wait(double start, double seconds, const std::function<bool()>& done_early) {
+    while (!is_cancelled && !done_early()) {
+        const double left = start + seconds - now();
+        if (left <= 0) {
+            return;
+        }
+        if (left <= poll_margin) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            continue;
+        }
+        QEventLoop loop;
+        QTimer timer;
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(std::max(1, static_cast<int>((left - poll_margin) * 1000.0)));
+        loops.push_back(&loop);
+        loop.exec();
+        loops.erase(std::find(loops.begin(), loops.end(), &loop));
+    }
+}
+
+void EventPacer::sleep_blocking(std::chrono::milliseconds duration) {
+    // Measured on the monotonic clock and resumed after a signal, so the pause is never cut short.
+    std::this_thread::sleep_for(duration);
+}
+
+void EventPacer::run_pending_events() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void EventPacer::wake() {
+    for (QEventLoop* loop : loops) {
+        loop->quit();
+    }
+}
+
+void EventPacer::cancel() {
+    is_cancelled = true;
+    wake();
+}
+
+}  // namespace quillmar

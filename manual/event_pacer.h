@@ -10,7 +10,7 @@ class QEventLoop;
 namespace quillmar {
 
 class EventPacer : public Pacer {
-public:
+  public:
     double now() const override;
     void wait(double start, double seconds, const std::function<bool()>& done_early) override;
     void sleep_blocking(std::chrono::milliseconds duration) override;
@@ -19,7 +19,7 @@ public:
     void cancel() override;
     bool cancelled() const override { return is_cancelled; }
 
-private:
+  private:
     std::vector<QEventLoop*> loops;  // the waits under way, innermost last
     bool is_cancelled = false;
 };

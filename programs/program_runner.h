@@ -1,6 +1,7 @@
 // Run Program, Reverse Program and Stop: the check pass, then the steps forwards or retraced.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "armlink/arm_link.h"
@@ -11,9 +12,10 @@
 namespace quillmar {
 
 class ProgramRunner {
-public:
+  public:
     static constexpr std::int16_t forwards = 1;
     static constexpr std::int16_t in_reverse = 0;
+    static constexpr std::chrono::milliseconds pause_between_steps{500};
 
     ProgramRunner(ArmLink& link, ManualControl& manual, Console& console, Pacer& pacer);
 
@@ -22,15 +24,15 @@ public:
     // Stops the motors at once; a running program ends after the step under way.
     void stop();
 
-    bool running() const { return is_running; }
-
-private:
+  private:
     ArmLink& link;
     ManualControl& manual;
     Console& console;
     Pacer& pacer;
+    // The run ends early: Stop was pressed, the arm was released, or the window is closing.
+    bool cut_short() const;
+
     std::int16_t stop_requested = 0;
-    bool is_running = false;
 };
 
 }  // namespace quillmar
