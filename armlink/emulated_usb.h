@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "usb_access.h"
@@ -13,7 +16,7 @@
 namespace quillmar {
 
 class EmulatedUsb : public UsbAccess {
-public:
+  public:
     struct Transfer {
         int handle;
         int request_type;
@@ -32,8 +35,8 @@ public:
         int result;
     };
 
-    // `clock` gives the time stamps of transfers (monotonic seconds).
-    explicit EmulatedUsb(std::function<double()> clock);
+    // `clock` gives the time stamps of transfers (monotonic seconds); `devices` start plugged in.
+    explicit EmulatedUsb(std::function<double()> clock, std::vector<DeviceModel> devices = {});
     // A root hub on bus 1 and the arm at address 2.
     static std::vector<DeviceModel> hub_and_arm();
 
@@ -51,6 +54,7 @@ public:
     const std::vector<Call>& calls() const { return call_log; }
     void clear_logs();
     int open_handle_count() const;
+    int debug_level() const { return debug; }
 
     int vb_usb_init() override;
     void vb_usb_set_debug(int level) override;
@@ -76,7 +80,34 @@ public:
     int vb_usb_control_msg(int handle, int request_type, int request, int value, int index,
                            char* bytes, int size, int timeout_ms) override;
 
-private:
+  private:
+    // A device on the bus; `id` tells a re-plugged device from the one that went away.
+    struct Plugged {
+        int id;
+        DeviceModel model;
+    };
+    using DeviceId = std::pair<std::uint16_t, std::uint16_t>;
+
+    // The present device behind an open handle, or none.
+    const DeviceModel* device_of(int handle) const;
+    // As device_of, but none as well when its descriptors are set to be unreadable.
+    const DeviceModel* readable_device_of(int handle) const;
+    int open_device(const Plugged& device);
+    int log(const char* routine, std::vector<int> arguments, int result);
+
+    std::function<double()> clock;
+    std::vector<Plugged> devices;  // in bus number, then address order
+    int next_device_id = 1;
+    std::map<int, int> open_handles;  // handle -> device id
+    int next_handle = 1;
+    int open_error = 0;
+    int debug = 0;
+    std::set<int> scanned_busses;
+    std::set<int> scanned_devices;
+    std::set<DeviceId> unreadable_ids;
+    int failures_left = 0;
+    int failure_result = 0;
+    std::vector<std::function<void(const Transfer&)>> observers;
     std::vector<Transfer> transfer_log;
     std::vector<Call> call_log;
 };
