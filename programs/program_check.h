@@ -25,10 +25,14 @@ struct CheckedProgram {
 
 // Reads a number: blanks and tabs skipped, sign, decimals, exponent, &H and &O; rounded half to
 // even. Text that does not begin with a number reads as 0. Empty when the value does not fit in
-// 16 signed bits.
+// 16 signed bits. &H and &O (either case) give the 16-bit pattern of up to four hex digits' worth,
+// so &HFFFF reads as -1 and &H10000 does not fit.
 std::optional<std::int16_t> read_number(const QString& text);
 
 // Checks every line of the program text; CR LF, a lone LF and a lone CR each end a line.
 CheckedProgram check_program(const QString& text);
+
+// The text without the space character at either end; tabs and other blanks stay.
+QString trim_spaces(const QString& text);
 
 }  // namespace quillmar
