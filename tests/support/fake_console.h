@@ -9,7 +9,7 @@
 namespace quillmar::testing {
 
 class FakeConsole : public Console {
-public:
+  public:
     void show_message(const QString& text) override { message += text + QStringLiteral("\r\n"); }
     void show_error(const QString& text) override { error += text + QStringLiteral("\r\n"); }
     int light_indicator() const override { return light; }

@@ -12,7 +12,7 @@
 namespace quillmar::testing {
 
 class FakePacer : public Pacer {
-public:
+  public:
     // Runs `action` inside whichever wait (or pending-event run) first reaches `time`.
     void at(double time, std::function<void()> action) { actions.emplace(time, std::move(action)); }
 
@@ -56,7 +56,7 @@ public:
     std::chrono::milliseconds slept{0};
     int wakes = 0;
 
-private:
+  private:
     std::multimap<double, std::function<void()>> actions;
     bool is_cancelled = false;
 };

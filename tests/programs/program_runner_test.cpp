@@ -1,0 +1,168 @@
+#include <QTest>
+
+#include "armlink/emulated_usb.h"
+#include "programs/program_runner.h"
+#include "support/arm_bytes.h"
+#include "support/fake_console.h"
+#include "support/fake_pacer.h"
+
+using namespace quillmar;
+using quillmar::testing::FakeConsole;
+using quillmar::testing::FakePacer;
+using quillmar::testing::sent_commands;
+
+namespace {
+
+const QString testing_banner = QStringLiteral("\r\nTesting your program\r\n\r\n");
+const QString three_lines = QStringLiteral("1,100\r\n0,\r\n5,200");
+const QString three_line_echo = QStringLiteral(
+    "Line  0 :    1 ,  100\r\n"
+    "Line  1 :    0 , \r\n"
+    "Line  2 :    5 ,  200\r\n");
+
+struct Bench {
+    Bench() {
+        for (const auto& device : EmulatedUsb::hub_and_arm()) {
+            usb.plug(device);
+        }
+        usb.usb_find_busses();
+        usb.usb_find_devices();
+        link.attach_arm();
+        usb.clear_logs();
+        console.message.clear();
+    }
+    // Seconds between transfer `to` and the one before it.
+    double gap(std::size_t to) const {
+        return usb.transfers().at(to).time - usb.transfers().at(to - 1).time;
+    }
+    FakePacer pacer;
+    EmulatedUsb usb{[this] { return pacer.now(); }};
+    FakeConsole console;
+    ArmLink link{usb, console};
+    ManualControl manual{link, console, pacer};
+    ProgramRunner runner{link, manual, console, pacer};
+};
+
+bool near(double a, double b) {
+    return std::abs(a - b) < 1e-6;
+}
+
+}  // namespace
+
+class ProgramRunnerTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void three_lines_run_with_their_times_data();
+    void three_lines_run_with_their_times();
+    void empty_pane_does_nothing();
+    void blank_program_checks_and_unlocks();
+    void stop_during_a_step_ends_the_run();
+    void stop_during_a_pause_ends_the_next_step_at_once();
+    void release_during_a_run_ends_it();
+    void closing_during_a_run_sends_nothing_more();
+    void odd_light_toggles_leave_the_light_switched();
+};
+
+void ProgramRunnerTest::three_lines_run_with_their_times_data() {
+    QTest::addColumn<int>("direction");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<double>("first_on_time");
+    QTest::addColumn<double>("last_on_time");
+    QTest::newRow("forwards") << 1 << QStringList{"1,0,0", "0,0,0", "0,0,1", "32,0,1", "0,0,1"}
+                              << 1.0 << 2.0;
+    QTest::newRow("in reverse") << 0 << QStringList{"16,0,0", "0,0,0", "0,0,1", "2,0,1", "0,0,1"}
+                                << 2.0 << 1.0;
+}
+
+void ProgramRunnerTest::three_lines_run_with_their_times() {
+    QFETCH(int, direction);
+    QFETCH(QStringList, commands);
+    QFETCH(double, first_on_time);
+    QFETCH(double, last_on_time);
+    Bench bench;
+    bench.console.program = three_lines;
+    bench.runner.run_program(static_cast<std::int16_t>(direction));
+
+    QCOMPARE(bench.console.message, testing_banner + three_line_echo);
+    QCOMPARE(sent_commands(bench.usb), commands);
+    QVERIFY(near(bench.gap(1), first_on_time));
+    QVERIFY(near(bench.gap(2), 0.5));
+    QVERIFY(near(bench.gap(3), 0.5));
+    QVERIFY(near(bench.gap(4), last_on_time));
+    QCOMPARE(bench.pacer.slept, std::chrono::milliseconds(1000));
+    QCOMPARE(bench.console.events, (QStringList{"lock", "focus stop", "unlock"}));
+    QCOMPARE(bench.console.error, QString());
+}
+
+void ProgramRunnerTest::empty_pane_does_nothing() {
+    Bench bench;
+    bench.runner.run_program(ProgramRunner::forwards);
+    QVERIFY(bench.usb.transfers().empty());
+    QVERIFY(bench.console.message.isEmpty());
+    QVERIFY(bench.console.events.isEmpty());
+}
+
+void ProgramRunnerTest::blank_program_checks_and_unlocks() {
+    Bench bench;
+    bench.console.program = QStringLiteral("   ");
+    bench.runner.run_program(ProgramRunner::forwards);
+    QCOMPARE(bench.console.message, testing_banner + "Programing error at line  0 (  )\r\n");
+    QVERIFY(bench.usb.transfers().empty());
+    QCOMPARE(bench.console.events, (QStringList{"lock", "focus stop", "unlock"}));
+}
+
+void ProgramRunnerTest::stop_during_a_step_ends_the_run() {
+    Bench bench;
+    bench.console.program = QStringLiteral("1,500\r\n2,500\r\n");
+    bench.pacer.at(bench.pacer.now() + 1.0, [&] { bench.runner.stop(); });
+    bench.runner.run_program(ProgramRunner::forwards);
+    QCOMPARE(sent_commands(bench.usb), (QStringList{"1,0,0", "0,0,0", "0,0,0", "0,0,0"}));
+    QVERIFY(near(bench.gap(1), 1.0));
+    QCOMPARE(bench.console.events.last(), QStringLiteral("unlock"));
+}
+
+void ProgramRunnerTest::stop_during_a_pause_ends_the_next_step_at_once() {
+    Bench bench;
+    bench.console.program = QStringLiteral("0,\r\n1,100\r\n2,100");
+    bench.pacer.at(bench.pacer.now() + 0.2, [&] { bench.runner.stop(); });
+    bench.runner.run_program(ProgramRunner::forwards);
+    QCOMPARE(sent_commands(bench.usb), (QStringList{"0,0,1", "1,0,1", "0,0,1", "0,0,1", "0,0,1"}));
+    QVERIFY(near(bench.gap(1), 0.5));
+    QVERIFY(near(bench.usb.transfers().back().time, bench.usb.transfers().at(1).time));
+}
+
+void ProgramRunnerTest::release_during_a_run_ends_it() {
+    Bench bench;
+    bench.console.program = QStringLiteral("1,100\r\n2,100");
+    bench.pacer.at(bench.pacer.now() + 0.5, [&] { bench.link.release(); });
+    bench.runner.run_program(ProgramRunner::forwards);
+    QCOMPARE(sent_commands(bench.usb).mid(0, 2), (QStringList{"1,0,0", "0,0,0"}));
+    QCOMPARE(bench.console.error, QStringLiteral("Sent: ( 0, 0, 0) Return value -19\r\n"));
+    QVERIFY(!sent_commands(bench.usb).contains(QStringLiteral("2,0,0")));
+    QCOMPARE(bench.pacer.slept, std::chrono::milliseconds(0));
+}
+
+void ProgramRunnerTest::closing_during_a_run_sends_nothing_more() {
+    Bench bench;
+    bench.console.program = QStringLiteral("1,100\r\n2,100");
+    bench.pacer.at(bench.pacer.now() + 0.5, [&] {
+        bench.link.shutdown();
+        bench.pacer.cancel();
+    });
+    bench.runner.run_program(ProgramRunner::forwards);
+    QCOMPARE(sent_commands(bench.usb), (QStringList{"1,0,0", "0,0,0"}));
+    QCOMPARE(bench.console.error, QString());
+}
+
+void ProgramRunnerTest::odd_light_toggles_leave_the_light_switched() {
+    for (std::int16_t direction : {ProgramRunner::forwards, ProgramRunner::in_reverse}) {
+        Bench bench;
+        bench.console.program = QStringLiteral("0,\r\n0,5\r\n0,");
+        bench.runner.run_program(direction);
+        QCOMPARE(sent_commands(bench.usb), (QStringList{"0,0,1", "0,0,0", "0,0,1"}));
+        QCOMPARE(bench.console.light, 1);
+    }
+}
+
+QTEST_GUILESS_MAIN(ProgramRunnerTest)
+#include "program_runner_test.moc"

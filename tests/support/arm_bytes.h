@@ -1,0 +1,43 @@
+// Reading arm commands back out of what the emulated bus recorded.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+#include "armlink/emulated_usb.h"
+
+namespace quillmar::testing {
+
+// The data bytes of each control transfer as "m,b,l", in the order they reached the bus.
+inline QStringList sent_commands(const EmulatedUsb& usb) {
+    QStringList out;
+    for (const auto& transfer : usb.transfers()) {
+        QStringList bytes;
+        for (auto byte : transfer.data) {
+            bytes << QString::number(byte);
+        }
+        out << bytes.join(QLatin1Char(','));
+    }
+    return out;
+}
+
+// Names of the routine calls other than transfers and descriptor reads, with their arguments.
+inline QStringList device_calls(const EmulatedUsb& usb) {
+    QStringList out;
+    for (const auto& call : usb.calls()) {
+        const QString name = QString::fromStdString(call.routine);
+        if (name.contains(QLatin1String("descriptor")) || name.contains(QLatin1String("string")) ||
+            name == QLatin1String("vb_usb_control_msg")) {
+            continue;
+        }
+        QStringList arguments;
+        for (int argument : call.arguments) {
+            arguments << QString::number(argument);
+        }
+        out << name + QLatin1Char('(') + arguments.join(QLatin1Char(',')) + QLatin1Char(')');
+    }
+    return out;
+}
+
+}  // namespace quillmar::testing
