@@ -1,1 +1,318 @@
-#include <QObject>
+#include "robot.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QStyle>
+
+#include "caption_button.h"
+#include "caption_fit.h"
+#include "pane_text.h"
+
+// Resources of a static library have to be registered by hand, outside any namespace.
+static void register_resources() {
+    Q_INIT_RESOURCE(quillmar);
+}
+
+namespace quillmar {
+
+namespace {
+
+const QString crlf = QStringLiteral("\r\n");
+
+// Layout is given in twips; 15 twips make one pixel at 96 dots per inch.
+QRect twips(int left, int top, int width, int height) {
+    return {left / 15, top / 15, width / 15, height / 15};
+}
+
+// Where each button of the command table sits inside the panel, by command number.
+const std::array<QRect, last_command_number + 1> command_button_places{
+    twips(120, 360, 855, 495),    twips(1560, 360, 855, 495),   twips(2520, 360, 855, 495),
+    twips(120, 960, 1455, 495),   twips(1920, 960, 1455, 495),  twips(120, 1560, 1455, 495),
+    twips(1920, 1560, 1455, 495), twips(120, 2160, 1455, 495),  twips(1920, 2160, 1455, 495),
+    twips(120, 2760, 1455, 495),  twips(1920, 2760, 1455, 495),
+};
+
+QPushButton* make_button(const char* name, const QString& caption, const QRect& place,
+                         QWidget* parent) {
+    auto* button = new CaptionButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(place);
+    return button;
+}
+
+QLabel* make_label(const char* name, const QString& caption, const QRect& place,
+                   Qt::Alignment alignment, QWidget* parent) {
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(place);
+    label->setAlignment(alignment | Qt::AlignVCenter);
+    // A heading is one line; it shrinks rather than lose its ends.
+    label->setFont(fitted_font(label->font(), caption, label->contentsRect(),
+                               static_cast<int>(label->alignment()) | Qt::TextSingleLine));
+    return label;
+}
+
+QPlainTextEdit* make_pane(const char* name, const QRect& place, bool read_only,
+                          Qt::ScrollBarPolicy vertical, QWidget* parent) {
+    auto* pane = new QPlainTextEdit(parent);
+    pane->setObjectName(QLatin1String(name));
+    pane->setGeometry(place);
+    pane->setReadOnly(read_only);
+    pane->setVerticalScrollBarPolicy(vertical);
+    pane->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab moves between controls; it is never typed into a pane.
+    pane->setTabChangesFocus(true);
+    return pane;
+}
+
+// The newest line of a log stays in view.
+void keep_caret_at_end(QPlainTextEdit* pane) {
+    QObject::connect(pane, &QPlainTextEdit::textChanged, pane,
+                     [pane] { pane->moveCursor(QTextCursor::End); });
+}
+
+}  // namespace
+
+Robot::Robot(UsbAccess& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
+    : QWidget(parent),
+      usb(usb),
+      pacer(pacer),
+      dialogs(dialogs),
+      link(usb, *this),
+      survey(usb, *this),
+      manual_control(link, *this, pacer),
+      program_runner(link, manual_control, *this, pacer),
+      program_files(*this, dialogs) {
+    register_resources();
+    setObjectName(QStringLiteral("Robot"));
+    setWindowTitle(QStringLiteral("Quillmar"));
+    setWindowIcon(QIcon(QStringLiteral(":/quillmar/icon-32.png")));
+    // A tool window keeps out of the taskbar where the window manager honours it; the hints
+    // leave the title, the system menu and the close box, without minimise or maximise.
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setFixedSize(client_width, client_height);
+
+    build_controls();
+    set_tab_order();
+    wire_events();
+}
+
+void Robot::build_controls() {
+    gettit = make_button("gettit", QStringLiteral("Attach arm"), twips(120, 120, 1335, 615), this);
+    release =
+        make_button("release", QStringLiteral("Release arm"), twips(2400, 120, 1335, 615), this);
+    release->setEnabled(false);
+    error = make_pane("error", twips(240, 5520, 3255, 735), true, Qt::ScrollBarAlwaysOn, this);
+    label1 = make_label("Label1", QStringLiteral("Info"), twips(4080, 0, 2655, 255),
+                        Qt::AlignHCenter, this);
+    label2 =
+        make_label("Label2", QStringLiteral("USB response ( \"-5\" : I/O , \" -116\" Timeout )"),
+                   twips(240, 5160, 3255, 255), Qt::AlignHCenter, this);
+
+    panel = new QGroupBox(QStringLiteral("Controls"), this);
+    panel->setObjectName(QStringLiteral("panel"));
+    panel->setGeometry(twips(120, 960, 3615, 4095));
+    panel->setEnabled(false);
+
+    lightme = make_button(command_table[light_command_number].button,
+                          QString::fromLatin1(command_table[light_command_number].caption),
+                          command_button_places[light_command_number], panel);
+    lighton = new QCheckBox(panel);
+    lighton->setObjectName(QStringLiteral("lighton"));
+    lighton->setGeometry(twips(1080, 480, 255, 255));
+    // Only the program ticks it; the user cannot, whatever the panel's state.
+    lighton->setEnabled(false);
+    for (int number = 1; number <= last_command_number; ++number) {
+        const auto& row = command_table.at(static_cast<std::size_t>(number));
+        jog_buttons.at(static_cast<std::size_t>(number)) =
+            make_button(row.button, QString::fromLatin1(row.caption),
+                        command_button_places.at(static_cast<std::size_t>(number)), panel);
+    }
+    program =
+        make_button("program", QStringLiteral("Run Program"), twips(1680, 3360, 855, 495), panel);
+    reverse = make_button("reverse", QStringLiteral("Reverse Program"), twips(2640, 3360, 855, 495),
+                          panel);
+
+    message = make_pane("message", twips(3840, 240, 3615, 2175), true, Qt::ScrollBarAlwaysOn, this);
+    label3 = make_label("Label3", QStringLiteral("Program the arm"), twips(3840, 2520, 1335, 255),
+                        Qt::AlignLeft, this);
+    data = make_pane("data", twips(3840, 2880, 1215, 2655), false, Qt::ScrollBarAlwaysOn, this);
+    info = make_pane("info", twips(5160, 2880, 2295, 2655), true, Qt::ScrollBarAlwaysOff, this);
+    loadfile =
+        make_button("loadfile", QStringLiteral("Load File"), twips(3840, 5760, 1335, 495), this);
+    savefile =
+        make_button("savefile", QStringLiteral("Save File"), twips(6120, 5760, 1335, 495), this);
+
+    // Stop lies over the panel's lower left corner but is the window's own, so that it stays
+    // usable while a run has the panel disabled.
+    stopme = make_button("stopme", QStringLiteral("Stop!"), twips(240, 4320, 1455, 495), this);
+    QPalette orange = stopme->palette();
+    orange.setColor(QPalette::Button, QColor(255, 128, 0));
+    stopme->setPalette(orange);
+    stopme->setEnabled(false);
+    stopme->raise();
+}
+
+void Robot::set_tab_order() {
+    const std::array<QWidget*, 23> order{
+        gettit,         release,        error,          jog_buttons[8], jog_buttons[7],
+        lightme,        lighton,        jog_buttons[1], jog_buttons[2], jog_buttons[3],
+        jog_buttons[4], jog_buttons[5], jog_buttons[6], jog_buttons[9], jog_buttons[10],
+        message,        program,        data,           info,           reverse,
+        loadfile,       savefile,       stopme,
+    };
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        setTabOrder(order.at(i - 1), order.at(i));
+    }
+}
+
+void Robot::wire_events() {
+    keep_caret_at_end(message);
+    keep_caret_at_end(error);
+
+    connect(gettit, &QPushButton::clicked, this, &Robot::on_attach_clicked);
+    connect(release, &QPushButton::clicked, this, &Robot::on_release_clicked);
+    for (int number = 1; number <= last_command_number; ++number) {
+        connect(jog_buttons.at(static_cast<std::size_t>(number)), &QPushButton::clicked, this,
+                [this, number] { manual_control.jog(number); });
+    }
+    connect(lightme, &QPushButton::clicked, this, [this] { manual_control.light(); });
+    connect(program, &QPushButton::clicked, this,
+            [this] { program_runner.run_program(ProgramRunner::forwards); });
+    connect(reverse, &QPushButton::clicked, this,
+            [this] { program_runner.run_program(ProgramRunner::in_reverse); });
+    connect(stopme, &QPushButton::clicked, this, [this] { program_runner.stop(); });
+    connect(loadfile, &QPushButton::clicked, this, [this] { program_files.load_file(); });
+    connect(savefile, &QPushButton::clicked, this, [this] { program_files.save_file(); });
+}
+
+int Robot::start_up() {
+    write_help_text();
+    dialogs.set_start_folder(QCoreApplication::applicationDirPath());
+    // The light state starts false with the manual control itself.
+    if (const int failure = usb.vb_usb_init(); failure != 0) {
+        return failure;
+    }
+    usb.vb_usb_set_debug(255);
+    survey.list_devices();
+    attach();
+    return 0;
+}
+
+void Robot::write_help_text() {
+    // Written in two steps: the first three lines, then the rest after what the pane reads back.
+    set_pane_text(*info, QStringLiteral("Examples:") + crlf + QStringLiteral("Enter \"1,100\"") +
+                             crlf + QStringLiteral("To close the Grip for 100 cS"));
+    set_pane_text(*info, pane_text(*info) + crlf + crlf +
+                             QStringLiteral("Seperate commands with return:") + crlf +
+                             QStringLiteral("0,") + crlf + QStringLiteral("2,50") + crlf +
+                             QStringLiteral("5,200") + crlf + QStringLiteral("7,200") + crlf +
+                             crlf + QStringLiteral("The light is not timed (Just enter \"0,\")"));
+}
+
+void Robot::attach() {
+    if (link.attach_arm()) {
+        show_attached_controls();
+    }
+}
+
+void Robot::show_attached_controls() {
+    release->setEnabled(true);
+    gettit->setEnabled(false);
+    // A run that outlived a release keeps the panel locked until it ends, so that no second
+    // run or jog can start inside it.
+    panel->setEnabled(!run_under_way);
+    stopme->setEnabled(true);
+}
+
+void Robot::on_attach_clicked() {
+    set_pane_text(*message, QString());
+    survey.list_devices();
+    attach();
+}
+
+void Robot::on_release_clicked() {
+    link.release();
+    // A wait under way tests again whether it still has an arm to drive.
+    pacer.wake();
+    release->setEnabled(false);
+    panel->setEnabled(false);
+    stopme->setEnabled(false);
+    gettit->setEnabled(true);
+}
+
+void Robot::show_message(const QString& text) {
+    append_to_pane(*message, text + crlf);
+}
+
+void Robot::show_error(const QString& text) {
+    append_to_pane(*error, text + crlf);
+}
+
+int Robot::light_indicator() const {
+    return lighton->isChecked() ? 1 : 0;
+}
+
+void Robot::set_light_indicator(int value) {
+    lighton->setChecked(value != 0);
+}
+
+QString Robot::program_text() const {
+    return pane_text(*data);
+}
+
+void Robot::set_program_text(const QString& text) {
+    set_pane_text(*data, text);
+}
+
+void Robot::lock_for_run() {
+    run_under_way = true;
+    data->setEnabled(false);
+    panel->setEnabled(false);
+    loadfile->setEnabled(false);
+    savefile->setEnabled(false);
+}
+
+void Robot::unlock_after_run() {
+    run_under_way = false;
+    // An arm released during the run leaves its controls locked.
+    panel->setEnabled(link.attached());
+    loadfile->setEnabled(true);
+    savefile->setEnabled(true);
+    data->setEnabled(true);
+}
+
+void Robot::focus_stop() {
+    stopme->setFocus(Qt::OtherFocusReason);
+}
+
+void Robot::showEvent(QShowEvent* event) {
+    if (!placed) {
+        placed = true;
+        if (const QScreen* display = screen()) {
+            setGeometry(QStyle::alignedRect(layoutDirection(), Qt::AlignCenter, size(),
+                                            display->availableGeometry()));
+        }
+    }
+    QWidget::showEvent(event);
+}
+
+void Robot::closeEvent(QCloseEvent* event) {
+    if (!shut_down) {
+        shut_down = true;
+        link.shutdown();
+        // A jog or a run waiting beneath this handler ends at once instead of running on.
+        pacer.cancel();
+        emit closed();
+    }
+    event->accept();
+}
+
+}  // namespace quillmar

@@ -1,0 +1,46 @@
+#include "qt_file_dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace quillmar {
+
+QString QtFileDialogs::ask_open_name(const QString& name) {
+    return ask_name(name, false);
+}
+
+QString QtFileDialogs::ask_save_name(const QString& name) {
+    return ask_name(name, true);
+}
+
+QString QtFileDialogs::ask_name(const QString& name, bool saving) {
+    QFileDialog dialog(parent, QString::fromLatin1(file_dialog_title), start_folder,
+                       QString::fromLatin1(file_dialog_filter));
+    dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // Saving asks its own question before it replaces a file.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!name.isEmpty()) {
+        dialog.selectFile(name);
+    }
+    if (dialog.exec() != QDialog::Accepted) {
+        return {};
+    }
+    return dialog.selectedFiles().value(0);
+}
+
+bool QtFileDialogs::confirm_replace(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Confirm File Deletion"), text,
+                    QMessageBox::Ok | QMessageBox::Cancel, parent);
+    box.setDefaultButton(QMessageBox::Ok);
+    // Closing the box without a button counts as Cancel.
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+}
+
+void QtFileDialogs::beep() {
+    QApplication::beep();
+}
+
+}  // namespace quillmar

@@ -1,0 +1,105 @@
+// The main window: its controls, their wiring, start-up, shutdown and the two log panes.
+#pragma once
+
+#include <QWidget>
+
+#include "armlink/arm_link.h"
+#include "armlink/console.h"
+#include "armlink/device_survey.h"
+#include "armlink/usb_access.h"
+#include "manual/manual_control.h"
+#include "manual/pacer.h"
+#include "programs/program_files.h"
+#include "programs/program_runner.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace quillmar {
+
+class Robot : public QWidget, public Console {
+    Q_OBJECT
+  public:
+    // The client area in pixels at 96 dots per inch.
+    static constexpr int client_width = 504;
+    static constexpr int client_height = 424;
+
+    Robot(UsbAccess& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent = nullptr);
+
+    // Help text, start folder, USB library, survey and attach. 0 when done; otherwise the
+    // USB library's failure code, and nothing after it has run.
+    int start_up();
+
+    ArmLink& arm_link() { return link; }
+    ManualControl& manual() { return manual_control; }
+    ProgramRunner& runner() { return program_runner; }
+    ProgramFiles& files() { return program_files; }
+
+    void show_message(const QString& text) override;
+    void show_error(const QString& text) override;
+    int light_indicator() const override;
+    void set_light_indicator(int value) override;
+    QString program_text() const override;
+    void set_program_text(const QString& text) override;
+    void lock_for_run() override;
+    void unlock_after_run() override;
+    void focus_stop() override;
+
+  signals:
+    // The window has closed and the arm has been let go.
+    void closed();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void build_controls();
+    void set_tab_order();
+    void wire_events();
+    void write_help_text();
+    void attach();
+    void show_attached_controls();
+    void on_attach_clicked();
+    void on_release_clicked();
+
+    UsbAccess& usb;
+    Pacer& pacer;
+    FileDialogs& dialogs;
+
+    QPushButton* gettit = nullptr;
+    QPushButton* release = nullptr;
+    QPlainTextEdit* error = nullptr;
+    QLabel* label1 = nullptr;
+    QLabel* label2 = nullptr;
+    QGroupBox* panel = nullptr;
+    QPlainTextEdit* message = nullptr;
+    QLabel* label3 = nullptr;
+    QPlainTextEdit* data = nullptr;
+    QPlainTextEdit* info = nullptr;
+    QPushButton* loadfile = nullptr;
+    QPushButton* savefile = nullptr;
+    QPushButton* stopme = nullptr;
+    QCheckBox* lighton = nullptr;
+    QPushButton* lightme = nullptr;
+    QPushButton* program = nullptr;
+    QPushButton* reverse = nullptr;
+    // The ten jog buttons, by command number 1 to 10 (index 0 unused: that is the light).
+    std::array<QPushButton*, last_command_number + 1> jog_buttons{};
+
+    ArmLink link;
+    DeviceSurvey survey;
+    ManualControl manual_control;
+    ProgramRunner program_runner;
+    ProgramFiles program_files;
+
+    // Between lock_for_run and unlock_after_run.
+    bool run_under_way = false;
+    bool placed = false;
+    bool shut_down = false;
+};
+
+}  // namespace quillmar

@@ -1,0 +1,65 @@
+#include "signal_bridge.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <csignal>
+
+#include <QSocketNotifier>
+
+namespace quillmar {
+
+namespace {
+
+constexpr std::array handled_signals{SIGINT, SIGTERM, SIGHUP};
+
+// [0] is written by the handler, [1] read by the event loop.
+int bridge_sockets[2] = {-1, -1};
+
+// Only async-signal-safe work here: one byte down the socket.
+extern "C" void on_signal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(bridge_sockets[0], &byte, 1);
+}
+
+}  // namespace
+
+SignalBridge::SignalBridge(QObject* parent) : QObject(parent) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, bridge_sockets) != 0) {
+        qWarning("Cannot watch for termination signals: no socket pair");
+        return;
+    }
+    notifier = new QSocketNotifier(bridge_sockets[1], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &SignalBridge::drain);
+
+    struct sigaction action {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int number : handled_signals) {
+        ::sigaction(number, &action, nullptr);
+    }
+}
+
+SignalBridge::~SignalBridge() {
+    if (notifier == nullptr) {
+        return;
+    }
+    for (const int number : handled_signals) {
+        std::signal(number, SIG_DFL);
+    }
+    delete notifier;
+    ::close(bridge_sockets[0]);
+    ::close(bridge_sockets[1]);
+    bridge_sockets[0] = bridge_sockets[1] = -1;
+}
+
+void SignalBridge::drain() {
+    std::array<char, 64> bytes{};
+    while (::read(bridge_sockets[1], bytes.data(), bytes.size()) > 0) {
+    }
+    emit termination_requested();
+}
+
+}  // namespace quillmar
