@@ -1,1 +1,131 @@
 #include "program_files.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include "programs/program_check.h"
+
+namespace quillmar {
+
+namespace {
+
+// Program files are a few kilobytes; anything larger is not one, and reading stays bounded.
+constexpr qint64 largest_program_file = 1024 * 1024;
+
+const QString line_end = QStringLiteral("\r\n");
+
+// The file's lines, each followed by CR LF; CR LF, a lone CR and a lone LF each end a line.
+QString lines_with_crlf(const QString& content) {
+    QString text;
+    text.reserve(content.size() + content.size() / 8 + 2);
+    const qsizetype size = content.size();
+    qsizetype pos = 0;
+    while (pos < size) {
+        qsizetype end = pos;
+        while (end < size && content[end] != u'\r' && content[end] != u'\n') {
+            ++end;
+        }
+        text += QStringView(content).mid(pos, end - pos);
+        text += line_end;
+        pos = end;
+        if (pos < size) {
+            pos += (content[pos] == u'\r' && pos + 1 < size && content[pos + 1] == u'\n') ? 2 : 1;
+        }
+    }
+    return text;
+}
+
+bool fits_in_latin1(const QString& text) {
+    for (const QChar c : text) {
+        if (c.unicode() > 0xFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+ProgramFiles::ProgramFiles(Console& console, FileDialogs& dialogs)
+    : console(console), dialogs(dialogs) {}
+
+void ProgramFiles::load_file() {
+    program_file_name = trim_spaces(dialogs.ask_open_name(program_file_name));
+    if (program_file_name.isEmpty()) {
+        return;
+    }
+    const auto fail = [this](const QString& reason) {
+        console.show_message(QStringLiteral("File not loaded: ") + reason);
+    };
+    if (QFileInfo(program_file_name).isDir()) {
+        fail(program_file_name + QStringLiteral(" is a folder"));
+        return;
+    }
+    // The whole file is read and checked before the pane is touched, so a failed load never
+    // costs the text the user already has.
+    QFile file(program_file_name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail(file.errorString());
+        return;
+    }
+    const QByteArray bytes = file.read(largest_program_file + 1);
+    if (file.error() != QFileDevice::NoError) {
+        fail(file.errorString());
+        return;
+    }
+    if (bytes.size() > largest_program_file) {
+        fail(QStringLiteral("the file is larger than 1 MiB, too large for a program"));
+        return;
+    }
+    if (bytes.contains('\0')) {
+        fail(QStringLiteral("the file holds NUL bytes, it is not a program text"));
+        return;
+    }
+    console.set_program_text(lines_with_crlf(QString::fromLatin1(bytes)));
+}
+
+void ProgramFiles::save_file() {
+    if (console.program_text().isEmpty()) {
+        dialogs.beep();
+        return;
+    }
+    program_file_name = trim_spaces(dialogs.ask_save_name(program_file_name));
+    if (program_file_name.isEmpty()) {
+        dialogs.beep();
+        return;
+    }
+    const auto fail = [this](const QString& reason) {
+        console.show_message(QStringLiteral("File not saved: ") + reason);
+    };
+    const QFileInfo info(program_file_name);
+    if (info.isDir()) {
+        fail(program_file_name + QStringLiteral(" is a folder"));
+        return;
+    }
+    if (info.exists() &&
+        !dialogs.confirm_replace(QStringLiteral("Delete existing file ") + program_file_name)) {
+        console.show_message(QStringLiteral("File not saved"));
+        return;
+    }
+    const QString text = console.program_text() + line_end;
+    if (!fits_in_latin1(text)) {
+        fail(QStringLiteral("the text holds characters that a program file cannot hold"));
+        return;
+    }
+    // The new text goes into a file beside the old one, which it replaces only once complete:
+    // a failed write leaves the old file as it was.
+    QSaveFile file(program_file_name);
+    if (!file.open(QIODevice::WriteOnly)) {
+        fail(file.errorString());
+        return;
+    }
+    const QByteArray bytes = text.toLatin1();
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        fail(file.errorString());
+        return;
+    }
+    console.show_message(QStringLiteral("File saved"));
+}
+
+}  // namespace quillmar

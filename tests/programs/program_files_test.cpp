@@ -1,0 +1,352 @@
+// Saving program text to files and loading it back without losing the user's work.
+#include <functional>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+#include "programs/program_files.h"
+#include "support/fake_console.h"
+
+namespace quillmar {
+namespace {
+
+// Answers every dialog at once with what the test set up, and remembers what was asked.
+class FakeDialogs : public FileDialogs {
+  public:
+    void set_start_folder(const QString&) override {}
+    QString ask_open_name(const QString& name) override {
+        shown << QStringLiteral("open ") + name;
+        return answer;
+    }
+    QString ask_save_name(const QString& name) override {
+        shown << QStringLiteral("save ") + name;
+        return answer;
+    }
+    bool confirm_replace(const QString& text) override {
+        shown << QStringLiteral("confirm ") + text;
+        if (while_confirming) {
+            while_confirming();
+        }
+        return replace;
+    }
+    void beep() override { shown << QStringLiteral("beep"); }
+
+    QString answer;
+    bool replace = true;
+    std::function<void()> while_confirming;
+    QStringList shown;
+};
+
+QByteArray read_bytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void write_bytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// Every file under the folder with its content, to show that a failure changed nothing.
+QMap<QString, QByteArray> snapshot(const QString& folder) {
+    QMap<QString, QByteArray> files;
+    QDir dir(folder);
+    for (const QString& entry : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+        const QString path = dir.filePath(entry);
+        files[entry] = QFileInfo(path).isDir() ? QByteArray("<folder>") : read_bytes(path);
+    }
+    return files;
+}
+
+QString high_bytes() {
+    QString text;
+    for (int c = 0x80; c <= 0xFF; ++c) {
+        text += QChar(c);
+    }
+    return text;
+}
+
+}  // namespace
+
+class ProgramFilesTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init();
+
+    void saves_and_loads_data();
+    void saves_and_loads();
+    void loads_line_ends_data();
+    void loads_line_ends();
+    void each_round_trip_adds_an_empty_line();
+    void save_with_empty_pane_only_beeps();
+    void empty_name_stops_both();
+    void trims_and_remembers_the_name();
+    void replaces_after_confirmation();
+    void cancel_keeps_file_and_name();
+    void file_removed_while_confirming();
+    void refuses_text_beyond_eight_bits();
+    void reports_failures_data();
+    void reports_failures();
+    void read_only_folder_keeps_old_file();
+
+  private:
+    QString path(const QString& name) const { return dir->filePath(name); }
+
+    std::unique_ptr<QTemporaryDir> dir;
+    testing::FakeConsole console;
+    FakeDialogs dialogs;
+};
+
+void ProgramFilesTest::init() {
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    console = testing::FakeConsole{};
+    dialogs.answer.clear();
+    dialogs.replace = true;
+    dialogs.while_confirming = nullptr;
+    dialogs.shown.clear();
+}
+
+void ProgramFilesTest::saves_and_loads_data() {
+    QTest::addColumn<QString>("pane");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("loaded");
+
+    QTest::newRow("two lines") << "1,100\r\n2,50" << QByteArray("1,100\r\n2,50\r\n")
+                               << "1,100\r\n2,50\r\n";
+    QTest::newRow("ends with a line break") << "1,100\r\n"
+                                            << QByteArray("1,100\r\n\r\n") << "1,100\r\n\r\n";
+    QTest::newRow("spaces and empty lines kept")
+        << "  \r\n\r\n 3 , 7 " << QByteArray("  \r\n\r\n 3 , 7 \r\n") << "  \r\n\r\n 3 , 7 \r\n";
+    QTest::newRow("line breaks alone") << "\r\n" << QByteArray("\r\n\r\n") << "\r\n\r\n";
+    QTest::newRow("bytes 0x80 to 0xFF") << high_bytes() << high_bytes().toLatin1() + "\r\n"
+                                        << high_bytes() + "\r\n";
+}
+
+void ProgramFilesTest::saves_and_loads() {
+    QFETCH(QString, pane);
+    QFETCH(QByteArray, file);
+    QFETCH(QString, loaded);
+
+    ProgramFiles files(console, dialogs);
+    dialogs.answer = path("p.rob");
+    console.program = pane;
+    files.save_file();
+    QCOMPARE(console.message, "File saved\r\n");
+    QCOMPARE(read_bytes(path("p.rob")), file);
+
+    console.program = "something else";
+    files.load_file();
+    QCOMPARE(console.program, loaded);
+    QCOMPARE(console.message, "File saved\r\n");
+}
+
+void ProgramFilesTest::loads_line_ends_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("pane");
+
+    QTest::newRow("last line without line end")
+        << QByteArray("1,100\r\n2,50") << "1,100\r\n2,50\r\n";
+    QTest::newRow("CR alone") << QByteArray("1,100\r2,50\r") << "1,100\r\n2,50\r\n";
+    QTest::newRow("LF alone") << QByteArray("1,100\n2,50\n") << "1,100\r\n2,50\r\n";
+    QTest::newRow("LF then CR is two line ends") << QByteArray("a\n\rb") << "a\r\n\r\nb\r\n";
+    QTest::newRow("empty lines kept") << QByteArray("\r\n\r\n") << "\r\n\r\n";
+    QTest::newRow("empty file") << QByteArray() << "";
+}
+
+void ProgramFilesTest::loads_line_ends() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, pane);
+
+    write_bytes(path("p.rob"), file);
+    ProgramFiles files(console, dialogs);
+    dialogs.answer = path("p.rob");
+    console.program = "old text";
+    files.load_file();
+    QCOMPARE(console.program, pane);
+    QCOMPARE(console.message, "");
+}
+
+void ProgramFilesTest::each_round_trip_adds_an_empty_line() {
+    ProgramFiles files(console, dialogs);
+    dialogs.answer = path("p.rob");
+    console.program = "1,100\r\n";
+    for (int round = 1; round <= 3; ++round) {
+        files.save_file();
+        files.load_file();
+        QCOMPARE(console.program, "1,100\r\n" + QString("\r\n").repeated(round));
+    }
+}
+
+void ProgramFilesTest::save_with_empty_pane_only_beeps() {
+    ProgramFiles files(console, dialogs);
+    dialogs.answer = path("p.rob");
+    files.save_file();
+    QCOMPARE(dialogs.shown, QStringList{"beep"});
+    QVERIFY(!QFile::exists(path("p.rob")));
+    QCOMPARE(console.message, "");
+
+    console.program = " ";
+    files.save_file();
+    QCOMPARE(read_bytes(path("p.rob")), " \r\n");
+}
+
+void ProgramFilesTest::empty_name_stops_both() {
+    ProgramFiles files(console, dialogs);
+    console.program = "1,100\r\n";
+    dialogs.answer = "   ";
+    files.save_file();
+    files.load_file();
+    QCOMPARE(dialogs.shown, (QStringList{"save ", "beep", "open "}));
+    QCOMPARE(console.program, "1,100\r\n");
+    QCOMPARE(console.message, "");
+    QVERIFY(snapshot(dir->path()).isEmpty());
+}
+
+void ProgramFilesTest::trims_and_remembers_the_name() {
+    ProgramFiles files(console, dialogs);
+    console.program = "1,100";
+    dialogs.answer = "  " + path("p.rob") + "  ";
+    files.save_file();
+    QCOMPARE(files.file_name(), path("p.rob"));
+    QCOMPARE(read_bytes(path("p.rob")), "1,100\r\n");
+
+    dialogs.answer = path("p.rob");
+    files.load_file();
+    QCOMPARE(dialogs.shown, (QStringList{"save ", "open " + path("p.rob")}));
+}
+
+void ProgramFilesTest::replaces_after_confirmation() {
+    write_bytes(path("p.rob"), "old\r\n");
+    ProgramFiles files(console, dialogs);
+    console.program = "new";
+    dialogs.answer = path("p.rob");
+    files.save_file();
+    QCOMPARE(dialogs.shown,
+             (QStringList{"save ", "confirm Delete existing file " + path("p.rob")}));
+    QCOMPARE(read_bytes(path("p.rob")), "new\r\n");
+    QCOMPARE(console.message, "File saved\r\n");
+}
+
+void ProgramFilesTest::cancel_keeps_file_and_name() {
+    write_bytes(path("p.rob"), "old\r\n");
+    ProgramFiles files(console, dialogs);
+    console.program = "new";
+    dialogs.answer = path("p.rob");
+    dialogs.replace = false;
+    files.save_file();
+    QCOMPARE(read_bytes(path("p.rob")), "old\r\n");
+    QCOMPARE(console.message, "File not saved\r\n");
+
+    dialogs.answer.clear();
+    files.load_file();
+    QCOMPARE(dialogs.shown.last(), "open " + path("p.rob"));
+}
+
+void ProgramFilesTest::file_removed_while_confirming() {
+    write_bytes(path("p.rob"), "old\r\n");
+    ProgramFiles files(console, dialogs);
+    console.program = "new";
+    dialogs.answer = path("p.rob");
+    dialogs.while_confirming = [this] { QFile::remove(path("p.rob")); };
+    files.save_file();
+    QCOMPARE(read_bytes(path("p.rob")), "new\r\n");
+    QCOMPARE(console.message, "File saved\r\n");
+}
+
+void ProgramFilesTest::refuses_text_beyond_eight_bits() {
+    write_bytes(path("p.rob"), "old\r\n");
+    ProgramFiles files(console, dialogs);
+    console.program = QString::fromUtf8("1,100 \u20ac");
+    dialogs.answer = path("p.rob");
+    files.save_file();
+    QCOMPARE(console.message,
+             "File not saved: the text holds characters that a program file cannot hold\r\n");
+    QCOMPARE(read_bytes(path("p.rob")), "old\r\n");
+}
+
+void ProgramFilesTest::reports_failures_data() {
+    QTest::addColumn<bool>("saving");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");  // the whole line, or its start when it ends in ": "
+
+    QTest::newRow("save to a folder") << true << "folder.rob"
+                                      << "File not saved: %1 is a folder";
+    QTest::newRow("save inside a file") << true << "plain.rob/x.rob"
+                                        << "File not saved: ";
+    QTest::newRow("save into a missing folder") << true << "missing/x.rob"
+                                                << "File not saved: ";
+    QTest::newRow("load a folder") << false << "folder.rob"
+                                   << "File not loaded: %1 is a folder";
+    QTest::newRow("load a missing file") << false << "gone.rob"
+                                         << "File not loaded: ";
+    QTest::newRow("load inside a file") << false << "plain.rob/x.rob"
+                                        << "File not loaded: ";
+    QTest::newRow("load a large file")
+        << false << "big.rob"
+        << "File not loaded: the file is larger than 1 MiB, too large for a program";
+    QTest::newRow("load NUL bytes")
+        << false << "nul.rob"
+        << "File not loaded: the file holds NUL bytes, it is not a program text";
+}
+
+void ProgramFilesTest::reports_failures() {
+    QFETCH(bool, saving);
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+
+    write_bytes(path("plain.rob"), "old\r\n");
+    QVERIFY(QDir(dir->path()).mkdir("folder.rob"));
+    write_bytes(path("big.rob"), QByteArray(1024 * 1024 + 1, '1'));
+    write_bytes(path("nul.rob"), QByteArray("1,100\r\n\0\r\n", 10));
+    const auto before = snapshot(dir->path());
+
+    ProgramFiles files(console, dialogs);
+    console.program = "1,100\r\n";
+    dialogs.answer = path(name);
+    saving ? files.save_file() : files.load_file();
+
+    const QString expected = message.contains("%1") ? message.arg(path(name)) : message;
+    if (expected.endsWith(": ")) {
+        // The reason comes from the system; it must be there, on the one line.
+        QVERIFY2(console.message.startsWith(expected), qPrintable(console.message));
+        QVERIFY(console.message.size() > expected.size() + 2);
+        QCOMPARE(console.message.count("\r\n"), 1);
+    } else {
+        QCOMPARE(console.message, expected + "\r\n");
+    }
+    QCOMPARE(console.program, "1,100\r\n");
+    QCOMPARE(snapshot(dir->path()), before);
+    QCOMPARE(files.file_name(), path(name));
+}
+
+void ProgramFilesTest::read_only_folder_keeps_old_file() {
+    if (geteuid() == 0) {
+        QSKIP("permissions do not stop root from writing; the other failure cases still run");
+    }
+    QVERIFY(QDir(dir->path()).mkdir("locked"));
+    const QString name = path("locked/p.rob");
+    write_bytes(name, "old\r\n");
+    QVERIFY(QFile::setPermissions(path("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    ProgramFiles files(console, dialogs);
+    console.program = "new";
+    dialogs.answer = name;
+    files.save_file();
+    QFile::setPermissions(path("locked"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QVERIFY2(console.message.startsWith("File not saved: "), qPrintable(console.message));
+    QCOMPARE(console.message.count("\r\n"), 1);
+    QCOMPARE(read_bytes(name), "old\r\n");
+}
+
+}  // namespace quillmar
+
+QTEST_APPLESS_MAIN(quillmar::ProgramFilesTest)
+#include "program_files_test.moc"
