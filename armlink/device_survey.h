@@ -15,13 +15,20 @@ namespace quillmar {
 QString usb_version_text(std::uint16_t bcd_usb);
 
 class DeviceSurvey {
-public:
+  public:
     DeviceSurvey(UsbAccess& usb, Console& console);
 
     // Rescans the busses, then writes the counts and one section per device that opens.
     void list_devices();
 
-private:
+  private:
+    using StringBuffer = std::array<char, 256>;
+
+    // The lines of one device whose record has just been read.
+    void print_device(int handle, int counter, StringBuffer& buffer);
+    // A string's line; index 0 gives the "not specified" line, a failed read no line.
+    void show_string(int handle, int string_index, const QString& label, const QString& unspecified,
+                     StringBuffer& buffer);
     void print_configuration(int handle, int index);
     void print_interface(int handle, int config_index, int interface_index);
     void print_endpoint(int handle, int config_index, int interface_index, int alt_setting,
