@@ -36,6 +36,19 @@ QString lines_with_crlf(const QString& content) {
     return text;
 }
 
+// Why the name cannot be a program file, or "" when it can. Pipes and devices are refused: reading
+// one may never end, and replacing one would remove it.
+QString unusable_name(const QString& name) {
+    const QFileInfo info(name);
+    if (info.isDir()) {
+        return name + QStringLiteral(" is a folder");
+    }
+    if (info.exists() && !info.isFile()) {
+        return name + QStringLiteral(" is not a plain file");
+    }
+    return {};
+}
+
 bool fits_in_latin1(const QString& text) {
     for (const QChar c : text) {
         if (c.unicode() > 0xFF) {
@@ -58,8 +71,8 @@ void ProgramFiles::load_file() {
     const auto fail = [this](const QString& reason) {
         console.show_message(QStringLiteral("File not loaded: ") + reason);
     };
-    if (QFileInfo(program_file_name).isDir()) {
-        fail(program_file_name + QStringLiteral(" is a folder"));
+    if (const QString reason = unusable_name(program_file_name); !reason.isEmpty()) {
+        fail(reason);
         return;
     }
     // The whole file is read and checked before the pane is touched, so a failed load never
@@ -98,12 +111,11 @@ void ProgramFiles::save_file() {
     const auto fail = [this](const QString& reason) {
         console.show_message(QStringLiteral("File not saved: ") + reason);
     };
-    const QFileInfo info(program_file_name);
-    if (info.isDir()) {
-        fail(program_file_name + QStringLiteral(" is a folder"));
+    if (const QString reason = unusable_name(program_file_name); !reason.isEmpty()) {
+        fail(reason);
         return;
     }
-    if (info.exists() &&
+    if (QFileInfo::exists(program_file_name) &&
         !dialogs.confirm_replace(QStringLiteral("Delete existing file ") + program_file_name)) {
         console.show_message(QStringLiteral("File not saved"));
         return;

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "programs/program_files.h"
@@ -56,9 +57,12 @@ void write_bytes(const QString& path, const QByteArray& bytes) {
 QMap<QString, QByteArray> snapshot(const QString& folder) {
     QMap<QString, QByteArray> files;
     QDir dir(folder);
-    for (const QString& entry : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
-        const QString path = dir.filePath(entry);
-        files[entry] = QFileInfo(path).isDir() ? QByteArray("<folder>") : read_bytes(path);
+    for (const QString& entry :
+         dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        const QFileInfo info(dir.filePath(entry));
+        files[entry] = info.isDir()    ? QByteArray("<folder>")
+                       : info.isFile() ? read_bytes(info.filePath())
+                                       : QByteArray("<special>");
     }
     return files;
 }
@@ -282,6 +286,10 @@ void ProgramFilesTest::reports_failures_data() {
                                         << "File not saved: ";
     QTest::newRow("save into a missing folder") << true << "missing/x.rob"
                                                 << "File not saved: ";
+    QTest::newRow("save to a pipe") << true << "pipe.rob"
+                                    << "File not saved: %1 is not a plain file";
+    QTest::newRow("load a pipe") << false << "pipe.rob"
+                                 << "File not loaded: %1 is not a plain file";
     QTest::newRow("load a folder") << false << "folder.rob"
                                    << "File not loaded: %1 is a folder";
     QTest::newRow("load a missing file") << false << "gone.rob"
@@ -305,6 +313,7 @@ void ProgramFilesTest::reports_failures() {
     QVERIFY(QDir(dir->path()).mkdir("folder.rob"));
     write_bytes(path("big.rob"), QByteArray(1024 * 1024 + 1, '1'));
     write_bytes(path("nul.rob"), QByteArray("1,100\r\n\0\r\n", 10));
+    QCOMPARE(mkfifo(QFile::encodeName(path("pipe.rob")).constData(), 0600), 0);
     const auto before = snapshot(dir->path());
 
     ProgramFiles files(console, dialogs);
