@@ -155,6 +155,8 @@ void Robot::build_controls() {
     stopme = make_button("stopme", QStringLiteral("Stop!"), twips(240, 4320, 1455, 495), this);
     QPalette orange = stopme->palette();
     orange.setColor(QPalette::Button, QColor(255, 128, 0));
+    // The style's pale disabled caption would vanish on orange.
+    orange.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(128, 64, 0));
     stopme->setPalette(orange);
     stopme->setEnabled(false);
     stopme->raise();
@@ -215,6 +217,12 @@ void Robot::write_help_text() {
                              QStringLiteral("0,") + crlf + QStringLiteral("2,50") + crlf +
                              QStringLiteral("5,200") + crlf + QStringLiteral("7,200") + crlf +
                              crlf + QStringLiteral("The light is not timed (Just enter \"0,\")"));
+    // The help pane has no scroll bars: its text shrinks until the whole of it shows.
+    const qreal margin = info->document()->documentMargin();
+    const QRect box = QRect(QPoint(), info->contentsRect().size())
+                          .adjusted(static_cast<int>(margin), static_cast<int>(margin),
+                                    -static_cast<int>(margin) - 1, -static_cast<int>(margin) - 1);
+    info->setFont(fitted_font(info->font(), info->toPlainText(), box, Qt::TextWordWrap));
 }
 
 void Robot::attach() {
