@@ -41,9 +41,8 @@ int changes(const std::set<int>& before, const std::set<int>& after) {
 
 }  // namespace
 
-EmulatedUsb::EmulatedUsb(std::function<double()> time_source,
-                         std::vector<DeviceModel> initial_devices)
-    : clock(std::move(time_source)) {
+EmulatedUsb::EmulatedUsb(std::function<double()> clock, std::vector<DeviceModel> initial_devices)
+    : clock(std::move(clock)) {
     for (auto& device : initial_devices) {
         plug(std::move(device));
     }

@@ -104,10 +104,9 @@ class FaultyUsb : public EmulatedUsb {
 
     int vb_usb_get_interface_descriptor(int handle, int config_index, int interface_index,
                                         int alt_setting, InterfaceDescriptor& record) override {
-        const int result = EmulatedUsb::vb_usb_get_interface_descriptor(
+        return EmulatedUsb::vb_usb_get_interface_descriptor(
             handle, config_index, interface_index, endless_alternate_settings ? 0 : alt_setting,
             record);
-        return result;
     }
     int vb_usb_get_endpoint_descriptor(int handle, int config_index, int interface_index,
                                        int alt_setting, int endpoint_index,
