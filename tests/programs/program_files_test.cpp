@@ -91,10 +91,8 @@ class ProgramFilesTest : public QObject {
     void save_with_empty_pane_only_beeps();
     void empty_name_stops_both();
     void trims_and_remembers_the_name();
-    void replaces_after_confirmation();
-    void cancel_keeps_file_and_name();
-    void file_removed_while_confirming();
-    void refuses_text_beyond_eight_bits();
+    void saves_over_an_existing_file_data();
+    void saves_over_an_existing_file();
     void reports_failures_data();
     void reports_failures();
     void read_only_folder_keeps_old_file();
@@ -226,53 +224,49 @@ void ProgramFilesTest::trims_and_remembers_the_name() {
     QCOMPARE(dialogs.shown, (QStringList{"save ", "open " + path("p.rob")}));
 }
 
-void ProgramFilesTest::replaces_after_confirmation() {
-    write_bytes(path("p.rob"), "old\r\n");
-    ProgramFiles files(console, dialogs);
-    console.program = "new";
-    dialogs.answer = path("p.rob");
-    files.save_file();
-    QCOMPARE(dialogs.shown,
-             (QStringList{"save ", "confirm Delete existing file " + path("p.rob")}));
-    QCOMPARE(read_bytes(path("p.rob")), "new\r\n");
-    QCOMPARE(console.message, "File saved\r\n");
+void ProgramFilesTest::saves_over_an_existing_file_data() {
+    QTest::addColumn<QString>("pane");
+    QTest::addColumn<bool>("replace");
+    QTest::addColumn<bool>("removed_while_asking");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArray>("file");
+
+    QTest::newRow("OK replaces") << "new" << true << false << "File saved" << QByteArray("new\r\n");
+    QTest::newRow("Cancel keeps") << "new" << false << false << "File not saved"
+                                  << QByteArray("old\r\n");
+    QTest::newRow("removed while asking")
+        << "new" << true << true << "File saved" << QByteArray("new\r\n");
+    QTest::newRow("text beyond 8 bits")
+        << QString::fromUtf8("1,100 \u20ac") << true << false
+        << "File not saved: the text holds characters that a program file cannot hold"
+        << QByteArray("old\r\n");
 }
 
-void ProgramFilesTest::cancel_keeps_file_and_name() {
+void ProgramFilesTest::saves_over_an_existing_file() {
+    QFETCH(QString, pane);
+    QFETCH(bool, replace);
+    QFETCH(bool, removed_while_asking);
+    QFETCH(QString, message);
+    QFETCH(QByteArray, file);
+
     write_bytes(path("p.rob"), "old\r\n");
     ProgramFiles files(console, dialogs);
-    console.program = "new";
+    console.program = pane;
     dialogs.answer = path("p.rob");
-    dialogs.replace = false;
+    dialogs.replace = replace;
+    if (removed_while_asking) {
+        dialogs.while_confirming = [this] { QFile::remove(path("p.rob")); };
+    }
     files.save_file();
-    QCOMPARE(read_bytes(path("p.rob")), "old\r\n");
-    QCOMPARE(console.message, "File not saved\r\n");
+    QCOMPARE(console.message, message + "\r\n");
+    QCOMPARE(read_bytes(path("p.rob")), file);
+    QCOMPARE(snapshot(dir->path()).keys(), QStringList{"p.rob"});
 
+    // The name stays for the next dialog whether or not the file was written.
     dialogs.answer.clear();
     files.load_file();
-    QCOMPARE(dialogs.shown.last(), "open " + path("p.rob"));
-}
-
-void ProgramFilesTest::file_removed_while_confirming() {
-    write_bytes(path("p.rob"), "old\r\n");
-    ProgramFiles files(console, dialogs);
-    console.program = "new";
-    dialogs.answer = path("p.rob");
-    dialogs.while_confirming = [this] { QFile::remove(path("p.rob")); };
-    files.save_file();
-    QCOMPARE(read_bytes(path("p.rob")), "new\r\n");
-    QCOMPARE(console.message, "File saved\r\n");
-}
-
-void ProgramFilesTest::refuses_text_beyond_eight_bits() {
-    write_bytes(path("p.rob"), "old\r\n");
-    ProgramFiles files(console, dialogs);
-    console.program = QString::fromUtf8("1,100 \u20ac");
-    dialogs.answer = path("p.rob");
-    files.save_file();
-    QCOMPARE(console.message,
-             "File not saved: the text holds characters that a program file cannot hold\r\n");
-    QCOMPARE(read_bytes(path("p.rob")), "old\r\n");
+    QCOMPARE(dialogs.shown, (QStringList{"save ", "confirm Delete existing file " + path("p.rob"),
+                                         "open " + path("p.rob")}));
 }
 
 void ProgramFilesTest::reports_failures_data() {
