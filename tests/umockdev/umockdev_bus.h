@@ -1,0 +1,71 @@
+// An emulated USB bus that the real libusb talks to: umockdev devices built from device models,
+// their usbdevfs requests answered and recorded, faults on demand.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "armlink/usb_device_model.h"
+
+namespace quillmar::testing {
+
+// Returns at once when umockdev's preload library is loaded; otherwise starts this program
+// again with it preloaded (the emulated device nodes exist only under it) and never returns.
+void run_under_umockdev(char** argv);
+
+// One request that reached an emulated device, in the order they arrived.
+struct DeviceRequest {
+    enum class Kind { control, set_configuration, claim_interface, release_interface, reset };
+    Kind kind = Kind::control;
+    int bus = 0;
+    int address = 0;
+    int argument = 0;                     // configuration value or interface number
+    std::array<std::uint8_t, 8> setup{};  // control: the setup packet as sent
+    std::vector<std::uint8_t> data;       // control: the bytes sent, or the bytes answered
+    double time = 0;                      // steady clock, seconds
+};
+
+enum class Fault {
+    time_out,        // the transfer never completes
+    protocol_error,  // the transfer fails with EPROTO
+    short_transfer,  // only `short_length` bytes of the data stage move
+};
+
+class UmockdevBus {
+  public:
+    // A fresh testbed. Under root the calling thread also gives up its power to override file
+    // permissions, so that a device node closed to this user refuses to open as it would for a
+    // seated user.
+    UmockdevBus();
+    ~UmockdevBus();
+    UmockdevBus(const UmockdevBus&) = delete;
+    UmockdevBus& operator=(const UmockdevBus&) = delete;
+
+    // Adds the device (completed from its parts) and announces it. A root hub (address 1) sits
+    // at usb<bus>; any other device on port address - 1 of its bus's root hub. A model marked
+    // not openable gets a device node that nobody may open.
+    void plug(DeviceModel model);
+    // Announces the device's removal and takes it away; its open files fail with ENODEV.
+    void unplug(int bus, int address);
+    // After `transfers` more control transfers, the device is pulled out: it disappears from the
+    // bus and every later request fails with ENODEV. unplug() then tidies it away.
+    void unplug_after(int bus, int address, int transfers);
+
+    // The next `count` control transfers to the device suffer `fault`.
+    void fail_next(int bus, int address, Fault fault, int count = 1, int short_length = 0);
+
+    std::vector<DeviceRequest> requests() const;
+    // The vendor requests only (the arm commands), leaving out descriptor and string reads.
+    std::vector<DeviceRequest> vendor_transfers() const;
+    void clear_requests();
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl;
+};
+
+}  // namespace quillmar::testing
