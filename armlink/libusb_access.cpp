@@ -376,12 +376,26 @@ int LibusbAccess::vb_usb_get_string_simple(int handle, int string_index, char* b
         !is_byte(string_index)) {
         return 0;
     }
-    // libusb writes at most buffer_length bytes, the closing zero included, and turns every
-    // character outside 7-bit ASCII into '?'.
-    const int result =
-        libusb_get_string_descriptor_ascii(opened, static_cast<std::uint8_t>(string_index),
-                                           reinterpret_cast<unsigned char*>(buffer), buffer_length);
-    return result > 0 ? result : 0;
+    // The descriptor holds UTF-16: characters up to 0xFF are kept as 8-bit characters, the rest
+    // become '?'. The first language the device offers is asked for.
+    unsigned char raw[255];
+    const int languages = libusb_get_string_descriptor(opened, 0, 0, raw, sizeof raw);
+    if (languages < 4) {
+        return 0;
+    }
+    const auto language = static_cast<std::uint16_t>(raw[2] | (raw[3] << 8));
+    const int received = libusb_get_string_descriptor(
+        opened, static_cast<std::uint8_t>(string_index), language, raw, sizeof raw);
+    if (received < 2 || raw[1] != LIBUSB_DT_STRING) {
+        return 0;
+    }
+    const int length = std::min(received, static_cast<int>(raw[0]));
+    int written = 0;
+    for (int at = 2; at + 1 < length && written < buffer_length - 1; at += 2) {
+        buffer[written++] = raw[at + 1] != 0 ? '?' : static_cast<char>(raw[at]);
+    }
+    buffer[written] = '\0';
+    return written;
 }
 
 int LibusbAccess::vb_usb_set_configuration(int handle, int configuration) {
