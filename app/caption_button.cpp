@@ -14,9 +14,7 @@ constexpr int caption_inset = 1;
 }  // namespace
 
 CaptionButton::CaptionButton(const QString& caption, QWidget* parent)
-    : QPushButton(caption, parent) {
-    refit();
-}
+    : QPushButton(caption, parent) {}
 
 QRect CaptionButton::caption_box() const {
     QStyleOptionButton option;
@@ -25,8 +23,12 @@ QRect CaptionButton::caption_box() const {
     return contents.adjusted(caption_inset, caption_inset, -caption_inset, -caption_inset);
 }
 
-void CaptionButton::refit() {
-    fitted = fitted_font(font(), text(), caption_box(), caption_flags);
+const QFont& CaptionButton::caption_font() const {
+    if (fitted_for != size()) {
+        fitted = fitted_font(font(), text(), caption_box(), caption_flags);
+        fitted_for = size();
+    }
+    return fitted;
 }
 
 void CaptionButton::paintEvent(QPaintEvent*) {
@@ -36,20 +38,15 @@ void CaptionButton::paintEvent(QPaintEvent*) {
     // The style draws the bevel and focus frame; the caption is drawn here so that it wraps.
     option.text.clear();
     painter.drawControl(QStyle::CE_PushButton, option);
-    painter.setFont(fitted);
+    painter.setFont(caption_font());
     painter.drawItemText(caption_box(), caption_flags, option.palette, isEnabled(), text(),
                          QPalette::ButtonText);
-}
-
-void CaptionButton::resizeEvent(QResizeEvent* event) {
-    QPushButton::resizeEvent(event);
-    refit();
 }
 
 void CaptionButton::changeEvent(QEvent* event) {
     QPushButton::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
-        refit();
+        fitted_for = QSize();
     }
 }
 

@@ -12,7 +12,7 @@ class CaptionButton : public QPushButton {
     CaptionButton(const QString& caption, QWidget* parent);
 
     // The font the caption is drawn in, chosen for the button's current size and caption.
-    const QFont& caption_font() const { return fitted; }
+    const QFont& caption_font() const;
     // Where the caption is laid out inside the button.
     QRect caption_box() const;
 
@@ -20,13 +20,12 @@ class CaptionButton : public QPushButton {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 
   private:
-    void refit();
-
-    QFont fitted;
+    // Fitted on first use for a size: a hidden button learns its size only when first shown.
+    mutable QFont fitted;
+    mutable QSize fitted_for;
 };
 
 }  // namespace quillmar

@@ -1,0 +1,268 @@
+// What the window does at start-up, on each button, around a program run, and when it closes.
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "pane_text.h"
+#include "robot_bench.h"
+
+using namespace quillmar;
+using quillmar::testing::RobotBench;
+
+namespace {
+
+QString bytes_text(const ArmCommand& command) {
+    return QStringLiteral("%1,%2,%3").arg(command.motor).arg(command.base).arg(command.light);
+}
+
+// The commands that reached the arm, as "motor,base,light".
+QStringList sent(const EmulatedUsb& usb) {
+    QStringList commands;
+    for (const auto& transfer : usb.transfers()) {
+        commands << bytes_text({transfer.data.at(0), transfer.data.at(1), transfer.data.at(2)});
+    }
+    return commands;
+}
+
+QStringList routines(const EmulatedUsb& usb) {
+    QStringList names;
+    for (const auto& call : usb.calls()) {
+        names << QString::fromStdString(call.routine);
+    }
+    return names;
+}
+
+// Which of the switched controls are usable, as a string such as "gettit release".
+QString usable(RobotBench& bench) {
+    QStringList names;
+    for (const char* name :
+         {"gettit", "release", "panel", "stopme", "data", "loadfile", "savefile"}) {
+        if (bench.control(name)->isEnabled()) {
+            names << QLatin1String(name);
+        }
+    }
+    return names.join(' ');
+}
+
+const QString detached = QStringLiteral("gettit data loadfile savefile");
+const QString attached = QStringLiteral("release panel stopme data loadfile savefile");
+
+class FailingUsb : public EmulatedUsb {
+  public:
+    FailingUsb() : EmulatedUsb([] { return 0.0; }) {}
+    int vb_usb_init() override { return usb_error::io; }
+};
+
+}  // namespace
+
+class RobotEventsTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void start_up_without_arm();
+    void start_up_with_arm();
+    void start_up_stops_when_the_library_fails();
+    void attach_button();
+    void release_button();
+    void command_buttons_data();
+    void command_buttons();
+    void file_buttons();
+    void run_locks_and_unlocks();
+    void release_during_a_run_keeps_the_panel_locked();
+    void close_data();
+    void close();
+    void close_during_a_jog();
+};
+
+void RobotEventsTest::start_up_without_arm() {
+    RobotBench bench(false);
+    QCOMPARE(bench.robot.start_up(), 0);
+    const QStringList calls = routines(bench.usb);
+    QCOMPARE(calls.mid(0, 2), QStringList({"vb_usb_init", "vb_usb_set_debug"}));
+    QCOMPARE(bench.usb.calls().at(1).arguments, std::vector<int>{255});
+    QCOMPARE(bench.dialogs.start_folder, QCoreApplication::applicationDirPath());
+    QVERIFY(bench.robot.program_text().isEmpty());
+    QVERIFY(
+        pane_text(*bench.control<QPlainTextEdit>("message")).endsWith("\r\nCould not attach\r\n"));
+    QCOMPARE(usable(bench), detached);
+}
+
+void RobotEventsTest::start_up_with_arm() {
+    RobotBench bench(true);
+    QCOMPARE(bench.robot.start_up(), 0);
+    QVERIFY(bench.robot.arm_link().attached());
+    QVERIFY(
+        pane_text(*bench.control<QPlainTextEdit>("message")).endsWith("\r\n\r\nArm attached\r\n"));
+    QCOMPARE(usable(bench), attached);
+    QVERIFY(sent(bench.usb).isEmpty());
+}
+
+void RobotEventsTest::start_up_stops_when_the_library_fails() {
+    FailingUsb usb;
+    quillmar::testing::FakePacer pacer;
+    quillmar::testing::ScriptedDialogs dialogs;
+    Robot robot(usb, pacer, dialogs);
+    QCOMPARE(robot.start_up(), usb_error::io);
+    QVERIFY(routines(usb).isEmpty());
+    QVERIFY(pane_text(*robot.findChild<QPlainTextEdit*>("message")).isEmpty());
+}
+
+void RobotEventsTest::attach_button() {
+    RobotBench bench(false);
+    bench.robot.start_up();
+    bench.usb.plug(arm_device_model(1, 2));
+    bench.robot.show_message("left over");
+    QTest::mouseClick(bench.control("gettit"), Qt::LeftButton);
+    const QString message = pane_text(*bench.control<QPlainTextEdit>("message"));
+    QVERIFY(!message.contains("left over"));
+    QVERIFY(!message.contains("Could not attach"));
+    QVERIFY(message.endsWith("\r\n\r\nArm attached\r\n"));
+    QCOMPARE(usable(bench), attached);
+}
+
+void RobotEventsTest::release_button() {
+    RobotBench bench(true);
+    bench.robot.start_up();
+    QTest::mouseClick(bench.control("lightme"), Qt::LeftButton);
+    QTest::mouseClick(bench.control("release"), Qt::LeftButton);
+    QCOMPARE(sent(bench.usb), QStringList({"0,0,1", "0,0,0"}));
+    QCOMPARE(bench.robot.light_indicator(), 0);
+    QVERIFY(pane_text(*bench.control<QPlainTextEdit>("message"))
+                .endsWith("\r\nArm attached\r\n\r\nArm released\r\n"));
+    QCOMPARE(bench.pacer.wakes, 1);
+    QCOMPARE(usable(bench), detached);
+}
+
+void RobotEventsTest::command_buttons_data() {
+    QTest::addColumn<QStringList>("commands");
+    // With the light indicator ticked, so that its byte shows in every command.
+    for (int number = 1; number <= last_command_number; ++number) {
+        QTest::newRow(command_table.at(static_cast<std::size_t>(number)).button)
+            << QStringList{bytes_text(start_command(number, 1)), "0,0,1"};
+    }
+    // The first light click after start-up switches the light on.
+    QTest::newRow("lightme") << QStringList{"0,0,1"};
+    QTest::newRow("stopme") << QStringList{"0,0,1", "0,0,1"};
+    // The program pane holds "1,100"; reverse runs its opposite, Open.
+    QTest::newRow("program") << QStringList{"1,0,1", "0,0,1"};
+    QTest::newRow("reverse") << QStringList{"2,0,1", "0,0,1"};
+}
+
+void RobotEventsTest::command_buttons() {
+    QFETCH(QStringList, commands);
+    RobotBench bench(true);
+    bench.robot.start_up();
+    bench.robot.set_light_indicator(1);
+    bench.robot.set_program_text("1,100");
+    QTest::mouseClick(bench.control(QTest::currentDataTag()), Qt::LeftButton);
+    QCOMPARE(sent(bench.usb), commands);
+    QCOMPARE(usable(bench), attached);
+}
+
+void RobotEventsTest::file_buttons() {
+    RobotBench bench(false);
+    QTemporaryDir folder;
+    const QString path = folder.filePath("moves.rob");
+    bench.dialogs.answer = path;
+
+    QTest::mouseClick(bench.control("savefile"), Qt::LeftButton);
+    QCOMPARE(bench.dialogs.beeps, 1);
+
+    bench.robot.set_program_text("1,100\r\n2,50");
+    QTest::mouseClick(bench.control("savefile"), Qt::LeftButton);
+    QVERIFY(pane_text(*bench.control<QPlainTextEdit>("message")).endsWith("File saved\r\n"));
+    bench.robot.set_program_text("");
+    QTest::mouseClick(bench.control("loadfile"), Qt::LeftButton);
+    QCOMPARE(bench.robot.program_text(), QStringLiteral("1,100\r\n2,50\r\n"));
+}
+
+void RobotEventsTest::run_locks_and_unlocks() {
+    RobotBench bench(true);
+    bench.robot.start_up();
+    bench.robot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bench.robot));
+    bench.robot.lock_for_run();
+    QCOMPARE(usable(bench), QStringLiteral("release stopme"));
+    bench.robot.focus_stop();
+    QCOMPARE(QApplication::focusWidget(), bench.control("stopme"));
+    bench.robot.unlock_after_run();
+    QCOMPARE(usable(bench), attached);
+}
+
+void RobotEventsTest::release_during_a_run_keeps_the_panel_locked() {
+    RobotBench bench(true);
+    bench.robot.start_up();
+    bench.robot.lock_for_run();
+    QTest::mouseClick(bench.control("release"), Qt::LeftButton);
+    // Attaching again while the run unwinds must not open the panel to a second run.
+    QTest::mouseClick(bench.control("gettit"), Qt::LeftButton);
+    QVERIFY(!bench.control("panel")->isEnabled());
+    QVERIFY(bench.control("stopme")->isEnabled());
+    bench.robot.unlock_after_run();
+    QCOMPARE(usable(bench), attached);
+
+    bench.robot.lock_for_run();
+    QTest::mouseClick(bench.control("release"), Qt::LeftButton);
+    bench.robot.unlock_after_run();
+    QCOMPARE(usable(bench), detached);
+}
+
+void RobotEventsTest::close_data() {
+    QTest::addColumn<bool>("with_arm");
+    QTest::addColumn<bool>("released_first");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QString>("last_words");
+    QTest::newRow("no arm") << false << false << QStringList{} << "Could not attach\r\n";
+    QTest::newRow("attached") << true << false << QStringList{"0,0,1", "0,0,0"}
+                              << "\r\nArm released\r\n";
+    QTest::newRow("released") << true << true << QStringList{"0,0,1", "0,0,0"}
+                              << "\r\nArm released\r\n";
+}
+
+void RobotEventsTest::close() {
+    QFETCH(bool, with_arm);
+    QFETCH(bool, released_first);
+    QFETCH(QStringList, commands);
+    QFETCH(QString, last_words);
+    RobotBench bench(with_arm);
+    bench.robot.start_up();
+    bench.robot.show();
+    if (with_arm) {
+        QTest::mouseClick(bench.control("lightme"), Qt::LeftButton);
+    }
+    if (released_first) {
+        QTest::mouseClick(bench.control("release"), Qt::LeftButton);
+    }
+    const QString before = pane_text(*bench.control<QPlainTextEdit>("message"));
+    QSignalSpy closed(&bench.robot, &Robot::closed);
+
+    QVERIFY(bench.robot.close());
+    QVERIFY(bench.robot.close());
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(bench.pacer.cancelled());
+    QCOMPARE(sent(bench.usb), commands);
+    QCOMPARE(bench.robot.light_indicator(), 0);
+    const QString message = pane_text(*bench.control<QPlainTextEdit>("message"));
+    QVERIFY(message.endsWith(last_words));
+    if (released_first) {
+        QCOMPARE(message, before);
+    }
+}
+
+void RobotEventsTest::close_during_a_jog() {
+    RobotBench bench(true);
+    bench.robot.start_up();
+    bench.robot.show();
+    bench.pacer.at(bench.pacer.now() + 0.05, [&] { bench.robot.close(); });
+    QTest::mouseClick(bench.control("handin"), Qt::LeftButton);
+    // The jog ends at once, and its stop command never follows the all off.
+    QCOMPARE(sent(bench.usb), QStringList({"1,0,0", "0,0,0"}));
+    QVERIFY(bench.pacer.now() < 1000.1);
+}
+
+QTEST_MAIN(RobotEventsTest)
+#include "robot_events_test.moc"
