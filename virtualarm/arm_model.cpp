@@ -1,0 +1,97 @@
+#include "arm_model.h"
+
+#include <algorithm>
+
+namespace quillmar {
+
+namespace {
+
+// The setup fields of an arm command transfer.
+constexpr int command_request_type = 0x40;
+constexpr int command_request = 6;
+constexpr int command_value = 0x100;
+constexpr int command_index = 0;
+constexpr int command_length = 3;
+
+bool drives(int command_number, ArmCommand command) {
+    const auto& row = command_table.at(static_cast<std::size_t>(command_number));
+    return (command.motor & row.motor) != 0 || (command.base & row.base) != 0;
+}
+
+}  // namespace
+
+Pose start_pose() {
+    Pose pose{};
+    for (const auto& spec : joint_table) {
+        pose.at(static_cast<std::size_t>(spec.joint)) = spec.start;
+    }
+    return pose;
+}
+
+int drive_of(Joint joint, ArmCommand command) {
+    const JointSpec& spec = spec_of(joint);
+    const bool up = drives(spec.increasing_command, command);
+    const bool down = drives(spec.decreasing_command, command);
+    return up == down ? 0 : (up ? 1 : -1);
+}
+
+ArmModel::ArmModel(double time, QObject* parent)
+    : QObject(parent), since(time), pose_since(start_pose()) {}
+
+void ArmModel::set_command(ArmCommand command, double time) {
+    pose_since = pose_at(time);
+    since = std::max(since, time);
+    current = command;
+    emit changed();
+}
+
+void ArmModel::reset_pose(double time) {
+    pose_since = start_pose();
+    since = std::max(since, time);
+    emit changed();
+}
+
+bool ArmModel::take_transfer(const EmulatedUsb::Transfer& transfer) {
+    if (transfer.request_type != command_request_type || transfer.request != command_request ||
+        transfer.value != command_value || transfer.index != command_index ||
+        transfer.data.size() != command_length || transfer.result != command_length) {
+        return false;
+    }
+    set_command({transfer.data[0], transfer.data[1], transfer.data[2]}, transfer.time);
+    return true;
+}
+
+void ArmModel::follow(EmulatedUsb& usb) {
+    usb.on_transfer([this](const EmulatedUsb::Transfer& transfer) { take_transfer(transfer); });
+}
+
+double ArmModel::position_at(Joint joint, double time) const {
+    const JointSpec& spec = spec_of(joint);
+    const double elapsed = std::max(0.0, time - since);
+    const double travelled = drive_of(joint, current) * spec.speed * elapsed;
+    return std::clamp(pose_since.at(static_cast<std::size_t>(joint)) + travelled, spec.minimum,
+                      spec.maximum);
+}
+
+Pose ArmModel::pose_at(double time) const {
+    Pose pose{};
+    for (const auto& spec : joint_table) {
+        pose.at(static_cast<std::size_t>(spec.joint)) = position_at(spec.joint, time);
+    }
+    return pose;
+}
+
+bool ArmModel::straining(Joint joint, double time) const {
+    const int drive = drive_of(joint, current);
+    const double position = position_at(joint, time);
+    const JointSpec& spec = spec_of(joint);
+    return (drive > 0 && position >= spec.maximum) || (drive < 0 && position <= spec.minimum);
+}
+
+bool ArmModel::moving(double time) const {
+    return std::any_of(joint_table.begin(), joint_table.end(), [&](const JointSpec& spec) {
+        return drive_of(spec.joint, current) != 0 && !straining(spec.joint, time);
+    });
+}
+
+}  // namespace quillmar

@@ -1,0 +1,91 @@
+// The virtual arm's mechanics: five joints and the light, moved by arm commands over time.
+#pragma once
+
+#include <QObject>
+#include <array>
+#include <cstddef>
+
+#include "armlink/arm_command.h"
+#include "armlink/emulated_usb.h"
+
+namespace quillmar {
+
+enum class Joint { base, shoulder, elbow, wrist, gripper };
+inline constexpr std::size_t joint_count = 5;
+
+struct JointSpec {
+    Joint joint;
+    const char* name;
+    const char* unit;  // "°" for angles, "mm" for the gripper's opening
+    double minimum;
+    double maximum;
+    double start;
+    double speed;            // units per second while its motor runs
+    int increasing_command;  // the command number whose motor drives the joint towards maximum
+    int decreasing_command;
+};
+
+// Typical figures for small geared toy arms. Angles are in degrees: the base from straight ahead,
+// anticlockwise seen from above; the shoulder from the forward horizontal, rising backwards; the
+// elbow and the wrist relative to the part before them, positive upwards. The gripper is its
+// opening in mm. Speeds are chosen so that a full sweep takes several seconds, as the slow
+// gearboxes of such arms do.
+inline constexpr std::array<JointSpec, joint_count> joint_table{{
+    {Joint::base, "Base", "°", -135.0, 135.0, 0.0, 27.0, 9, 10},       // 270° in 10 s
+    {Joint::shoulder, "Shoulder", "°", 0.0, 180.0, 80.0, 18.0, 8, 7},  // 180° in 10 s
+    {Joint::elbow, "Elbow", "°", -150.0, 150.0, -60.0, 25.0, 6, 5},    // 300° in 12 s
+    {Joint::wrist, "Wrist", "°", -60.0, 60.0, -20.0, 24.0, 4, 3},      // 120° in 5 s
+    {Joint::gripper, "Gripper", "mm", 0.0, 40.0, 20.0, 8.0, 2, 1},     // 40 mm in 5 s
+}};
+
+constexpr const JointSpec& spec_of(Joint joint) {
+    return joint_table.at(static_cast<std::size_t>(joint));
+}
+
+using Pose = std::array<double, joint_count>;
+
+// The start pose of the table.
+Pose start_pose();
+
+// Which way a command drives a joint: +1 towards its maximum, -1 towards its minimum, 0 not at
+// all (also when both directions of one motor are asked for at once).
+int drive_of(Joint joint, ArmCommand command);
+
+// The arm's state as a function of time: the pose at the last command and the command since then.
+// Every joint moves at its constant speed until it meets a limit, where it stays while its motor
+// strains against it.
+class ArmModel : public QObject {
+    Q_OBJECT
+  public:
+    explicit ArmModel(double time, QObject* parent = nullptr);
+
+    // The arm received `command` at `time`; times never go back.
+    void set_command(ArmCommand command, double time);
+    // Puts the joints back to the start pose at `time`; the running motors keep running.
+    void reset_pose(double time);
+    // Takes an arm command out of a control transfer that moved its three bytes; ignores any
+    // other transfer. True when it was an arm command.
+    bool take_transfer(const EmulatedUsb::Transfer& transfer);
+    // Lets every arm command that reaches `usb` drive this model.
+    void follow(EmulatedUsb& usb);
+
+    ArmCommand command() const { return current; }
+    bool light_on() const { return current.light != 0; }
+    Pose pose_at(double time) const;
+    double position_at(Joint joint, double time) const;
+    // The joint's motor runs into the limit that the joint has reached.
+    bool straining(Joint joint, double time) const;
+    // Some joint is still travelling.
+    bool moving(double time) const;
+
+  signals:
+    // A command arrived or the pose was reset.
+    void changed();
+
+  private:
+    ArmCommand current;
+    double since;
+    Pose pose_since;
+};
+
+}  // namespace quillmar

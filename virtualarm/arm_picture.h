@@ -1,0 +1,40 @@
+// The virtual arm drawn with QPainter: a side view and a top view, the light, straining motors.
+#pragma once
+
+#include <QRectF>
+#include <QWidget>
+#include <array>
+
+#include "arm_model.h"
+
+class QPainter;
+
+namespace quillmar {
+
+// What one picture of the arm shows.
+struct ArmView {
+    Pose pose = start_pose();
+    bool light = false;
+    std::array<bool, joint_count> straining{};
+};
+
+ArmView view_at(const ArmModel& model, double time);
+
+// Draws both views side by side into `area`, the side view on the left.
+void draw_arm(QPainter& painter, const QRectF& area, const ArmView& view);
+
+class ArmPicture : public QWidget {
+    Q_OBJECT
+  public:
+    explicit ArmPicture(QWidget* parent = nullptr);
+    void set_view(const ArmView& view);
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    ArmView view;
+};
+
+}  // namespace quillmar

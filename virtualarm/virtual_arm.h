@@ -1,0 +1,27 @@
+// Running without hardware: an emulated bus with a root hub and the arm, the arm's model that
+// follows every command sent to it, and the "Virtual arm" window that shows the model.
+#pragma once
+
+#include <functional>
+
+#include "arm_model.h"
+#include "armlink/emulated_usb.h"
+#include "virtual_arm_window.h"
+
+namespace quillmar {
+
+class VirtualArm {
+  public:
+    // `clock` must be the clock of the program's waits, so the pose matches the waits.
+    explicit VirtualArm(std::function<double()> clock);
+
+    UsbAccess& usb() { return bus; }
+    VirtualArmWindow& window() { return arm_window; }
+
+  private:
+    ArmModel model;
+    EmulatedUsb bus;
+    VirtualArmWindow arm_window;
+};
+
+}  // namespace quillmar

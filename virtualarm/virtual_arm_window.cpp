@@ -1,0 +1,101 @@
+#include "virtual_arm_window.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace quillmar {
+
+namespace {
+
+const QString strain_style = QStringLiteral("color: rgb(220, 30, 30); font-weight: bold;");
+
+QString reading_text(const JointSpec& spec, double value, bool straining) {
+    QString text = QString::number(value, 'f', 1) + QString::fromUtf8(spec.unit);
+    if (straining) {
+        text += QObject::tr(" at limit, straining");
+    }
+    return text;
+}
+
+}  // namespace
+
+VirtualArmWindow::VirtualArmWindow(ArmModel& model, std::function<double()> clock, QWidget* parent)
+    : QWidget(parent), model(model), clock(std::move(clock)) {
+    setWindowTitle(tr("Virtual arm"));
+    arm_picture = new ArmPicture(this);
+
+    auto* numbers = new QGridLayout;
+    numbers->setHorizontalSpacing(12);
+    for (const auto& spec : joint_table) {
+        const auto index = static_cast<int>(spec.joint);
+        // Two columns of name and reading: base, shoulder, elbow left; wrist, gripper, light right.
+        const int row = index % 3;
+        const int column = (index / 3) * 2;
+        numbers->addWidget(new QLabel(QString::fromUtf8(spec.name) + QLatin1Char(':'), this), row,
+                           column);
+        auto* label = new QLabel(this);
+        label->setMinimumWidth(fontMetrics().horizontalAdvance(reading_text(spec, -888.8, true)));
+        readings.at(static_cast<std::size_t>(index)) = label;
+        numbers->addWidget(label, row, column + 1);
+    }
+    numbers->addWidget(new QLabel(tr("Light:"), this), 2, 2);
+    light_reading = new QLabel(this);
+    numbers->addWidget(light_reading, 2, 3);
+    numbers->setColumnStretch(1, 1);
+    numbers->setColumnStretch(3, 1);
+
+    reset = new QPushButton(tr("Reset pose"), this);
+    reset->setObjectName(QStringLiteral("resetpose"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(reset);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(arm_picture);
+    layout->addLayout(numbers);
+    layout->addLayout(buttons);
+
+    frames.setInterval(frame_ms);
+    connect(&frames, &QTimer::timeout, this, &VirtualArmWindow::refresh);
+    connect(&model, &ArmModel::changed, this, &VirtualArmWindow::refresh);
+    connect(reset, &QPushButton::clicked, this, [this] { this->model.reset_pose(this->clock()); });
+    refresh();
+}
+
+void VirtualArmWindow::show_beside(const QWidget& main_window) {
+    constexpr int gap = 12;
+    const QRect frame = main_window.frameGeometry();
+    move(frame.right() + 1 + gap, frame.top());
+    show();
+}
+
+QString VirtualArmWindow::reading(Joint joint) const {
+    return readings.at(static_cast<std::size_t>(joint))->text();
+}
+
+void VirtualArmWindow::refresh() {
+    const double now = clock();
+    const ArmView view = view_at(model, now);
+    arm_picture->set_view(view);
+    for (const auto& spec : joint_table) {
+        const auto index = static_cast<std::size_t>(spec.joint);
+        QLabel* label = readings.at(index);
+        label->setText(reading_text(spec, view.pose.at(index), view.straining.at(index)));
+        const QString style = view.straining.at(index) ? strain_style : QString();
+        if (label->styleSheet() != style) {
+            label->setStyleSheet(style);
+        }
+    }
+    light_reading->setText(view.light ? tr("on") : tr("off"));
+    if (!model.moving(now)) {
+        frames.stop();
+    } else if (!frames.isActive()) {
+        frames.start();
+    }
+}
+
+}  // namespace quillmar
