@@ -7,6 +7,7 @@
 #include "armlink/device_survey.h"
 #include "armlink/emulated_usb.h"
 #include "armlink/libusb_access.h"
+#include "hub_and_arm_survey.h"
 #include "support/fake_console.h"
 #include "umockdev_bus.h"
 
@@ -99,71 +100,6 @@ QByteArray bytes_of(const std::array<std::uint8_t, 8>& bytes) {
     return QByteArray(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<qsizetype>(bytes.size()));
 }
-
-const char* const hub_and_arm_survey =
-    "New Busses   1\r\n"
-    "New Devices  2\r\n"
-    "\r\n"
-    "Device 0\r\n"
-    "-- VID             : 1D6B\r\n"
-    "-- PID             : 2 \r\n"
-    "-- Manufacturer    : Linux xhci-hcd \r\n"
-    "-- Product         : EHCI Host Controller \r\n"
-    "- Serial  nmbr    : 0000:00:1d.0 \r\n"
-    "-- USB version     : 2.0\r\n"
-    "-- Device Class    : 9\r\n"
-    "-- Subclass        : 0\r\n"
-    "--- Configuration   : 0\r\n"
-    "--- Total Length    : 25\r\n"
-    "--- Num interfaces  : 1\r\n"
-    "--- Config. Value   : 1\r\n"
-    "--- Configuration   : 0\r\n"
-    "--- Attributes      : E0\r\n"
-    "--- Max Power       : 0\r\n"
-    "---- Interface         : 0/0\r\n"
-    "---- Alternate setting : 0\r\n"
-    "---- NumEndpoints      : 1\r\n"
-    "---- InterfaceClass    : 9\r\n"
-    "---- InterfaceSubClass : 0\r\n"
-    "---- InterfaceProtocol : 0\r\n"
-    "---- Interface         : 0\r\n"
-    "----- Endpoint    : 0\r\n"
-    "----- Address     : 81\r\n"
-    "----- Attributes  : 3\r\n"
-    "----- Packetsize  : 4\r\n"
-    "----- Interval    : C\r\n"
-    "----- Refresh     : 0\r\n"
-    "----- Syncaddress : 0\r\n"
-    "Device 1\r\n"
-    "-- VID             : 1267\r\n"
-    "-- PID             : 0 \r\n"
-    "-- Manufacturer    : not specified\r\n"
-    "-- Product         : not specified\r\n"
-    "-- Serial  nmbr    : not specified\r\n"
-    "-- USB version     : 1.1\r\n"
-    "-- Device Class    : 0\r\n"
-    "-- Subclass        : 0\r\n"
-    "--- Configuration   : 0\r\n"
-    "--- Total Length    : 25\r\n"
-    "--- Num interfaces  : 1\r\n"
-    "--- Config. Value   : 1\r\n"
-    "--- Configuration   : 0\r\n"
-    "--- Attributes      : 80\r\n"
-    "--- Max Power       : 50\r\n"
-    "---- Interface         : 0/0\r\n"
-    "---- Alternate setting : 0\r\n"
-    "---- NumEndpoints      : 1\r\n"
-    "---- InterfaceClass    : 255\r\n"
-    "---- InterfaceSubClass : 0\r\n"
-    "---- InterfaceProtocol : 0\r\n"
-    "---- Interface         : 0\r\n"
-    "----- Endpoint    : 0\r\n"
-    "----- Address     : 81\r\n"
-    "----- Attributes  : 3\r\n"
-    "----- Packetsize  : 1\r\n"
-    "----- Interval    : A\r\n"
-    "----- Refresh     : 0\r\n"
-    "----- Syncaddress : 0\r\n";
 
 }  // namespace
 
@@ -407,7 +343,7 @@ void LibusbAccessTest::survey_reads_hub_and_arm() {
     Rig rig;
     FakeConsole console;
     DeviceSurvey(rig.usb, console).list_devices();
-    QCOMPARE(console.message, QString::fromLatin1(hub_and_arm_survey));
+    QCOMPARE(console.message, QString::fromLatin1(quillmar::testing::hub_and_arm_survey));
     QCOMPARE(rig.usb.open_handle_count(), 0);
 }
 

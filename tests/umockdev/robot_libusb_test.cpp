@@ -1,0 +1,132 @@
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/robot.h"
+#include "armlink/libusb_access.h"
+#include "hub_and_arm_survey.h"
+#include "manual/event_pacer.h"
+#include "umockdev_bus.h"
+
+using namespace quillmar;
+using namespace quillmar::testing;
+
+namespace {
+
+class NoDialogs : public FileDialogs {
+  public:
+    void set_start_folder(const QString&) override {}
+    QString ask_open_name(const QString&) override { return {}; }
+    QString ask_save_name(const QString&) override { return {}; }
+    bool confirm_replace(const QString&) override { return false; }
+    void beep() override {}
+};
+
+// What reached the arm, one entry per request: "config 1", "claim 0", "release 0", "reset", or
+// the three data bytes of an arm command in hex.
+QStringList arm_requests(const UmockdevBus& bus, std::vector<double>* command_times) {
+    QStringList out;
+    for (const auto& request : bus.requests()) {
+        if (request.address != 2) {
+            continue;
+        }
+        using Kind = DeviceRequest::Kind;
+        switch (request.kind) {
+            case Kind::set_configuration:
+                out << QStringLiteral("config %1").arg(request.argument);
+                break;
+            case Kind::claim_interface:
+                out << QStringLiteral("claim %1").arg(request.argument);
+                break;
+            case Kind::release_interface:
+                out << QStringLiteral("release %1").arg(request.argument);
+                break;
+            case Kind::reset:
+                out << QStringLiteral("reset");
+                break;
+            case Kind::control: {
+                const auto setup =
+                    QByteArray(reinterpret_cast<const char*>(request.setup.data()), 8).toHex();
+                const auto data = QByteArray(reinterpret_cast<const char*>(request.data.data()),
+                                             static_cast<qsizetype>(request.data.size()))
+                                      .toHex();
+                // Every command is the same vendor request; anything else shows its setup too.
+                out << QString::fromLatin1(setup == "4006000100000300" ? data : setup + " " + data);
+                command_times->push_back(request.time);
+                break;
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+class RobotLibusbTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void session_on_the_emulated_arm();
+};
+
+// The window on the real libusb, from start-up to closing, as a user would drive it.
+void RobotLibusbTest::session_on_the_emulated_arm() {
+    UmockdevBus bus;
+    bus.plug(root_hub_model());
+    bus.plug(arm_device_model());
+    LibusbAccess usb;
+    EventPacer pacer;
+    NoDialogs dialogs;
+    Robot robot(usb, pacer, dialogs);
+    const auto pane = [&](const char* name) {
+        return robot.findChild<QPlainTextEdit*>(QLatin1String(name))
+            ->toPlainText()
+            .replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    };
+    const auto click = [&](const char* name) {
+        robot.findChild<QPushButton*>(QLatin1String(name))->click();
+    };
+
+    QCOMPARE(robot.start_up(), 0);
+    QCOMPARE(pane("message"),
+             QString::fromLatin1(hub_and_arm_survey) + QStringLiteral("\r\nArm attached\r\n"));
+
+    click("release");
+    click("gettit");
+    QVERIFY(pane("message").startsWith(
+        QStringLiteral("New Busses   0\r\nNew Devices  0\r\n\r\nDevice 0\r\n")));
+    QVERIFY(pane("message").endsWith(QStringLiteral("\r\n\r\nArm attached\r\n")));
+
+    click("handin");
+    robot.set_program_text(QStringLiteral("6,10\r\n9,10\r\n"));
+    click("program");
+    click("release");
+    robot.close();
+
+    std::vector<double> times;
+    QCOMPARE(arm_requests(bus, &times),
+             (QStringList{"config 1", "claim 0",                   // start-up
+                          "000000", "release 0", "reset",          // Release
+                          "config 1", "claim 0",                   // Attach
+                          "010000", "000000",                      // Grip (1)
+                          "100000", "000000", "000200", "000000",  // the program
+                          "000000", "release 0", "reset"}));       // Release; closing adds none
+    QCOMPARE(pane("error"), QString());
+    QCOMPARE(usb.open_handle_count(), 0);
+
+    // The jog and each step run for a tenth of a second; the steps are 500 ms apart.
+    QVERIFY(times[2] - times[1] >= 0.099);
+    QVERIFY(times[4] - times[3] >= 0.099);
+    QVERIFY(times[5] - times[4] >= 0.499);
+    QVERIFY(times[6] - times[5] >= 0.099);
+    QVERIFY(times[6] - times[1] < 5);
+}
+
+int main(int argc, char** argv) {
+    run_under_umockdev(argv);
+    QApplication app(argc, argv);
+    RobotLibusbTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "robot_libusb_test.moc"
