@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Checks Quillmar's packaging. Usage: check_packaging.sh metadata|command_line|deb SOURCE BUILD
+# BINARY VERSION. Every failed check prints one line; the exit status is the number of failures.
+set -uo pipefail
+
+mode=$1 source=$2 build=$3 binary=$4 version=$5
+app_id=io.github.quillmar.Quillmar
+rule_name=60-quillmar.rules
+# The command that applies the rule without a re-login, as the program tells the user.
+trigger_command="udevadm trigger --attr-match=idVendor=1267"
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+# expect_match TEXT PATTERN WHAT: TEXT holds the fixed string PATTERN.
+expect_match() {
+    grep -qF -- "$2" <<<"$1" || fail "$3: no \"$2\""
+}
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+check_metadata() {
+    local packaging=$source/packaging
+    desktop-file-validate "$packaging/$app_id.desktop" || fail "desktop-file-validate"
+    appstreamcli validate --no-net "$packaging/$app_id.metainfo.xml" || fail "appstreamcli validate"
+
+    local metainfo
+    metainfo=$(<"$packaging/$app_id.metainfo.xml")
+    expect_match "$metainfo" "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" \
+        "metainfo launchable"
+    local newest_release
+    newest_release=$(grep -m1 -o '<release version="[^"]*"' <<<"$metainfo" | cut -d'"' -f2)
+    [[ "$newest_release" == "$version" ]] ||
+        fail "metainfo's newest release is $newest_release, the project is $version"
+
+    local warnings
+    warnings=$(groff -man -ww -z "$packaging/quillmar.1" 2>&1)
+    [[ -z "$warnings" ]] || fail "man page: $warnings"
+
+    # The rule must name the arm the program attaches to, grant the seat user only, and come
+    # before the seat rules (73-seat-late.rules) that turn the uaccess tag into an ACL.
+    local rule ids vendor product
+    rule=$(grep -v '^#' "$packaging/udev/$rule_name")
+    ids=$(<"$source/armlink/usb_device_model.h")
+    vendor=$(sed -n 's/.*arm_vendor_id = 0x\([0-9a-fA-F]*\);.*/\1/p' <<<"$ids")
+    product=$(sed -n 's/.*arm_product_id = 0x\([0-9a-fA-F]*\);.*/\1/p' <<<"$ids")
+    [[ -n "$vendor" && -n "$product" ]] || fail "arm ids not found in usb_device_model.h"
+    expect_match "$rule" "ATTR{idVendor}==\"${vendor,,}\"" "udev rule"
+    expect_match "$rule" "ATTR{idProduct}==\"${product,,}\"" "udev rule"
+    expect_match "$rule" 'SUBSYSTEM=="usb"' "udev rule"
+    expect_match "$rule" 'TAG+="uaccess"' "udev rule"
+    grep -qE 'MODE="?0?[0-7]{2}[2367]' <<<"$rule" && fail "udev rule makes the node world-writable"
+    ((10#${rule_name%%-*} < 73)) || fail "$rule_name sorts after the seat rules"
+
+    # The program's "access denied" advice must name the installed rule and the postinst's command.
+    local advice
+    advice=$(tr -d '\n' <"$source/armlink/arm_link.cpp" | sed 's/"[[:space:]]*"//g')
+    expect_match "$advice" "/usr/lib/udev/rules.d/$rule_name" "access denied text"
+    expect_match "$advice" "packaging/udev/$rule_name" "access denied text"
+    expect_match "$advice" "sudo udevadm control --reload && sudo $trigger_command" \
+        "access denied text"
+    expect_match "$(<"$packaging/deb/postinst")" "$trigger_command" "postinst"
+}
+
+check_command_line() {
+    local help version_text
+    help=$("$binary" --help) || fail "--help exits $?"
+    expect_match "$help" "Usage:" "--help"
+    version_text=$("$binary" --version) || fail "--version exits $?"
+    [[ "$version_text" == "quillmar $version" ]] || fail "--version prints \"$version_text\""
+
+    # Every long option the program offers is documented in the man page.
+    local page option
+    page=$(groff -man -Tutf8 -P-cbou "$source/packaging/quillmar.1" 2>/dev/null)
+    for option in $(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
+        expect_match "$page" "$option" "man page"
+    done
+}
+
+check_deb() {
+    local arch deb
+    arch=$(dpkg --print-architecture)
+    deb=$build/quillmar_${version}_${arch}.deb
+    rm -f "$deb"
+    if ! cpack --config "$build/CPackConfig.cmake" -B "$build" >"$scratch/cpack.log" 2>&1; then
+        cat "$scratch/cpack.log"
+        fail "cpack"
+        return
+    fi
+    [[ -f "$deb" ]] || { fail "cpack made no $deb"; return; }
+
+    local listing path
+    listing=$(dpkg -c "$deb" | awk '{print $6}')
+    local wanted=(
+        ./usr/bin/quillmar
+        ./usr/lib/udev/rules.d/$rule_name
+        ./usr/share/applications/$app_id.desktop
+        ./usr/share/metainfo/$app_id.metainfo.xml
+        ./usr/share/icons/hicolor/32x32/apps/quillmar.png
+        ./usr/share/icons/hicolor/48x48/apps/quillmar.png
+        ./usr/share/icons/hicolor/scalable/apps/quillmar.svg
+        ./usr/share/man/man1/quillmar.1
+    )
+    for path in "${wanted[@]}"; do
+        grep -qxF "$path" <<<"$listing" || fail "package lacks $path"
+    done
+
+    local field expected
+    for field in Package:quillmar "Version:$version" "Maintainer:Quillmar developers"; do
+        expected=${field#*:}
+        [[ "$(dpkg-deb -f "$deb" "${field%%:*}")" == "$expected" ]] ||
+            fail "${field%%:*} is not $expected"
+    done
+    local depends
+    depends=$(dpkg-deb -f "$deb" Depends)
+    expect_match "$depends" "libqt6widgets6" "Depends"
+    expect_match "$depends" "libusb-1.0-0" "Depends"
+
+    # Unpacked into a root of its own, every file lands where the desktop and udev look.
+    local root=$scratch/root
+    dpkg -x "$deb" "$root" || fail "dpkg -x"
+    cmp -s "$root/usr/lib/udev/rules.d/$rule_name" "$source/packaging/udev/$rule_name" ||
+        fail "installed rule differs from packaging/udev/$rule_name"
+    [[ "$(file -b "$root/usr/share/icons/hicolor/48x48/apps/quillmar.png")" == *"48 x 48"* ]] ||
+        fail "48x48 icon has another size"
+    [[ "$(file -b "$root/usr/share/icons/hicolor/32x32/apps/quillmar.png")" == *"32 x 32"* ]] ||
+        fail "32x32 icon has another size"
+    [[ "$("$root/usr/bin/quillmar" --version)" == "quillmar $version" ]] ||
+        fail "packaged binary does not run"
+
+    # The maintainer scripts never fail an install, with or without a running udev.
+    local control=$scratch/control script
+    dpkg-deb -e "$deb" "$control" || fail "dpkg-deb -e"
+    mkdir -p "$scratch/bin"
+    printf '#!/bin/sh\necho "udevadm $*" >>"%s"\n' "$scratch/udevadm.log" >"$scratch/bin/udevadm"
+    chmod +x "$scratch/bin/udevadm"
+    for script in postinst:configure postrm:remove; do
+        [[ -x "$control/${script%%:*}" ]] || { fail "${script%%:*} is not executable"; continue; }
+        PATH="$scratch/bin:$PATH" "$control/${script%%:*}" "${script#*:}" ||
+            fail "${script%%:*} ${script#*:} exits $?"
+    done
+    if [[ -d /run/udev ]]; then
+        expect_match "$(<"$scratch/udevadm.log")" "$trigger_command" "postinst"
+    elif [[ -e "$scratch/udevadm.log" ]]; then
+        fail "maintainer scripts call udevadm where udev is not running"
+    fi
+}
+
+"check_$mode"
+echo "$mode: $failures failure(s)"
+exit "$failures"
