@@ -1,12 +1,14 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMessageBox>
+#include <memory>
 
 #include "armlink/libusb_access.h"
 #include "manual/event_pacer.h"
 #include "qt_file_dialogs.h"
 #include "robot.h"
 #include "signal_bridge.h"
+#include "virtualarm/virtual_arm.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -17,10 +19,20 @@ int main(int argc, char* argv[]) {
     parser.setApplicationDescription(QStringLiteral("Drives a five-motor robot arm over USB."));
     parser.addHelpOption();
     parser.addVersionOption();
+    const QCommandLineOption virtual_arm_option(
+        QStringLiteral("virtual-arm"),
+        QStringLiteral("Drive a virtual arm on an emulated USB bus instead of the real bus."));
+    parser.addOption(virtual_arm_option);
     parser.process(app);
 
-    quillmar::LibusbAccess usb;
+    quillmar::LibusbAccess libusb;
     quillmar::EventPacer pacer;
+    // Made before the window and gone after it, so the window's last commands still reach it.
+    std::unique_ptr<quillmar::VirtualArm> virtual_arm;
+    if (parser.isSet(virtual_arm_option)) {
+        virtual_arm = std::make_unique<quillmar::VirtualArm>([&pacer] { return pacer.now(); });
+    }
+    quillmar::UsbAccess& usb = virtual_arm ? virtual_arm->usb() : libusb;
     quillmar::QtFileDialogs dialogs;
     quillmar::Robot robot(usb, pacer, dialogs);
     dialogs.set_parent(&robot);
@@ -29,7 +41,7 @@ int main(int argc, char* argv[]) {
         QMessageBox::critical(nullptr, QStringLiteral("Quillmar"),
                               QStringLiteral("The USB library could not be started (error %1).\n%2")
                                   .arg(failure)
-                                  .arg(usb.init_error_text()));
+                                  .arg(libusb.init_error_text()));
         return 1;
     }
 
@@ -38,5 +50,8 @@ int main(int argc, char* argv[]) {
                      &QWidget::close);
     QObject::connect(&robot, &quillmar::Robot::closed, &app, &QCoreApplication::quit);
     robot.show();
+    if (virtual_arm) {
+        virtual_arm->window().show_beside(robot);
+    }
     return QApplication::exec();
 }

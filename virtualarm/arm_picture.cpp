@@ -270,7 +270,7 @@ void ArmPicture::set_view(const ArmView& new_view) {
 }
 
 QSize ArmPicture::sizeHint() const {
-    return {568, 300};
+    return {640, 340};
 }
 
 void ArmPicture::paintEvent(QPaintEvent*) {

@@ -4,7 +4,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace quillmar {
 
@@ -13,7 +15,10 @@ namespace {
 const QString strain_style = QStringLiteral("color: rgb(220, 30, 30); font-weight: bold;");
 
 QString reading_text(const JointSpec& spec, double value, bool straining) {
-    QString text = QString::number(value, 'f', 1) + QString::fromUtf8(spec.unit);
+    const QString unit = QString::fromUtf8(spec.unit);
+    // A degree sign follows its number; a unit in letters stands apart.
+    QString text = QString::number(value, 'f', 1) +
+                   (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
     if (straining) {
         text += QObject::tr(" at limit, straining");
     }
@@ -66,11 +71,21 @@ VirtualArmWindow::VirtualArmWindow(ArmModel& model, std::function<double()> cloc
     refresh();
 }
 
-void VirtualArmWindow::show_beside(const QWidget& main_window) {
+void VirtualArmWindow::show_beside(QWidget& main_window) {
     constexpr int gap = 12;
-    const QRect frame = main_window.frameGeometry();
-    move(frame.right() + 1 + gap, frame.top());
     show();
+    const QRect main_frame = main_window.frameGeometry();
+    const int width = frameGeometry().width();
+    if (const QScreen* display = main_window.screen()) {
+        const QRect room = display->availableGeometry();
+        if (main_frame.right() + gap + width > room.right()) {
+            const int pair_width = main_frame.width() + gap + width;
+            const int left = std::max(room.left(), room.center().x() - pair_width / 2);
+            main_window.move(left, main_frame.top());
+        }
+    }
+    const QRect placed = main_window.frameGeometry();
+    move(placed.right() + 1 + gap, placed.top());
 }
 
 QString VirtualArmWindow::reading(Joint joint) const {

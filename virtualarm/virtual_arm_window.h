@@ -23,8 +23,9 @@ class VirtualArmWindow : public QWidget {
     // `clock` is the clock of the arm's commands (monotonic seconds).
     VirtualArmWindow(ArmModel& model, std::function<double()> clock, QWidget* parent = nullptr);
 
-    // Places the window just right of `main_window`, tops aligned, and shows it.
-    void show_beside(const QWidget& main_window);
+    // Shows the window just right of `main_window`, tops aligned. When the screen has no room
+    // there, the main window moves left so that both fit side by side.
+    void show_beside(QWidget& main_window);
 
     bool animating() const { return frames.isActive(); }
     const ArmPicture& picture() const { return *arm_picture; }
