@@ -102,7 +102,7 @@ check_deb() {
         ./usr/share/icons/hicolor/32x32/apps/quillmar.png
         ./usr/share/icons/hicolor/48x48/apps/quillmar.png
         ./usr/share/icons/hicolor/scalable/apps/quillmar.svg
-        ./usr/share/man/man1/quillmar.1
+        ./usr/share/man/man1/quillmar.1.gz
     )
     for path in "${wanted[@]}"; do
         grep -qxF "$path" <<<"$listing" || fail "package lacks $path"
@@ -124,6 +124,8 @@ check_deb() {
     dpkg -x "$deb" "$root" || fail "dpkg -x"
     cmp -s "$root/usr/lib/udev/rules.d/$rule_name" "$source/packaging/udev/$rule_name" ||
         fail "installed rule differs from packaging/udev/$rule_name"
+    gzip -dc "$root/usr/share/man/man1/quillmar.1.gz" | cmp -s - "$source/packaging/quillmar.1" ||
+        fail "installed man page differs from packaging/quillmar.1"
     [[ "$(file -b "$root/usr/share/icons/hicolor/48x48/apps/quillmar.png")" == *"48 x 48"* ]] ||
         fail "48x48 icon has another size"
     [[ "$(file -b "$root/usr/share/icons/hicolor/32x32/apps/quillmar.png")" == *"32 x 32"* ]] ||
