@@ -124,6 +124,7 @@ check_deb() {
     dpkg -x "$deb" "$root" || fail "dpkg -x"
     cmp -s "$root/usr/lib/udev/rules.d/$rule_name" "$source/packaging/udev/$rule_name" ||
         fail "installed rule differs from packaging/udev/$rule_name"
+    appstreamcli validate-tree --no-net "$root" >/dev/null || fail "appstreamcli validate-tree"
     gzip -dc "$root/usr/share/man/man1/quillmar.1.gz" | cmp -s - "$source/packaging/quillmar.1" ||
         fail "installed man page differs from packaging/quillmar.1"
     [[ "$(file -b "$root/usr/share/icons/hicolor/48x48/apps/quillmar.png")" == *"48 x 48"* ]] ||
