@@ -38,6 +38,17 @@ inline constexpr std::array<JointSpec, joint_count> joint_table{{
     {Joint::gripper, "Gripper", "mm", 0.0, 40.0, 20.0, 8.0, 2, 1},     // 40 mm in 5 s
 }};
 
+static_assert(
+    [] {
+        for (std::size_t index = 0; index < joint_count; ++index) {
+            if (joint_table.at(index).joint != static_cast<Joint>(index)) {
+                return false;
+            }
+        }
+        return true;
+    }(),
+    "the joint table lists the joints in their enum order");
+
 constexpr const JointSpec& spec_of(Joint joint) {
     return joint_table.at(static_cast<std::size_t>(joint));
 }

@@ -1,7 +1,6 @@
 #include "arm_picture.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <QRadialGradient>
 #include <cmath>
 #include <numbers>

@@ -2,6 +2,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
+#include <functional>
 
 #include "virtualarm/arm_picture.h"
 #include "virtualarm/virtual_arm_window.h"
@@ -20,28 +21,27 @@ QImage render(const ArmView& view) {
     return image;
 }
 
-// Pixels of the lamp's warm yellow glow.
-int glow_pixels(const QImage& image) {
+int count_pixels(const QImage& image, const std::function<bool(const QColor&)>& wanted) {
     int count = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            count += c.red() > 200 && c.green() > 150 && c.blue() < c.red() - 50 ? 1 : 0;
+            count += wanted(image.pixelColor(x, y)) ? 1 : 0;
         }
     }
     return count;
 }
 
+// Pixels of the lamp's warm yellow glow.
+int glow_pixels(const QImage& image) {
+    return count_pixels(image, [](const QColor& c) {
+        return c.red() > 200 && c.green() > 150 && c.blue() < c.red() - 50;
+    });
+}
+
 // Pixels of the red strain sign.
 int strain_pixels(const QImage& image) {
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            count += c.red() > 180 && c.green() < 90 && c.blue() < 90 ? 1 : 0;
-        }
-    }
-    return count;
+    return count_pixels(
+        image, [](const QColor& c) { return c.red() > 180 && c.green() < 90 && c.blue() < 90; });
 }
 
 ArmView extreme_view() {
