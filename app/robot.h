@@ -1,6 +1,8 @@
 // The main window: its controls, their wiring, start-up, shutdown and the two log panes.
 #pragma once
 
+#include <array>
+
 #include <QWidget>
 
 #include "armlink/arm_link.h"
