@@ -1,4 +1,5 @@
-// The arm's three-byte command and the one table of command numbers that buttons and programs share.
+// The arm's three-byte command and the one table of command numbers that buttons and programs
+// share.
 #pragma once
 
 #include <array>
@@ -45,8 +46,12 @@ constexpr ArmCommand start_command(int number, std::uint8_t light) {
     const auto& row = command_table.at(static_cast<std::size_t>(number));
     return {row.motor, row.base, light};
 }
-constexpr ArmCommand stop_command(std::uint8_t light) { return {0, 0, light}; }
-constexpr ArmCommand light_command(bool on) { return {0, 0, static_cast<std::uint8_t>(on)}; }
+constexpr ArmCommand stop_command(std::uint8_t light) {
+    return {0, 0, light};
+}
+constexpr ArmCommand light_command(bool on) {
+    return {0, 0, static_cast<std::uint8_t>(on)};
+}
 inline constexpr ArmCommand all_off_command{0, 0, 0};
 
 constexpr int opposite_command(int number) {

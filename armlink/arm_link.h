@@ -10,7 +10,7 @@
 namespace quillmar {
 
 class ArmLink {
-public:
+  public:
     static constexpr int configuration = 1;
     static constexpr int interface = 0;
     static constexpr int transfer_timeout_ms = 20;
@@ -34,7 +34,7 @@ public:
     bool attached() const { return usb_handle != 0; }
     std::int32_t handle() const { return usb_handle; }
 
-private:
+  private:
     void let_go();
 
     UsbAccess& usb;

@@ -6,7 +6,7 @@
 namespace quillmar {
 
 class Console {
-public:
+  public:
     virtual ~Console() = default;
 
     // Append text and CR LF to the message / error pane; the caret then goes to the end.

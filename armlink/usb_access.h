@@ -73,7 +73,7 @@ inline constexpr int timeout = -116;
 // Devices are named by handles: positive integers, 0 for none. A handle is valid from the open
 // that returned it until its close. Descriptor getters return non-zero when the record was filled.
 class UsbAccess {
-public:
+  public:
     virtual ~UsbAccess() = default;
 
     // 0 on success, otherwise a negative code; the caller cannot go on without it.

@@ -114,9 +114,8 @@ std::vector<std::uint8_t> raw_configuration(const ConfigurationModel& configurat
     const auto& c = configuration.descriptor;
     out.insert(out.end(), {c.bLength, c.bDescriptorType});
     put16(out, c.wTotalLength);
-    out.insert(out.end(),
-               {c.bNumInterfaces, c.bConfigurationValue, c.iConfiguration, c.bmAttributes,
-                c.MaxPower});
+    out.insert(out.end(), {c.bNumInterfaces, c.bConfigurationValue, c.iConfiguration,
+                           c.bmAttributes, c.MaxPower});
     for (const auto& iface : configuration.interfaces) {
         for (const auto& setting : iface.settings) {
             const auto& i = setting.descriptor;

@@ -8,7 +8,7 @@
 namespace quillmar {
 
 class ManualControl {
-public:
+  public:
     static constexpr double jog_seconds = 0.1;
 
     ManualControl(ArmLink& link, Console& console, Pacer& pacer);
@@ -22,7 +22,7 @@ public:
 
     bool light_state() const { return light_on; }
 
-private:
+  private:
     ArmLink& link;
     Console& console;
     Pacer& pacer;

@@ -8,7 +8,7 @@
 namespace quillmar {
 
 class Pacer {
-public:
+  public:
     virtual ~Pacer() = default;
 
     // Seconds on a monotonic clock: never steps back, never wraps at midnight.

@@ -12,7 +12,7 @@ inline constexpr char file_dialog_filter[] = "Robot files (*.rob)";
 
 // The modal parts of loading and saving, so that tests can answer them.
 class FileDialogs {
-public:
+  public:
     virtual ~FileDialogs() = default;
     // The folder the first dialog opens in.
     virtual void set_start_folder(const QString& folder) = 0;
@@ -25,7 +25,7 @@ public:
 };
 
 class ProgramFiles {
-public:
+  public:
     ProgramFiles(Console& console, FileDialogs& dialogs);
 
     void load_file();
@@ -33,7 +33,7 @@ public:
 
     const QString& file_name() const { return program_file_name; }
 
-private:
+  private:
     Console& console;
     FileDialogs& dialogs;
     QString program_file_name;

@@ -22,16 +22,16 @@ bool drives(int command_number, ArmCommand command) {
 
 Pose start_pose() {
     Pose pose{};
-    for (const auto& spec : joint_table) {
-        pose.at(static_cast<std::size_t>(spec.joint)) = spec.start;
+    for (const auto& row : joint_table) {
+        pose.at(static_cast<std::size_t>(row.joint)) = row.start;
     }
     return pose;
 }
 
 int drive_of(Joint joint, ArmCommand command) {
-    const JointSpec& spec = spec_of(joint);
-    const bool up = drives(spec.increasing_command, command);
-    const bool down = drives(spec.decreasing_command, command);
+    const JointRow& row = row_of(joint);
+    const bool up = drives(row.increasing_command, command);
+    const bool down = drives(row.decreasing_command, command);
     return up == down ? 0 : (up ? 1 : -1);
 }
 
@@ -66,17 +66,17 @@ void ArmModel::follow(EmulatedUsb& usb) {
 }
 
 double ArmModel::position_at(Joint joint, double time) const {
-    const JointSpec& spec = spec_of(joint);
+    const JointRow& row = row_of(joint);
     const double elapsed = std::max(0.0, time - since);
-    const double travelled = drive_of(joint, current) * spec.speed * elapsed;
-    return std::clamp(pose_since.at(static_cast<std::size_t>(joint)) + travelled, spec.minimum,
-                      spec.maximum);
+    const double travelled = drive_of(joint, current) * row.speed * elapsed;
+    return std::clamp(pose_since.at(static_cast<std::size_t>(joint)) + travelled, row.minimum,
+                      row.maximum);
 }
 
 Pose ArmModel::pose_at(double time) const {
     Pose pose{};
-    for (const auto& spec : joint_table) {
-        pose.at(static_cast<std::size_t>(spec.joint)) = position_at(spec.joint, time);
+    for (const auto& row : joint_table) {
+        pose.at(static_cast<std::size_t>(row.joint)) = position_at(row.joint, time);
     }
     return pose;
 }
@@ -84,13 +84,13 @@ Pose ArmModel::pose_at(double time) const {
 bool ArmModel::straining(Joint joint, double time) const {
     const int drive = drive_of(joint, current);
     const double position = position_at(joint, time);
-    const JointSpec& spec = spec_of(joint);
-    return (drive > 0 && position >= spec.maximum) || (drive < 0 && position <= spec.minimum);
+    const JointRow& row = row_of(joint);
+    return (drive > 0 && position >= row.maximum) || (drive < 0 && position <= row.minimum);
 }
 
 bool ArmModel::moving(double time) const {
-    return std::any_of(joint_table.begin(), joint_table.end(), [&](const JointSpec& spec) {
-        return drive_of(spec.joint, current) != 0 && !straining(spec.joint, time);
+    return std::any_of(joint_table.begin(), joint_table.end(), [&](const JointRow& row) {
+        return drive_of(row.joint, current) != 0 && !straining(row.joint, time);
     });
 }
 

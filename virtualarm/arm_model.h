@@ -13,7 +13,7 @@ namespace quillmar {
 enum class Joint { base, shoulder, elbow, wrist, gripper };
 inline constexpr std::size_t joint_count = 5;
 
-struct JointSpec {
+struct JointRow {
     Joint joint;
     const char* name;
     const char* unit;  // "°" for angles, "mm" for the gripper's opening
@@ -30,7 +30,7 @@ struct JointSpec {
 // elbow and the wrist relative to the part before them, positive upwards. The gripper is its
 // opening in mm. Speeds are chosen so that a full sweep takes several seconds, as the slow
 // gearboxes of such arms do.
-inline constexpr std::array<JointSpec, joint_count> joint_table{{
+inline constexpr std::array<JointRow, joint_count> joint_table{{
     {Joint::base, "Base", "°", -135.0, 135.0, 0.0, 27.0, 9, 10},       // 270° in 10 s
     {Joint::shoulder, "Shoulder", "°", 0.0, 180.0, 80.0, 18.0, 8, 7},  // 180° in 10 s
     {Joint::elbow, "Elbow", "°", -150.0, 150.0, -60.0, 25.0, 6, 5},    // 300° in 12 s
@@ -49,7 +49,7 @@ static_assert(
     }(),
     "the joint table lists the joints in their enum order");
 
-constexpr const JointSpec& spec_of(Joint joint) {
+constexpr const JointRow& row_of(Joint joint) {
     return joint_table.at(static_cast<std::size_t>(joint));
 }
 

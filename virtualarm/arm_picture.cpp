@@ -241,8 +241,8 @@ ArmView view_at(const ArmModel& model, double time) {
     ArmView view;
     view.pose = model.pose_at(time);
     view.light = model.light_on();
-    for (const auto& spec : joint_table) {
-        view.straining.at(static_cast<std::size_t>(spec.joint)) = model.straining(spec.joint, time);
+    for (const auto& row : joint_table) {
+        view.straining.at(static_cast<std::size_t>(row.joint)) = model.straining(row.joint, time);
     }
     return view;
 }

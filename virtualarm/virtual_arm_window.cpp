@@ -14,8 +14,8 @@ namespace {
 
 const QString strain_style = QStringLiteral("color: rgb(220, 30, 30); font-weight: bold;");
 
-QString reading_text(const JointSpec& spec, double value, bool straining) {
-    const QString unit = QString::fromUtf8(spec.unit);
+QString reading_text(const JointRow& row, double value, bool straining) {
+    const QString unit = QString::fromUtf8(row.unit);
     // A degree sign follows its number; a unit in letters stands apart.
     QString text = QString::number(value, 'f', 1) +
                    (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
@@ -34,15 +34,15 @@ VirtualArmWindow::VirtualArmWindow(ArmModel& model, std::function<double()> cloc
 
     auto* numbers = new QGridLayout;
     numbers->setHorizontalSpacing(12);
-    for (const auto& spec : joint_table) {
-        const auto index = static_cast<int>(spec.joint);
+    for (const auto& joint : joint_table) {
+        const auto index = static_cast<int>(joint.joint);
         // Two columns of name and reading: base, shoulder, elbow left; wrist, gripper, light right.
         const int row = index % 3;
         const int column = (index / 3) * 2;
-        numbers->addWidget(new QLabel(QString::fromUtf8(spec.name) + QLatin1Char(':'), this), row,
+        numbers->addWidget(new QLabel(QString::fromUtf8(joint.name) + QLatin1Char(':'), this), row,
                            column);
         auto* label = new QLabel(this);
-        label->setMinimumWidth(fontMetrics().horizontalAdvance(reading_text(spec, -888.8, true)));
+        label->setMinimumWidth(fontMetrics().horizontalAdvance(reading_text(joint, -888.8, true)));
         readings.at(static_cast<std::size_t>(index)) = label;
         numbers->addWidget(label, row, column + 1);
     }
@@ -96,10 +96,10 @@ void VirtualArmWindow::refresh() {
     const double now = clock();
     const ArmView view = view_at(model, now);
     arm_picture->set_view(view);
-    for (const auto& spec : joint_table) {
-        const auto index = static_cast<std::size_t>(spec.joint);
+    for (const auto& row : joint_table) {
+        const auto index = static_cast<std::size_t>(row.joint);
         QLabel* label = readings.at(index);
-        label->setText(reading_text(spec, view.pose.at(index), view.straining.at(index)));
+        label->setText(reading_text(row, view.pose.at(index), view.straining.at(index)));
         const QString style = view.straining.at(index) ? strain_style : QString();
         if (label->styleSheet() != style) {
             label->setStyleSheet(style);

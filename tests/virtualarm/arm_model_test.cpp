@@ -19,7 +19,7 @@ double at(const Pose& pose, Joint joint) {
 }
 
 double range_of(Joint joint) {
-    return spec_of(joint).maximum - spec_of(joint).minimum;
+    return row_of(joint).maximum - row_of(joint).minimum;
 }
 
 // The arm attached on an emulated bus, its model following the bus, a program runner on top.
@@ -95,10 +95,10 @@ void ArmModelTest::each_command_moves_one_joint_by_speed_times_time() {
     const double seconds = 1.5;
     const Pose pose = model.pose_at(10.0 + seconds);
     const Pose start = start_pose();
-    for (const auto& spec : joint_table) {
+    for (const auto& row : joint_table) {
         const double expected =
-            spec.joint == joint ? spec.start + sign * spec.speed * seconds : spec.start;
-        QVERIFY2(qFuzzyCompare(at(pose, spec.joint) + 1000.0, expected + 1000.0), spec.name);
+            row.joint == joint ? row.start + sign * row.speed * seconds : row.start;
+        QVERIFY2(qFuzzyCompare(at(pose, row.joint) + 1000.0, expected + 1000.0), row.name);
     }
     QCOMPARE(model.light_on(), true);
     QCOMPARE(model.moving(10.0 + seconds), sign != 0);
@@ -127,9 +127,9 @@ void ArmModelTest::joints_stop_and_strain_at_their_limits() {
     QFETCH(int, backwards);
     QFETCH(Joint, joint);
     QFETCH(bool, towards_maximum);
-    const JointSpec& spec = spec_of(joint);
-    const double limit = towards_maximum ? spec.maximum : spec.minimum;
-    const double reach_time = std::abs(limit - spec.start) / spec.speed;
+    const JointRow& row = row_of(joint);
+    const double limit = towards_maximum ? row.maximum : row.minimum;
+    const double reach_time = std::abs(limit - row.start) / row.speed;
 
     ArmModel model(0.0);
     model.set_command(start_command(forwards, 0), 0.0);
@@ -144,7 +144,7 @@ void ArmModelTest::joints_stop_and_strain_at_their_limits() {
     model.set_command(start_command(backwards, 0), 100.0);
     QVERIFY(!model.straining(joint, 100.0));
     const double back = towards_maximum ? -1.0 : 1.0;
-    QVERIFY(qFuzzyCompare(model.position_at(joint, 101.0), limit + back * spec.speed));
+    QVERIFY(qFuzzyCompare(model.position_at(joint, 101.0), limit + back * row.speed));
     model.set_command(stop_command(0), 101.0);
     QVERIFY(!model.straining(joint, 101.0));
 }
@@ -156,10 +156,10 @@ void ArmModelTest::pose_follows_the_command_times() {
     model.set_command(stop_command(1), 1.25);
     const Pose pose = model.pose_at(7.0);
     QVERIFY(qFuzzyCompare(at(pose, Joint::elbow),
-                          spec_of(Joint::elbow).start + 0.5 * spec_of(Joint::elbow).speed));
+                          row_of(Joint::elbow).start + 0.5 * row_of(Joint::elbow).speed));
     QVERIFY(qFuzzyCompare(at(pose, Joint::base) + 1000.0,
-                          0.75 * spec_of(Joint::base).speed + spec_of(Joint::base).start + 1000.0));
-    QCOMPARE(at(pose, Joint::wrist), spec_of(Joint::wrist).start);
+                          0.75 * row_of(Joint::base).speed + row_of(Joint::base).start + 1000.0));
+    QCOMPARE(at(pose, Joint::wrist), row_of(Joint::wrist).start);
     QVERIFY(model.light_on());
     QVERIFY(!model.moving(7.0));
 }
@@ -202,9 +202,9 @@ void ArmModelTest::failed_transfers_do_not_reach_it() {
     bench.manual.jog(2);
     QCOMPARE(bench.model.pose_at(bench.pacer.now()), start_pose());
     bench.manual.jog(2);
-    QVERIFY(qFuzzyCompare(bench.model.position_at(Joint::gripper, bench.pacer.now()),
-                          spec_of(Joint::gripper).start +
-                              ManualControl::jog_seconds * spec_of(Joint::gripper).speed));
+    QVERIFY(qFuzzyCompare(
+        bench.model.position_at(Joint::gripper, bench.pacer.now()),
+        row_of(Joint::gripper).start + ManualControl::jog_seconds * row_of(Joint::gripper).speed));
 }
 
 void ArmModelTest::program_then_its_reverse_returns_to_the_start_data() {
@@ -223,9 +223,9 @@ void ArmModelTest::program_then_its_reverse_returns_to_the_start() {
     QVERIFY(moved != start_pose());
     bench.run(program, ProgramRunner::in_reverse);
     const Pose back = bench.model.pose_at(bench.pacer.now());
-    for (const auto& spec : joint_table) {
-        QVERIFY2(std::abs(at(back, spec.joint) - spec.start) <= 0.005 * range_of(spec.joint),
-                 spec.name);
+    for (const auto& row : joint_table) {
+        QVERIFY2(std::abs(at(back, row.joint) - row.start) <= 0.005 * range_of(row.joint),
+                 row.name);
     }
     QCOMPARE(bench.console.error, QString());
 }
@@ -235,7 +235,7 @@ void ArmModelTest::stop_mid_step_freezes_the_pose() {
     const double start = bench.pacer.now();
     bench.pacer.at(start + 0.4, [&] { bench.runner.stop(); });
     bench.run(QStringLiteral("5,200\r\n9,200"), ProgramRunner::forwards);
-    const double elbow = spec_of(Joint::elbow).start - 0.4 * spec_of(Joint::elbow).speed;
+    const double elbow = row_of(Joint::elbow).start - 0.4 * row_of(Joint::elbow).speed;
     QVERIFY(qFuzzyCompare(bench.model.position_at(Joint::elbow, bench.pacer.now()), elbow));
     QCOMPARE(bench.model.pose_at(bench.pacer.now() + 60.0), bench.model.pose_at(start + 0.4));
     QVERIFY(!bench.model.moving(bench.pacer.now()));
@@ -245,9 +245,9 @@ void ArmModelTest::reset_pose_keeps_the_motor_running() {
     ArmModel model(0.0);
     model.set_command(start_command(3, 0), 0.0);
     model.reset_pose(2.0);
-    QCOMPARE(model.position_at(Joint::wrist, 2.0), spec_of(Joint::wrist).start);
+    QCOMPARE(model.position_at(Joint::wrist, 2.0), row_of(Joint::wrist).start);
     QVERIFY(qFuzzyCompare(model.position_at(Joint::wrist, 3.0),
-                          spec_of(Joint::wrist).start - spec_of(Joint::wrist).speed));
+                          row_of(Joint::wrist).start - row_of(Joint::wrist).speed));
 }
 
 QTEST_GUILESS_MAIN(ArmModelTest)

@@ -46,8 +46,8 @@ int strain_pixels(const QImage& image) {
 
 ArmView extreme_view() {
     ArmView view;
-    for (const auto& spec : joint_table) {
-        view.pose.at(static_cast<std::size_t>(spec.joint)) = spec.maximum;
+    for (const auto& row : joint_table) {
+        view.pose.at(static_cast<std::size_t>(row.joint)) = row.maximum;
     }
     return view;
 }
@@ -83,18 +83,17 @@ void ArmPictureTest::light_glows_only_when_on() {
 
 void ArmPictureTest::every_joint_moves_the_drawn_arm_data() {
     QTest::addColumn<Joint>("joint");
-    for (const auto& spec : joint_table) {
-        QTest::newRow(spec.name) << spec.joint;
+    for (const auto& row : joint_table) {
+        QTest::newRow(row.name) << row.joint;
     }
 }
 
 void ArmPictureTest::every_joint_moves_the_drawn_arm() {
     QFETCH(Joint, joint);
-    const JointSpec& spec = spec_of(joint);
+    const JointRow& row = row_of(joint);
     ArmView view;
     const QImage before = render(view);
-    view.pose.at(static_cast<std::size_t>(joint)) =
-        spec.start + 0.25 * (spec.maximum - spec.minimum);
+    view.pose.at(static_cast<std::size_t>(joint)) = row.start + 0.25 * (row.maximum - row.minimum);
     QVERIFY(render(view) != before);
     QCOMPARE(render(ArmView{}), before);
 }
