@@ -23,6 +23,16 @@ struct CommandRow {
     int opposite;  // the command that retraces this movement
 };
 
+// The control transfer that carries a command: a vendor request to the device, host to device,
+// with the three bytes in its data stage.
+namespace command_transfer {
+inline constexpr int request_type = 0x40;
+inline constexpr int request = 6;
+inline constexpr int value = 0x100;
+inline constexpr int index = 0;
+inline constexpr int length = 3;
+}  // namespace command_transfer
+
 // Command 0 is the light; 1 to 10 each run one motor one way.
 inline constexpr std::array<CommandRow, 11> command_table{{
     {0, "lightme", "Light (0)", 0, 0, 0},

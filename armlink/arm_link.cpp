@@ -7,11 +7,6 @@ namespace quillmar {
 
 namespace {
 
-constexpr int vendor_out_request_type = 0x40;  // vendor request, host to device, to the device
-constexpr int command_request = 6;
-constexpr int command_value = 0x100;
-constexpr int command_length = 3;
-
 const QString access_denied_text = QStringLiteral(
     "The arm is plugged in, but this user may not open it. The udev rule "
     "/usr/lib/udev/rules.d/60-quillmar.rules grants access to the user at the seat (from the "
@@ -27,12 +22,13 @@ void ArmLink::send_command(ArmCommand command) {
     if (shut_down) {
         return;
     }
-    char bytes[command_length] = {static_cast<char>(command.motor), static_cast<char>(command.base),
-                                  static_cast<char>(command.light)};
+    namespace setup = command_transfer;
+    char bytes[setup::length] = {static_cast<char>(command.motor), static_cast<char>(command.base),
+                                 static_cast<char>(command.light)};
     const int result =
-        usb.vb_usb_control_msg(usb_handle, vendor_out_request_type, command_request, command_value,
-                               0, bytes, command_length, transfer_timeout_ms);
-    if (result == command_length) {
+        usb.vb_usb_control_msg(usb_handle, setup::request_type, setup::request, setup::value,
+                               setup::index, bytes, setup::length, transfer_timeout_ms);
+    if (result == setup::length) {
         return;
     }
     console.show_error(QStringLiteral("Sent: (") + number_text(command.motor) + QLatin1Char(',') +

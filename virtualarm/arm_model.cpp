@@ -6,13 +6,6 @@ namespace quillmar {
 
 namespace {
 
-// The setup fields of an arm command transfer.
-constexpr int command_request_type = 0x40;
-constexpr int command_request = 6;
-constexpr int command_value = 0x100;
-constexpr int command_index = 0;
-constexpr int command_length = 3;
-
 bool drives(int command_number, ArmCommand command) {
     const auto& row = command_table.at(static_cast<std::size_t>(command_number));
     return (command.motor & row.motor) != 0 || (command.base & row.base) != 0;
@@ -52,9 +45,10 @@ void ArmModel::reset_pose(double time) {
 }
 
 bool ArmModel::take_transfer(const EmulatedUsb::Transfer& transfer) {
-    if (transfer.request_type != command_request_type || transfer.request != command_request ||
-        transfer.value != command_value || transfer.index != command_index ||
-        transfer.data.size() != command_length || transfer.result != command_length) {
+    namespace setup = command_transfer;
+    if (transfer.request_type != setup::request_type || transfer.request != setup::request ||
+        transfer.value != setup::value || transfer.index != setup::index ||
+        transfer.data.size() != setup::length || transfer.result != setup::length) {
         return false;
     }
     set_command({transfer.data[0], transfer.data[1], transfer.data[2]}, transfer.time);

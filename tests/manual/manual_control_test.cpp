@@ -1,39 +1,14 @@
 #include <QTest>
 
-#include "armlink/emulated_usb.h"
-#include "manual/manual_control.h"
 #include "support/arm_bytes.h"
-#include "support/fake_console.h"
-#include "support/fake_pacer.h"
+#include "support/attached_arm.h"
 
 using namespace quillmar;
-using quillmar::testing::FakeConsole;
-using quillmar::testing::FakePacer;
 using quillmar::testing::sent_commands;
 
 namespace {
 
-struct Bench {
-    Bench() {
-        for (const auto& device : EmulatedUsb::hub_and_arm()) {
-            usb.plug(device);
-        }
-        usb.usb_find_busses();
-        usb.usb_find_devices();
-        link.attach_arm();
-        usb.clear_logs();
-        console.message.clear();
-    }
-    double on_time(std::size_t start_index) const {
-        const auto& transfers = usb.transfers();
-        return transfers.at(start_index + 1).time - transfers.at(start_index).time;
-    }
-    FakePacer pacer;
-    EmulatedUsb usb{[this] { return pacer.now(); }};
-    FakeConsole console;
-    ArmLink link{usb, console};
-    ManualControl manual{link, console, pacer};
-};
+using Bench = quillmar::testing::AttachedArm;
 
 }  // namespace
 
@@ -75,8 +50,8 @@ void ManualControlTest::jog_runs_one_motor_for_a_tenth() {
     bench.console.light = light;
     bench.manual.jog(command);
     QCOMPARE(sent_commands(bench.usb), (QStringList{start, stop}));
-    QVERIFY(bench.on_time(0) >= 0.1);
-    QVERIFY(bench.on_time(0) < 0.1 + 1e-9);
+    QVERIFY(bench.gap(1) >= 0.1);
+    QVERIFY(bench.gap(1) < 0.1 + 1e-9);
     QCOMPARE(bench.console.error, QString());
 }
 
@@ -104,7 +79,7 @@ void ManualControlTest::jog_inside_a_jog_replaces_the_motor() {
     bench.pacer.at(begin + 0.05, [&] { bench.manual.jog(3); });
     bench.manual.jog(1);
     QCOMPARE(sent_commands(bench.usb), (QStringList{"1,0,0", "8,0,0", "0,0,0", "0,0,0"}));
-    QVERIFY(bench.on_time(1) >= 0.1);
+    QVERIFY(bench.gap(2) >= 0.1);
     // The outer jog's time ran out inside the inner one, so its stop follows at once.
     QCOMPARE(bench.usb.transfers().at(3).time, bench.usb.transfers().at(2).time);
 }

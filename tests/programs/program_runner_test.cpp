@@ -1,14 +1,10 @@
 #include <QTest>
 
-#include "armlink/emulated_usb.h"
 #include "programs/program_runner.h"
 #include "support/arm_bytes.h"
-#include "support/fake_console.h"
-#include "support/fake_pacer.h"
+#include "support/attached_arm.h"
 
 using namespace quillmar;
-using quillmar::testing::FakeConsole;
-using quillmar::testing::FakePacer;
 using quillmar::testing::sent_commands;
 
 namespace {
@@ -20,26 +16,7 @@ const QString three_line_echo = QStringLiteral(
     "Line  1 :    0 , \r\n"
     "Line  2 :    5 ,  200\r\n");
 
-struct Bench {
-    Bench() {
-        for (const auto& device : EmulatedUsb::hub_and_arm()) {
-            usb.plug(device);
-        }
-        usb.usb_find_busses();
-        usb.usb_find_devices();
-        link.attach_arm();
-        usb.clear_logs();
-        console.message.clear();
-    }
-    // Seconds between transfer `to` and the one before it.
-    double gap(std::size_t to) const {
-        return usb.transfers().at(to).time - usb.transfers().at(to - 1).time;
-    }
-    FakePacer pacer;
-    EmulatedUsb usb{[this] { return pacer.now(); }};
-    FakeConsole console;
-    ArmLink link{usb, console};
-    ManualControl manual{link, console, pacer};
+struct Bench : quillmar::testing::AttachedArm {
     ProgramRunner runner{link, manual, console, pacer};
 };
 

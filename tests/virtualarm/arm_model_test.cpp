@@ -43,7 +43,7 @@ struct Bench {
     ProgramRunner runner{link, manual, console, pacer};
 };
 
-EmulatedUsb::Transfer command_transfer(ArmCommand command, double time) {
+EmulatedUsb::Transfer transfer_of(ArmCommand command, double time) {
     return {1, 0x40, 6, 0x100, 0, {command.motor, command.base, command.light}, 20, 3, time};
 }
 
@@ -182,7 +182,7 @@ void ArmModelTest::only_arm_command_transfers_move_it() {
     QFETCH(int, field);
     QFETCH(int, value);
     QFETCH(bool, taken);
-    auto transfer = command_transfer(start_command(1, 1), 2.0);
+    auto transfer = transfer_of(start_command(1, 1), 2.0);
     const std::array<int*, 5> fields{&transfer.request_type, &transfer.request, &transfer.value,
                                      &transfer.index, &transfer.result};
     if (field >= 0 && field < 5) {
