@@ -1,0 +1,95 @@
+// How exactly jogs and program steps time the arm's movements, and what the waits cost in
+// processor time. Not a test: a loaded machine moves these figures.
+#include <QCoreApplication>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "armlink/emulated_usb.h"
+#include "manual/event_pacer.h"
+#include "programs/program_runner.h"
+
+using namespace quillmar;
+
+namespace {
+
+class SilentConsole : public Console {
+  public:
+    void show_message(const QString&) override {}
+    void show_error(const QString& text) override {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+    }
+    int light_indicator() const override { return 0; }
+    void set_light_indicator(int) override {}
+    QString program_text() const override { return program; }
+    void set_program_text(const QString& text) override { program = text; }
+    void lock_for_run() override {}
+    void unlock_after_run() override {}
+    void focus_stop() override {}
+    QString program;
+};
+
+double process_seconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// On-time errors in milliseconds: each start command to the stop that follows it.
+std::vector<double> on_time_errors(const EmulatedUsb& usb, double asked) {
+    std::vector<double> errors;
+    const auto& transfers = usb.transfers();
+    for (std::size_t i = 0; i + 1 < transfers.size(); ++i) {
+        const bool starts = transfers[i].data[0] != 0 || transfers[i].data[1] != 0;
+        if (starts) {
+            errors.push_back((transfers[i + 1].time - transfers[i].time - asked) * 1000.0);
+        }
+    }
+    return errors;
+}
+
+void report(const char* what, std::vector<double> errors) {
+    std::sort(errors.begin(), errors.end());
+    const auto at = [&](double share) {
+        return errors[static_cast<std::size_t>(share * static_cast<double>(errors.size() - 1))];
+    };
+    std::printf("%-28s n=%-3zu min %+.3f  median %+.3f  p90 %+.3f  max %+.3f ms\n", what,
+                errors.size(), errors.front(), at(0.5), at(0.9), errors.back());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    EventPacer pacer;
+    EmulatedUsb usb([&] { return pacer.now(); }, EmulatedUsb::hub_and_arm());
+    SilentConsole console;
+    ArmLink link(usb, console);
+    ManualControl manual(link, console, pacer);
+    ProgramRunner runner(link, manual, console, pacer);
+    link.attach_arm();
+
+    usb.clear_logs();
+    for (int i = 0; i < 50; ++i) {
+        manual.jog(1 + i % 10);
+    }
+    report("jog, 0.1 s", on_time_errors(usb, 0.1));
+
+    usb.clear_logs();
+    console.program = QStringLiteral("1,25\r\n2,25\r\n").repeated(10);
+    runner.run_program(ProgramRunner::forwards);
+    report("program step, 0.25 s", on_time_errors(usb, 0.25));
+
+    usb.clear_logs();
+    console.program = QStringLiteral("10,500");
+    const double cpu_before = process_seconds();
+    const double wall_before = pacer.now();
+    runner.run_program(ProgramRunner::forwards);
+    const double cpu = process_seconds() - cpu_before;
+    const double wall = pacer.now() - wall_before;
+    report("program step, 5 s", on_time_errors(usb, 5.0));
+    std::printf("processor time during the 5 s step: %.1f ms of %.3f s (%.2f %%)\n", cpu * 1000.0,
+                wall, 100.0 * cpu / wall);
+    return 0;
+}
