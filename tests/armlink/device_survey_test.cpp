@@ -4,9 +4,12 @@
 #include "armlink/device_survey.h"
 #include "armlink/emulated_usb.h"
 #include "support/fake_console.h"
+#include "support/hub_and_arm_survey.h"
 
 using namespace quillmar;
+using quillmar::testing::arm_lines;
 using quillmar::testing::FakeConsole;
+using quillmar::testing::hub_lines;
 
 namespace {
 
@@ -17,72 +20,6 @@ QString crlf_lines(const QStringList& lines) {
     }
     return text;
 }
-
-const QStringList hub_lines{
-    "Device 0",
-    "-- VID             : 1D6B",
-    "-- PID             : 2 ",
-    "-- Manufacturer    : Linux xhci-hcd ",
-    "-- Product         : EHCI Host Controller ",
-    "- Serial  nmbr    : 0000:00:1d.0 ",
-    "-- USB version     : 2.0",
-    "-- Device Class    : 9",
-    "-- Subclass        : 0",
-    "--- Configuration   : 0",
-    "--- Total Length    : 25",
-    "--- Num interfaces  : 1",
-    "--- Config. Value   : 1",
-    "--- Configuration   : 0",
-    "--- Attributes      : E0",
-    "--- Max Power       : 0",
-    "---- Interface         : 0/0",
-    "---- Alternate setting : 0",
-    "---- NumEndpoints      : 1",
-    "---- InterfaceClass    : 9",
-    "---- InterfaceSubClass : 0",
-    "---- InterfaceProtocol : 0",
-    "---- Interface         : 0",
-    "----- Endpoint    : 0",
-    "----- Address     : 81",
-    "----- Attributes  : 3",
-    "----- Packetsize  : 4",
-    "----- Interval    : C",
-    "----- Refresh     : 0",
-    "----- Syncaddress : 0",
-};
-
-// The arm's section after its "Device " line.
-const QStringList arm_lines{
-    "-- VID             : 1267",
-    "-- PID             : 0 ",
-    "-- Manufacturer    : not specified",
-    "-- Product         : not specified",
-    "-- Serial  nmbr    : not specified",
-    "-- USB version     : 1.1",
-    "-- Device Class    : 0",
-    "-- Subclass        : 0",
-    "--- Configuration   : 0",
-    "--- Total Length    : 25",
-    "--- Num interfaces  : 1",
-    "--- Config. Value   : 1",
-    "--- Configuration   : 0",
-    "--- Attributes      : 80",
-    "--- Max Power       : 50",
-    "---- Interface         : 0/0",
-    "---- Alternate setting : 0",
-    "---- NumEndpoints      : 1",
-    "---- InterfaceClass    : 255",
-    "---- InterfaceSubClass : 0",
-    "---- InterfaceProtocol : 0",
-    "---- Interface         : 0",
-    "----- Endpoint    : 0",
-    "----- Address     : 81",
-    "----- Attributes  : 3",
-    "----- Packetsize  : 1",
-    "----- Interval    : A",
-    "----- Refresh     : 0",
-    "----- Syncaddress : 0",
-};
 
 QStringList endpoint_lines(int index, const QStringList& hex_values) {
     QStringList lines{QStringLiteral("----- Endpoint    : ") + QString::number(index)};

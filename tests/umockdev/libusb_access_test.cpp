@@ -7,8 +7,8 @@
 #include "armlink/device_survey.h"
 #include "armlink/emulated_usb.h"
 #include "armlink/libusb_access.h"
-#include "hub_and_arm_survey.h"
 #include "support/fake_console.h"
+#include "support/hub_and_arm_survey.h"
 #include "umockdev_bus.h"
 
 using namespace quillmar;
@@ -343,7 +343,7 @@ void LibusbAccessTest::survey_reads_hub_and_arm() {
     Rig rig;
     FakeConsole console;
     DeviceSurvey(rig.usb, console).list_devices();
-    QCOMPARE(console.message, QString::fromLatin1(quillmar::testing::hub_and_arm_survey));
+    QCOMPARE(console.message, quillmar::testing::hub_and_arm_survey());
     QCOMPARE(rig.usb.open_handle_count(), 0);
 }
 

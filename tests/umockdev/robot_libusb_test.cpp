@@ -5,8 +5,8 @@
 
 #include "app/robot.h"
 #include "armlink/libusb_access.h"
-#include "hub_and_arm_survey.h"
 #include "manual/event_pacer.h"
+#include "support/hub_and_arm_survey.h"
 #include "umockdev_bus.h"
 
 using namespace quillmar;
@@ -88,8 +88,7 @@ void RobotLibusbTest::session_on_the_emulated_arm() {
     };
 
     QCOMPARE(robot.start_up(), 0);
-    QCOMPARE(pane("message"),
-             QString::fromLatin1(hub_and_arm_survey) + QStringLiteral("\r\nArm attached\r\n"));
+    QCOMPARE(pane("message"), hub_and_arm_survey() + QStringLiteral("\r\nArm attached\r\n"));
 
     click("release");
     click("gettit");
