@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 namespace quillmar {
 
@@ -27,5 +28,10 @@ class Console {
     virtual void unlock_after_run() = 0;
     virtual void focus_stop() = 0;
 };
+
+// The light byte of a start or stop command: the indicator as it stands now.
+inline std::uint8_t light_byte(const Console& console) {
+    return static_cast<std::uint8_t>(console.light_indicator());
+}
 
 }  // namespace quillmar

@@ -1,5 +1,7 @@
 #include "emulated_usb.h"
 
+#include "rescan_count.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -29,14 +31,6 @@ const InterfaceModel::Setting* setting_of(const DeviceModel& device, int config_
     }
     const auto* iface = element(configuration->interfaces, interface_index);
     return iface == nullptr ? nullptr : element(iface->settings, alt_setting);
-}
-
-// How many members of one set are missing from the other, both ways round.
-int changes(const std::set<int>& before, const std::set<int>& after) {
-    std::vector<int> difference;
-    std::set_symmetric_difference(before.begin(), before.end(), after.begin(), after.end(),
-                                  std::back_inserter(difference));
-    return static_cast<int>(difference.size());
 }
 
 }  // namespace
@@ -134,9 +128,7 @@ int EmulatedUsb::usb_find_busses() {
     for (const auto& device : devices) {
         busses.insert(device.model.bus_number);
     }
-    const int count = changes(scanned_busses, busses);
-    scanned_busses = std::move(busses);
-    return log("usb_find_busses", {}, count);
+    return log("usb_find_busses", {}, rescan_count(scanned_busses, std::move(busses)));
 }
 
 int EmulatedUsb::usb_find_devices() {
@@ -144,9 +136,7 @@ int EmulatedUsb::usb_find_devices() {
     for (const auto& device : devices) {
         present.insert(device.id);
     }
-    const int count = changes(scanned_devices, present);
-    scanned_devices = std::move(present);
-    return log("usb_find_devices", {}, count);
+    return log("usb_find_devices", {}, rescan_count(scanned_devices, std::move(present)));
 }
 
 int EmulatedUsb::open_device(const Plugged& device) {

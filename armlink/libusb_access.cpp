@@ -1,5 +1,7 @@
 #include "libusb_access.h"
 
+#include "rescan_count.h"
+
 #include <libusb.h>
 
 #include <algorithm>
@@ -108,16 +110,6 @@ DeviceKey key_of(libusb_device* device) {
     return key;
 }
 
-// How many members appeared in or vanished from `known`; `known` becomes `now`.
-template <typename T>
-int changes(std::set<T>& known, std::set<T> now) {
-    std::vector<T> difference;
-    std::set_symmetric_difference(known.begin(), known.end(), now.begin(), now.end(),
-                                  std::back_inserter(difference));
-    known = std::move(now);
-    return static_cast<int>(difference.size());
-}
-
 struct ConfigDeleter {
     void operator()(libusb_config_descriptor* config) const {
         libusb_free_config_descriptor(config);
@@ -222,7 +214,7 @@ int LibusbAccess::usb_find_busses() {
     for (auto* device : list.devices()) {
         busses.insert(libusb_get_bus_number(device));
     }
-    return changes(state->known_busses, std::move(busses));
+    return rescan_count(state->known_busses, std::move(busses));
 }
 
 int LibusbAccess::usb_find_devices() {
@@ -234,7 +226,7 @@ int LibusbAccess::usb_find_devices() {
     for (auto* device : list.devices()) {
         devices.insert(key_of(device));
     }
-    return changes(state->known_devices, std::move(devices));
+    return rescan_count(state->known_devices, std::move(devices));
 }
 
 int LibusbAccess::vb_usb_open(int index, int vendor_id, int product_id) {

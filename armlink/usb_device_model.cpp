@@ -14,16 +14,18 @@ void put16(std::vector<std::uint8_t>& out, std::uint16_t value) {
     out.push_back(static_cast<std::uint8_t>(value >> 8));
 }
 
-InterfaceModel::Setting vendor_interface_setting() {
+// An interface of the given class whose one endpoint is interrupt IN 0x81.
+InterfaceModel interrupt_in_interface(std::uint8_t interface_class, std::uint16_t packet_size,
+                                      std::uint8_t interval) {
     InterfaceModel::Setting setting;
-    setting.descriptor.bInterfaceClass = 0xFF;
+    setting.descriptor.bInterfaceClass = interface_class;
     EndpointDescriptor in;
     in.bEndpointAddress = 0x81;
     in.bmAttributes = 0x03;
-    in.wMaxPacketSize = 1;
-    in.bInterval = 10;
+    in.wMaxPacketSize = packet_size;
+    in.bInterval = interval;
     setting.endpoints.push_back(in);
-    return setting;
+    return InterfaceModel{{setting}};
 }
 
 }  // namespace
@@ -71,7 +73,7 @@ DeviceModel arm_device_model(int bus_number, int address) {
     configuration.descriptor.bConfigurationValue = 1;
     configuration.descriptor.bmAttributes = 0x80;
     configuration.descriptor.MaxPower = 50;
-    configuration.interfaces.push_back(InterfaceModel{{vendor_interface_setting()}});
+    configuration.interfaces.push_back(interrupt_in_interface(0xFF, 1, 10));
     model.configurations.push_back(configuration);
     complete_model(model);
     return model;
@@ -95,15 +97,8 @@ DeviceModel root_hub_model(int bus_number) {
     ConfigurationModel configuration;
     configuration.descriptor.bConfigurationValue = 1;
     configuration.descriptor.bmAttributes = 0xE0;
-    InterfaceModel::Setting hub;
-    hub.descriptor.bInterfaceClass = 9;
-    EndpointDescriptor status;
-    status.bEndpointAddress = 0x81;
-    status.bmAttributes = 0x03;
-    status.wMaxPacketSize = 4;
-    status.bInterval = 12;
-    hub.endpoints.push_back(status);
-    configuration.interfaces.push_back(InterfaceModel{{hub}});
+    // The hub's status change endpoint.
+    configuration.interfaces.push_back(interrupt_in_interface(9, 4, 12));
     model.configurations.push_back(configuration);
     complete_model(model);
     return model;

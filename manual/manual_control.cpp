@@ -2,14 +2,6 @@
 
 namespace quillmar {
 
-namespace {
-
-std::uint8_t light_byte(const Console& console) {
-    return static_cast<std::uint8_t>(console.light_indicator());
-}
-
-}  // namespace
-
 ManualControl::ManualControl(ArmLink& link, Console& console, Pacer& pacer)
     : link(link), console(console), pacer(pacer) {}
 

@@ -4,14 +4,6 @@
 
 namespace quillmar {
 
-namespace {
-
-std::uint8_t light_byte(const Console& console) {
-    return static_cast<std::uint8_t>(console.light_indicator());
-}
-
-}  // namespace
-
 ProgramRunner::ProgramRunner(ArmLink& link, ManualControl& manual, Console& console, Pacer& pacer)
     : link(link), manual(manual), console(console), pacer(pacer) {}
 
