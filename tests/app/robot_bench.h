@@ -9,21 +9,9 @@
 #include "programs/program_files.h"
 #include "robot.h"
 #include "support/fake_pacer.h"
+#include "support/scripted_dialogs.h"
 
 namespace quillmar::testing {
-
-class ScriptedDialogs : public FileDialogs {
-  public:
-    void set_start_folder(const QString& folder) override { start_folder = folder; }
-    QString ask_open_name(const QString&) override { return answer; }
-    QString ask_save_name(const QString&) override { return answer; }
-    bool confirm_replace(const QString&) override { return true; }
-    void beep() override { ++beeps; }
-
-    QString start_folder;
-    QString answer;
-    int beeps = 0;
-};
 
 struct RobotBench {
     explicit RobotBench(bool with_arm)

@@ -170,7 +170,7 @@ void RobotEventsTest::file_buttons() {
     bench.dialogs.answer = path;
 
     QTest::mouseClick(bench.control("savefile"), Qt::LeftButton);
-    QCOMPARE(bench.dialogs.beeps, 1);
+    QCOMPARE(bench.dialogs.beeps(), 1);
 
     bench.robot.set_program_text("1,100\r\n2,50");
     QTest::mouseClick(bench.control("savefile"), Qt::LeftButton);

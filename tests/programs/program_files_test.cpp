@@ -1,5 +1,4 @@
 // Saving program text to files and loading it back without losing the user's work.
-#include <functional>
 
 #include <QDir>
 #include <QFile>
@@ -11,36 +10,10 @@
 
 #include "programs/program_files.h"
 #include "support/fake_console.h"
+#include "support/scripted_dialogs.h"
 
 namespace quillmar {
 namespace {
-
-// Answers every dialog at once with what the test set up, and remembers what was asked.
-class FakeDialogs : public FileDialogs {
-  public:
-    void set_start_folder(const QString&) override {}
-    QString ask_open_name(const QString& name) override {
-        shown << QStringLiteral("open ") + name;
-        return answer;
-    }
-    QString ask_save_name(const QString& name) override {
-        shown << QStringLiteral("save ") + name;
-        return answer;
-    }
-    bool confirm_replace(const QString& text) override {
-        shown << QStringLiteral("confirm ") + text;
-        if (while_confirming) {
-            while_confirming();
-        }
-        return replace;
-    }
-    void beep() override { shown << QStringLiteral("beep"); }
-
-    QString answer;
-    bool replace = true;
-    std::function<void()> while_confirming;
-    QStringList shown;
-};
 
 QByteArray read_bytes(const QString& path) {
     QFile file(path);
@@ -102,7 +75,7 @@ class ProgramFilesTest : public QObject {
 
     std::unique_ptr<QTemporaryDir> dir;
     testing::FakeConsole console;
-    FakeDialogs dialogs;
+    testing::ScriptedDialogs dialogs;
 };
 
 void ProgramFilesTest::init() {

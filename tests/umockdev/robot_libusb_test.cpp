@@ -7,21 +7,13 @@
 #include "armlink/libusb_access.h"
 #include "manual/event_pacer.h"
 #include "support/hub_and_arm_survey.h"
+#include "support/scripted_dialogs.h"
 #include "umockdev_bus.h"
 
 using namespace quillmar;
 using namespace quillmar::testing;
 
 namespace {
-
-class NoDialogs : public FileDialogs {
-  public:
-    void set_start_folder(const QString&) override {}
-    QString ask_open_name(const QString&) override { return {}; }
-    QString ask_save_name(const QString&) override { return {}; }
-    bool confirm_replace(const QString&) override { return false; }
-    void beep() override {}
-};
 
 // What reached the arm, one entry per request: "config 1", "claim 0", "release 0", "reset", or
 // the three data bytes of an arm command in hex.
@@ -76,7 +68,7 @@ void RobotLibusbTest::session_on_the_emulated_arm() {
     bus.plug(arm_device_model());
     LibusbAccess usb;
     EventPacer pacer;
-    NoDialogs dialogs;
+    ScriptedDialogs dialogs;
     Robot robot(usb, pacer, dialogs);
     const auto pane = [&](const char* name) {
         return robot.findChild<QPlainTextEdit*>(QLatin1String(name))
