@@ -188,20 +188,27 @@ std::optional<std::int16_t> read_number(const QString& text) {
     return read_decimal(compact);
 }
 
+TextLine line_at(QStringView text, qsizetype pos) {
+    const qsizetype size = text.size();
+    qsizetype end = pos;
+    while (end < size && text[end] != u'\r' && text[end] != u'\n') {
+        ++end;
+    }
+    qsizetype next = end;
+    if (next < size) {
+        next += (text[next] == u'\r' && next + 1 < size && text[next + 1] == u'\n') ? 2 : 1;
+    }
+    return {text.mid(pos, end - pos), next};
+}
+
 CheckedProgram check_program(const QString& text) {
     CheckedProgram program;
     const qsizetype size = text.size();
     qsizetype pos = 0;
     while (pos < size) {
-        qsizetype end = pos;
-        while (end < size && text[end] != u'\r' && text[end] != u'\n') {
-            ++end;
-        }
-        const QString line = trim_spaces(text.mid(pos, end - pos));
-        pos = end;
-        if (pos < size) {
-            pos += (text[pos] == u'\r' && pos + 1 < size && text[pos + 1] == u'\n') ? 2 : 1;
-        }
+        const TextLine found = line_at(text, pos);
+        const QString line = trim_spaces(found.text.toString());
+        pos = found.next;
         // Spaces at the start of what remains are dropped, so text that ends in spaces after
         // its last line end adds no line.
         while (pos < size && text[pos] == u' ') {

@@ -19,19 +19,11 @@ const QString line_end = QStringLiteral("\r\n");
 QString lines_with_crlf(const QString& content) {
     QString text;
     text.reserve(content.size() + content.size() / 8 + 2);
-    const qsizetype size = content.size();
-    qsizetype pos = 0;
-    while (pos < size) {
-        qsizetype end = pos;
-        while (end < size && content[end] != u'\r' && content[end] != u'\n') {
-            ++end;
-        }
-        text += QStringView(content).mid(pos, end - pos);
+    for (qsizetype pos = 0; pos < content.size();) {
+        const TextLine line = line_at(content, pos);
+        text += line.text;
         text += line_end;
-        pos = end;
-        if (pos < size) {
-            pos += (content[pos] == u'\r' && pos + 1 < size && content[pos + 1] == u'\n') ? 2 : 1;
-        }
+        pos = line.next;
     }
     return text;
 }
