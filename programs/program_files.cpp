@@ -4,6 +4,11 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "programs/program_check.h"
 
 namespace quillmar {
@@ -117,15 +122,36 @@ void ProgramFiles::save_file() {
         fail(QStringLiteral("the text holds characters that a program file cannot hold"));
         return;
     }
-    // The new text goes into a file beside the old one, which it replaces only once complete:
-    // a failed write leaves the old file as it was.
+    // The new text goes into a file beside the old one, which it replaces only once every byte
+    // is on disk: a failed write leaves the old file as it was. commit() does not look at the
+    // outcome of a buffered flush or of its sync, so the writes are unbuffered and the sync is
+    // checked here.
     QSaveFile file(program_file_name);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         fail(file.errorString());
         return;
     }
     const QByteArray bytes = text.toLatin1();
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    qint64 written = 0;
+    // A write that stops short is tried again for the rest, which then fails with the reason.
+    while (written < bytes.size()) {
+        const qint64 moved = file.write(bytes.constData() + written, bytes.size() - written);
+        if (moved <= 0) {
+            break;
+        }
+        written += moved;
+    }
+    if (written < bytes.size()) {
+        fail(file.errorString());
+        file.cancelWriting();
+        return;
+    }
+    if (::fsync(file.handle()) != 0) {
+        fail(QString::fromLocal8Bit(std::strerror(errno)));
+        file.cancelWriting();
+        return;
+    }
+    if (!file.commit()) {
         fail(file.errorString());
         return;
     }

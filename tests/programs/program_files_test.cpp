@@ -5,8 +5,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "programs/program_files.h"
 #include "support/fake_console.h"
@@ -69,6 +72,7 @@ class ProgramFilesTest : public QObject {
     void reports_failures_data();
     void reports_failures();
     void read_only_folder_keeps_old_file();
+    void write_failing_midway_keeps_old_file();
 
   private:
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -320,6 +324,29 @@ void ProgramFilesTest::read_only_folder_keeps_old_file() {
     QVERIFY2(console.message.startsWith("File not saved: "), qPrintable(console.message));
     QCOMPARE(console.message.count("\r\n"), 1);
     QCOMPARE(read_bytes(name), "old\r\n");
+}
+
+// The disk refuses the new file part of the way through: a file-size limit makes the system's own
+// write fail with EFBIG once the file passes 4 KiB, as a full disk or a quota would.
+void ProgramFilesTest::write_failing_midway_keeps_old_file() {
+    write_bytes(path("p.rob"), "old\r\n");
+    ProgramFiles files(console, dialogs);
+    console.program = QString(10000, QLatin1Char('1'));
+    dialogs.answer = path("p.rob");
+
+    rlimit before{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit limited = before;
+    limited.rlim_cur = 4096;
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    files.save_file();
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, old_handler);
+
+    QCOMPARE(console.message, "File not saved: File too large\r\n");
+    QCOMPARE(read_bytes(path("p.rob")), "old\r\n");
+    QCOMPARE(snapshot(dir->path()).keys(), QStringList{"p.rob"});
 }
 
 }  // namespace quillmar
