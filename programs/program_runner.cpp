@@ -18,8 +18,10 @@ void ProgramRunner::run_program(std::int16_t direction) {
     console.lock_for_run();
     console.show_message(QStringLiteral("\r\nTesting your program\r\n"));
     const CheckedProgram program = check_program(console.program_text());
-    for (const QString& message : program.messages) {
-        console.show_message(message);
+    // One append for the whole pass: a pane extended line by line re-lays itself out each time,
+    // which for the largest program file kept the window busy for most of a minute.
+    if (!program.messages.isEmpty()) {
+        console.show_message(program.messages.join(QStringLiteral("\r\n")));
     }
 
     console.focus_stop();

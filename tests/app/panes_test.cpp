@@ -59,6 +59,9 @@ void PanesTest::append_data() {
             << "survey\r\n\r\nArm attached\r\n";
         QTest::addRow("%s: empty text", pane.constData())
             << pane << QStringList{"", "a"} << "\r\na\r\n";
+        const QString long_text = QStringLiteral("line\r\n\r\n").repeated(100) + "last";
+        QTest::addRow("%s: long text", pane.constData())
+            << pane << QStringList{long_text, "next"} << long_text + "\r\nnext\r\n";
     }
 }
 
