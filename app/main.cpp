@@ -3,11 +3,11 @@
 #include <QMessageBox>
 #include <memory>
 
-#include "armlink/libusb_access.h"
-#include "manual/event_pacer.h"
+#include "motion/event_pacer.h"
 #include "qt_file_dialogs.h"
 #include "robot.h"
 #include "signal_bridge.h"
+#include "usb/libusb_bus.h"
 #include "virtualarm/virtual_arm.h"
 
 namespace {
@@ -47,13 +47,13 @@ int main(int argc, char* argv[]) {
     quillmar::EventPacer pacer;
     // Made before the window and gone after it, so the window's last commands still reach it.
     std::unique_ptr<quillmar::VirtualArm> virtual_arm;
-    std::unique_ptr<quillmar::LibusbAccess> libusb;
+    std::unique_ptr<quillmar::LibusbBus> libusb;
     if (parser.isSet(virtual_arm_option)) {
         virtual_arm = std::make_unique<quillmar::VirtualArm>([&pacer] { return pacer.now(); });
     } else {
-        libusb = std::make_unique<quillmar::LibusbAccess>();
+        libusb = std::make_unique<quillmar::LibusbBus>();
     }
-    quillmar::UsbAccess& usb = virtual_arm ? virtual_arm->usb() : *libusb;
+    quillmar::UsbBus& usb = virtual_arm ? virtual_arm->usb() : *libusb;
     quillmar::QtFileDialogs dialogs;
     quillmar::Robot robot(usb, pacer, dialogs);
     dialogs.set_parent(&robot);
@@ -65,10 +65,10 @@ int main(int argc, char* argv[]) {
                      &QWidget::close);
     QObject::connect(&robot, &quillmar::Robot::closed, &app, &QCoreApplication::quit);
 
-    if (const int failure = robot.start_up(); failure != 0) {
+    if (const auto started = robot.start_up(); !started) {
         QMessageBox::critical(nullptr, QStringLiteral("Quillmar"),
                               QStringLiteral("The USB library could not be started (error %1).\n%2")
-                                  .arg(failure)
+                                  .arg(quillmar::error_code(started.error()))
                                   .arg(libusb ? libusb->init_error_text() : QString()));
         return 1;
     }

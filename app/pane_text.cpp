@@ -3,7 +3,7 @@
 #include <QPlainTextEdit>
 #include <QTextCursor>
 
-#include "programs/program_check.h"
+#include "text/lines.h"
 
 namespace quillmar {
 

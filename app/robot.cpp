@@ -79,14 +79,14 @@ void keep_caret_at_end(QPlainTextEdit* pane) {
 
 }  // namespace
 
-Robot::Robot(UsbAccess& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
+Robot::Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
     : QWidget(parent),
       usb(usb),
       pacer(pacer),
       dialogs(dialogs),
       link(usb, *this),
-      survey(usb, *this),
-      manual_control(link, *this, pacer),
+      survey(usb),
+      manual_control(link, pacer),
       program_runner(link, manual_control, *this, pacer),
       program_files(*this, dialogs) {
     register_resources();
@@ -187,25 +187,25 @@ void Robot::wire_events() {
     }
     connect(lightme, &QPushButton::clicked, this, [this] { manual_control.light(); });
     connect(program, &QPushButton::clicked, this,
-            [this] { program_runner.run_program(ProgramRunner::forwards); });
+            [this] { program_runner.run_program(Direction::forwards); });
     connect(reverse, &QPushButton::clicked, this,
-            [this] { program_runner.run_program(ProgramRunner::in_reverse); });
+            [this] { program_runner.run_program(Direction::reverse); });
     connect(stopme, &QPushButton::clicked, this, [this] { program_runner.stop(); });
     connect(loadfile, &QPushButton::clicked, this, [this] { program_files.load_file(); });
     connect(savefile, &QPushButton::clicked, this, [this] { program_files.save_file(); });
 }
 
-int Robot::start_up() {
+UsbResult<void> Robot::start_up() {
     write_help_text();
     dialogs.set_start_folder(QCoreApplication::applicationDirPath());
     // The light state starts false with the manual control itself.
-    if (const int failure = usb.vb_usb_init(); failure != 0) {
-        return failure;
+    if (const auto started = usb.initialise(); !started) {
+        return started;
     }
-    usb.vb_usb_set_debug(255);
-    survey.list_devices();
+    usb.set_debug_level(255);
+    list_devices();
     attach();
-    return 0;
+    return {};
 }
 
 void Robot::write_help_text() {
@@ -240,9 +240,14 @@ void Robot::show_attached_controls() {
     stopme->setEnabled(true);
 }
 
+void Robot::list_devices() {
+    // The report arrives in one piece, so the pane lays it out once.
+    show_message(survey.list_devices().join(crlf));
+}
+
 void Robot::on_attach_clicked() {
     set_pane_text(*message, QString());
-    survey.list_devices();
+    list_devices();
     attach();
 }
 
@@ -264,12 +269,12 @@ void Robot::show_error(const QString& text) {
     append_to_pane(*error, text + crlf);
 }
 
-int Robot::light_indicator() const {
-    return lighton->isChecked() ? 1 : 0;
+bool Robot::light_indicator() const {
+    return lighton->isChecked();
 }
 
-void Robot::set_light_indicator(int value) {
-    lighton->setChecked(value != 0);
+void Robot::set_light_indicator(bool ticked) {
+    lighton->setChecked(ticked);
 }
 
 QString Robot::program_text() const {

@@ -6,13 +6,13 @@
 #include <QWidget>
 
 #include "armlink/arm_link.h"
-#include "armlink/console.h"
-#include "armlink/device_survey.h"
-#include "armlink/usb_access.h"
-#include "manual/manual_control.h"
-#include "manual/pacer.h"
+#include "armlink/arm_reports.h"
+#include "motion/manual_control.h"
+#include "motion/pacer.h"
 #include "programs/program_files.h"
 #include "programs/program_runner.h"
+#include "survey/device_survey.h"
+#include "usb/usb_bus.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -22,18 +22,18 @@ class QPushButton;
 
 namespace quillmar {
 
-class Robot : public QWidget, public Console {
+class Robot : public QWidget, public ArmReports, public RunnerPane, public FilePane {
     Q_OBJECT
   public:
     // The client area in pixels at 96 dots per inch.
     static constexpr int client_width = 504;
     static constexpr int client_height = 424;
 
-    Robot(UsbAccess& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent = nullptr);
+    Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent = nullptr);
 
-    // Help text, start folder, USB library, survey and attach. 0 when done; otherwise the
-    // USB library's failure code, and nothing after it has run.
-    int start_up();
+    // Help text, start folder, USB library, survey and attach. When the USB library fails to
+    // start, its error, and nothing after it has run.
+    UsbResult<void> start_up();
 
     ArmLink& arm_link() { return link; }
     ManualControl& manual() { return manual_control; }
@@ -42,8 +42,8 @@ class Robot : public QWidget, public Console {
 
     void show_message(const QString& text) override;
     void show_error(const QString& text) override;
-    int light_indicator() const override;
-    void set_light_indicator(int value) override;
+    bool light_indicator() const override;
+    void set_light_indicator(bool ticked) override;
     QString program_text() const override;
     void set_program_text(const QString& text) override;
     void lock_for_run() override;
@@ -64,11 +64,12 @@ class Robot : public QWidget, public Console {
     void wire_events();
     void write_help_text();
     void attach();
+    void list_devices();
     void show_attached_controls();
     void on_attach_clicked();
     void on_release_clicked();
 
-    UsbAccess& usb;
+    UsbBus& usb;
     Pacer& pacer;
     FileDialogs& dialogs;
 

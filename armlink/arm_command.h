@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "usb/usb_bus.h"
+
 namespace quillmar {
 
 struct ArmCommand {
@@ -25,13 +27,8 @@ struct CommandRow {
 
 // The control transfer that carries a command: a vendor request to the device, host to device,
 // with the three bytes in its data stage.
-namespace command_transfer {
-inline constexpr int request_type = 0x40;
-inline constexpr int request = 6;
-inline constexpr int value = 0x100;
-inline constexpr int index = 0;
-inline constexpr int length = 3;
-}  // namespace command_transfer
+inline constexpr ControlSetup command_setup{0x40, 6, 0x100, 0};
+inline constexpr std::size_t command_length = 3;
 
 // Command 0 is the light; 1 to 10 each run one motor one way.
 inline constexpr std::array<CommandRow, 11> command_table{{

@@ -1,7 +1,9 @@
 #include "arm_link.h"
 
-#include "number_text.h"
-#include "usb_device_model.h"
+#include <array>
+
+#include "arm_ids.h"
+#include "text/number_text.h"
 
 namespace quillmar {
 
@@ -14,57 +16,82 @@ const QString access_denied_text = QStringLiteral(
     "without logging out: sudo udevadm control --reload && sudo udevadm trigger "
     "--attr-match=idVendor=1267, then press \"Attach arm\".");
 
+QString return_value_text(int code) {
+    return QStringLiteral("Return value ") + number_text(code);
+}
+
 }  // namespace
 
-ArmLink::ArmLink(UsbAccess& usb, Console& console) : usb(usb), console(console) {}
+ArmLink::ArmLink(UsbBus& usb, ArmReports& reports) : usb(usb), reports(reports) {}
 
 void ArmLink::send_command(ArmCommand command) {
     if (shut_down) {
         return;
     }
-    namespace setup = command_transfer;
-    char bytes[setup::length] = {static_cast<char>(command.motor), static_cast<char>(command.base),
-                                 static_cast<char>(command.light)};
-    const int result =
-        usb.vb_usb_control_msg(usb_handle, setup::request_type, setup::request, setup::value,
-                               setup::index, bytes, setup::length, transfer_timeout_ms);
-    if (result == setup::length) {
+    std::array<std::uint8_t, command_length> bytes{command.motor, command.base, command.light};
+    const UsbResult<int> result =
+        arm ? usb.control_transfer(*arm, command_setup, bytes, transfer_timeout)
+            : UsbResult<int>(UsbError::no_device);
+    if (result && *result == static_cast<int>(command_length)) {
         return;
     }
-    console.show_error(QStringLiteral("Sent: (") + number_text(command.motor) + QLatin1Char(',') +
+    reports.show_error(QStringLiteral("Sent: (") + number_text(command.motor) + QLatin1Char(',') +
                        number_text(command.base) + QLatin1Char(',') + number_text(command.light) +
-                       QStringLiteral(") Return value ") + number_text(result));
+                       QStringLiteral(") ") +
+                       return_value_text(result ? *result : error_code(result.error())));
+}
+
+std::uint8_t ArmLink::light_byte() const {
+    return reports.light_indicator() ? 1 : 0;
+}
+
+void ArmLink::show_light(bool on) {
+    reports.set_light_indicator(on);
 }
 
 bool ArmLink::attach_arm() {
-    usb_handle = usb.vb_usb_open(0, arm_vendor_id, arm_product_id);
-    if (usb_handle == 0) {
-        console.show_message(QStringLiteral("Could not attach"));
-        if (usb.last_open_error() == usb_error::access) {
-            console.show_message(access_denied_text);
+    const UsbResult<DeviceHandle> opened = usb.open_first(arm_vendor_id, arm_product_id);
+    if (!opened) {
+        arm.reset();
+        reports.show_message(QStringLiteral("Could not attach"));
+        if (opened.error() == UsbError::access) {
+            reports.show_message(access_denied_text);
         }
         return false;
     }
-    console.show_message(QStringLiteral("\r\nArm attached"));
-    config_value = configuration;
-    interface_number = interface;
-    usb.vb_usb_set_configuration(usb_handle, config_value);
-    usb.vb_usb_claim_interface(usb_handle, interface_number);
+    arm = *opened;
+    reports.show_message(QStringLiteral("\r\nArm attached"));
+    // Commands still reach the arm without these two on Linux, so the attach goes on; a
+    // failure is only said, e.g. another program holding the arm.
+    report_step(usb.set_configuration(*arm, configuration),
+                QStringLiteral("Configuration %1 not selected: ").arg(configuration));
+    report_step(usb.claim_interface(*arm, interface),
+                QStringLiteral("Interface %1 not claimed: ").arg(interface));
     return true;
 }
 
-void ArmLink::let_go() {
-    send_command(all_off_command);
-    console.set_light_indicator(0);
-    usb.vb_usb_release_interface(usb_handle, interface_number);
-    usb.vb_usb_reset(usb_handle);
-    usb.vb_usb_close(usb_handle);
+void ArmLink::report_step(const UsbResult<void>& result, const QString& step) {
+    if (result) {
+        return;
+    }
+    QString line = step + return_value_text(error_code(result.error()));
+    if (result.error() == UsbError::busy) {
+        line += QStringLiteral(" (busy: another program holds the arm)");
+    }
+    reports.show_error(line);
 }
 
 void ArmLink::release() {
-    let_go();
-    usb_handle = 0;
-    console.show_message(QStringLiteral("\r\nArm released"));
+    if (!arm) {
+        return;
+    }
+    send_command(all_off_command);
+    show_light(false);
+    usb.release_interface(*arm, interface);
+    usb.reset(*arm);
+    usb.close(*arm);
+    arm.reset();
+    reports.show_message(QStringLiteral("\r\nArm released"));
 }
 
 void ArmLink::shutdown() {

@@ -1,11 +1,13 @@
-// The attached arm: its handle, the command transfer, attaching, releasing and letting go at exit.
+// The attached arm: the command transfer, attaching, releasing and letting go at exit.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include "arm_command.h"
-#include "console.h"
-#include "usb_access.h"
+#include "arm_reports.h"
+#include "usb/usb_bus.h"
 
 namespace quillmar {
 
@@ -13,35 +15,39 @@ class ArmLink {
   public:
     static constexpr int configuration = 1;
     static constexpr int interface = 0;
-    static constexpr int transfer_timeout_ms = 20;
+    static constexpr std::chrono::milliseconds transfer_timeout{20};
 
-    ArmLink(UsbAccess& usb, Console& console);
+    ArmLink(UsbBus& usb, ArmReports& reports);
 
     // One vendor control transfer; anything but 3 bytes moved gives a line in the error pane.
+    // With no arm attached the command reaches no device and gives its line as well.
     void send_command(ArmCommand command);
+
+    // The light byte of a start or stop command: the indicator as it stands now.
+    std::uint8_t light_byte() const;
+    // Ticks or clears the light indicator.
+    void show_light(bool on);
 
     // Opens the first arm, reports "Arm attached" or "Could not attach", and selects the
     // configuration and claims the interface. True when the arm is now attached.
     bool attach_arm();
 
-    // All off, indicator cleared, the device let go, "Arm released". Only while attached.
+    // All off, indicator cleared, the device let go, "Arm released". Nothing when detached.
     void release();
 
     // The window is closing: as release when attached. From then on no command goes out, so
     // a jog or a run that is unwinding cannot move the arm after its all off.
     void shutdown();
 
-    bool attached() const { return usb_handle != 0; }
-    std::int32_t handle() const { return usb_handle; }
+    bool attached() const { return arm.has_value(); }
 
   private:
-    void let_go();
+    // The result of a setting-up step: nothing when it worked, else its line in the error pane.
+    void report_step(const UsbResult<void>& result, const QString& step);
 
-    UsbAccess& usb;
-    Console& console;
-    std::int32_t usb_handle = 0;
-    std::int16_t config_value = 0;
-    std::int32_t interface_number = 0;
+    UsbBus& usb;
+    ArmReports& reports;
+    std::optional<DeviceHandle> arm;
     bool shut_down = false;
 };
 

@@ -6,9 +6,9 @@
 
 #include "app/qt_file_dialogs.h"
 #include "app/robot.h"
-#include "armlink/emulated_usb.h"
-#include "manual/event_pacer.h"
+#include "motion/event_pacer.h"
 #include "programs/program_check.h"
+#include "usb/emulated_bus.h"
 
 using namespace quillmar;
 
@@ -29,7 +29,7 @@ void measure(Robot& robot, const char* what, const QString& text) {
     timer.restart();
     // No arm is attached, so the run ends after its first step and this is the check pass with
     // its lines shown.
-    robot.runner().run_program(ProgramRunner::forwards);
+    robot.runner().run_program(Direction::forwards);
     const double run_ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     std::printf("%-22s %7lld lines: check pass %7.1f ms, Run Program with its lines %8.1f ms\n",
                 what, static_cast<long long>(checked.messages.size()), check_ms, run_ms);
@@ -43,7 +43,7 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     EventPacer pacer;
-    EmulatedUsb usb([&] { return pacer.now(); });
+    EmulatedBus usb([&] { return pacer.now(); });
     QtFileDialogs dialogs;
     Robot robot(usb, pacer, dialogs);
     robot.start_up();

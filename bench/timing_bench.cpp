@@ -6,24 +6,25 @@
 #include <ctime>
 #include <vector>
 
-#include "armlink/emulated_usb.h"
-#include "manual/event_pacer.h"
+#include "armlink/arm_device.h"
+#include "motion/event_pacer.h"
 #include "programs/program_runner.h"
+#include "usb/emulated_bus.h"
 
 using namespace quillmar;
 
 namespace {
 
-class SilentConsole : public Console {
+// A window that shows nothing but failed transfers, and holds the program to run.
+class SilentWindow : public ArmReports, public RunnerPane {
   public:
     void show_message(const QString&) override {}
     void show_error(const QString& text) override {
         std::fprintf(stderr, "%s\n", qPrintable(text));
     }
-    int light_indicator() const override { return 0; }
-    void set_light_indicator(int) override {}
+    bool light_indicator() const override { return false; }
+    void set_light_indicator(bool) override {}
     QString program_text() const override { return program; }
-    void set_program_text(const QString& text) override { program = text; }
     void lock_for_run() override {}
     void unlock_after_run() override {}
     void focus_stop() override {}
@@ -37,7 +38,7 @@ double process_seconds() {
 }
 
 // On-time errors in milliseconds: each start command to the stop that follows it.
-std::vector<double> on_time_errors(const EmulatedUsb& usb, double asked) {
+std::vector<double> on_time_errors(const EmulatedBus& usb, double asked) {
     std::vector<double> errors;
     const auto& transfers = usb.transfers();
     for (std::size_t i = 0; i + 1 < transfers.size(); ++i) {
@@ -63,11 +64,11 @@ void report(const char* what, std::vector<double> errors) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     EventPacer pacer;
-    EmulatedUsb usb([&] { return pacer.now(); }, EmulatedUsb::hub_and_arm());
-    SilentConsole console;
-    ArmLink link(usb, console);
-    ManualControl manual(link, console, pacer);
-    ProgramRunner runner(link, manual, console, pacer);
+    EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
+    SilentWindow window;
+    ArmLink link(usb, window);
+    ManualControl manual(link, pacer);
+    ProgramRunner runner(link, manual, window, pacer);
     link.attach_arm();
 
     usb.clear_logs();
@@ -77,15 +78,15 @@ int main(int argc, char* argv[]) {
     report("jog, 0.1 s", on_time_errors(usb, 0.1));
 
     usb.clear_logs();
-    console.program = QStringLiteral("1,25\r\n2,25\r\n").repeated(10);
-    runner.run_program(ProgramRunner::forwards);
+    window.program = QStringLiteral("1,25\r\n2,25\r\n").repeated(10);
+    runner.run_program(Direction::forwards);
     report("program step, 0.25 s", on_time_errors(usb, 0.25));
 
     usb.clear_logs();
-    console.program = QStringLiteral("10,500");
+    window.program = QStringLiteral("10,500");
     const double cpu_before = process_seconds();
     const double wall_before = pacer.now();
-    runner.run_program(ProgramRunner::forwards);
+    runner.run_program(Direction::forwards);
     const double cpu = process_seconds() - cpu_before;
     const double wall = pacer.now() - wall_before;
     report("program step, 5 s", on_time_errors(usb, 5.0));

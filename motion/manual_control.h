@@ -2,7 +2,6 @@
 #pragma once
 
 #include "armlink/arm_link.h"
-#include "armlink/console.h"
 #include "pacer.h"
 
 namespace quillmar {
@@ -11,10 +10,9 @@ class ManualControl {
   public:
     static constexpr double jog_seconds = 0.1;
 
-    ManualControl(ArmLink& link, Console& console, Pacer& pacer);
+    ManualControl(ArmLink& link, Pacer& pacer);
 
-    // Runs the motor of command 1 to 10 for the jog time, keeping the light as the indicator
-    // shows it at the start and at the stop.
+    // Runs the motor of command 1 to 10 for the jog time.
     void jog(int command_number);
 
     // Switches the light the other way: light command, then the indicator.
@@ -24,7 +22,6 @@ class ManualControl {
 
   private:
     ArmLink& link;
-    Console& console;
     Pacer& pacer;
     bool light_on = false;
 };

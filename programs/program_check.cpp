@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "armlink/number_text.h"
+#include "text/lines.h"
+#include "text/number_text.h"
 
 namespace quillmar {
 
@@ -186,19 +187,6 @@ std::optional<std::int16_t> read_number(const QString& text) {
         }
     }
     return read_decimal(compact);
-}
-
-TextLine line_at(QStringView text, qsizetype pos) {
-    const qsizetype size = text.size();
-    qsizetype end = pos;
-    while (end < size && text[end] != u'\r' && text[end] != u'\n') {
-        ++end;
-    }
-    qsizetype next = end;
-    if (next < size) {
-        next += (text[next] == u'\r' && next + 1 < size && text[next + 1] == u'\n') ? 2 : 1;
-    }
-    return {text.mid(pos, end - pos), next};
 }
 
 CheckedProgram check_program(const QString& text) {

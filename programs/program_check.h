@@ -7,7 +7,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <QStringView>
 
 namespace quillmar {
 
@@ -32,14 +31,6 @@ std::optional<std::int16_t> read_number(const QString& text);
 
 // Checks every line of the program text; CR LF, a lone LF and a lone CR each end a line.
 CheckedProgram check_program(const QString& text);
-
-// One line of a text and where the next line begins: CR LF, a lone CR and a lone LF each end
-// a line, and the line end is not part of it.
-struct TextLine {
-    QStringView text;
-    qsizetype next;
-};
-TextLine line_at(QStringView text, qsizetype pos);
 
 // The text without the space character at either end; tabs and other blanks stay.
 QString trim_spaces(const QString& text);

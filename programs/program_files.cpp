@@ -9,7 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "programs/program_check.h"
+#include "program_check.h"
+#include "text/lines.h"
 
 namespace quillmar {
 
@@ -57,8 +58,7 @@ bool fits_in_latin1(const QString& text) {
 
 }  // namespace
 
-ProgramFiles::ProgramFiles(Console& console, FileDialogs& dialogs)
-    : console(console), dialogs(dialogs) {}
+ProgramFiles::ProgramFiles(FilePane& pane, FileDialogs& dialogs) : pane(pane), dialogs(dialogs) {}
 
 void ProgramFiles::load_file() {
     program_file_name = trim_spaces(dialogs.ask_open_name(program_file_name));
@@ -66,7 +66,7 @@ void ProgramFiles::load_file() {
         return;
     }
     const auto fail = [this](const QString& reason) {
-        console.show_message(QStringLiteral("File not loaded: ") + reason);
+        pane.show_message(QStringLiteral("File not loaded: ") + reason);
     };
     if (const QString reason = unusable_name(program_file_name); !reason.isEmpty()) {
         fail(reason);
@@ -92,11 +92,11 @@ void ProgramFiles::load_file() {
         fail(QStringLiteral("the file holds NUL bytes, it is not a program text"));
         return;
     }
-    console.set_program_text(lines_with_crlf(QString::fromLatin1(bytes)));
+    pane.set_program_text(lines_with_crlf(QString::fromLatin1(bytes)));
 }
 
 void ProgramFiles::save_file() {
-    if (console.program_text().isEmpty()) {
+    if (pane.program_text().isEmpty()) {
         dialogs.beep();
         return;
     }
@@ -106,7 +106,7 @@ void ProgramFiles::save_file() {
         return;
     }
     const auto fail = [this](const QString& reason) {
-        console.show_message(QStringLiteral("File not saved: ") + reason);
+        pane.show_message(QStringLiteral("File not saved: ") + reason);
     };
     if (const QString reason = unusable_name(program_file_name); !reason.isEmpty()) {
         fail(reason);
@@ -114,10 +114,10 @@ void ProgramFiles::save_file() {
     }
     if (QFileInfo::exists(program_file_name) &&
         !dialogs.confirm_replace(QStringLiteral("Delete existing file ") + program_file_name)) {
-        console.show_message(QStringLiteral("File not saved"));
+        pane.show_message(QStringLiteral("File not saved"));
         return;
     }
-    const QString text = console.program_text() + line_end;
+    const QString text = pane.program_text() + line_end;
     if (!fits_in_latin1(text)) {
         fail(QStringLiteral("the text holds characters that a program file cannot hold"));
         return;
@@ -155,7 +155,7 @@ void ProgramFiles::save_file() {
         fail(file.errorString());
         return;
     }
-    console.show_message(QStringLiteral("File saved"));
+    pane.show_message(QStringLiteral("File saved"));
 }
 
 }  // namespace quillmar

@@ -3,12 +3,21 @@
 
 #include <QString>
 
-#include "armlink/console.h"
-
 namespace quillmar {
 
 inline constexpr char file_dialog_title[] = "Select file for Quillmar";
 inline constexpr char file_dialog_filter[] = "Robot files (*.rob)";
+
+// What loading and saving need of the window: the program pane's text and the message pane.
+class FilePane {
+  public:
+    virtual ~FilePane() = default;
+    // The program pane's text, lines ended by CR LF.
+    virtual QString program_text() const = 0;
+    virtual void set_program_text(const QString& text) = 0;
+    // Appends text and CR LF to the message pane.
+    virtual void show_message(const QString& text) = 0;
+};
 
 // The modal parts of loading and saving, so that tests can answer them.
 class FileDialogs {
@@ -26,7 +35,7 @@ class FileDialogs {
 
 class ProgramFiles {
   public:
-    ProgramFiles(Console& console, FileDialogs& dialogs);
+    ProgramFiles(FilePane& pane, FileDialogs& dialogs);
 
     void load_file();
     void save_file();
@@ -34,7 +43,7 @@ class ProgramFiles {
     const QString& file_name() const { return program_file_name; }
 
   private:
-    Console& console;
+    FilePane& pane;
     FileDialogs& dialogs;
     QString program_file_name;
 };

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "number_text.h"
+#include "text/number_text.h"
 
 namespace quillmar {
 
@@ -19,12 +19,6 @@ QString hex(unsigned value) {
     return QString::number(value, 16).toUpper();
 }
 
-// A descriptor read filled its record when the low 16 bits of its result are nonzero. A negative
-// result is an error code: its record was not filled, and showing it would repeat stale values.
-bool filled(int result) {
-    return result > 0 && (result & 0xFFFF) != 0;
-}
-
 }  // namespace
 
 QString usb_version_text(std::uint16_t bcd_usb) {
@@ -37,128 +31,128 @@ QString usb_version_text(std::uint16_t bcd_usb) {
     return text;
 }
 
-DeviceSurvey::DeviceSurvey(UsbAccess& usb, Console& console) : usb(usb), console(console) {}
+DeviceSurvey::DeviceSurvey(UsbBus& usb) : usb(usb) {}
 
-void DeviceSurvey::list_devices() {
-    new_busses = static_cast<std::int16_t>(usb.usb_find_busses());
-    new_devices = static_cast<std::int16_t>(usb.usb_find_devices());
-    console.show_message(QStringLiteral("New Busses  ") + number_text(new_busses));
-    console.show_message(QStringLiteral("New Devices ") + number_text(new_devices) +
-                         QStringLiteral("\r\n"));
+QStringList DeviceSurvey::list_devices() {
+    lines.clear();
+    new_busses = static_cast<std::int16_t>(usb.rescan_busses());
+    new_devices = static_cast<std::int16_t>(usb.rescan_devices());
+    lines << QStringLiteral("New Busses  ") + number_text(new_busses);
+    lines << QStringLiteral("New Devices ") + number_text(new_devices) + QStringLiteral("\r\n");
 
-    StringBuffer buffer{};
+    // The first number that opens no device ends the survey; a device whose record cannot be
+    // read uses up its number.
     for (int counter = 0;; ++counter) {
-        const int handle = usb.vb_usb_open(counter, -1, -1);
-        if (handle == 0) {
-            return;
+        const UsbResult<DeviceHandle> device = usb.open_nth(counter);
+        if (!device) {
+            return std::move(lines);
         }
-        if (filled(usb.vb_usb_get_device_descriptor(handle, device_record))) {
-            print_device(handle, counter, buffer);
+        if (const auto record = usb.device_descriptor(*device)) {
+            device_record = *record;
+            print_device(*device, counter);
         }
-        usb.vb_usb_close(handle);
+        usb.close(*device);
     }
 }
 
-void DeviceSurvey::print_device(int handle, int counter, StringBuffer& buffer) {
-    console.show_message(QStringLiteral("Device ") + decimal(counter));
-    console.show_message(QStringLiteral("-- VID             : ") + hex(device_record.idVendor));
-    console.show_message(QStringLiteral("-- PID             : ") + hex(device_record.idProduct) +
-                         QLatin1Char(' '));
-    show_string(handle, device_record.iManufacturer, QStringLiteral("-- Manufacturer    : "),
-                QStringLiteral("-- Manufacturer    : not specified"), buffer);
-    show_string(handle, device_record.iProduct, QStringLiteral("-- Product         : "),
-                QStringLiteral("-- Product         : not specified"), buffer);
+void DeviceSurvey::print_device(DeviceHandle device, int counter) {
+    lines << QStringLiteral("Device ") + decimal(counter);
+    lines << QStringLiteral("-- VID             : ") + hex(device_record.idVendor);
+    lines << QStringLiteral("-- PID             : ") + hex(device_record.idProduct) +
+                 QLatin1Char(' ');
+    show_string(device, device_record.iManufacturer, QStringLiteral("-- Manufacturer    : "),
+                QStringLiteral("-- Manufacturer    : not specified"));
+    show_string(device, device_record.iProduct, QStringLiteral("-- Product         : "),
+                QStringLiteral("-- Product         : not specified"));
     // The serial number's label has one dash where its "not specified" line has two.
-    show_string(handle, device_record.iSerialNumber, QStringLiteral("- Serial  nmbr    : "),
-                QStringLiteral("-- Serial  nmbr    : not specified"), buffer);
-    console.show_message(QStringLiteral("-- USB version     : ") +
-                         usb_version_text(device_record.bcdUSB));
-    console.show_message(QStringLiteral("-- Device Class    : ") +
-                         decimal(device_record.bDeviceClass));
-    console.show_message(QStringLiteral("-- Subclass        : ") +
-                         decimal(device_record.bDeviceSubClass));
+    show_string(device, device_record.iSerialNumber, QStringLiteral("- Serial  nmbr    : "),
+                QStringLiteral("-- Serial  nmbr    : not specified"));
+    lines << QStringLiteral("-- USB version     : ") + usb_version_text(device_record.bcdUSB);
+    lines << QStringLiteral("-- Device Class    : ") + decimal(device_record.bDeviceClass);
+    lines << QStringLiteral("-- Subclass        : ") + decimal(device_record.bDeviceSubClass);
     for (int index = 0; index < device_record.bNumConfigurations; ++index) {
-        print_configuration(handle, index);
+        print_configuration(device, index);
     }
 }
 
-void DeviceSurvey::show_string(int handle, int string_index, const QString& label,
-                               const QString& unspecified, StringBuffer& buffer) {
+void DeviceSurvey::show_string(DeviceHandle device, int string_index, const QString& label,
+                               const QString& unspecified) {
     if (string_index == 0) {
-        console.show_message(unspecified);
+        lines << unspecified;
         return;
     }
-    if (usb.vb_usb_get_string_simple(handle, string_index, buffer.data(),
-                                     static_cast<int>(buffer.size()) - 1) <= 0) {
+    const UsbResult<std::string> text = usb.string_descriptor(device, string_index);
+    // The string is read into a buffer of 255 bytes that ends with a zero, so it ends at its
+    // first zero byte and after 254 characters at most; an empty string reads as none.
+    constexpr std::size_t longest_string = 254;
+    const std::string shown =
+        text ? text->substr(0, std::min(text->find('\0'), longest_string)) : std::string();
+    if (shown.empty()) {
         return;
     }
-    // The last byte is never written, so the text always ends within the buffer.
-    const auto end = std::find(buffer.begin(), buffer.end(), '\0');
-    console.show_message(label +
-                         QString::fromLatin1(buffer.data(), std::distance(buffer.begin(), end)) +
-                         QLatin1Char(' '));
+    lines << label + QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size())) +
+                 QLatin1Char(' ');
 }
 
-void DeviceSurvey::print_configuration(int handle, int index) {
-    if (filled(usb.vb_usb_get_configuration_descriptor(handle, index, configuration_record))) {
+void DeviceSurvey::print_configuration(DeviceHandle device, int index) {
+    if (const auto record = usb.configuration_descriptor(device, index)) {
+        configuration_record = *record;
         const auto& c = configuration_record;
-        console.show_message(QStringLiteral("--- Configuration   : ") + decimal(index));
-        console.show_message(QStringLiteral("--- Total Length    : ") +
-                             decimal(static_cast<std::int16_t>(c.wTotalLength)));
-        console.show_message(QStringLiteral("--- Num interfaces  : ") + decimal(c.bNumInterfaces));
-        console.show_message(QStringLiteral("--- Config. Value   : ") +
-                             decimal(c.bConfigurationValue));
-        console.show_message(QStringLiteral("--- Configuration   : ") + decimal(c.iConfiguration));
-        console.show_message(QStringLiteral("--- Attributes      : ") + hex(c.bmAttributes));
-        console.show_message(QStringLiteral("--- Max Power       : ") + decimal(c.MaxPower));
+        lines << QStringLiteral("--- Configuration   : ") + decimal(index);
+        lines << QStringLiteral("--- Total Length    : ") +
+                     decimal(static_cast<std::int16_t>(c.wTotalLength));
+        lines << QStringLiteral("--- Num interfaces  : ") + decimal(c.bNumInterfaces);
+        lines << QStringLiteral("--- Config. Value   : ") + decimal(c.bConfigurationValue);
+        lines << QStringLiteral("--- Configuration   : ") + decimal(c.iConfiguration);
+        lines << QStringLiteral("--- Attributes      : ") + hex(c.bmAttributes);
+        lines << QStringLiteral("--- Max Power       : ") + decimal(c.MaxPower);
     }
     // After a failed read the record still holds the last good one, whose interfaces are walked.
     for (int interface_index = 0; interface_index < configuration_record.bNumInterfaces;
          ++interface_index) {
-        print_interface(handle, index, interface_index);
+        print_interface(device, index, interface_index);
     }
 }
 
-void DeviceSurvey::print_interface(int handle, int config_index, int interface_index) {
+void DeviceSurvey::print_interface(DeviceHandle device, int config_index, int interface_index) {
     for (int alt_setting = 0; alt_setting < alternate_setting_limit; ++alt_setting) {
-        if (!filled(usb.vb_usb_get_interface_descriptor(handle, config_index, interface_index,
-                                                        alt_setting, interface_record))) {
+        const auto record =
+            usb.interface_descriptor(device, config_index, interface_index, alt_setting);
+        if (!record) {
             return;
         }
+        interface_record = *record;
         const auto& i = interface_record;
-        console.show_message(QStringLiteral("---- Interface         : ") +
-                             decimal(interface_index) + QLatin1Char('/') + decimal(alt_setting));
-        console.show_message(QStringLiteral("---- Alternate setting : ") +
-                             decimal(i.bAlternateSetting));
-        console.show_message(QStringLiteral("---- NumEndpoints      : ") +
-                             decimal(i.bNumEndpoints));
-        console.show_message(QStringLiteral("---- InterfaceClass    : ") +
-                             decimal(i.bInterfaceClass));
-        console.show_message(QStringLiteral("---- InterfaceSubClass : ") +
-                             decimal(i.bInterfaceSubClass));
-        console.show_message(QStringLiteral("---- InterfaceProtocol : ") +
-                             decimal(i.bInterfaceProtocol));
-        console.show_message(QStringLiteral("---- Interface         : ") + decimal(i.iInterface));
+        lines << QStringLiteral("---- Interface         : ") + decimal(interface_index) +
+                     QLatin1Char('/') + decimal(alt_setting);
+        lines << QStringLiteral("---- Alternate setting : ") + decimal(i.bAlternateSetting);
+        lines << QStringLiteral("---- NumEndpoints      : ") + decimal(i.bNumEndpoints);
+        lines << QStringLiteral("---- InterfaceClass    : ") + decimal(i.bInterfaceClass);
+        lines << QStringLiteral("---- InterfaceSubClass : ") + decimal(i.bInterfaceSubClass);
+        lines << QStringLiteral("---- InterfaceProtocol : ") + decimal(i.bInterfaceProtocol);
+        lines << QStringLiteral("---- Interface         : ") + decimal(i.iInterface);
         for (int index = 0; index < interface_record.bNumEndpoints; ++index) {
-            print_endpoint(handle, config_index, interface_index, alt_setting, index);
+            print_endpoint(device, config_index, interface_index, alt_setting, index);
         }
     }
 }
 
-void DeviceSurvey::print_endpoint(int handle, int config_index, int interface_index,
+void DeviceSurvey::print_endpoint(DeviceHandle device, int config_index, int interface_index,
                                   int alt_setting, int index) {
-    if (!filled(usb.vb_usb_get_endpoint_descriptor(handle, config_index, interface_index,
-                                                   alt_setting, index, endpoint_record))) {
+    const auto record =
+        usb.endpoint_descriptor(device, config_index, interface_index, alt_setting, index);
+    if (!record) {
         return;
     }
+    endpoint_record = *record;
     const auto& e = endpoint_record;
-    console.show_message(QStringLiteral("----- Endpoint    : ") + decimal(index));
-    console.show_message(QStringLiteral("----- Address     : ") + hex(e.bEndpointAddress));
-    console.show_message(QStringLiteral("----- Attributes  : ") + hex(e.bmAttributes));
-    console.show_message(QStringLiteral("----- Packetsize  : ") + hex(e.wMaxPacketSize));
-    console.show_message(QStringLiteral("----- Interval    : ") + hex(e.bInterval));
-    console.show_message(QStringLiteral("----- Refresh     : ") + hex(e.bRefresh));
-    console.show_message(QStringLiteral("----- Syncaddress : ") + hex(e.bSynchAddress));
+    lines << QStringLiteral("----- Endpoint    : ") + decimal(index);
+    lines << QStringLiteral("----- Address     : ") + hex(e.bEndpointAddress);
+    lines << QStringLiteral("----- Attributes  : ") + hex(e.bmAttributes);
+    lines << QStringLiteral("----- Packetsize  : ") + hex(e.wMaxPacketSize);
+    lines << QStringLiteral("----- Interval    : ") + hex(e.bInterval);
+    lines << QStringLiteral("----- Refresh     : ") + hex(e.bRefresh);
+    lines << QStringLiteral("----- Syncaddress : ") + hex(e.bSynchAddress);
 }
 
 }  // namespace quillmar

@@ -1,13 +1,12 @@
-// The survey of every USB device this user can open, written into the message pane.
+// The survey of every USB device this user can open, as the lines of the message pane.
 #pragma once
 
-#include <array>
 #include <cstdint>
 
 #include <QString>
+#include <QStringList>
 
-#include "console.h"
-#include "usb_access.h"
+#include "usb/usb_bus.h"
 
 namespace quillmar {
 
@@ -16,26 +15,24 @@ QString usb_version_text(std::uint16_t bcd_usb);
 
 class DeviceSurvey {
   public:
-    DeviceSurvey(UsbAccess& usb, Console& console);
+    explicit DeviceSurvey(UsbBus& usb);
 
-    // Rescans the busses, then writes the counts and one section per device that opens.
-    void list_devices();
+    // Rescans the busses, then gives the counts and one section per device that opens.
+    QStringList list_devices();
 
   private:
-    using StringBuffer = std::array<char, 256>;
-
     // The lines of one device whose record has just been read.
-    void print_device(int handle, int counter, StringBuffer& buffer);
+    void print_device(DeviceHandle device, int counter);
     // A string's line; index 0 gives the "not specified" line, a failed read no line.
-    void show_string(int handle, int string_index, const QString& label, const QString& unspecified,
-                     StringBuffer& buffer);
-    void print_configuration(int handle, int index);
-    void print_interface(int handle, int config_index, int interface_index);
-    void print_endpoint(int handle, int config_index, int interface_index, int alt_setting,
+    void show_string(DeviceHandle device, int string_index, const QString& label,
+                     const QString& unspecified);
+    void print_configuration(DeviceHandle device, int index);
+    void print_interface(DeviceHandle device, int config_index, int interface_index);
+    void print_endpoint(DeviceHandle device, int config_index, int interface_index, int alt_setting,
                         int index);
 
-    UsbAccess& usb;
-    Console& console;
+    UsbBus& usb;
+    QStringList lines;  // of the survey under way
     // Kept from survey to survey: a failed read leaves the last good record in place.
     std::int16_t new_busses = 0;
     std::int16_t new_devices = 0;

@@ -1,4 +1,4 @@
-#include "usb_device_model.h"
+#include "device_model.h"
 
 namespace quillmar {
 
@@ -9,12 +9,8 @@ constexpr std::uint8_t configuration_length = 9;
 constexpr std::uint8_t interface_length = 9;
 constexpr std::uint8_t endpoint_length = 7;
 
-void put16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
+}  // namespace
 
-// An interface of the given class whose one endpoint is interrupt IN 0x81.
 InterfaceModel interrupt_in_interface(std::uint8_t interface_class, std::uint16_t packet_size,
                                       std::uint8_t interval) {
     InterfaceModel::Setting setting;
@@ -27,8 +23,6 @@ InterfaceModel interrupt_in_interface(std::uint8_t interface_class, std::uint16_
     setting.endpoints.push_back(in);
     return InterfaceModel{{setting}};
 }
-
-}  // namespace
 
 void complete_model(DeviceModel& model) {
     model.descriptor.bLength = device_length;
@@ -61,24 +55,6 @@ void complete_model(DeviceModel& model) {
     }
 }
 
-DeviceModel arm_device_model(int bus_number, int address) {
-    DeviceModel model;
-    model.bus_number = bus_number;
-    model.address = address;
-    model.descriptor.bcdUSB = 0x0110;
-    model.descriptor.bMaxPacketSize0 = 8;
-    model.descriptor.idVendor = arm_vendor_id;
-    model.descriptor.idProduct = arm_product_id;
-    ConfigurationModel configuration;
-    configuration.descriptor.bConfigurationValue = 1;
-    configuration.descriptor.bmAttributes = 0x80;
-    configuration.descriptor.MaxPower = 50;
-    configuration.interfaces.push_back(interrupt_in_interface(0xFF, 1, 10));
-    model.configurations.push_back(configuration);
-    complete_model(model);
-    return model;
-}
-
 DeviceModel root_hub_model(int bus_number) {
     DeviceModel model;
     model.bus_number = bus_number;
@@ -102,48 +78,6 @@ DeviceModel root_hub_model(int bus_number) {
     model.configurations.push_back(configuration);
     complete_model(model);
     return model;
-}
-
-std::vector<std::uint8_t> raw_configuration(const ConfigurationModel& configuration) {
-    std::vector<std::uint8_t> out;
-    const auto& c = configuration.descriptor;
-    out.insert(out.end(), {c.bLength, c.bDescriptorType});
-    put16(out, c.wTotalLength);
-    out.insert(out.end(), {c.bNumInterfaces, c.bConfigurationValue, c.iConfiguration,
-                           c.bmAttributes, c.MaxPower});
-    for (const auto& iface : configuration.interfaces) {
-        for (const auto& setting : iface.settings) {
-            const auto& i = setting.descriptor;
-            out.insert(out.end(), {i.bLength, i.bDescriptorType, i.bInterfaceNumber,
-                                   i.bAlternateSetting, i.bNumEndpoints, i.bInterfaceClass,
-                                   i.bInterfaceSubClass, i.bInterfaceProtocol, i.iInterface});
-            for (const auto& e : setting.endpoints) {
-                out.insert(out.end(),
-                           {e.bLength, e.bDescriptorType, e.bEndpointAddress, e.bmAttributes});
-                put16(out, e.wMaxPacketSize);
-                out.push_back(e.bInterval);
-            }
-        }
-    }
-    return out;
-}
-
-std::vector<std::uint8_t> raw_descriptors(const DeviceModel& model) {
-    std::vector<std::uint8_t> out;
-    const auto& d = model.descriptor;
-    out.insert(out.end(), {d.bLength, d.bDescriptorType});
-    put16(out, d.bcdUSB);
-    out.insert(out.end(),
-               {d.bDeviceClass, d.bDeviceSubClass, d.bDeviceProtocol, d.bMaxPacketSize0});
-    put16(out, d.idVendor);
-    put16(out, d.idProduct);
-    put16(out, d.bcdDevice);
-    out.insert(out.end(), {d.iManufacturer, d.iProduct, d.iSerialNumber, d.bNumConfigurations});
-    for (const auto& configuration : model.configurations) {
-        const auto bytes = raw_configuration(configuration);
-        out.insert(out.end(), bytes.begin(), bytes.end());
-    }
-    return out;
 }
 
 }  // namespace quillmar

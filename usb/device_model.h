@@ -1,4 +1,4 @@
-// Descriptions of USB devices for emulation: the arm and a root hub, shared by every emulated bus.
+// Descriptions of USB devices for emulation: what each descriptor and string of a device holds.
 #pragma once
 
 #include <cstdint>
@@ -6,12 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "usb_access.h"
+#include "descriptors.h"
 
 namespace quillmar {
-
-inline constexpr std::uint16_t arm_vendor_id = 0x1267;
-inline constexpr std::uint16_t arm_product_id = 0x0000;
 
 struct InterfaceModel {
     // One descriptor per alternate setting, each with the endpoints of that setting.
@@ -36,20 +33,15 @@ struct DeviceModel {
     bool openable = true;                // false: present, but this user is denied access
 };
 
-// The arm: low speed, USB 1.1, one configuration with interface 0 (vendor class) and its
-// interrupt IN endpoint 0x81.
-DeviceModel arm_device_model(int bus_number = 1, int address = 2);
+// An interface of the given class whose one endpoint is interrupt IN 0x81.
+InterfaceModel interrupt_in_interface(std::uint8_t interface_class, std::uint16_t packet_size,
+                                      std::uint8_t interval);
+
 // A USB 2.0 root hub (1d6b:0002) with one configuration and its status endpoint.
 DeviceModel root_hub_model(int bus_number = 1);
 
 // Fills the counts and lengths that follow from the model's parts (bLength, wTotalLength,
 // bNumInterfaces, bNumEndpoints, bNumConfigurations).
 void complete_model(DeviceModel& model);
-
-// The device descriptor followed by every configuration descriptor set, byte for byte as a
-// device returns them (and as Linux shows them in sysfs "descriptors").
-std::vector<std::uint8_t> raw_descriptors(const DeviceModel& model);
-// The configuration descriptor set of one configuration (configuration, interfaces, endpoints).
-std::vector<std::uint8_t> raw_configuration(const ConfigurationModel& configuration);
 
 }  // namespace quillmar

@@ -1,52 +1,63 @@
-#include "emulated_usb.h"
+#include "emulated_bus.h"
 
 #include "rescan_count.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace quillmar {
 
 namespace {
 
-// What the getters return when they fill a record: the record's size in bytes.
-constexpr int device_record_size = 18;
-constexpr int configuration_record_size = 9;
-constexpr int interface_record_size = 9;
-constexpr int endpoint_record_size = 9;
-
 template <typename T>
-const T* element(const std::vector<T>& items, int index) {
+UsbResult<const T*> element(const std::vector<T>& items, int index) {
     if (index < 0 || static_cast<std::size_t>(index) >= items.size()) {
-        return nullptr;
+        return UsbError::invalid;
     }
     return &items[static_cast<std::size_t>(index)];
 }
 
-const InterfaceModel::Setting* setting_of(const DeviceModel& device, int config_index,
-                                          int interface_index, int alt_setting) {
-    const auto* configuration = element(device.configurations, config_index);
-    if (configuration == nullptr) {
-        return nullptr;
+UsbResult<const InterfaceModel::Setting*> setting_of(const DeviceModel& device, int config_index,
+                                                     int interface_index, int alt_setting) {
+    const auto configuration = element(device.configurations, config_index);
+    if (!configuration) {
+        return configuration.error();
     }
-    const auto* iface = element(configuration->interfaces, interface_index);
-    return iface == nullptr ? nullptr : element(iface->settings, alt_setting);
+    const auto iface = element((*configuration)->interfaces, interface_index);
+    if (!iface) {
+        return iface.error();
+    }
+    return element((*iface)->settings, alt_setting);
+}
+
+int number_of(DeviceHandle device) {
+    return static_cast<int>(device);
+}
+
+// What the call log keeps of a result.
+template <typename T>
+int logged(const UsbResult<T>& result) {
+    if (!result) {
+        return error_code(result.error());
+    }
+    if constexpr (std::is_same_v<T, DeviceHandle>) {
+        return number_of(*result);
+    } else if constexpr (std::is_same_v<T, int>) {
+        return *result;
+    } else {
+        return 0;
+    }
 }
 
 }  // namespace
 
-EmulatedUsb::EmulatedUsb(std::function<double()> clock, std::vector<DeviceModel> initial_devices)
+EmulatedBus::EmulatedBus(std::function<double()> clock, std::vector<DeviceModel> initial_devices)
     : clock(std::move(clock)) {
     for (auto& device : initial_devices) {
         plug(std::move(device));
     }
 }
 
-std::vector<DeviceModel> EmulatedUsb::hub_and_arm() {
-    return {root_hub_model(1), arm_device_model(1, 2)};
-}
-
-void EmulatedUsb::plug(DeviceModel device) {
+void EmulatedBus::plug(DeviceModel device) {
     const auto after = std::upper_bound(devices.begin(), devices.end(), device,
                                         [](const DeviceModel& a, const Plugged& b) {
                                             return std::pair(a.bus_number, a.address) <
@@ -55,19 +66,19 @@ void EmulatedUsb::plug(DeviceModel device) {
     devices.insert(after, Plugged{next_device_id++, std::move(device)});
 }
 
-void EmulatedUsb::unplug(std::uint16_t vendor_id, std::uint16_t product_id) {
+void EmulatedBus::unplug(std::uint16_t vendor_id, std::uint16_t product_id) {
     std::erase_if(devices, [&](const Plugged& device) {
         return device.model.descriptor.idVendor == vendor_id &&
                device.model.descriptor.idProduct == product_id;
     });
 }
 
-void EmulatedUsb::fail_next_transfers(int count, int result) {
+void EmulatedBus::fail_next_transfers(int count, int result) {
     failures_left = count;
     failure_result = result;
 }
 
-void EmulatedUsb::set_unreadable(std::uint16_t vendor_id, std::uint16_t product_id,
+void EmulatedBus::set_unreadable(std::uint16_t vendor_id, std::uint16_t product_id,
                                  bool unreadable) {
     if (unreadable) {
         unreadable_ids.insert({vendor_id, product_id});
@@ -76,229 +87,231 @@ void EmulatedUsb::set_unreadable(std::uint16_t vendor_id, std::uint16_t product_
     }
 }
 
-void EmulatedUsb::on_transfer(std::function<void(const Transfer&)> observer) {
+void EmulatedBus::on_transfer(std::function<void(const Transfer&)> observer) {
     observers.push_back(std::move(observer));
 }
 
-void EmulatedUsb::clear_logs() {
+void EmulatedBus::clear_logs() {
     transfer_log.clear();
     call_log.clear();
 }
 
-int EmulatedUsb::open_handle_count() const {
+int EmulatedBus::open_handle_count() const {
     return static_cast<int>(open_handles.size());
 }
 
-const DeviceModel* EmulatedUsb::device_of(int handle) const {
-    const auto open = open_handles.find(handle);
+UsbResult<const DeviceModel*> EmulatedBus::device_of(DeviceHandle device) const {
+    const auto open = open_handles.find(device);
     if (open == open_handles.end()) {
-        return nullptr;
+        return UsbError::no_device;
     }
-    const auto device = std::find_if(devices.begin(), devices.end(), [&](const Plugged& plugged) {
-        return plugged.id == open->second;
-    });
-    return device == devices.end() ? nullptr : &device->model;
+    const auto plugged = std::find_if(devices.begin(), devices.end(),
+                                      [&](const Plugged& p) { return p.id == open->second; });
+    if (plugged == devices.end()) {
+        return UsbError::no_device;
+    }
+    return &plugged->model;
 }
 
-const DeviceModel* EmulatedUsb::readable_device_of(int handle) const {
-    const auto* device = device_of(handle);
-    if (device == nullptr ||
-        unreadable_ids.contains({device->descriptor.idVendor, device->descriptor.idProduct})) {
-        return nullptr;
+UsbResult<const DeviceModel*> EmulatedBus::readable_device_of(DeviceHandle device) const {
+    const auto model = device_of(device);
+    if (model &&
+        unreadable_ids.contains({(*model)->descriptor.idVendor, (*model)->descriptor.idProduct})) {
+        return UsbError::io;
     }
-    return device;
+    return model;
 }
 
-int EmulatedUsb::log(const char* routine, std::vector<int> arguments, int result) {
-    call_log.push_back(Call{routine, std::move(arguments), result});
+template <typename T>
+UsbResult<T> EmulatedBus::log(const char* routine, std::vector<int> arguments,
+                              UsbResult<T> result) {
+    call_log.push_back(Call{routine, std::move(arguments), logged(result)});
     return result;
 }
 
-int EmulatedUsb::vb_usb_init() {
-    return log("vb_usb_init", {}, 0);
+UsbResult<void> EmulatedBus::initialise() {
+    return log<void>("initialise", {}, {});
 }
 
-void EmulatedUsb::vb_usb_set_debug(int level) {
+void EmulatedBus::set_debug_level(int level) {
     debug = level;
-    log("vb_usb_set_debug", {level}, 0);
+    log<void>("set_debug_level", {level}, {});
 }
 
-int EmulatedUsb::usb_find_busses() {
+int EmulatedBus::rescan_busses() {
     std::set<int> busses;
     for (const auto& device : devices) {
         busses.insert(device.model.bus_number);
     }
-    return log("usb_find_busses", {}, rescan_count(scanned_busses, std::move(busses)));
+    return *log<int>("rescan_busses", {}, rescan_count(scanned_busses, std::move(busses)));
 }
 
-int EmulatedUsb::usb_find_devices() {
+int EmulatedBus::rescan_devices() {
     std::set<int> present;
     for (const auto& device : devices) {
         present.insert(device.id);
     }
-    return log("usb_find_devices", {}, rescan_count(scanned_devices, std::move(present)));
+    return *log<int>("rescan_devices", {}, rescan_count(scanned_devices, std::move(present)));
 }
 
-int EmulatedUsb::open_device(const Plugged& device) {
-    const int handle = next_handle++;
+DeviceHandle EmulatedBus::open_device(const Plugged& device) {
+    const auto handle = static_cast<DeviceHandle>(next_handle++);
     open_handles.emplace(handle, device.id);
-    open_error = 0;
     return handle;
 }
 
-int EmulatedUsb::vb_usb_open(int index, int vendor_id, int product_id) {
-    const std::vector<int> arguments{index, vendor_id, product_id};
-    open_error = usb_error::no_device;
-    if (vendor_id == -1 && product_id == -1) {
-        // The n-th device this user may open: devices without access are not counted.
-        int remaining = index;
-        for (const auto& device : devices) {
-            if (device.model.openable && remaining-- == 0) {
-                return log("vb_usb_open", arguments, open_device(device));
-            }
+UsbResult<DeviceHandle> EmulatedBus::open_nth(int index) {
+    // Devices this user may not open are not counted.
+    int remaining = index;
+    for (const auto& device : devices) {
+        if (device.model.openable && remaining-- == 0) {
+            return log<DeviceHandle>("open_nth", {index}, open_device(device));
         }
-        return log("vb_usb_open", arguments, 0);
     }
+    return log<DeviceHandle>("open_nth", {index}, UsbError::no_device);
+}
+
+UsbResult<DeviceHandle> EmulatedBus::open_first(std::uint16_t vendor_id, std::uint16_t product_id) {
+    const std::vector<int> arguments{vendor_id, product_id};
     const auto match = std::find_if(devices.begin(), devices.end(), [&](const Plugged& device) {
         return device.model.descriptor.idVendor == vendor_id &&
                device.model.descriptor.idProduct == product_id;
     });
     if (match == devices.end()) {
-        return log("vb_usb_open", arguments, 0);
+        return log<DeviceHandle>("open_first", arguments, UsbError::no_device);
     }
     if (!match->model.openable) {
-        open_error = usb_error::access;
-        return log("vb_usb_open", arguments, 0);
+        return log<DeviceHandle>("open_first", arguments, UsbError::access);
     }
-    return log("vb_usb_open", arguments, open_device(*match));
+    return log<DeviceHandle>("open_first", arguments, open_device(*match));
 }
 
-int EmulatedUsb::last_open_error() const {
-    return open_error;
-}
-
-int EmulatedUsb::vb_usb_close(int handle) {
+UsbResult<void> EmulatedBus::close(DeviceHandle device) {
     // A handle of an unplugged device still closes: the caller lets go of what it held.
-    return log("vb_usb_close", {handle},
-               open_handles.erase(handle) == 1 ? 0 : usb_error::no_device);
+    return log<void>("close", {number_of(device)},
+                     open_handles.erase(device) == 1 ? UsbResult<void>{} : UsbError::no_device);
 }
 
-int EmulatedUsb::vb_usb_get_device_descriptor(int handle, DeviceDescriptor& record) {
-    const auto* device = readable_device_of(handle);
-    if (device == nullptr) {
-        return log("vb_usb_get_device_descriptor", {handle}, 0);
+UsbResult<DeviceDescriptor> EmulatedBus::device_descriptor(DeviceHandle device) {
+    const auto model = readable_device_of(device);
+    return log<DeviceDescriptor>(
+        "device_descriptor", {number_of(device)},
+        model ? UsbResult<DeviceDescriptor>((*model)->descriptor) : model.error());
+}
+
+UsbResult<ConfigurationDescriptor> EmulatedBus::configuration_descriptor(DeviceHandle device,
+                                                                         int config_index) {
+    const std::vector<int> arguments{number_of(device), config_index};
+    const auto model = readable_device_of(device);
+    if (!model) {
+        return log<ConfigurationDescriptor>("configuration_descriptor", arguments, model.error());
     }
-    record = device->descriptor;
-    return log("vb_usb_get_device_descriptor", {handle}, device_record_size);
+    const auto configuration = element((*model)->configurations, config_index);
+    return log<ConfigurationDescriptor>(
+        "configuration_descriptor", arguments,
+        configuration ? UsbResult<ConfigurationDescriptor>((*configuration)->descriptor)
+                      : configuration.error());
 }
 
-int EmulatedUsb::vb_usb_get_configuration_descriptor(int handle, int config_index,
-                                                     ConfigurationDescriptor& record) {
-    const std::vector<int> arguments{handle, config_index};
-    const auto* device = readable_device_of(handle);
-    const auto* configuration =
-        device == nullptr ? nullptr : element(device->configurations, config_index);
-    if (configuration == nullptr) {
-        return log("vb_usb_get_configuration_descriptor", arguments, 0);
+UsbResult<InterfaceDescriptor> EmulatedBus::interface_descriptor(DeviceHandle device,
+                                                                 int config_index,
+                                                                 int interface_index,
+                                                                 int alt_setting) {
+    const std::vector<int> arguments{number_of(device), config_index, interface_index, alt_setting};
+    const auto model = readable_device_of(device);
+    if (!model) {
+        return log<InterfaceDescriptor>("interface_descriptor", arguments, model.error());
     }
-    record = configuration->descriptor;
-    return log("vb_usb_get_configuration_descriptor", arguments, configuration_record_size);
+    const auto setting = setting_of(**model, config_index, interface_index, alt_setting);
+    return log<InterfaceDescriptor>(
+        "interface_descriptor", arguments,
+        setting ? UsbResult<InterfaceDescriptor>((*setting)->descriptor) : setting.error());
 }
 
-int EmulatedUsb::vb_usb_get_interface_descriptor(int handle, int config_index, int interface_index,
-                                                 int alt_setting, InterfaceDescriptor& record) {
-    const std::vector<int> arguments{handle, config_index, interface_index, alt_setting};
-    const auto* device = readable_device_of(handle);
-    const auto* setting = device == nullptr
-                              ? nullptr
-                              : setting_of(*device, config_index, interface_index, alt_setting);
-    if (setting == nullptr) {
-        return log("vb_usb_get_interface_descriptor", arguments, 0);
-    }
-    record = setting->descriptor;
-    return log("vb_usb_get_interface_descriptor", arguments, interface_record_size);
-}
-
-int EmulatedUsb::vb_usb_get_endpoint_descriptor(int handle, int config_index, int interface_index,
-                                                int alt_setting, int endpoint_index,
-                                                EndpointDescriptor& record) {
-    const std::vector<int> arguments{handle, config_index, interface_index, alt_setting,
+UsbResult<EndpointDescriptor> EmulatedBus::endpoint_descriptor(DeviceHandle device,
+                                                               int config_index,
+                                                               int interface_index, int alt_setting,
+                                                               int endpoint_index) {
+    const std::vector<int> arguments{number_of(device), config_index, interface_index, alt_setting,
                                      endpoint_index};
-    const auto* device = readable_device_of(handle);
-    const auto* setting = device == nullptr
-                              ? nullptr
-                              : setting_of(*device, config_index, interface_index, alt_setting);
-    const auto* endpoint =
-        setting == nullptr ? nullptr : element(setting->endpoints, endpoint_index);
-    if (endpoint == nullptr) {
-        return log("vb_usb_get_endpoint_descriptor", arguments, 0);
+    const auto model = readable_device_of(device);
+    if (!model) {
+        return log<EndpointDescriptor>("endpoint_descriptor", arguments, model.error());
     }
-    record = *endpoint;
-    return log("vb_usb_get_endpoint_descriptor", arguments, endpoint_record_size);
-}
-
-int EmulatedUsb::vb_usb_get_string_simple(int handle, int string_index, char* buffer,
-                                          int buffer_length) {
-    const std::vector<int> arguments{handle, string_index, buffer_length};
-    const auto* device = readable_device_of(handle);
-    if (device == nullptr || string_index == 0 || buffer == nullptr || buffer_length < 1) {
-        return log("vb_usb_get_string_simple", arguments, 0);
+    const auto setting = setting_of(**model, config_index, interface_index, alt_setting);
+    if (!setting) {
+        return log<EndpointDescriptor>("endpoint_descriptor", arguments, setting.error());
     }
-    const auto text = device->strings.find(string_index);
-    if (text == device->strings.end()) {
-        return log("vb_usb_get_string_simple", arguments, 0);
+    const auto endpoint = element((*setting)->endpoints, endpoint_index);
+    return log<EndpointDescriptor>(
+        "endpoint_descriptor", arguments,
+        endpoint ? UsbResult<EndpointDescriptor>(**endpoint) : endpoint.error());
+}
+
+UsbResult<std::string> EmulatedBus::string_descriptor(DeviceHandle device, int string_index) {
+    const std::vector<int> arguments{number_of(device), string_index};
+    const auto model = readable_device_of(device);
+    if (!model) {
+        return log<std::string>("string_descriptor", arguments, model.error());
     }
-    const auto length = std::min(text->second.size(), static_cast<std::size_t>(buffer_length - 1));
-    std::memcpy(buffer, text->second.data(), length);
-    buffer[length] = '\0';
-    return log("vb_usb_get_string_simple", arguments, static_cast<int>(length));
-}
-
-int EmulatedUsb::vb_usb_set_configuration(int handle, int configuration) {
-    return log("vb_usb_set_configuration", {handle, configuration},
-               device_of(handle) == nullptr ? usb_error::no_device : 0);
-}
-
-int EmulatedUsb::vb_usb_claim_interface(int handle, int interface_number) {
-    return log("vb_usb_claim_interface", {handle, interface_number},
-               device_of(handle) == nullptr ? usb_error::no_device : 0);
-}
-
-int EmulatedUsb::vb_usb_release_interface(int handle, int interface_number) {
-    return log("vb_usb_release_interface", {handle, interface_number},
-               device_of(handle) == nullptr ? usb_error::no_device : 0);
-}
-
-int EmulatedUsb::vb_usb_reset(int handle) {
-    return log("vb_usb_reset", {handle}, device_of(handle) == nullptr ? usb_error::no_device : 0);
-}
-
-int EmulatedUsb::vb_usb_control_msg(int handle, int request_type, int request, int value, int index,
-                                    char* bytes, int size, int timeout_ms) {
-    Transfer transfer{handle, request_type, request, value, index, {}, timeout_ms, 0, clock()};
-    if (bytes != nullptr && size > 0) {
-        const auto* first = reinterpret_cast<const std::uint8_t*>(bytes);
-        transfer.data.assign(first, first + size);
+    const auto text = (*model)->strings.find(string_index);
+    if (string_index == 0 || text == (*model)->strings.end()) {
+        return log<std::string>("string_descriptor", arguments, UsbError::pipe);
     }
-    const bool reached = device_of(handle) != nullptr;
+    return log<std::string>("string_descriptor", arguments, text->second);
+}
+
+UsbResult<void> EmulatedBus::set_configuration(DeviceHandle device, int configuration) {
+    const auto model = device_of(device);
+    return log<void>("set_configuration", {number_of(device), configuration},
+                     model ? UsbResult<void>{} : model.error());
+}
+
+UsbResult<void> EmulatedBus::claim_interface(DeviceHandle device, int interface_number) {
+    const auto model = device_of(device);
+    return log<void>("claim_interface", {number_of(device), interface_number},
+                     model ? UsbResult<void>{} : model.error());
+}
+
+UsbResult<void> EmulatedBus::release_interface(DeviceHandle device, int interface_number) {
+    const auto model = device_of(device);
+    return log<void>("release_interface", {number_of(device), interface_number},
+                     model ? UsbResult<void>{} : model.error());
+}
+
+UsbResult<void> EmulatedBus::reset(DeviceHandle device) {
+    const auto model = device_of(device);
+    return log<void>("reset", {number_of(device)}, model ? UsbResult<void>{} : model.error());
+}
+
+UsbResult<int> EmulatedBus::control_transfer(DeviceHandle device, ControlSetup setup,
+                                             std::span<std::uint8_t> data,
+                                             std::chrono::milliseconds timeout) {
+    Transfer transfer{device, setup, {data.begin(), data.end()}, timeout, 0, clock()};
+    const bool reached = device_of(device).ok();
     if (!reached) {
         // Injected failures are kept for transfers that reach a device.
-        transfer.result = usb_error::no_device;
+        transfer.result = error_code(UsbError::no_device);
     } else if (failures_left > 0) {
         --failures_left;
         transfer.result = failure_result;
     } else {
-        transfer.result = size;
+        transfer.result = static_cast<int>(data.size());
     }
     transfer_log.push_back(transfer);
-    log("vb_usb_control_msg", {handle, request_type, request, value, index, size, timeout_ms},
-        transfer.result);
+    const UsbResult<int> result = transfer.result < 0
+                                      ? UsbResult<int>(static_cast<UsbError>(transfer.result))
+                                      : UsbResult<int>(transfer.result);
+    log<int>("control_transfer",
+             {number_of(device), setup.request_type, setup.request, setup.value, setup.index,
+              static_cast<int>(data.size()), static_cast<int>(timeout.count())},
+             result);
     if (reached) {
         for (const auto& observer : observers) {
             observer(transfer);
         }
     }
-    return transfer.result;
+    return result;
 }
 
 }  // namespace quillmar

@@ -1,7 +1,8 @@
-// A USB bus in memory: a root hub and the arm behind the access interface, for tests and for
-// running without hardware. It records every routine call and every control transfer.
+// A USB bus in memory: emulated devices behind the bus interface, for tests and for running
+// without hardware. It records every routine call and every control transfer.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -10,25 +11,23 @@
 #include <utility>
 #include <vector>
 
-#include "usb_access.h"
-#include "usb_device_model.h"
+#include "device_model.h"
+#include "usb_bus.h"
 
 namespace quillmar {
 
-class EmulatedUsb : public UsbAccess {
+class EmulatedBus : public UsbBus {
   public:
     struct Transfer {
-        int handle;
-        int request_type;
-        int request;
-        int value;
-        int index;
+        DeviceHandle device;
+        ControlSetup setup;
         std::vector<std::uint8_t> data;
-        int timeout_ms;
-        int result;
+        std::chrono::milliseconds timeout;
+        int result;   // bytes moved, or the error's code
         double time;  // the clock's reading when the transfer reached the device
     };
-    // One routine call, e.g. {"vb_usb_release_interface", {3, 0}, 0}.
+    // One routine call, e.g. {"release_interface", {3, 0}, 0}: handles as their numbers, and
+    // as the result a handle's number, a byte count, 0, or an error's code.
     struct Call {
         std::string routine;
         std::vector<int> arguments;
@@ -36,16 +35,14 @@ class EmulatedUsb : public UsbAccess {
     };
 
     // `clock` gives the time stamps of transfers (monotonic seconds); `devices` start plugged in.
-    explicit EmulatedUsb(std::function<double()> clock, std::vector<DeviceModel> devices = {});
-    // A root hub on bus 1 and the arm at address 2.
-    static std::vector<DeviceModel> hub_and_arm();
+    explicit EmulatedBus(std::function<double()> clock, std::vector<DeviceModel> devices = {});
 
     void plug(DeviceModel device);
     // Unplugs every device with this vendor and product id; its open handles fail from then on.
     void unplug(std::uint16_t vendor_id, std::uint16_t product_id);
-    // The next `count` control transfers give `result` (a negative code or a short byte count).
+    // The next `count` control transfers give `result` (an error's code or a short byte count).
     void fail_next_transfers(int count, int result);
-    // Descriptor reads of devices with this vendor and product id fail (result 0).
+    // Descriptor and string reads of devices with this vendor and product id fail.
     void set_unreadable(std::uint16_t vendor_id, std::uint16_t product_id, bool unreadable);
     // Called after every control transfer that reached a device.
     void on_transfer(std::function<void(const Transfer&)> observer);
@@ -56,29 +53,30 @@ class EmulatedUsb : public UsbAccess {
     int open_handle_count() const;
     int debug_level() const { return debug; }
 
-    int vb_usb_init() override;
-    void vb_usb_set_debug(int level) override;
-    int usb_find_busses() override;
-    int usb_find_devices() override;
-    int vb_usb_open(int index, int vendor_id, int product_id) override;
-    int last_open_error() const override;
-    int vb_usb_close(int handle) override;
-    int vb_usb_get_device_descriptor(int handle, DeviceDescriptor& record) override;
-    int vb_usb_get_configuration_descriptor(int handle, int config_index,
-                                            ConfigurationDescriptor& record) override;
-    int vb_usb_get_interface_descriptor(int handle, int config_index, int interface_index,
-                                        int alt_setting, InterfaceDescriptor& record) override;
-    int vb_usb_get_endpoint_descriptor(int handle, int config_index, int interface_index,
-                                       int alt_setting, int endpoint_index,
-                                       EndpointDescriptor& record) override;
-    int vb_usb_get_string_simple(int handle, int string_index, char* buffer,
-                                 int buffer_length) override;
-    int vb_usb_set_configuration(int handle, int configuration) override;
-    int vb_usb_claim_interface(int handle, int interface_number) override;
-    int vb_usb_release_interface(int handle, int interface_number) override;
-    int vb_usb_reset(int handle) override;
-    int vb_usb_control_msg(int handle, int request_type, int request, int value, int index,
-                           char* bytes, int size, int timeout_ms) override;
+    UsbResult<void> initialise() override;
+    void set_debug_level(int level) override;
+    int rescan_busses() override;
+    int rescan_devices() override;
+    UsbResult<DeviceHandle> open_nth(int index) override;
+    UsbResult<DeviceHandle> open_first(std::uint16_t vendor_id, std::uint16_t product_id) override;
+    UsbResult<void> close(DeviceHandle device) override;
+    UsbResult<DeviceDescriptor> device_descriptor(DeviceHandle device) override;
+    UsbResult<ConfigurationDescriptor> configuration_descriptor(DeviceHandle device,
+                                                                int config_index) override;
+    UsbResult<InterfaceDescriptor> interface_descriptor(DeviceHandle device, int config_index,
+                                                        int interface_index,
+                                                        int alt_setting) override;
+    UsbResult<EndpointDescriptor> endpoint_descriptor(DeviceHandle device, int config_index,
+                                                      int interface_index, int alt_setting,
+                                                      int endpoint_index) override;
+    UsbResult<std::string> string_descriptor(DeviceHandle device, int string_index) override;
+    UsbResult<void> set_configuration(DeviceHandle device, int configuration) override;
+    UsbResult<void> claim_interface(DeviceHandle device, int interface_number) override;
+    UsbResult<void> release_interface(DeviceHandle device, int interface_number) override;
+    UsbResult<void> reset(DeviceHandle device) override;
+    UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
+                                    std::span<std::uint8_t> data,
+                                    std::chrono::milliseconds timeout) override;
 
   private:
     // A device on the bus; `id` tells a re-plugged device from the one that went away.
@@ -88,19 +86,19 @@ class EmulatedUsb : public UsbAccess {
     };
     using DeviceId = std::pair<std::uint16_t, std::uint16_t>;
 
-    // The present device behind an open handle, or none.
-    const DeviceModel* device_of(int handle) const;
-    // As device_of, but none as well when its descriptors are set to be unreadable.
-    const DeviceModel* readable_device_of(int handle) const;
-    int open_device(const Plugged& device);
-    int log(const char* routine, std::vector<int> arguments, int result);
+    // The present device behind an open handle, or why there is none.
+    UsbResult<const DeviceModel*> device_of(DeviceHandle device) const;
+    // As device_of, and failing as well when its descriptors are set to be unreadable.
+    UsbResult<const DeviceModel*> readable_device_of(DeviceHandle device) const;
+    DeviceHandle open_device(const Plugged& device);
+    template <typename T>
+    UsbResult<T> log(const char* routine, std::vector<int> arguments, UsbResult<T> result);
 
     std::function<double()> clock;
     std::vector<Plugged> devices;  // in bus number, then address order
     int next_device_id = 1;
-    std::map<int, int> open_handles;  // handle -> device id
+    std::map<DeviceHandle, int> open_handles;  // handle -> device id
     int next_handle = 1;
-    int open_error = 0;
     int debug = 0;
     std::set<int> scanned_busses;
     std::set<int> scanned_devices;

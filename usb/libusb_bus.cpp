@@ -1,4 +1,4 @@
-#include "libusb_access.h"
+#include "libusb_bus.h"
 
 #include "rescan_count.h"
 
@@ -17,32 +17,33 @@ namespace {
 
 // libusb's codes as the negated errno of the cause. "Not found" (an interface that is not
 // there or not claimed) has no code of its own in the program's list; it reads as no device.
-int mapped_error(int code) {
+UsbError error_of(int code) {
     switch (code) {
         case LIBUSB_ERROR_TIMEOUT:
-            return usb_error::timeout;
-        case LIBUSB_ERROR_IO:
-            return usb_error::io;
+            return UsbError::timeout;
         case LIBUSB_ERROR_NO_DEVICE:
         case LIBUSB_ERROR_NOT_FOUND:
-            return usb_error::no_device;
+            return UsbError::no_device;
         case LIBUSB_ERROR_PIPE:
-            return usb_error::pipe;
+            return UsbError::pipe;
         case LIBUSB_ERROR_ACCESS:
-            return usb_error::access;
+            return UsbError::access;
         case LIBUSB_ERROR_BUSY:
-            return usb_error::busy;
+            return UsbError::busy;
         case LIBUSB_ERROR_INVALID_PARAM:
-            return usb_error::invalid;
+            return UsbError::invalid;
         case LIBUSB_ERROR_OVERFLOW:
-            return usb_error::overflow;
+            return UsbError::overflow;
         default:
-            return usb_error::io;
+            return UsbError::io;
     }
 }
 
-int result_of(int code) {
-    return code < 0 ? mapped_error(code) : code;
+UsbResult<void> status_of(int code) {
+    if (code < 0) {
+        return error_of(code);
+    }
+    return {};
 }
 
 int log_level(int level) {
@@ -117,13 +118,17 @@ struct ConfigDeleter {
 };
 using ConfigPointer = std::unique_ptr<libusb_config_descriptor, ConfigDeleter>;
 
+// The alternate setting, or none when it is not there. libusb can hand back counts whose
+// arrays are missing (a device whose descriptors stop short), so no count is trusted without
+// its array.
 const libusb_interface_descriptor* find_setting(const libusb_config_descriptor* config,
                                                 int interface_index, int alt_setting) {
-    if (interface_index < 0 || interface_index >= config->bNumInterfaces || alt_setting < 0) {
+    if (config->interface == nullptr || interface_index < 0 ||
+        interface_index >= config->bNumInterfaces || alt_setting < 0) {
         return nullptr;
     }
     const auto& iface = config->interface[interface_index];
-    if (alt_setting >= iface.num_altsetting) {
+    if (iface.altsetting == nullptr || alt_setting >= iface.num_altsetting) {
         return nullptr;
     }
     return &iface.altsetting[alt_setting];
@@ -131,45 +136,48 @@ const libusb_interface_descriptor* find_setting(const libusb_config_descriptor* 
 
 }  // namespace
 
-struct LibusbAccess::State {
+struct LibusbBus::State {
     libusb_context* context = nullptr;
     int init_result = LIBUSB_SUCCESS;
     int debug_level = LIBUSB_LOG_LEVEL_NONE;
-    std::map<int, libusb_device_handle*> handles;
+    std::map<DeviceHandle, libusb_device_handle*> handles;
     int next_handle = 1;
-    int open_error = 0;
     std::set<int> known_busses;
     std::set<DeviceKey> known_devices;
 
-    libusb_device_handle* find(int handle) const {
-        const auto it = handles.find(handle);
+    libusb_device_handle* find(DeviceHandle device) const {
+        const auto it = handles.find(device);
         return it == handles.end() ? nullptr : it->second;
     }
 
-    int add(libusb_device_handle* opened) {
-        const int handle = next_handle++;
-        handles.emplace(handle, opened);
-        return handle;
+    DeviceHandle add(libusb_device_handle* opened) {
+        const auto device = static_cast<DeviceHandle>(next_handle++);
+        handles.emplace(device, opened);
+        return device;
     }
 
-    ConfigPointer config(int handle, int config_index) const {
-        auto* opened = find(handle);
-        if (opened == nullptr || !is_byte(config_index)) {
-            return nullptr;
+    UsbResult<ConfigPointer> config(DeviceHandle device, int config_index) const {
+        auto* opened = find(device);
+        if (opened == nullptr) {
+            return UsbError::no_device;
+        }
+        if (!is_byte(config_index)) {
+            return UsbError::invalid;
         }
         libusb_config_descriptor* config = nullptr;
-        if (libusb_get_config_descriptor(libusb_get_device(opened),
-                                         static_cast<std::uint8_t>(config_index), &config) != 0) {
-            return nullptr;
+        const int result = libusb_get_config_descriptor(
+            libusb_get_device(opened), static_cast<std::uint8_t>(config_index), &config);
+        if (result != LIBUSB_SUCCESS) {
+            return error_of(result);
         }
         return ConfigPointer(config);
     }
 };
 
-LibusbAccess::LibusbAccess() : state(std::make_unique<State>()) {}
+LibusbBus::LibusbBus() : state(std::make_unique<State>()) {}
 
-LibusbAccess::~LibusbAccess() {
-    for (const auto& [handle, opened] : state->handles) {
+LibusbBus::~LibusbBus() {
+    for (const auto& [device, opened] : state->handles) {
         libusb_close(opened);
     }
     state->handles.clear();
@@ -178,34 +186,34 @@ LibusbAccess::~LibusbAccess() {
     }
 }
 
-QString LibusbAccess::init_error_text() const {
+QString LibusbBus::init_error_text() const {
     if (state->init_result == LIBUSB_SUCCESS) {
         return {};
     }
     return QString::fromUtf8(libusb_strerror(state->init_result));
 }
 
-int LibusbAccess::vb_usb_init() {
+UsbResult<void> LibusbBus::initialise() {
     if (state->context != nullptr) {
-        return 0;
+        return {};
     }
     state->init_result = libusb_init(&state->context);
     if (state->init_result != LIBUSB_SUCCESS) {
         state->context = nullptr;
-        return mapped_error(state->init_result);
+        return error_of(state->init_result);
     }
     libusb_set_option(state->context, LIBUSB_OPTION_LOG_LEVEL, state->debug_level);
-    return 0;
+    return {};
 }
 
-void LibusbAccess::vb_usb_set_debug(int level) {
+void LibusbBus::set_debug_level(int level) {
     state->debug_level = log_level(level);
     if (state->context != nullptr) {
         libusb_set_option(state->context, LIBUSB_OPTION_LOG_LEVEL, state->debug_level);
     }
 }
 
-int LibusbAccess::usb_find_busses() {
+int LibusbBus::rescan_busses() {
     if (state->context == nullptr) {
         return 0;
     }
@@ -217,7 +225,7 @@ int LibusbAccess::usb_find_busses() {
     return rescan_count(state->known_busses, std::move(busses));
 }
 
-int LibusbAccess::usb_find_devices() {
+int LibusbBus::rescan_devices() {
     if (state->context == nullptr) {
         return 0;
     }
@@ -229,215 +237,221 @@ int LibusbAccess::usb_find_devices() {
     return rescan_count(state->known_devices, std::move(devices));
 }
 
-int LibusbAccess::vb_usb_open(int index, int vendor_id, int product_id) {
-    state->open_error = usb_error::no_device;
+UsbResult<DeviceHandle> LibusbBus::open_nth(int index) {
     if (state->context == nullptr || index < 0) {
-        return 0;
+        return UsbError::no_device;
     }
     const DeviceList list(state->context);
-    const bool any_device = vendor_id == -1 && product_id == -1;
     int counted = 0;
     for (auto* device : list.devices()) {
-        if (any_device) {
-            // Only devices this user may open count, so that a root hub or another user's
-            // device does not end a survey early.
-            libusb_device_handle* opened = nullptr;
-            if (libusb_open(device, &opened) != LIBUSB_SUCCESS) {
-                continue;
-            }
-            if (counted++ < index) {
-                libusb_close(opened);
-                continue;
-            }
-            return state->add(opened);
+        libusb_device_handle* opened = nullptr;
+        if (libusb_open(device, &opened) != LIBUSB_SUCCESS) {
+            continue;
         }
+        if (counted++ < index) {
+            libusb_close(opened);
+            continue;
+        }
+        return state->add(opened);
+    }
+    return UsbError::no_device;
+}
+
+UsbResult<DeviceHandle> LibusbBus::open_first(std::uint16_t vendor_id, std::uint16_t product_id) {
+    if (state->context == nullptr) {
+        return UsbError::no_device;
+    }
+    const DeviceList list(state->context);
+    for (auto* device : list.devices()) {
         libusb_device_descriptor descriptor{};
         if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS ||
             descriptor.idVendor != vendor_id || descriptor.idProduct != product_id) {
             continue;
         }
-        if (counted++ < index) {
-            continue;
-        }
         libusb_device_handle* opened = nullptr;
         const int result = libusb_open(device, &opened);
         if (result != LIBUSB_SUCCESS) {
-            state->open_error = mapped_error(result);
-            return 0;
+            return error_of(result);
         }
         return state->add(opened);
     }
-    return 0;
+    return UsbError::no_device;
 }
 
-int LibusbAccess::last_open_error() const {
-    return state->open_error;
-}
-
-int LibusbAccess::vb_usb_close(int handle) {
-    auto* opened = state->find(handle);
+UsbResult<void> LibusbBus::close(DeviceHandle device) {
+    auto* opened = state->find(device);
     if (opened == nullptr) {
-        return usb_error::no_device;
+        return UsbError::no_device;
     }
-    state->handles.erase(handle);
+    state->handles.erase(device);
     libusb_close(opened);
-    return 0;
+    return {};
 }
 
-int LibusbAccess::open_handle_count() const {
+int LibusbBus::open_handle_count() const {
     return static_cast<int>(state->handles.size());
 }
 
-int LibusbAccess::vb_usb_get_device_descriptor(int handle, DeviceDescriptor& record) {
-    auto* opened = state->find(handle);
+UsbResult<DeviceDescriptor> LibusbBus::device_descriptor(DeviceHandle device) {
+    auto* opened = state->find(device);
     if (opened == nullptr) {
-        return 0;
+        return UsbError::no_device;
     }
     libusb_device_descriptor d{};
-    if (libusb_get_device_descriptor(libusb_get_device(opened), &d) != LIBUSB_SUCCESS) {
-        return 0;
+    if (const int result = libusb_get_device_descriptor(libusb_get_device(opened), &d);
+        result != LIBUSB_SUCCESS) {
+        return error_of(result);
     }
-    record = {d.bLength,         d.bDescriptorType,   d.bcdUSB,          d.bDeviceClass,
-              d.bDeviceSubClass, d.bDeviceProtocol,   d.bMaxPacketSize0, d.idVendor,
-              d.idProduct,       d.bcdDevice,         d.iManufacturer,   d.iProduct,
-              d.iSerialNumber,   d.bNumConfigurations};
-    return LIBUSB_DT_DEVICE_SIZE;
+    return DeviceDescriptor{d.bLength,         d.bDescriptorType,   d.bcdUSB,
+                            d.bDeviceClass,    d.bDeviceSubClass,   d.bDeviceProtocol,
+                            d.bMaxPacketSize0, d.idVendor,          d.idProduct,
+                            d.bcdDevice,       d.iManufacturer,     d.iProduct,
+                            d.iSerialNumber,   d.bNumConfigurations};
 }
 
-int LibusbAccess::vb_usb_get_configuration_descriptor(int handle, int config_index,
-                                                      ConfigurationDescriptor& record) {
-    const auto config = state->config(handle, config_index);
+UsbResult<ConfigurationDescriptor> LibusbBus::configuration_descriptor(DeviceHandle device,
+                                                                       int config_index) {
+    const auto config = state->config(device, config_index);
     if (!config) {
-        return 0;
+        return config.error();
     }
-    record = {config->bLength,
-              config->bDescriptorType,
-              config->wTotalLength,
-              config->bNumInterfaces,
-              config->bConfigurationValue,
-              config->iConfiguration,
-              config->bmAttributes,
-              config->MaxPower};
-    return LIBUSB_DT_CONFIG_SIZE;
+    const auto& c = *config.value();
+    return ConfigurationDescriptor{c.bLength,
+                                   c.bDescriptorType,
+                                   c.wTotalLength,
+                                   c.bNumInterfaces,
+                                   c.bConfigurationValue,
+                                   c.iConfiguration,
+                                   c.bmAttributes,
+                                   c.MaxPower};
 }
 
-int LibusbAccess::vb_usb_get_interface_descriptor(int handle, int config_index, int interface_index,
-                                                  int alt_setting, InterfaceDescriptor& record) {
-    const auto config = state->config(handle, config_index);
+UsbResult<InterfaceDescriptor> LibusbBus::interface_descriptor(DeviceHandle device,
+                                                               int config_index,
+                                                               int interface_index,
+                                                               int alt_setting) {
+    const auto config = state->config(device, config_index);
     if (!config) {
-        return 0;
+        return config.error();
     }
-    const auto* setting = find_setting(config.get(), interface_index, alt_setting);
+    const auto* setting = find_setting(config->get(), interface_index, alt_setting);
     if (setting == nullptr) {
-        return 0;
+        return UsbError::invalid;
     }
-    record = {setting->bLength,
-              setting->bDescriptorType,
-              setting->bInterfaceNumber,
-              setting->bAlternateSetting,
-              setting->bNumEndpoints,
-              setting->bInterfaceClass,
-              setting->bInterfaceSubClass,
-              setting->bInterfaceProtocol,
-              setting->iInterface};
-    return LIBUSB_DT_INTERFACE_SIZE;
+    return InterfaceDescriptor{setting->bLength,
+                               setting->bDescriptorType,
+                               setting->bInterfaceNumber,
+                               setting->bAlternateSetting,
+                               setting->bNumEndpoints,
+                               setting->bInterfaceClass,
+                               setting->bInterfaceSubClass,
+                               setting->bInterfaceProtocol,
+                               setting->iInterface};
 }
 
-int LibusbAccess::vb_usb_get_endpoint_descriptor(int handle, int config_index, int interface_index,
-                                                 int alt_setting, int endpoint_index,
-                                                 EndpointDescriptor& record) {
-    const auto config = state->config(handle, config_index);
+UsbResult<EndpointDescriptor> LibusbBus::endpoint_descriptor(DeviceHandle device, int config_index,
+                                                             int interface_index, int alt_setting,
+                                                             int endpoint_index) {
+    const auto config = state->config(device, config_index);
     if (!config) {
-        return 0;
+        return config.error();
     }
-    const auto* setting = find_setting(config.get(), interface_index, alt_setting);
-    if (setting == nullptr || endpoint_index < 0 || endpoint_index >= setting->bNumEndpoints) {
-        return 0;
+    const auto* setting = find_setting(config->get(), interface_index, alt_setting);
+    if (setting == nullptr || setting->endpoint == nullptr || endpoint_index < 0 ||
+        endpoint_index >= setting->bNumEndpoints) {
+        return UsbError::invalid;
     }
     const auto& e = setting->endpoint[endpoint_index];
-    record = {e.bLength,        e.bDescriptorType, e.bEndpointAddress, e.bmAttributes,
-              e.wMaxPacketSize, e.bInterval,       e.bRefresh,         e.bSynchAddress};
-    return LIBUSB_DT_ENDPOINT_AUDIO_SIZE;
+    return EndpointDescriptor{e.bLength,      e.bDescriptorType, e.bEndpointAddress,
+                              e.bmAttributes, e.wMaxPacketSize,  e.bInterval,
+                              e.bRefresh,     e.bSynchAddress};
 }
 
-int LibusbAccess::vb_usb_get_string_simple(int handle, int string_index, char* buffer,
-                                           int buffer_length) {
-    auto* opened = state->find(handle);
+UsbResult<std::string> LibusbBus::string_descriptor(DeviceHandle device, int string_index) {
+    auto* opened = state->find(device);
+    if (opened == nullptr) {
+        return UsbError::no_device;
+    }
     // String index 0 is the language list, not a string.
-    if (opened == nullptr || buffer == nullptr || buffer_length <= 0 || string_index <= 0 ||
-        !is_byte(string_index)) {
-        return 0;
+    if (string_index <= 0 || !is_byte(string_index)) {
+        return UsbError::invalid;
     }
     // The descriptor holds UTF-16: characters up to 0xFF are kept as 8-bit characters, the rest
     // become '?'. The first language the device offers is asked for.
     unsigned char raw[255];
     const int languages = libusb_get_string_descriptor(opened, 0, 0, raw, sizeof raw);
+    if (languages < 0) {
+        return error_of(languages);
+    }
     if (languages < 4) {
-        return 0;
+        return UsbError::io;
     }
     const auto language = static_cast<std::uint16_t>(raw[2] | (raw[3] << 8));
     const int received = libusb_get_string_descriptor(
         opened, static_cast<std::uint8_t>(string_index), language, raw, sizeof raw);
+    if (received < 0) {
+        return error_of(received);
+    }
     if (received < 2 || raw[1] != LIBUSB_DT_STRING) {
-        return 0;
+        return UsbError::io;
     }
     const int length = std::min(received, static_cast<int>(raw[0]));
-    int written = 0;
-    for (int at = 2; at + 1 < length && written < buffer_length - 1; at += 2) {
-        buffer[written++] = raw[at + 1] != 0 ? '?' : static_cast<char>(raw[at]);
+    std::string text;
+    for (int at = 2; at + 1 < length; at += 2) {
+        text += raw[at + 1] != 0 ? '?' : static_cast<char>(raw[at]);
     }
-    buffer[written] = '\0';
-    return written;
+    return text;
 }
 
-int LibusbAccess::vb_usb_set_configuration(int handle, int configuration) {
-    auto* opened = state->find(handle);
+UsbResult<void> LibusbBus::set_configuration(DeviceHandle device, int configuration) {
+    auto* opened = state->find(device);
     if (opened == nullptr) {
-        return usb_error::no_device;
+        return UsbError::no_device;
     }
-    return result_of(libusb_set_configuration(opened, configuration));
+    return status_of(libusb_set_configuration(opened, configuration));
 }
 
-int LibusbAccess::vb_usb_claim_interface(int handle, int interface_number) {
-    auto* opened = state->find(handle);
+UsbResult<void> LibusbBus::claim_interface(DeviceHandle device, int interface_number) {
+    auto* opened = state->find(device);
     if (opened == nullptr) {
-        return usb_error::no_device;
+        return UsbError::no_device;
     }
-    return result_of(libusb_claim_interface(opened, interface_number));
+    return status_of(libusb_claim_interface(opened, interface_number));
 }
 
-int LibusbAccess::vb_usb_release_interface(int handle, int interface_number) {
-    auto* opened = state->find(handle);
+UsbResult<void> LibusbBus::release_interface(DeviceHandle device, int interface_number) {
+    auto* opened = state->find(device);
     if (opened == nullptr) {
-        return usb_error::no_device;
+        return UsbError::no_device;
     }
-    return result_of(libusb_release_interface(opened, interface_number));
+    return status_of(libusb_release_interface(opened, interface_number));
 }
 
-int LibusbAccess::vb_usb_reset(int handle) {
-    auto* opened = state->find(handle);
+UsbResult<void> LibusbBus::reset(DeviceHandle device) {
+    auto* opened = state->find(device);
     if (opened == nullptr) {
-        return usb_error::no_device;
+        return UsbError::no_device;
     }
-    return result_of(libusb_reset_device(opened));
+    return status_of(libusb_reset_device(opened));
 }
 
-int LibusbAccess::vb_usb_control_msg(int handle, int request_type, int request, int value,
-                                     int index, char* bytes, int size, int timeout_ms) {
-    auto* opened = state->find(handle);
+UsbResult<int> LibusbBus::control_transfer(DeviceHandle device, ControlSetup setup,
+                                           std::span<std::uint8_t> data,
+                                           std::chrono::milliseconds timeout) {
+    auto* opened = state->find(device);
     if (opened == nullptr) {
-        return usb_error::no_device;
+        return UsbError::no_device;
     }
-    if (!is_byte(request_type) || !is_byte(request) || value < 0 || value > 0xFFFF || index < 0 ||
-        index > 0xFFFF || size < 0 || size > 0xFFFF || (bytes == nullptr && size > 0) ||
-        timeout_ms < 0) {
-        return usb_error::invalid;
+    if (data.size() > 0xFFFF || timeout.count() < 0) {
+        return UsbError::invalid;
     }
-    return result_of(libusb_control_transfer(
-        opened, static_cast<std::uint8_t>(request_type), static_cast<std::uint8_t>(request),
-        static_cast<std::uint16_t>(value), static_cast<std::uint16_t>(index),
-        reinterpret_cast<unsigned char*>(bytes), static_cast<std::uint16_t>(size),
-        static_cast<unsigned int>(timeout_ms)));
+    const int result = libusb_control_transfer(
+        opened, setup.request_type, setup.request, setup.value, setup.index, data.data(),
+        static_cast<std::uint16_t>(data.size()), static_cast<unsigned int>(timeout.count()));
+    if (result < 0) {
+        return error_of(result);
+    }
+    return result;
 }
 
 }  // namespace quillmar

@@ -1,11 +1,11 @@
-// The USB access routines on libusb-1.0: the real bus behind the program's handles.
+// The USB routines on libusb-1.0: the real bus behind the program's handles.
 #pragma once
 
 #include <memory>
 
 #include <QString>
 
-#include "usb_access.h"
+#include "usb_bus.h"
 
 namespace quillmar {
 
@@ -13,42 +13,43 @@ namespace quillmar {
 // device list, ordered by (bus number, device address). The rescan counts compare snapshots of
 // that list, each device named by its bus number, port path and address, so a device that was
 // unplugged and plugged in again (at a new address) counts twice.
-class LibusbAccess : public UsbAccess {
+class LibusbBus : public UsbBus {
   public:
-    LibusbAccess();
-    ~LibusbAccess() override;
-    LibusbAccess(const LibusbAccess&) = delete;
-    LibusbAccess& operator=(const LibusbAccess&) = delete;
+    LibusbBus();
+    ~LibusbBus() override;
+    LibusbBus(const LibusbBus&) = delete;
+    LibusbBus& operator=(const LibusbBus&) = delete;
 
-    // Why vb_usb_init failed, in words for a message box; empty when it did not fail.
+    // Why initialise() failed, in words for a message box; empty when it did not fail.
     QString init_error_text() const;
 
-    int vb_usb_init() override;
+    UsbResult<void> initialise() override;
     // 0 silences libusb; 1 errors; 2 warnings too; 3 and above (255 is the program's) add
     // libusb's notices. libusb's own debug tracing is never switched on: it traces every turn
     // of its event loop.
-    void vb_usb_set_debug(int level) override;
-    int usb_find_busses() override;
-    int usb_find_devices() override;
-    int vb_usb_open(int index, int vendor_id, int product_id) override;
-    int last_open_error() const override;
-    int vb_usb_close(int handle) override;
-    int vb_usb_get_device_descriptor(int handle, DeviceDescriptor& record) override;
-    int vb_usb_get_configuration_descriptor(int handle, int config_index,
-                                            ConfigurationDescriptor& record) override;
-    int vb_usb_get_interface_descriptor(int handle, int config_index, int interface_index,
-                                        int alt_setting, InterfaceDescriptor& record) override;
-    int vb_usb_get_endpoint_descriptor(int handle, int config_index, int interface_index,
-                                       int alt_setting, int endpoint_index,
-                                       EndpointDescriptor& record) override;
-    int vb_usb_get_string_simple(int handle, int string_index, char* buffer,
-                                 int buffer_length) override;
-    int vb_usb_set_configuration(int handle, int configuration) override;
-    int vb_usb_claim_interface(int handle, int interface_number) override;
-    int vb_usb_release_interface(int handle, int interface_number) override;
-    int vb_usb_reset(int handle) override;
-    int vb_usb_control_msg(int handle, int request_type, int request, int value, int index,
-                           char* bytes, int size, int timeout_ms) override;
+    void set_debug_level(int level) override;
+    int rescan_busses() override;
+    int rescan_devices() override;
+    UsbResult<DeviceHandle> open_nth(int index) override;
+    UsbResult<DeviceHandle> open_first(std::uint16_t vendor_id, std::uint16_t product_id) override;
+    UsbResult<void> close(DeviceHandle device) override;
+    UsbResult<DeviceDescriptor> device_descriptor(DeviceHandle device) override;
+    UsbResult<ConfigurationDescriptor> configuration_descriptor(DeviceHandle device,
+                                                                int config_index) override;
+    UsbResult<InterfaceDescriptor> interface_descriptor(DeviceHandle device, int config_index,
+                                                        int interface_index,
+                                                        int alt_setting) override;
+    UsbResult<EndpointDescriptor> endpoint_descriptor(DeviceHandle device, int config_index,
+                                                      int interface_index, int alt_setting,
+                                                      int endpoint_index) override;
+    UsbResult<std::string> string_descriptor(DeviceHandle device, int string_index) override;
+    UsbResult<void> set_configuration(DeviceHandle device, int configuration) override;
+    UsbResult<void> claim_interface(DeviceHandle device, int interface_number) override;
+    UsbResult<void> release_interface(DeviceHandle device, int interface_number) override;
+    UsbResult<void> reset(DeviceHandle device) override;
+    UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
+                                    std::span<std::uint8_t> data,
+                                    std::chrono::milliseconds timeout) override;
 
     // How many handles are open now.
     int open_handle_count() const;

@@ -44,19 +44,18 @@ void ArmModel::reset_pose(double time) {
     emit changed();
 }
 
-bool ArmModel::take_transfer(const EmulatedUsb::Transfer& transfer) {
-    namespace setup = command_transfer;
-    if (transfer.request_type != setup::request_type || transfer.request != setup::request ||
-        transfer.value != setup::value || transfer.index != setup::index ||
-        transfer.data.size() != setup::length || transfer.result != setup::length) {
+bool ArmModel::take_transfer(const EmulatedBus::Transfer& transfer) {
+    const auto length = static_cast<int>(command_length);
+    if (transfer.setup != command_setup || transfer.data.size() != command_length ||
+        transfer.result != length) {
         return false;
     }
     set_command({transfer.data[0], transfer.data[1], transfer.data[2]}, transfer.time);
     return true;
 }
 
-void ArmModel::follow(EmulatedUsb& usb) {
-    usb.on_transfer([this](const EmulatedUsb::Transfer& transfer) { take_transfer(transfer); });
+void ArmModel::follow(EmulatedBus& usb) {
+    usb.on_transfer([this](const EmulatedBus::Transfer& transfer) { take_transfer(transfer); });
 }
 
 double ArmModel::position_at(Joint joint, double time) const {

@@ -6,7 +6,7 @@
 #include <cstddef>
 
 #include "armlink/arm_command.h"
-#include "armlink/emulated_usb.h"
+#include "usb/emulated_bus.h"
 
 namespace quillmar {
 
@@ -76,9 +76,9 @@ class ArmModel : public QObject {
     void reset_pose(double time);
     // Takes an arm command out of a control transfer that moved its three bytes; ignores any
     // other transfer. True when it was an arm command.
-    bool take_transfer(const EmulatedUsb::Transfer& transfer);
+    bool take_transfer(const EmulatedBus::Transfer& transfer);
     // Lets every arm command that reaches `usb` drive this model.
-    void follow(EmulatedUsb& usb);
+    void follow(EmulatedBus& usb);
 
     ArmCommand command() const { return current; }
     bool light_on() const { return current.light != 0; }

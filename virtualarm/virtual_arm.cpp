@@ -1,9 +1,11 @@
 #include "virtual_arm.h"
 
+#include "armlink/arm_device.h"
+
 namespace quillmar {
 
 VirtualArm::VirtualArm(std::function<double()> clock)
-    : model(clock()), bus(clock, EmulatedUsb::hub_and_arm()), arm_window(model, clock) {
+    : model(clock()), bus(clock, hub_and_arm()), arm_window(model, clock) {
     model.follow(bus);
 }
 

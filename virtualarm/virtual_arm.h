@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "arm_model.h"
-#include "armlink/emulated_usb.h"
+#include "usb/emulated_bus.h"
 #include "virtual_arm_window.h"
 
 namespace quillmar {
@@ -15,12 +15,12 @@ class VirtualArm {
     // `clock` must be the clock of the program's waits, so the pose matches the waits.
     explicit VirtualArm(std::function<double()> clock);
 
-    UsbAccess& usb() { return bus; }
+    UsbBus& usb() { return bus; }
     VirtualArmWindow& window() { return arm_window; }
 
   private:
     ArmModel model;
-    EmulatedUsb bus;
+    EmulatedBus bus;
     VirtualArmWindow arm_window;
 };
 

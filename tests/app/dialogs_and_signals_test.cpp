@@ -11,8 +11,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "qt_file_dialogs.h"
-#include "signal_bridge.h"
+#include "app/qt_file_dialogs.h"
+#include "app/signal_bridge.h"
 
 using namespace quillmar;
 

@@ -3,8 +3,8 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
-#include "pane_text.h"
-#include "robot_bench.h"
+#include "app/pane_text.h"
+#include "app/robot_bench.h"
 
 using namespace quillmar;
 using quillmar::testing::RobotBench;

@@ -5,18 +5,19 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "armlink/emulated_usb.h"
+#include "app/robot.h"
+#include "armlink/arm_device.h"
 #include "programs/program_files.h"
-#include "robot.h"
 #include "support/fake_pacer.h"
 #include "support/scripted_dialogs.h"
+#include "usb/emulated_bus.h"
 
 namespace quillmar::testing {
 
 struct RobotBench {
     explicit RobotBench(bool with_arm)
         : usb([this] { return pacer.now(); },
-              with_arm ? EmulatedUsb::hub_and_arm() : std::vector<DeviceModel>{}) {}
+              with_arm ? hub_and_arm() : std::vector<DeviceModel>{}) {}
 
     template <typename T = QWidget>
     T* control(const char* name) {
@@ -24,7 +25,7 @@ struct RobotBench {
     }
 
     FakePacer pacer;
-    EmulatedUsb usb;
+    EmulatedBus usb;
     ScriptedDialogs dialogs;
     Robot robot{usb, pacer, dialogs};
 };

@@ -8,8 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "pane_text.h"
-#include "robot_bench.h"
+#include "app/pane_text.h"
+#include "app/robot_bench.h"
 
 using namespace quillmar;
 using quillmar::testing::RobotBench;
@@ -21,7 +21,7 @@ QString bytes_text(const ArmCommand& command) {
 }
 
 // The commands that reached the arm, as "motor,base,light".
-QStringList sent(const EmulatedUsb& usb) {
+QStringList sent(const EmulatedBus& usb) {
     QStringList commands;
     for (const auto& transfer : usb.transfers()) {
         commands << bytes_text({transfer.data.at(0), transfer.data.at(1), transfer.data.at(2)});
@@ -29,7 +29,7 @@ QStringList sent(const EmulatedUsb& usb) {
     return commands;
 }
 
-QStringList routines(const EmulatedUsb& usb) {
+QStringList routines(const EmulatedBus& usb) {
     QStringList names;
     for (const auto& call : usb.calls()) {
         names << QString::fromStdString(call.routine);
@@ -52,10 +52,10 @@ QString usable(RobotBench& bench) {
 const QString detached = QStringLiteral("gettit data loadfile savefile");
 const QString attached = QStringLiteral("release panel stopme data loadfile savefile");
 
-class FailingUsb : public EmulatedUsb {
+class FailingUsb : public EmulatedBus {
   public:
-    FailingUsb() : EmulatedUsb([] { return 0.0; }) {}
-    int vb_usb_init() override { return usb_error::io; }
+    FailingUsb() : EmulatedBus([] { return 0.0; }) {}
+    UsbResult<void> initialise() override { return UsbError::io; }
 };
 
 }  // namespace
@@ -80,9 +80,9 @@ class RobotEventsTest : public QObject {
 
 void RobotEventsTest::start_up_without_arm() {
     RobotBench bench(false);
-    QCOMPARE(bench.robot.start_up(), 0);
+    QVERIFY(bench.robot.start_up().ok());
     const QStringList calls = routines(bench.usb);
-    QCOMPARE(calls.mid(0, 2), QStringList({"vb_usb_init", "vb_usb_set_debug"}));
+    QCOMPARE(calls.mid(0, 2), QStringList({"initialise", "set_debug_level"}));
     QCOMPARE(bench.usb.calls().at(1).arguments, std::vector<int>{255});
     QCOMPARE(bench.dialogs.start_folder, QCoreApplication::applicationDirPath());
     QVERIFY(bench.robot.program_text().isEmpty());
@@ -93,7 +93,7 @@ void RobotEventsTest::start_up_without_arm() {
 
 void RobotEventsTest::start_up_with_arm() {
     RobotBench bench(true);
-    QCOMPARE(bench.robot.start_up(), 0);
+    QVERIFY(bench.robot.start_up().ok());
     QVERIFY(bench.robot.arm_link().attached());
     QVERIFY(
         pane_text(*bench.control<QPlainTextEdit>("message")).endsWith("\r\n\r\nArm attached\r\n"));
@@ -106,7 +106,7 @@ void RobotEventsTest::start_up_stops_when_the_library_fails() {
     quillmar::testing::FakePacer pacer;
     quillmar::testing::ScriptedDialogs dialogs;
     Robot robot(usb, pacer, dialogs);
-    QCOMPARE(robot.start_up(), usb_error::io);
+    QCOMPARE(robot.start_up().error(), UsbError::io);
     QVERIFY(routines(usb).isEmpty());
     QVERIFY(pane_text(*robot.findChild<QPlainTextEdit*>("message")).isEmpty());
 }
@@ -130,7 +130,7 @@ void RobotEventsTest::release_button() {
     QTest::mouseClick(bench.control("lightme"), Qt::LeftButton);
     QTest::mouseClick(bench.control("release"), Qt::LeftButton);
     QCOMPARE(sent(bench.usb), QStringList({"0,0,1", "0,0,0"}));
-    QCOMPARE(bench.robot.light_indicator(), 0);
+    QVERIFY(!bench.robot.light_indicator());
     QVERIFY(pane_text(*bench.control<QPlainTextEdit>("message"))
                 .endsWith("\r\nArm attached\r\n\r\nArm released\r\n"));
     QCOMPARE(bench.pacer.wakes, 1);
@@ -156,7 +156,7 @@ void RobotEventsTest::command_buttons() {
     QFETCH(QStringList, commands);
     RobotBench bench(true);
     bench.robot.start_up();
-    bench.robot.set_light_indicator(1);
+    bench.robot.set_light_indicator(true);
     bench.robot.set_program_text("1,100");
     QTest::mouseClick(bench.control(QTest::currentDataTag()), Qt::LeftButton);
     QCOMPARE(sent(bench.usb), commands);
@@ -245,7 +245,7 @@ void RobotEventsTest::close() {
     QCOMPARE(closed.count(), 1);
     QVERIFY(bench.pacer.cancelled());
     QCOMPARE(sent(bench.usb), commands);
-    QCOMPARE(bench.robot.light_indicator(), 0);
+    QVERIFY(!bench.robot.light_indicator());
     const QString message = pane_text(*bench.control<QPlainTextEdit>("message"));
     QVERIFY(message.endsWith(last_words));
     if (released_first) {

@@ -6,9 +6,9 @@
 #include <QPlainTextEdit>
 #include <QTest>
 
-#include "caption_button.h"
-#include "caption_fit.h"
-#include "robot_bench.h"
+#include "app/caption_button.h"
+#include "app/caption_fit.h"
+#include "app/robot_bench.h"
 
 using namespace quillmar;
 using quillmar::testing::RobotBench;
@@ -204,17 +204,17 @@ void RobotLayoutTest::stop_is_orange_and_above_the_panel() {
 
 void RobotLayoutTest::light_indicator_ignores_clicks() {
     RobotBench bench(true);
-    QCOMPARE(bench.robot.start_up(), 0);
+    QVERIFY(bench.robot.start_up().ok());
     auto* indicator = bench.control<QCheckBox>("lighton");
     QVERIFY(bench.control("panel")->isEnabled());
     QVERIFY(!indicator->isEnabled());
     bench.robot.show();
     QTest::mouseClick(indicator, Qt::LeftButton);
     QVERIFY(!indicator->isChecked());
-    bench.robot.set_light_indicator(1);
+    bench.robot.set_light_indicator(true);
     QTest::mouseClick(indicator, Qt::LeftButton);
     QVERIFY(indicator->isChecked());
-    QCOMPARE(bench.robot.light_indicator(), 1);
+    QVERIFY(bench.robot.light_indicator());
 }
 
 void RobotLayoutTest::captions_fit_whole_data() {
@@ -248,7 +248,7 @@ void RobotLayoutTest::captions_fit_whole() {
 
 void RobotLayoutTest::help_text() {
     RobotBench bench(false);
-    QCOMPARE(bench.robot.start_up(), 0);
+    QVERIFY(bench.robot.start_up().ok());
     bench.robot.show();
     QVERIFY(QTest::qWaitForWindowExposed(&bench.robot));
     auto* info = bench.control<QPlainTextEdit>("info");

@@ -7,11 +7,12 @@
 
 #include "app/pane_text.h"
 #include "app/robot.h"
+#include "app/robot_bench.h"
 #include "app/signal_bridge.h"
-#include "armlink/emulated_usb.h"
-#include "manual/event_pacer.h"
-#include "robot_bench.h"
+#include "armlink/arm_device.h"
+#include "motion/event_pacer.h"
 #include "support/arm_bytes.h"
+#include "usb/emulated_bus.h"
 
 using namespace quillmar;
 using quillmar::testing::sent_commands;
@@ -36,7 +37,7 @@ struct Session {
     }
 
     EventPacer pacer;
-    EmulatedUsb usb{[this] { return pacer.now(); }, EmulatedUsb::hub_and_arm()};
+    EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     quillmar::testing::ScriptedDialogs dialogs;
     Robot robot{usb, pacer, dialogs};
 };
@@ -61,11 +62,11 @@ void RobotSessionTest::attach_and_release_any_number_of_times() {
     session.robot.start_up();
     const QString survey_and_attach = session.pane("message");
     for (int round = 0; round < 3; ++round) {
-        session.robot.set_light_indicator(1);
+        session.robot.set_light_indicator(true);
         session.usb.clear_logs();
         session.click("release");
         QCOMPARE(sent_commands(session.usb), QStringList{"0,0,0"});
-        QCOMPARE(session.robot.light_indicator(), 0);
+        QVERIFY(!session.robot.light_indicator());
         QVERIFY(session.pane("message").endsWith(QStringLiteral("\r\n\r\nArm released\r\n")));
         QCOMPARE(session.control_states(), QString(detached_states));
         QCOMPARE(session.usb.open_handle_count(), 0);
@@ -113,9 +114,8 @@ void RobotSessionTest::release_during_a_run_keeps_the_controls_locked() {
     const double start = session.pacer.now();
     session.click("program");
     QVERIFY(session.pacer.now() - start < 0.5);
-    // The run's own stop goes to handle 0 after the release and is reported.
-    QCOMPARE(sent_commands(session.usb), (QStringList{"1,0,0", "0,0,0", "0,0,0"}));
-    QCOMPARE(session.usb.transfers().back().handle, 0);
+    // The run's own stop finds no arm after the release and is reported.
+    QCOMPARE(sent_commands(session.usb), (QStringList{"1,0,0", "0,0,0"}));
     QCOMPARE(session.pane("error"), QStringLiteral("Sent: ( 0, 0, 0) Return value -19\r\n"));
     QCOMPARE(session.control_states(), QString(detached_states));
     QVERIFY(session.enabled("data"));

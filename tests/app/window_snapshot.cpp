@@ -2,7 +2,7 @@
 #include <QApplication>
 #include <QPixmap>
 
-#include "robot_bench.h"
+#include "app/robot_bench.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);

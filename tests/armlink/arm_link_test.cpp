@@ -1,30 +1,32 @@
 #include <QTest>
 
+#include "armlink/arm_device.h"
+#include "armlink/arm_ids.h"
 #include "armlink/arm_link.h"
-#include "armlink/emulated_usb.h"
 #include "support/arm_bytes.h"
-#include "support/fake_console.h"
+#include "support/fake_arm_reports.h"
+#include "usb/emulated_bus.h"
 
 using namespace quillmar;
 using quillmar::testing::device_calls;
-using quillmar::testing::FakeConsole;
+using quillmar::testing::FakeArmReports;
 using quillmar::testing::sent_commands;
 
 namespace {
 
 struct Bench {
     explicit Bench(bool arm_openable = true) {
-        for (auto device : EmulatedUsb::hub_and_arm()) {
+        for (auto device : hub_and_arm()) {
             device.openable = device.descriptor.idVendor != arm_vendor_id || arm_openable;
             usb.plug(device);
         }
-        usb.usb_find_busses();
-        usb.usb_find_devices();
+        usb.rescan_busses();
+        usb.rescan_devices();
     }
     double clock = 0;
-    EmulatedUsb usb{[this] { return clock; }};
-    FakeConsole console;
-    ArmLink link{usb, console};
+    EmulatedBus usb{[this] { return clock; }};
+    FakeArmReports reports;
+    ArmLink link{usb, reports};
 };
 
 }  // namespace
@@ -34,7 +36,7 @@ class ArmLinkTest : public QObject {
   private slots:
     void send_command_reports_every_result_but_three_data();
     void send_command_reports_every_result_but_three();
-    void send_command_without_arm_uses_handle_zero();
+    void send_command_without_arm_reaches_no_device();
     void attach_then_release_in_order();
     void attach_without_arm();
     void attach_denied_explains_the_rule();
@@ -49,16 +51,16 @@ void ArmLinkTest::send_command_reports_every_result_but_three_data() {
     QTest::addColumn<int>("light");
     QTest::addColumn<QString>("error");
     QTest::newRow("success writes nothing") << 3 << 1 << 0 << 0 << QStringLiteral("");
-    QTest::newRow("time-out") << usb_error::timeout << 1 << 0 << 0
+    QTest::newRow("time-out") << error_code(UsbError::timeout) << 1 << 0 << 0
                               << QStringLiteral("Sent: ( 1, 0, 0) Return value -116\r\n");
-    QTest::newRow("i/o error") << usb_error::io << 0 << 2 << 1
+    QTest::newRow("i/o error") << error_code(UsbError::io) << 0 << 2 << 1
                                << QStringLiteral("Sent: ( 0, 2, 1) Return value -5\r\n");
     QTest::newRow("short transfer")
         << 2 << 1 << 0 << 0 << QStringLiteral("Sent: ( 1, 0, 0) Return value  2\r\n");
     QTest::newRow("nothing moved")
         << 0 << 128 << 0 << 1 << QStringLiteral("Sent: ( 128, 0, 1) Return value  0\r\n");
     QTest::newRow("shoulder down, light on, stalled")
-        << usb_error::pipe << 128 << 0 << 1
+        << error_code(UsbError::pipe) << 128 << 0 << 1
         << QStringLiteral("Sent: ( 128, 0, 1) Return value -32\r\n");
 }
 
@@ -77,68 +79,65 @@ void ArmLinkTest::send_command_reports_every_result_but_three() {
     bench.link.send_command({static_cast<std::uint8_t>(motor), static_cast<std::uint8_t>(base),
                              static_cast<std::uint8_t>(light)});
 
-    QCOMPARE(bench.console.error, error);
+    QCOMPARE(bench.reports.error, error);
     QCOMPARE(bench.usb.transfers().size(), 1u);
     const auto& transfer = bench.usb.transfers().front();
-    QCOMPARE(transfer.handle, bench.link.handle());
-    QCOMPARE(transfer.request_type, 0x40);
-    QCOMPARE(transfer.request, 6);
-    QCOMPARE(transfer.value, 0x100);
-    QCOMPARE(transfer.index, 0);
-    QCOMPARE(transfer.timeout_ms, 20);
+    QCOMPARE(transfer.setup.request_type, 0x40);
+    QCOMPARE(transfer.setup.request, 6);
+    QCOMPARE(transfer.setup.value, 0x100);
+    QCOMPARE(transfer.setup.index, 0);
+    QCOMPARE(transfer.timeout.count(), 20);
     QCOMPARE(sent_commands(bench.usb),
              QStringList{QStringLiteral("%1,%2,%3").arg(motor).arg(base).arg(light)});
 }
 
-void ArmLinkTest::send_command_without_arm_uses_handle_zero() {
+void ArmLinkTest::send_command_without_arm_reaches_no_device() {
     Bench bench;
     bench.link.send_command(start_command(1, 0));
-    QCOMPARE(bench.console.error, QStringLiteral("Sent: ( 1, 0, 0) Return value -19\r\n"));
+    QCOMPARE(bench.reports.error, QStringLiteral("Sent: ( 1, 0, 0) Return value -19\r\n"));
+    QVERIFY(bench.usb.transfers().empty());
 }
 
 void ArmLinkTest::attach_then_release_in_order() {
     Bench bench;
     bench.usb.clear_logs();
     QVERIFY(bench.link.attach_arm());
-    const int first = bench.link.handle();
-    QVERIFY(first > 0);
-    QCOMPARE(bench.console.message, QStringLiteral("\r\nArm attached\r\n"));
-    const QString h = QString::number(first);
+    QCOMPARE(bench.reports.message, QStringLiteral("\r\nArm attached\r\n"));
     QCOMPARE(device_calls(bench.usb),
-             (QStringList{"vb_usb_open(0,4711,0)", "vb_usb_set_configuration(" + h + ",1)",
-                          "vb_usb_claim_interface(" + h + ",0)"}));
+             (QStringList{"open_first(4711,0)", "set_configuration(1,1)", "claim_interface(1,0)"}));
 
-    bench.console.light = 1;
+    bench.reports.light = true;
     bench.usb.clear_logs();
     bench.link.release();
     QCOMPARE(sent_commands(bench.usb), QStringList{"0,0,0"});
-    QCOMPARE(bench.console.light, 0);
+    QVERIFY(!bench.reports.light);
     QCOMPARE(device_calls(bench.usb),
-             (QStringList{"vb_usb_release_interface(" + h + ",0)", "vb_usb_reset(" + h + ")",
-                          "vb_usb_close(" + h + ")"}));
+             (QStringList{"release_interface(1,0)", "reset(1)", "close(1)"}));
     QVERIFY(!bench.link.attached());
     QCOMPARE(bench.usb.open_handle_count(), 0);
-    QCOMPARE(bench.console.message, QStringLiteral("\r\nArm attached\r\n\r\nArm released\r\n"));
+    QCOMPARE(bench.reports.message, QStringLiteral("\r\nArm attached\r\n\r\nArm released\r\n"));
 
+    // Attaching again opens the arm anew.
+    bench.usb.clear_logs();
     QVERIFY(bench.link.attach_arm());
-    QVERIFY(bench.link.handle() != first);
+    QCOMPARE(device_calls(bench.usb).value(1), QStringLiteral("set_configuration(2,1)"));
 }
 
 void ArmLinkTest::attach_without_arm() {
     double clock = 0;
-    EmulatedUsb usb{[&] { return clock; }};
+    EmulatedBus usb{[&] { return clock; }};
     usb.plug(root_hub_model());
-    FakeConsole console;
-    ArmLink link{usb, console};
+    FakeArmReports reports;
+    ArmLink link{usb, reports};
     QVERIFY(!link.attach_arm());
-    QCOMPARE(console.message, QStringLiteral("Could not attach\r\n"));
+    QCOMPARE(reports.message, QStringLiteral("Could not attach\r\n"));
     QVERIFY(!link.attached());
 }
 
 void ArmLinkTest::attach_denied_explains_the_rule() {
     Bench bench(false);
     QVERIFY(!bench.link.attach_arm());
-    const QStringList lines = bench.console.message.split(QStringLiteral("\r\n"));
+    const QStringList lines = bench.reports.message.split(QStringLiteral("\r\n"));
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[0], QStringLiteral("Could not attach"));
     QVERIFY(lines[1].contains(QLatin1String("60-quillmar.rules")));
@@ -148,27 +147,27 @@ void ArmLinkTest::attach_denied_explains_the_rule() {
 void ArmLinkTest::shutdown_switches_everything_off_once() {
     Bench bench;
     QVERIFY(bench.link.attach_arm());
-    bench.console.light = 1;
+    bench.reports.light = true;
     bench.usb.clear_logs();
-    bench.console.message.clear();
+    bench.reports.message.clear();
 
     bench.link.shutdown();
     bench.link.send_command(start_command(1, 1));
     bench.link.shutdown();
 
     QCOMPARE(sent_commands(bench.usb), QStringList{"0,0,0"});
-    QCOMPARE(bench.console.light, 0);
-    QCOMPARE(bench.console.message, QStringLiteral("\r\nArm released\r\n"));
+    QVERIFY(!bench.reports.light);
+    QCOMPARE(bench.reports.message, QStringLiteral("\r\nArm released\r\n"));
     QCOMPARE(bench.usb.open_handle_count(), 0);
-    QCOMPARE(bench.console.error, QString());
+    QCOMPARE(bench.reports.error, QString());
 }
 
 void ArmLinkTest::shutdown_without_arm_is_silent() {
     Bench bench;
     bench.link.shutdown();
     QVERIFY(bench.usb.transfers().empty());
-    QCOMPARE(bench.console.message, QString());
-    QCOMPARE(bench.console.error, QString());
+    QCOMPARE(bench.reports.message, QString());
+    QCOMPARE(bench.reports.error, QString());
 }
 
 QTEST_GUILESS_MAIN(ArmLinkTest)

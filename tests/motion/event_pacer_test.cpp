@@ -2,7 +2,7 @@
 #include <QTimer>
 #include <ctime>
 
-#include "manual/event_pacer.h"
+#include "motion/event_pacer.h"
 
 using namespace quillmar;
 

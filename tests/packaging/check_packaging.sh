@@ -44,10 +44,10 @@ check_metadata() {
     # before the seat rules (73-seat-late.rules) that turn the uaccess tag into an ACL.
     local rule ids vendor product
     rule=$(grep -v '^#' "$packaging/udev/$rule_name")
-    ids=$(<"$source/armlink/usb_device_model.h")
+    ids=$(<"$source/armlink/arm_ids.h")
     vendor=$(sed -n 's/.*arm_vendor_id = 0x\([0-9a-fA-F]*\);.*/\1/p' <<<"$ids")
     product=$(sed -n 's/.*arm_product_id = 0x\([0-9a-fA-F]*\);.*/\1/p' <<<"$ids")
-    [[ -n "$vendor" && -n "$product" ]] || fail "arm ids not found in usb_device_model.h"
+    [[ -n "$vendor" && -n "$product" ]] || fail "arm ids not found in arm_ids.h"
     expect_match "$rule" "ATTR{idVendor}==\"${vendor,,}\"" "udev rule"
     expect_match "$rule" "ATTR{idProduct}==\"${product,,}\"" "udev rule"
     expect_match "$rule" 'SUBSYSTEM=="usb"' "udev rule"

@@ -12,11 +12,19 @@
 #include <csignal>
 
 #include "programs/program_files.h"
-#include "support/fake_console.h"
 #include "support/scripted_dialogs.h"
 
 namespace quillmar {
 namespace {
+
+// The program pane and the message pane as strings.
+struct Pane : FilePane {
+    QString program_text() const override { return program; }
+    void set_program_text(const QString& text) override { program = text; }
+    void show_message(const QString& text) override { message += text + QStringLiteral("\r\n"); }
+    QString program;
+    QString message;
+};
 
 QByteArray read_bytes(const QString& path) {
     QFile file(path);
@@ -78,14 +86,14 @@ class ProgramFilesTest : public QObject {
     QString path(const QString& name) const { return dir->filePath(name); }
 
     std::unique_ptr<QTemporaryDir> dir;
-    testing::FakeConsole console;
+    Pane pane;
     testing::ScriptedDialogs dialogs;
 };
 
 void ProgramFilesTest::init() {
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
-    console = testing::FakeConsole{};
+    pane = Pane{};
     dialogs.answer.clear();
     dialogs.replace = true;
     dialogs.while_confirming = nullptr;
@@ -93,7 +101,7 @@ void ProgramFilesTest::init() {
 }
 
 void ProgramFilesTest::saves_and_loads_data() {
-    QTest::addColumn<QString>("pane");
+    QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("loaded");
 
@@ -109,26 +117,26 @@ void ProgramFilesTest::saves_and_loads_data() {
 }
 
 void ProgramFilesTest::saves_and_loads() {
-    QFETCH(QString, pane);
+    QFETCH(QString, text);
     QFETCH(QByteArray, file);
     QFETCH(QString, loaded);
 
-    ProgramFiles files(console, dialogs);
+    ProgramFiles files(pane, dialogs);
     dialogs.answer = path("p.rob");
-    console.program = pane;
+    pane.program = text;
     files.save_file();
-    QCOMPARE(console.message, "File saved\r\n");
+    QCOMPARE(pane.message, "File saved\r\n");
     QCOMPARE(read_bytes(path("p.rob")), file);
 
-    console.program = "something else";
+    pane.program = "something else";
     files.load_file();
-    QCOMPARE(console.program, loaded);
-    QCOMPARE(console.message, "File saved\r\n");
+    QCOMPARE(pane.program, loaded);
+    QCOMPARE(pane.message, "File saved\r\n");
 }
 
 void ProgramFilesTest::loads_line_ends_data() {
     QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QString>("pane");
+    QTest::addColumn<QString>("text");
 
     QTest::newRow("last line without line end")
         << QByteArray("1,100\r\n2,50") << "1,100\r\n2,50\r\n";
@@ -141,56 +149,56 @@ void ProgramFilesTest::loads_line_ends_data() {
 
 void ProgramFilesTest::loads_line_ends() {
     QFETCH(QByteArray, file);
-    QFETCH(QString, pane);
+    QFETCH(QString, text);
 
     write_bytes(path("p.rob"), file);
-    ProgramFiles files(console, dialogs);
+    ProgramFiles files(pane, dialogs);
     dialogs.answer = path("p.rob");
-    console.program = "old text";
+    pane.program = "old text";
     files.load_file();
-    QCOMPARE(console.program, pane);
-    QCOMPARE(console.message, "");
+    QCOMPARE(pane.program, text);
+    QCOMPARE(pane.message, "");
 }
 
 void ProgramFilesTest::each_round_trip_adds_an_empty_line() {
-    ProgramFiles files(console, dialogs);
+    ProgramFiles files(pane, dialogs);
     dialogs.answer = path("p.rob");
-    console.program = "1,100\r\n";
+    pane.program = "1,100\r\n";
     for (int round = 1; round <= 3; ++round) {
         files.save_file();
         files.load_file();
-        QCOMPARE(console.program, "1,100\r\n" + QString("\r\n").repeated(round));
+        QCOMPARE(pane.program, "1,100\r\n" + QString("\r\n").repeated(round));
     }
 }
 
 void ProgramFilesTest::save_with_empty_pane_only_beeps() {
-    ProgramFiles files(console, dialogs);
+    ProgramFiles files(pane, dialogs);
     dialogs.answer = path("p.rob");
     files.save_file();
     QCOMPARE(dialogs.shown, QStringList{"beep"});
     QVERIFY(!QFile::exists(path("p.rob")));
-    QCOMPARE(console.message, "");
+    QCOMPARE(pane.message, "");
 
-    console.program = " ";
+    pane.program = " ";
     files.save_file();
     QCOMPARE(read_bytes(path("p.rob")), " \r\n");
 }
 
 void ProgramFilesTest::empty_name_stops_both() {
-    ProgramFiles files(console, dialogs);
-    console.program = "1,100\r\n";
+    ProgramFiles files(pane, dialogs);
+    pane.program = "1,100\r\n";
     dialogs.answer = "   ";
     files.save_file();
     files.load_file();
     QCOMPARE(dialogs.shown, (QStringList{"save ", "beep", "open "}));
-    QCOMPARE(console.program, "1,100\r\n");
-    QCOMPARE(console.message, "");
+    QCOMPARE(pane.program, "1,100\r\n");
+    QCOMPARE(pane.message, "");
     QVERIFY(snapshot(dir->path()).isEmpty());
 }
 
 void ProgramFilesTest::trims_and_remembers_the_name() {
-    ProgramFiles files(console, dialogs);
-    console.program = "1,100";
+    ProgramFiles files(pane, dialogs);
+    pane.program = "1,100";
     dialogs.answer = "  " + path("p.rob") + "  ";
     files.save_file();
     QCOMPARE(files.file_name(), path("p.rob"));
@@ -202,7 +210,7 @@ void ProgramFilesTest::trims_and_remembers_the_name() {
 }
 
 void ProgramFilesTest::saves_over_an_existing_file_data() {
-    QTest::addColumn<QString>("pane");
+    QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("replace");
     QTest::addColumn<bool>("removed_while_asking");
     QTest::addColumn<QString>("message");
@@ -220,22 +228,22 @@ void ProgramFilesTest::saves_over_an_existing_file_data() {
 }
 
 void ProgramFilesTest::saves_over_an_existing_file() {
-    QFETCH(QString, pane);
+    QFETCH(QString, text);
     QFETCH(bool, replace);
     QFETCH(bool, removed_while_asking);
     QFETCH(QString, message);
     QFETCH(QByteArray, file);
 
     write_bytes(path("p.rob"), "old\r\n");
-    ProgramFiles files(console, dialogs);
-    console.program = pane;
+    ProgramFiles files(pane, dialogs);
+    pane.program = text;
     dialogs.answer = path("p.rob");
     dialogs.replace = replace;
     if (removed_while_asking) {
         dialogs.while_confirming = [this] { QFile::remove(path("p.rob")); };
     }
     files.save_file();
-    QCOMPARE(console.message, message + "\r\n");
+    QCOMPARE(pane.message, message + "\r\n");
     QCOMPARE(read_bytes(path("p.rob")), file);
     QCOMPARE(snapshot(dir->path()).keys(), QStringList{"p.rob"});
 
@@ -287,21 +295,21 @@ void ProgramFilesTest::reports_failures() {
     QCOMPARE(mkfifo(QFile::encodeName(path("pipe.rob")).constData(), 0600), 0);
     const auto before = snapshot(dir->path());
 
-    ProgramFiles files(console, dialogs);
-    console.program = "1,100\r\n";
+    ProgramFiles files(pane, dialogs);
+    pane.program = "1,100\r\n";
     dialogs.answer = path(name);
     saving ? files.save_file() : files.load_file();
 
     const QString expected = message.contains("%1") ? message.arg(path(name)) : message;
     if (expected.endsWith(": ")) {
         // The reason comes from the system; it must be there, on the one line.
-        QVERIFY2(console.message.startsWith(expected), qPrintable(console.message));
-        QVERIFY(console.message.size() > expected.size() + 2);
-        QCOMPARE(console.message.count("\r\n"), 1);
+        QVERIFY2(pane.message.startsWith(expected), qPrintable(pane.message));
+        QVERIFY(pane.message.size() > expected.size() + 2);
+        QCOMPARE(pane.message.count("\r\n"), 1);
     } else {
-        QCOMPARE(console.message, expected + "\r\n");
+        QCOMPARE(pane.message, expected + "\r\n");
     }
-    QCOMPARE(console.program, "1,100\r\n");
+    QCOMPARE(pane.program, "1,100\r\n");
     QCOMPARE(snapshot(dir->path()), before);
     QCOMPARE(files.file_name(), path(name));
 }
@@ -315,14 +323,14 @@ void ProgramFilesTest::read_only_folder_keeps_old_file() {
     write_bytes(name, "old\r\n");
     QVERIFY(QFile::setPermissions(path("locked"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
 
-    ProgramFiles files(console, dialogs);
-    console.program = "new";
+    ProgramFiles files(pane, dialogs);
+    pane.program = "new";
     dialogs.answer = name;
     files.save_file();
     QFile::setPermissions(path("locked"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QVERIFY2(console.message.startsWith("File not saved: "), qPrintable(console.message));
-    QCOMPARE(console.message.count("\r\n"), 1);
+    QVERIFY2(pane.message.startsWith("File not saved: "), qPrintable(pane.message));
+    QCOMPARE(pane.message.count("\r\n"), 1);
     QCOMPARE(read_bytes(name), "old\r\n");
 }
 
@@ -330,8 +338,8 @@ void ProgramFilesTest::read_only_folder_keeps_old_file() {
 // write fail with EFBIG once the file passes 4 KiB, as a full disk or a quota would.
 void ProgramFilesTest::write_failing_midway_keeps_old_file() {
     write_bytes(path("p.rob"), "old\r\n");
-    ProgramFiles files(console, dialogs);
-    console.program = QString(10000, QLatin1Char('1'));
+    ProgramFiles files(pane, dialogs);
+    pane.program = QString(10000, QLatin1Char('1'));
     dialogs.answer = path("p.rob");
 
     rlimit before{};
@@ -344,7 +352,7 @@ void ProgramFilesTest::write_failing_midway_keeps_old_file() {
     setrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, old_handler);
 
-    QCOMPARE(console.message, "File not saved: File too large\r\n");
+    QCOMPARE(pane.message, "File not saved: File too large\r\n");
     QCOMPARE(read_bytes(path("p.rob")), "old\r\n");
     QCOMPARE(snapshot(dir->path()).keys(), QStringList{"p.rob"});
 }

@@ -16,8 +16,23 @@ const QString three_line_echo = QStringLiteral(
     "Line  1 :    0 , \r\n"
     "Line  2 :    5 ,  200\r\n");
 
+// The runner's face of the window: the program, and a log of the locks and the focus.
+struct Pane : RunnerPane {
+    explicit Pane(quillmar::testing::FakeArmReports& reports) : reports(reports) {}
+    QString program_text() const override { return program; }
+    void lock_for_run() override { events << QStringLiteral("lock"); }
+    void unlock_after_run() override { events << QStringLiteral("unlock"); }
+    void focus_stop() override { events << QStringLiteral("focus stop"); }
+    void show_message(const QString& text) override { reports.show_message(text); }
+
+    quillmar::testing::FakeArmReports& reports;
+    QString program;
+    QStringList events;
+};
+
 struct Bench : quillmar::testing::AttachedArm {
-    ProgramRunner runner{link, manual, console, pacer};
+    Pane pane{reports};
+    ProgramRunner runner{link, manual, pane, pacer};
 };
 
 bool near(double a, double b) {
@@ -25,6 +40,8 @@ bool near(double a, double b) {
 }
 
 }  // namespace
+
+Q_DECLARE_METATYPE(quillmar::Direction)
 
 class ProgramRunnerTest : public QObject {
     Q_OBJECT
@@ -41,68 +58,70 @@ class ProgramRunnerTest : public QObject {
 };
 
 void ProgramRunnerTest::three_lines_run_with_their_times_data() {
-    QTest::addColumn<int>("direction");
+    QTest::addColumn<Direction>("direction");
     QTest::addColumn<QStringList>("commands");
     QTest::addColumn<double>("first_on_time");
     QTest::addColumn<double>("last_on_time");
-    QTest::newRow("forwards") << 1 << QStringList{"1,0,0", "0,0,0", "0,0,1", "32,0,1", "0,0,1"}
-                              << 1.0 << 2.0;
-    QTest::newRow("in reverse") << 0 << QStringList{"16,0,0", "0,0,0", "0,0,1", "2,0,1", "0,0,1"}
-                                << 2.0 << 1.0;
+    QTest::newRow("forwards") << Direction::forwards
+                              << QStringList{"1,0,0", "0,0,0", "0,0,1", "32,0,1", "0,0,1"} << 1.0
+                              << 2.0;
+    QTest::newRow("in reverse") << Direction::reverse
+                                << QStringList{"16,0,0", "0,0,0", "0,0,1", "2,0,1", "0,0,1"} << 2.0
+                                << 1.0;
 }
 
 void ProgramRunnerTest::three_lines_run_with_their_times() {
-    QFETCH(int, direction);
+    QFETCH(Direction, direction);
     QFETCH(QStringList, commands);
     QFETCH(double, first_on_time);
     QFETCH(double, last_on_time);
     Bench bench;
-    bench.console.program = three_lines;
-    bench.runner.run_program(static_cast<std::int16_t>(direction));
+    bench.pane.program = three_lines;
+    bench.runner.run_program(direction);
 
-    QCOMPARE(bench.console.message, testing_banner + three_line_echo);
+    QCOMPARE(bench.reports.message, testing_banner + three_line_echo);
     QCOMPARE(sent_commands(bench.usb), commands);
     QVERIFY(near(bench.gap(1), first_on_time));
     QVERIFY(near(bench.gap(2), 0.5));
     QVERIFY(near(bench.gap(3), 0.5));
     QVERIFY(near(bench.gap(4), last_on_time));
     QCOMPARE(bench.pacer.slept, std::chrono::milliseconds(1000));
-    QCOMPARE(bench.console.events, (QStringList{"lock", "focus stop", "unlock"}));
-    QCOMPARE(bench.console.error, QString());
+    QCOMPARE(bench.pane.events, (QStringList{"lock", "focus stop", "unlock"}));
+    QCOMPARE(bench.reports.error, QString());
 }
 
 void ProgramRunnerTest::empty_pane_does_nothing() {
     Bench bench;
-    bench.runner.run_program(ProgramRunner::forwards);
+    bench.runner.run_program(Direction::forwards);
     QVERIFY(bench.usb.transfers().empty());
-    QVERIFY(bench.console.message.isEmpty());
-    QVERIFY(bench.console.events.isEmpty());
+    QVERIFY(bench.reports.message.isEmpty());
+    QVERIFY(bench.pane.events.isEmpty());
 }
 
 void ProgramRunnerTest::blank_program_checks_and_unlocks() {
     Bench bench;
-    bench.console.program = QStringLiteral("   ");
-    bench.runner.run_program(ProgramRunner::forwards);
-    QCOMPARE(bench.console.message, testing_banner + "Programing error at line  0 (  )\r\n");
+    bench.pane.program = QStringLiteral("   ");
+    bench.runner.run_program(Direction::forwards);
+    QCOMPARE(bench.reports.message, testing_banner + "Programing error at line  0 (  )\r\n");
     QVERIFY(bench.usb.transfers().empty());
-    QCOMPARE(bench.console.events, (QStringList{"lock", "focus stop", "unlock"}));
+    QCOMPARE(bench.pane.events, (QStringList{"lock", "focus stop", "unlock"}));
 }
 
 void ProgramRunnerTest::stop_during_a_step_ends_the_run() {
     Bench bench;
-    bench.console.program = QStringLiteral("1,500\r\n2,500\r\n");
+    bench.pane.program = QStringLiteral("1,500\r\n2,500\r\n");
     bench.pacer.at(bench.pacer.now() + 1.0, [&] { bench.runner.stop(); });
-    bench.runner.run_program(ProgramRunner::forwards);
+    bench.runner.run_program(Direction::forwards);
     QCOMPARE(sent_commands(bench.usb), (QStringList{"1,0,0", "0,0,0", "0,0,0", "0,0,0"}));
     QVERIFY(near(bench.gap(1), 1.0));
-    QCOMPARE(bench.console.events.last(), QStringLiteral("unlock"));
+    QCOMPARE(bench.pane.events.last(), QStringLiteral("unlock"));
 }
 
 void ProgramRunnerTest::stop_during_a_pause_ends_the_next_step_at_once() {
     Bench bench;
-    bench.console.program = QStringLiteral("0,\r\n1,100\r\n2,100");
+    bench.pane.program = QStringLiteral("0,\r\n1,100\r\n2,100");
     bench.pacer.at(bench.pacer.now() + 0.2, [&] { bench.runner.stop(); });
-    bench.runner.run_program(ProgramRunner::forwards);
+    bench.runner.run_program(Direction::forwards);
     QCOMPARE(sent_commands(bench.usb), (QStringList{"0,0,1", "1,0,1", "0,0,1", "0,0,1", "0,0,1"}));
     QVERIFY(near(bench.gap(1), 0.5));
     QVERIFY(near(bench.usb.transfers().back().time, bench.usb.transfers().at(1).time));
@@ -110,34 +129,34 @@ void ProgramRunnerTest::stop_during_a_pause_ends_the_next_step_at_once() {
 
 void ProgramRunnerTest::release_during_a_run_ends_it() {
     Bench bench;
-    bench.console.program = QStringLiteral("1,100\r\n2,100");
+    bench.pane.program = QStringLiteral("1,100\r\n2,100");
     bench.pacer.at(bench.pacer.now() + 0.5, [&] { bench.link.release(); });
-    bench.runner.run_program(ProgramRunner::forwards);
+    bench.runner.run_program(Direction::forwards);
     QCOMPARE(sent_commands(bench.usb).mid(0, 2), (QStringList{"1,0,0", "0,0,0"}));
-    QCOMPARE(bench.console.error, QStringLiteral("Sent: ( 0, 0, 0) Return value -19\r\n"));
+    QCOMPARE(bench.reports.error, QStringLiteral("Sent: ( 0, 0, 0) Return value -19\r\n"));
     QVERIFY(!sent_commands(bench.usb).contains(QStringLiteral("2,0,0")));
     QCOMPARE(bench.pacer.slept, std::chrono::milliseconds(0));
 }
 
 void ProgramRunnerTest::closing_during_a_run_sends_nothing_more() {
     Bench bench;
-    bench.console.program = QStringLiteral("1,100\r\n2,100");
+    bench.pane.program = QStringLiteral("1,100\r\n2,100");
     bench.pacer.at(bench.pacer.now() + 0.5, [&] {
         bench.link.shutdown();
         bench.pacer.cancel();
     });
-    bench.runner.run_program(ProgramRunner::forwards);
+    bench.runner.run_program(Direction::forwards);
     QCOMPARE(sent_commands(bench.usb), (QStringList{"1,0,0", "0,0,0"}));
-    QCOMPARE(bench.console.error, QString());
+    QCOMPARE(bench.reports.error, QString());
 }
 
 void ProgramRunnerTest::odd_light_toggles_leave_the_light_switched() {
-    for (std::int16_t direction : {ProgramRunner::forwards, ProgramRunner::in_reverse}) {
+    for (const Direction direction : {Direction::forwards, Direction::reverse}) {
         Bench bench;
-        bench.console.program = QStringLiteral("0,\r\n0,5\r\n0,");
+        bench.pane.program = QStringLiteral("0,\r\n0,5\r\n0,");
         bench.runner.run_program(direction);
         QCOMPARE(sent_commands(bench.usb), (QStringList{"0,0,1", "0,0,0", "0,0,1"}));
-        QCOMPARE(bench.console.light, 1);
+        QVERIFY(bench.reports.light);
     }
 }
 

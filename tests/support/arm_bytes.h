@@ -5,12 +5,12 @@
 #include <QStringList>
 #include <vector>
 
-#include "armlink/emulated_usb.h"
+#include "usb/emulated_bus.h"
 
 namespace quillmar::testing {
 
 // The data bytes of each control transfer as "m,b,l", in the order they reached the bus.
-inline QStringList sent_commands(const EmulatedUsb& usb) {
+inline QStringList sent_commands(const EmulatedBus& usb) {
     QStringList out;
     for (const auto& transfer : usb.transfers()) {
         QStringList bytes;
@@ -23,12 +23,12 @@ inline QStringList sent_commands(const EmulatedUsb& usb) {
 }
 
 // Names of the routine calls other than transfers and descriptor reads, with their arguments.
-inline QStringList device_calls(const EmulatedUsb& usb) {
+inline QStringList device_calls(const EmulatedBus& usb) {
     QStringList out;
     for (const auto& call : usb.calls()) {
         const QString name = QString::fromStdString(call.routine);
         if (name.contains(QLatin1String("descriptor")) || name.contains(QLatin1String("string")) ||
-            name == QLatin1String("vb_usb_control_msg")) {
+            name == QLatin1String("control_transfer")) {
             continue;
         }
         QStringList arguments;

@@ -1,10 +1,11 @@
 // An arm attached on the emulated bus, in virtual time, with its jog and light actions.
 #pragma once
 
-#include "armlink/emulated_usb.h"
-#include "fake_console.h"
+#include "armlink/arm_device.h"
+#include "fake_arm_reports.h"
 #include "fake_pacer.h"
-#include "manual/manual_control.h"
+#include "motion/manual_control.h"
+#include "usb/emulated_bus.h"
 
 namespace quillmar::testing {
 
@@ -12,7 +13,7 @@ struct AttachedArm {
     AttachedArm() {
         link.attach_arm();
         usb.clear_logs();
-        console.message.clear();
+        reports.message.clear();
     }
     // Seconds between transfer `to` and the one before it, as the arm saw them.
     double gap(std::size_t to) const {
@@ -20,10 +21,10 @@ struct AttachedArm {
     }
 
     FakePacer pacer;
-    EmulatedUsb usb{[this] { return pacer.now(); }, EmulatedUsb::hub_and_arm()};
-    FakeConsole console;
-    ArmLink link{usb, console};
-    ManualControl manual{link, console, pacer};
+    EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
+    FakeArmReports reports;
+    ArmLink link{usb, reports};
+    ManualControl manual{link, pacer};
 };
 
 }  // namespace quillmar::testing

@@ -7,7 +7,7 @@
 #include <limits>
 #include <map>
 
-#include "manual/pacer.h"
+#include "motion/pacer.h"
 
 namespace quillmar::testing {
 

@@ -1,14 +1,13 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
-#include "armlink/device_survey.h"
-#include "armlink/emulated_usb.h"
-#include "support/fake_console.h"
+#include "armlink/arm_device.h"
 #include "support/hub_and_arm_survey.h"
+#include "survey/device_survey.h"
+#include "usb/emulated_bus.h"
 
 using namespace quillmar;
 using quillmar::testing::arm_lines;
-using quillmar::testing::FakeConsole;
 using quillmar::testing::hub_lines;
 
 namespace {
@@ -32,25 +31,27 @@ QStringList endpoint_lines(int index, const QStringList& hex_values) {
     return lines;
 }
 
-// A bus whose libraries misbehave in ways the survey must survive.
-class FaultyUsb : public EmulatedUsb {
+// A bus whose library misbehaves in ways the survey must survive.
+class FaultyUsb : public EmulatedBus {
   public:
-    using EmulatedUsb::EmulatedUsb;
+    using EmulatedBus::EmulatedBus;
     bool endless_alternate_settings = false;
-    int endpoint_result = 0;  // nonzero: what every endpoint read gives
+    bool endpoints_fail = false;
 
-    int vb_usb_get_interface_descriptor(int handle, int config_index, int interface_index,
-                                        int alt_setting, InterfaceDescriptor& record) override {
-        return EmulatedUsb::vb_usb_get_interface_descriptor(
-            handle, config_index, interface_index, endless_alternate_settings ? 0 : alt_setting,
-            record);
+    UsbResult<InterfaceDescriptor> interface_descriptor(DeviceHandle device, int config_index,
+                                                        int interface_index,
+                                                        int alt_setting) override {
+        return EmulatedBus::interface_descriptor(device, config_index, interface_index,
+                                                 endless_alternate_settings ? 0 : alt_setting);
     }
-    int vb_usb_get_endpoint_descriptor(int handle, int config_index, int interface_index,
-                                       int alt_setting, int endpoint_index,
-                                       EndpointDescriptor& record) override {
-        const int result = EmulatedUsb::vb_usb_get_endpoint_descriptor(
-            handle, config_index, interface_index, alt_setting, endpoint_index, record);
-        return endpoint_result != 0 ? endpoint_result : result;
+    UsbResult<EndpointDescriptor> endpoint_descriptor(DeviceHandle device, int config_index,
+                                                      int interface_index, int alt_setting,
+                                                      int endpoint_index) override {
+        if (endpoints_fail) {
+            return UsbError::io;
+        }
+        return EmulatedBus::endpoint_descriptor(device, config_index, interface_index, alt_setting,
+                                                endpoint_index);
     }
 };
 
@@ -60,47 +61,42 @@ class DeviceSurveyTest : public QObject {
     Q_OBJECT
 
     // Runs one survey and checks that it left no device open.
-    static QString survey(EmulatedUsb& usb) {
-        FakeConsole console;
-        DeviceSurvey(usb, console).list_devices();
+    static QString survey(EmulatedBus& usb) {
+        const QString text = crlf_lines(DeviceSurvey(usb).list_devices());
         if (usb.open_handle_count() != 0) {
             qWarning("survey left %d handles open", usb.open_handle_count());
             return {};
         }
-        return console.message;
+        return text;
     }
 
     // The lines of a survey of one device, after the count lines and the empty line.
     static QStringList single_device_lines(DeviceModel device) {
-        EmulatedUsb usb([] { return 0.0; }, {std::move(device)});
+        EmulatedBus usb([] { return 0.0; }, {std::move(device)});
         return survey(usb).split(QStringLiteral("\r\n")).mid(3, -1);
     }
 
   private slots:
     void hub_and_arm_report_is_exact() {
-        EmulatedUsb usb([] { return 0.0; }, EmulatedUsb::hub_and_arm());
+        EmulatedBus usb([] { return 0.0; }, hub_and_arm());
         const QString expected = crlf_lines(QStringList{"New Busses   1", "New Devices  2", ""} +
                                             hub_lines + QStringList{"Device 1"} + arm_lines);
         QCOMPARE(survey(usb), expected);
     }
 
     void second_survey_reports_no_change() {
-        EmulatedUsb usb([] { return 0.0; }, EmulatedUsb::hub_and_arm());
-        FakeConsole console;
-        DeviceSurvey devices(usb, console);
-        devices.list_devices();
-        const QString first = console.message;
-        console.message.clear();
-        devices.list_devices();
+        EmulatedBus usb([] { return 0.0; }, hub_and_arm());
+        DeviceSurvey devices(usb);
+        const QString first = crlf_lines(devices.list_devices());
         QString expected = first;
         expected.replace(QStringLiteral("Busses   1"), QStringLiteral("Busses   0"));
         expected.replace(QStringLiteral("Devices  2"), QStringLiteral("Devices  0"));
-        QCOMPARE(console.message, expected);
+        QCOMPARE(crlf_lines(devices.list_devices()), expected);
         QCOMPARE(usb.open_handle_count(), 0);
     }
 
     void empty_bus_gives_only_the_counts() {
-        EmulatedUsb usb([] { return 0.0; });
+        EmulatedBus usb([] { return 0.0; });
         QCOMPARE(survey(usb), QStringLiteral("New Busses   0\r\nNew Devices  0\r\n\r\n"));
     }
 
@@ -110,7 +106,7 @@ class DeviceSurveyTest : public QObject {
         denied.openable = false;
         DeviceModel unreadable = arm_device_model(1, 4);
         unreadable.descriptor.idVendor = 0x0BAD;
-        EmulatedUsb usb([] { return 0.0; },
+        EmulatedBus usb([] { return 0.0; },
                         {root_hub_model(1), denied, unreadable, arm_device_model(1, 5)});
         usb.set_unreadable(0x0BAD, 0, true);
         const QString text = survey(usb);
@@ -233,11 +229,11 @@ class DeviceSurveyTest : public QObject {
     void failed_configuration_read_walks_the_last_good_record() {
         DeviceModel arm = arm_device_model();
         arm.descriptor.bNumConfigurations = 2;  // the second cannot be read
-        EmulatedUsb usb([] { return 0.0; }, {arm});
+        EmulatedBus usb([] { return 0.0; }, {arm});
         survey(usb);
         QList<QList<int>> interface_reads;
         for (const auto& call : usb.calls()) {
-            if (call.routine == "vb_usb_get_interface_descriptor") {
+            if (call.routine == "interface_descriptor") {
                 interface_reads << QList<int>(call.arguments.begin() + 1, call.arguments.end());
             }
         }
@@ -255,7 +251,7 @@ class DeviceSurveyTest : public QObject {
     void endpoint_read_error_shows_no_stale_record() {
         FaultyUsb usb([] { return 0.0; }, {arm_device_model()});
         survey(usb);  // leaves the endpoint record filled
-        usb.endpoint_result = usb_error::io;
+        usb.endpoints_fail = true;
         QVERIFY(!survey(usb).contains(QStringLiteral("----- ")));
     }
 
@@ -284,7 +280,7 @@ class DeviceSurveyTest : public QObject {
         for (int address = 1; address <= 50; ++address) {
             devices.push_back(arm_device_model(1, address));
         }
-        EmulatedUsb usb([] { return 0.0; }, devices);
+        EmulatedBus usb([] { return 0.0; }, devices);
         QElapsedTimer timer;
         timer.start();
         const QString text = survey(usb);

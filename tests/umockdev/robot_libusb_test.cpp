@@ -4,11 +4,12 @@
 #include <QTest>
 
 #include "app/robot.h"
-#include "armlink/libusb_access.h"
-#include "manual/event_pacer.h"
+#include "armlink/arm_device.h"
+#include "motion/event_pacer.h"
 #include "support/hub_and_arm_survey.h"
 #include "support/scripted_dialogs.h"
-#include "umockdev_bus.h"
+#include "umockdev/umockdev_bus.h"
+#include "usb/libusb_bus.h"
 
 using namespace quillmar;
 using namespace quillmar::testing;
@@ -66,7 +67,7 @@ void RobotLibusbTest::session_on_the_emulated_arm() {
     UmockdevBus bus;
     bus.plug(root_hub_model());
     bus.plug(arm_device_model());
-    LibusbAccess usb;
+    LibusbBus usb;
     EventPacer pacer;
     ScriptedDialogs dialogs;
     Robot robot(usb, pacer, dialogs);
@@ -79,7 +80,7 @@ void RobotLibusbTest::session_on_the_emulated_arm() {
         robot.findChild<QPushButton*>(QLatin1String(name))->click();
     };
 
-    QCOMPARE(robot.start_up(), 0);
+    QVERIFY(robot.start_up().ok());
     QCOMPARE(pane("message"), hub_and_arm_survey() + QStringLiteral("\r\nArm attached\r\n"));
 
     click("release");

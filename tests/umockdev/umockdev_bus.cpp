@@ -54,6 +54,57 @@ std::string speed_of(const DeviceModel& model) {
     return model.descriptor.bMaxPacketSize0 == 8 ? "1.5" : "12";
 }
 
+void put16(std::vector<std::uint8_t>& out, std::uint16_t value) {
+    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+// The configuration descriptor set of one configuration (configuration, interfaces, endpoints),
+// byte for byte as a device returns it.
+std::vector<std::uint8_t> raw_configuration(const ConfigurationModel& configuration) {
+    std::vector<std::uint8_t> out;
+    const auto& c = configuration.descriptor;
+    out.insert(out.end(), {c.bLength, c.bDescriptorType});
+    put16(out, c.wTotalLength);
+    out.insert(out.end(), {c.bNumInterfaces, c.bConfigurationValue, c.iConfiguration,
+                           c.bmAttributes, c.MaxPower});
+    for (const auto& iface : configuration.interfaces) {
+        for (const auto& setting : iface.settings) {
+            const auto& i = setting.descriptor;
+            out.insert(out.end(), {i.bLength, i.bDescriptorType, i.bInterfaceNumber,
+                                   i.bAlternateSetting, i.bNumEndpoints, i.bInterfaceClass,
+                                   i.bInterfaceSubClass, i.bInterfaceProtocol, i.iInterface});
+            for (const auto& e : setting.endpoints) {
+                out.insert(out.end(),
+                           {e.bLength, e.bDescriptorType, e.bEndpointAddress, e.bmAttributes});
+                put16(out, e.wMaxPacketSize);
+                out.push_back(e.bInterval);
+            }
+        }
+    }
+    return out;
+}
+
+// The device descriptor followed by every configuration descriptor set, as Linux shows them in
+// sysfs "descriptors".
+std::vector<std::uint8_t> raw_descriptors(const DeviceModel& model) {
+    std::vector<std::uint8_t> out;
+    const auto& d = model.descriptor;
+    out.insert(out.end(), {d.bLength, d.bDescriptorType});
+    put16(out, d.bcdUSB);
+    out.insert(out.end(),
+               {d.bDeviceClass, d.bDeviceSubClass, d.bDeviceProtocol, d.bMaxPacketSize0});
+    put16(out, d.idVendor);
+    put16(out, d.idProduct);
+    put16(out, d.bcdDevice);
+    out.insert(out.end(), {d.iManufacturer, d.iProduct, d.iSerialNumber, d.bNumConfigurations});
+    for (const auto& configuration : model.configurations) {
+        const auto bytes = raw_configuration(configuration);
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    }
+    return out;
+}
+
 // A string descriptor: length, type 3, then the 8-bit text widened to UTF-16LE.
 std::vector<std::uint8_t> string_descriptor(const std::string& text) {
     std::vector<std::uint8_t> out{static_cast<std::uint8_t>(2 + 2 * text.size()), 3};

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "armlink/usb_device_model.h"
+#include "usb/device_model.h"
 
 namespace quillmar::testing {
 

@@ -1,13 +1,14 @@
 #include <QTest>
 
-#include "armlink/emulated_usb.h"
+#include "armlink/arm_device.h"
 #include "programs/program_runner.h"
-#include "support/fake_console.h"
+#include "support/fake_arm_reports.h"
 #include "support/fake_pacer.h"
+#include "usb/emulated_bus.h"
 #include "virtualarm/arm_model.h"
 
 using namespace quillmar;
-using quillmar::testing::FakeConsole;
+using quillmar::testing::FakeArmReports;
 using quillmar::testing::FakePacer;
 
 Q_DECLARE_METATYPE(quillmar::Joint)
@@ -26,25 +27,37 @@ double range_of(Joint joint) {
 struct Bench {
     Bench() {
         model.follow(usb);
-        usb.usb_find_busses();
-        usb.usb_find_devices();
         link.attach_arm();
     }
-    void run(const QString& program, std::int16_t direction) {
-        console.program = program;
+    void run(const QString& text, Direction direction) {
+        window.program = text;
         runner.run_program(direction);
     }
+    // The window as the runner sees it: only the program matters here.
+    struct Window : FakeArmReports, RunnerPane {
+        QString program_text() const override { return program; }
+        void lock_for_run() override {}
+        void unlock_after_run() override {}
+        void focus_stop() override {}
+        void show_message(const QString& text) override { FakeArmReports::show_message(text); }
+        QString program;
+    };
     FakePacer pacer;
     ArmModel model{pacer.now()};
-    EmulatedUsb usb{[this] { return pacer.now(); }, EmulatedUsb::hub_and_arm()};
-    FakeConsole console;
-    ArmLink link{usb, console};
-    ManualControl manual{link, console, pacer};
-    ProgramRunner runner{link, manual, console, pacer};
+    EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
+    Window window;
+    ArmLink link{usb, window};
+    ManualControl manual{link, pacer};
+    ProgramRunner runner{link, manual, window, pacer};
 };
 
-EmulatedUsb::Transfer transfer_of(ArmCommand command, double time) {
-    return {1, 0x40, 6, 0x100, 0, {command.motor, command.base, command.light}, 20, 3, time};
+EmulatedBus::Transfer transfer_of(ArmCommand command, double time) {
+    return {DeviceHandle{1},
+            command_setup,
+            {command.motor, command.base, command.light},
+            std::chrono::milliseconds(20),
+            3,
+            time};
 }
 
 }  // namespace
@@ -183,12 +196,27 @@ void ArmModelTest::only_arm_command_transfers_move_it() {
     QFETCH(int, value);
     QFETCH(bool, taken);
     auto transfer = transfer_of(start_command(1, 1), 2.0);
-    const std::array<int*, 5> fields{&transfer.request_type, &transfer.request, &transfer.value,
-                                     &transfer.index, &transfer.result};
-    if (field >= 0 && field < 5) {
-        *fields.at(static_cast<std::size_t>(field)) = value;
-    } else if (field == 5) {
-        transfer.data.resize(static_cast<std::size_t>(value));
+    switch (field) {
+        case 0:
+            transfer.setup.request_type = static_cast<std::uint8_t>(value);
+            break;
+        case 1:
+            transfer.setup.request = static_cast<std::uint8_t>(value);
+            break;
+        case 2:
+            transfer.setup.value = static_cast<std::uint16_t>(value);
+            break;
+        case 3:
+            transfer.setup.index = static_cast<std::uint16_t>(value);
+            break;
+        case 4:
+            transfer.result = value;
+            break;
+        case 5:
+            transfer.data.resize(static_cast<std::size_t>(value));
+            break;
+        default:
+            break;
     }
     ArmModel model(0.0);
     QCOMPARE(model.take_transfer(transfer), taken);
@@ -218,23 +246,23 @@ void ArmModelTest::program_then_its_reverse_returns_to_the_start_data() {
 void ArmModelTest::program_then_its_reverse_returns_to_the_start() {
     QFETCH(QString, program);
     Bench bench;
-    bench.run(program, ProgramRunner::forwards);
+    bench.run(program, Direction::forwards);
     const Pose moved = bench.model.pose_at(bench.pacer.now());
     QVERIFY(moved != start_pose());
-    bench.run(program, ProgramRunner::in_reverse);
+    bench.run(program, Direction::reverse);
     const Pose back = bench.model.pose_at(bench.pacer.now());
     for (const auto& row : joint_table) {
         QVERIFY2(std::abs(at(back, row.joint) - row.start) <= 0.005 * range_of(row.joint),
                  row.name);
     }
-    QCOMPARE(bench.console.error, QString());
+    QCOMPARE(bench.window.error, QString());
 }
 
 void ArmModelTest::stop_mid_step_freezes_the_pose() {
     Bench bench;
     const double start = bench.pacer.now();
     bench.pacer.at(start + 0.4, [&] { bench.runner.stop(); });
-    bench.run(QStringLiteral("5,200\r\n9,200"), ProgramRunner::forwards);
+    bench.run(QStringLiteral("5,200\r\n9,200"), Direction::forwards);
     const double elbow = row_of(Joint::elbow).start - 0.4 * row_of(Joint::elbow).speed;
     QVERIFY(qFuzzyCompare(bench.model.position_at(Joint::elbow, bench.pacer.now()), elbow));
     QCOMPARE(bench.model.pose_at(bench.pacer.now() + 60.0), bench.model.pose_at(start + 0.4));

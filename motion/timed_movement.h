@@ -1,0 +1,16 @@
+// The one way the arm moves for a time: start a motor, wait, stop every motor.
+#pragma once
+
+#include <functional>
+
+#include "armlink/arm_link.h"
+#include "pacer.h"
+
+namespace quillmar {
+
+// Runs the motor of command 1 to 10 until `seconds` have passed or `done_early()` holds, then
+// sends the stop command. The light stays as the indicator shows it at the start and at the stop.
+void run_timed_movement(ArmLink& link, Pacer& pacer, int command_number, double seconds,
+                        const std::function<bool()>& done_early);
+
+}  // namespace quillmar
