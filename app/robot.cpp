@@ -81,10 +81,12 @@ void describe(QWidget* control, const QString& name, const QString& description)
 
 // Orange under every style and palette: styles may ignore a palette's button colour (dark themes
 // do), but every style draws a style sheet's. Both captions stay above 4.5:1 against the orange
-// (black 8.3:1, brown 5.1:1); the bevel goes flat when the button cannot be used.
+// (black 8.3:1, brown 5.1:1). A black frame shows the focus, which a run moves here; the bevel goes
+// flat when the button cannot be used.
 const QString stop_style = QStringLiteral(
     "QPushButton { background-color: rgb(255, 128, 0); color: rgb(0, 0, 0);"
     " border: 2px outset rgb(255, 170, 85); border-radius: 2px; }"
+    "QPushButton:focus { border: 2px solid rgb(0, 0, 0); }"
     "QPushButton:pressed { border-style: inset; }"
     "QPushButton:disabled { color: rgb(80, 40, 0); border: 2px solid rgb(255, 128, 0); }");
 
