@@ -231,8 +231,6 @@ void RobotEventsTest::dropped_files_data() {
         << "data" << QStringList{"a.rob"} << "" << true << false << "old";
     QTest::newRow("text on the program pane")
         << "data" << QStringList{} << "3," << false << true << "old3,";
-    QTest::newRow("text on the locked pane")
-        << "data" << QStringList{} << "3," << true << false << "old";
 }
 
 void RobotEventsTest::dropped_files() {

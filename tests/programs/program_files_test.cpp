@@ -69,8 +69,6 @@ class ProgramFilesTest : public QObject {
     void reports_failures_data();
     void reports_failures();
     void read_only_folder_keeps_old_file();
-    void load_from_data();
-    void load_from();
     void start_folder_data();
     void start_folder();
 
@@ -324,38 +322,6 @@ void ProgramFilesTest::read_only_folder_keeps_old_file() {
     QVERIFY2(console.message.startsWith("File not saved: "), qPrintable(console.message));
     QCOMPARE(console.message.count("\r\n"), 1);
     QCOMPARE(read_bytes(name), "old\r\n");
-}
-
-// A file named at start-up or dropped on the window: Load File without its dialog.
-void ProgramFilesTest::load_from_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<QString>("message");
-
-    QTest::newRow("a program") << "p.rob"
-                               << "1,100\r\n2,50\r\n"
-                               << "";
-    QTest::newRow("a folder") << "folder.rob"
-                              << "old"
-                              << "File not loaded: %1 is a folder\r\n";
-}
-
-void ProgramFilesTest::load_from() {
-    QFETCH(QString, name);
-    QFETCH(QString, program);
-    QFETCH(QString, message);
-
-    write_bytes(path("p.rob"), "1,100\r\n2,50");
-    QVERIFY(QDir(dir->path()).mkdir("folder.rob"));
-    ProgramFiles files(console, dialogs);
-    console.program = "old";
-    files.load_from(path(name));
-    QCOMPARE(console.program, program);
-    QCOMPARE(console.message, message.isEmpty() ? message : message.arg(path(name)));
-    QVERIFY(dialogs.shown.isEmpty());
-    // The next dialog opens with that name, as after Load File.
-    files.load_file();
-    QCOMPARE(dialogs.shown, QStringList{"open " + path(name)});
 }
 
 void ProgramFilesTest::start_folder_data() {
