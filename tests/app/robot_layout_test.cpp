@@ -9,6 +9,7 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 
 #include "caption_button.h"
