@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <cstdio>
 #include <memory>
 
 #include "motion/event_pacer.h"
@@ -12,17 +14,27 @@
 
 namespace {
 
-// --help and --version answer before the window system is reached, so they work without a
+// The options that only print answer before the window system is reached, so they work without a
 // display. Other options wait for QApplication, which first takes its own (-platform, ...).
-void answer_help_and_version(int argc, char* argv[], QCommandLineParser& parser) {
-    QCoreApplication core(argc, argv);
-    parser.parse(QCoreApplication::arguments());
-    if (parser.isSet(QStringLiteral("help"))) {
-        parser.showHelp(0);
+void answer_printing_options(int argc, char* argv[], QCommandLineParser& parser) {
+    {
+        QCoreApplication core(argc, argv);
+        parser.parse(QCoreApplication::arguments());
+        if (parser.isSet(QStringLiteral("help"))) {
+            parser.showHelp(0);
+        }
+        if (parser.isSet(QStringLiteral("version"))) {
+            parser.showVersion();
+        }
+        if (!parser.isSet(QStringLiteral("help-all"))) {
+            return;
+        }
     }
-    if (parser.isSet(QStringLiteral("version"))) {
-        parser.showVersion();
-    }
+    // Qt lists its window-system options only for a GUI application; the minimal platform makes
+    // one without a display.
+    qputenv("QT_QPA_PLATFORM", "minimal");
+    QApplication app(argc, argv);
+    parser.process(app);
 }
 
 }  // namespace
@@ -39,10 +51,18 @@ int main(int argc, char* argv[]) {
         QStringLiteral("virtual-arm"),
         QStringLiteral("Drive a virtual arm on an emulated USB bus instead of the real bus."));
     parser.addOption(virtual_arm_option);
-    answer_help_and_version(argc, argv, parser);
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("A program file (.rob) to load at start-up."),
+                                 QStringLiteral("[file]"));
+    answer_printing_options(argc, argv, parser);
 
     QApplication app(argc, argv);
     parser.process(app);
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        std::fputs("quillmar: one program file at a time\n", stderr);
+        return 1;
+    }
 
     quillmar::EventPacer pacer;
     // Made before the window and gone after it, so the window's last commands still reach it.
@@ -71,6 +91,10 @@ int main(int argc, char* argv[]) {
                                   .arg(quillmar::error_code(started.error()))
                                   .arg(libusb ? libusb->init_error_text() : QString()));
         return 1;
+    }
+    if (!files.isEmpty()) {
+        // Absolute, so that the file dialogs later open beside it, wherever the program started.
+        robot.files().load_from(QFileInfo(files.front()).absoluteFilePath());
     }
 
     robot.show();

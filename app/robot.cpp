@@ -6,9 +6,11 @@
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStyle>
+#include <QUrl>
 
 #include "caption_button.h"
 #include "caption_fit.h"
@@ -71,6 +73,23 @@ QPlainTextEdit* make_pane(const char* name, const QRect& place, bool read_only,
     return pane;
 }
 
+// Panes and the light box have no caption of their own; a screen reader announces these instead.
+void describe(QWidget* control, const QString& name, const QString& description) {
+    control->setAccessibleName(name);
+    control->setAccessibleDescription(description);
+}
+
+// Orange under every style and palette: styles may ignore a palette's button colour (dark themes
+// do), but every style draws a style sheet's. Both captions stay above 4.5:1 against the orange
+// (black 8.3:1, brown 5.1:1). A black frame shows the focus, which a run moves here; the bevel goes
+// flat when the button cannot be used.
+const QString stop_style = QStringLiteral(
+    "QPushButton { background-color: rgb(255, 128, 0); color: rgb(0, 0, 0);"
+    " border: 2px outset rgb(255, 170, 85); border-radius: 2px; }"
+    "QPushButton:focus { border: 2px solid rgb(0, 0, 0); }"
+    "QPushButton:pressed { border-style: inset; }"
+    "QPushButton:disabled { color: rgb(80, 40, 0); border: 2px solid rgb(255, 128, 0); }");
+
 // The newest line of a log stays in view.
 void keep_caret_at_end(QPlainTextEdit* pane) {
     QObject::connect(pane, &QPlainTextEdit::textChanged, pane,
@@ -100,6 +119,7 @@ Robot::Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
     setFixedSize(client_width, client_height);
 
     build_controls();
+    describe_controls();
     set_tab_order();
     wire_events();
 }
@@ -153,13 +173,23 @@ void Robot::build_controls() {
     // Stop lies over the panel's lower left corner but is the window's own, so that it stays
     // usable while a run has the panel disabled.
     stopme = make_button("stopme", QStringLiteral("Stop!"), twips(240, 4320, 1455, 495), this);
-    QPalette orange = stopme->palette();
-    orange.setColor(QPalette::Button, QColor(255, 128, 0));
-    // The style's pale disabled caption would vanish on orange.
-    orange.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(128, 64, 0));
-    stopme->setPalette(orange);
+    stopme->setStyleSheet(stop_style);
     stopme->setEnabled(false);
     stopme->raise();
+}
+
+void Robot::describe_controls() {
+    describe(message, label1->text(),
+             QStringLiteral("Messages: the USB device survey, attaching, programs and files"));
+    describe(error, QStringLiteral("USB response"),
+             QStringLiteral("Arm commands the arm did not take, with the USB return value"));
+    describe(data, label3->text(),
+             QStringLiteral("The program: one line of command number, comma, duration per step"));
+    describe(info, QStringLiteral("Examples"), QStringLiteral("How to write a program"));
+    describe(lighton, QStringLiteral("Light is on"),
+             QStringLiteral("Ticked while the arm's light is on; Light (0) switches it"));
+    stopme->setAccessibleDescription(
+        QStringLiteral("Stops the motors and ends the program that is running"));
 }
 
 void Robot::set_tab_order() {
@@ -179,6 +209,14 @@ void Robot::wire_events() {
     keep_caret_at_end(message);
     keep_caret_at_end(error);
 
+    // A file dropped anywhere on the window loads; the read-only panes pass drops on to it, and
+    // the program pane hands over files while it keeps taking dragged text.
+    setAcceptDrops(true);
+    for (QPlainTextEdit* pane : {message, error, info}) {
+        pane->setAcceptDrops(false);
+    }
+    data->viewport()->installEventFilter(this);
+
     connect(gettit, &QPushButton::clicked, this, &Robot::on_attach_clicked);
     connect(release, &QPushButton::clicked, this, &Robot::on_release_clicked);
     for (int number = 1; number <= last_command_number; ++number) {
@@ -197,7 +235,7 @@ void Robot::wire_events() {
 
 UsbResult<void> Robot::start_up() {
     write_help_text();
-    dialogs.set_start_folder(QCoreApplication::applicationDirPath());
+    dialogs.set_start_folder(start_folder_for(QCoreApplication::applicationDirPath()));
     // The light state starts false with the manual control itself.
     if (const auto started = usb.initialise(); !started) {
         return started;
@@ -304,6 +342,61 @@ void Robot::unlock_after_run() {
 
 void Robot::focus_stop() {
     stopme->setFocus(Qt::OtherFocusReason);
+}
+
+QString Robot::droppable_file(const QDropEvent& drop) const {
+    // The pane is locked while a program runs; loading then would change the running program.
+    if (!data->isEnabled() || !drop.possibleActions().testFlag(Qt::CopyAction)) {
+        return {};
+    }
+    // One program at a time: several files are refused rather than one picked silently.
+    const QList<QUrl> urls = drop.mimeData()->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) {
+        return {};
+    }
+    return urls.front().toLocalFile();
+}
+
+bool Robot::take_file_drag(QEvent* event) {
+    auto* drop = static_cast<QDropEvent*>(event);
+    if (!drop->mimeData()->hasUrls()) {
+        return false;
+    }
+    const QString name = droppable_file(*drop);
+    if (name.isEmpty()) {
+        drop->ignore();
+        return true;
+    }
+    // Always a copy: a move would let the file manager delete the file after the drop.
+    drop->setDropAction(Qt::CopyAction);
+    drop->accept();
+    if (event->type() == QEvent::Drop) {
+        program_files.load_from(name);
+    }
+    return true;
+}
+
+void Robot::dragEnterEvent(QDragEnterEvent* event) {
+    take_file_drag(event);
+}
+
+void Robot::dragMoveEvent(QDragMoveEvent* event) {
+    take_file_drag(event);
+}
+
+void Robot::dropEvent(QDropEvent* event) {
+    take_file_drag(event);
+}
+
+bool Robot::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            return take_file_drag(event);
+        default:
+            return QWidget::eventFilter(watched, event);
+    }
 }
 
 void Robot::showEvent(QShowEvent* event) {

@@ -57,9 +57,14 @@ class Robot : public QWidget, public ArmReports, public RunnerPane, public FileP
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void build_controls();
+    void describe_controls();
     void set_tab_order();
     void wire_events();
     void write_help_text();
@@ -68,6 +73,11 @@ class Robot : public QWidget, public ArmReports, public RunnerPane, public FileP
     void show_attached_controls();
     void on_attach_clicked();
     void on_release_clicked();
+    // The local file a drag brings, or "" when it is to be refused.
+    QString droppable_file(const QDropEvent& drop) const;
+    // Accepts or refuses a drag that carries files, and loads the file on the drop; false for a
+    // drag without files, which the control under it handles as usual.
+    bool take_file_drag(QEvent* event);
 
     UsbBus& usb;
     Pacer& pacer;

@@ -1,8 +1,10 @@
 #include "program_files.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #include <unistd.h>
 
@@ -58,13 +60,32 @@ bool fits_in_latin1(const QString& text) {
 
 }  // namespace
 
+QString choose_start_folder(const QString& program_folder, bool program_folder_writable,
+                            const QString& documents_folder, const QString& home_folder) {
+    if (program_folder_writable) {
+        return program_folder;
+    }
+    return documents_folder.isEmpty() ? home_folder : documents_folder;
+}
+
+QString start_folder_for(const QString& program_folder) {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return choose_start_folder(program_folder, QFileInfo(program_folder).isWritable(),
+                               QFileInfo(documents).isDir() ? documents : QString(),
+                               QDir::homePath());
+}
+
 ProgramFiles::ProgramFiles(FilePane& pane, FileDialogs& dialogs) : pane(pane), dialogs(dialogs) {}
 
 void ProgramFiles::load_file() {
     program_file_name = trim_spaces(dialogs.ask_open_name(program_file_name));
-    if (program_file_name.isEmpty()) {
-        return;
+    if (!program_file_name.isEmpty()) {
+        load_from(program_file_name);
     }
+}
+
+void ProgramFiles::load_from(const QString& name) {
+    program_file_name = name;
     const auto fail = [this](const QString& reason) {
         pane.show_message(QStringLiteral("File not loaded: ") + reason);
     };

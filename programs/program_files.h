@@ -33,12 +33,23 @@ class FileDialogs {
     virtual void beep() = 0;
 };
 
+// Where the first file dialog opens: the program's folder when the user may write there (a build
+// folder), else the documents folder (passed empty when the user has none), else home. An
+// installed program's folder (/usr/bin) is no place for program files.
+QString choose_start_folder(const QString& program_folder, bool program_folder_writable,
+                            const QString& documents_folder, const QString& home_folder);
+// The same choice for this user, from the file system and the desktop's standard folders.
+QString start_folder_for(const QString& program_folder);
+
 class ProgramFiles {
   public:
     ProgramFiles(FilePane& pane, FileDialogs& dialogs);
 
     void load_file();
     void save_file();
+    // Loads the named file into the program pane and remembers the name, as Load File does with
+    // the name from its dialog; a file named at start-up or dropped on the window comes here.
+    void load_from(const QString& name);
 
     const QString& file_name() const { return program_file_name; }
 

@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -49,6 +50,29 @@ QString usable(RobotBench& bench) {
     return names.join(' ');
 }
 
+// Drags `mime` onto the middle of the named control and drops it there, delivered as the window
+// system does: to the innermost widget at that point that takes drops. True if it was accepted.
+bool drop_on(RobotBench& bench, const QString& name, const QMimeData& mime) {
+    QWidget* control = bench.control(name.toLatin1().constData());
+    const QPoint at = control->mapTo(&bench.robot, control->rect().center());
+    QWidget* target = bench.robot.childAt(at);
+    while (!target->acceptDrops()) {
+        target = target->parentWidget();
+    }
+    const QPoint local = target->mapFrom(&bench.robot, at);
+    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(local, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(local, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    if (!enter.isAccepted() || !move.isAccepted()) {
+        return false;
+    }
+    QDropEvent drop(local, offered, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
 const QString detached = QStringLiteral("gettit data loadfile savefile");
 const QString attached = QStringLiteral("release panel stopme data loadfile savefile");
 
@@ -71,6 +95,8 @@ class RobotEventsTest : public QObject {
     void command_buttons_data();
     void command_buttons();
     void file_buttons();
+    void dropped_files_data();
+    void dropped_files();
     void run_locks_and_unlocks();
     void release_during_a_run_keeps_the_panel_locked();
     void close_data();
@@ -178,6 +204,72 @@ void RobotEventsTest::file_buttons() {
     bench.robot.set_program_text("");
     QTest::mouseClick(bench.control("loadfile"), Qt::LeftButton);
     QCOMPARE(bench.robot.program_text(), QStringLiteral("1,100\r\n2,50\r\n"));
+}
+
+void RobotEventsTest::dropped_files_data() {
+    QTest::addColumn<QString>("onto");
+    QTest::addColumn<QStringList>("files");  // names in the test folder, or whole addresses
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("program");
+
+    const QString loaded = QStringLiteral("1,100\r\n2,50\r\n");
+    QTest::newRow("file on the window")
+        << "Label3" << QStringList{"a.rob"} << "" << false << true << loaded;
+    QTest::newRow("file on the program pane")
+        << "data" << QStringList{"a.rob"} << "" << false << true << loaded;
+    QTest::newRow("file on a log pane")
+        << "message" << QStringList{"a.rob"} << "" << false << true << loaded;
+    QTest::newRow("two files") << "data" << QStringList{"a.rob", "b.rob"} << "" << false << false
+                               << "old";
+    QTest::newRow("web address") << "Label3" << QStringList{"https://example.org/a.rob"} << ""
+                                 << false << false << "old";
+    QTest::newRow("file while a program runs")
+        << "Label3" << QStringList{"a.rob"} << "" << true << false << "old";
+    QTest::newRow("file on the locked pane")
+        << "data" << QStringList{"a.rob"} << "" << true << false << "old";
+    QTest::newRow("text on the program pane")
+        << "data" << QStringList{} << "3," << false << true << "old3,";
+}
+
+void RobotEventsTest::dropped_files() {
+    QFETCH(QString, onto);
+    QFETCH(QStringList, files);
+    QFETCH(QString, text);
+    QFETCH(bool, running);
+    QFETCH(bool, accepted);
+    QFETCH(QString, program);
+
+    QTemporaryDir folder;
+    for (const char* name : {"a.rob", "b.rob"}) {
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("1,100\r\n2,50");
+    }
+    QList<QUrl> urls;
+    for (const QString& file : files) {
+        urls << (file.contains(':') ? QUrl(file) : QUrl::fromLocalFile(folder.filePath(file)));
+    }
+    QMimeData mime;
+    if (!urls.isEmpty()) {
+        mime.setUrls(urls);
+    }
+    if (!text.isEmpty()) {
+        mime.setText(text);
+    }
+
+    RobotBench bench(false);
+    bench.robot.set_program_text("old");
+    bench.robot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bench.robot));
+    if (running) {
+        bench.robot.lock_for_run();
+    }
+    QCOMPARE(drop_on(bench, onto, mime), accepted);
+    QCOMPARE(bench.robot.program_text(), program);
+    QCOMPARE(bench.robot.files().file_name(),
+             accepted && !urls.isEmpty() ? folder.filePath("a.rob") : QString());
 }
 
 void RobotEventsTest::run_locks_and_unlocks() {

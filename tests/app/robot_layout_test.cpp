@@ -1,10 +1,16 @@
 // The window's controls: where they sit, what they say, how they start, and how focus moves.
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTest>
+#include <algorithm>
+#include <cmath>
 
 #include "app/caption_button.h"
 #include "app/caption_fit.h"
@@ -39,6 +45,30 @@ const QStringList tab_order{"gettit",   "release",   "error",   "shoulderup", "s
                             "message",  "program",   "data",    "info",       "reverse",
                             "loadfile", "savefile",  "stopme"};
 
+// WCAG 2 relative luminance and contrast ratio.
+double luminance(const QColor& colour) {
+    const auto linear = [](double v) {
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const auto [low, high] = std::minmax({luminance(a), luminance(b)});
+    return (high + 0.05) / (low + 0.05);
+}
+
+// Light text on dark surfaces, as a dark desktop theme sets it.
+QPalette dark_palette() {
+    QPalette palette(QColor(60, 60, 60), QColor(45, 45, 45));
+    for (const auto role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text}) {
+        palette.setColor(role, QColor(235, 235, 235));
+    }
+    palette.setColor(QPalette::Base, QColor(30, 30, 30));
+    return palette;
+}
+
 }  // namespace
 
 class RobotLayoutTest : public QObject {
@@ -49,7 +79,10 @@ class RobotLayoutTest : public QObject {
     void window();
     void tab_chain_follows_tab_indexes();
     void tab_key_visits_usable_controls();
-    void stop_is_orange_and_above_the_panel();
+    void stop_is_orange_and_legible_data();
+    void stop_is_orange_and_legible();
+    void controls_without_captions_have_names_data();
+    void controls_without_captions_have_names();
     void light_indicator_ignores_clicks();
     void captions_fit_whole_data();
     void captions_fit_whole();
@@ -187,19 +220,72 @@ void RobotLayoutTest::tab_key_visits_usable_controls() {
     QCOMPARE(visited, expected);
 }
 
-void RobotLayoutTest::stop_is_orange_and_above_the_panel() {
-    RobotBench bench(false);
-    auto* stop = bench.control<QPushButton>("stopme");
-    QCOMPARE(stop->palette().color(QPalette::Button), QColor(255, 128, 0));
-    QCOMPARE(bench.robot.childAt(stop->geometry().center()), stop);
+void RobotLayoutTest::stop_is_orange_and_legible_data() {
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<bool>("dark");
+    for (const QString& style : QStyleFactory::keys()) {
+        QTest::newRow(qPrintable(style)) << style << false;
+        QTest::newRow(qPrintable(style + " dark")) << style << true;
+    }
+}
 
-    // The style must actually paint the colour, enabled or not.
+void RobotLayoutTest::stop_is_orange_and_legible() {
+    QFETCH(QString, style);
+    QFETCH(bool, dark);
+    const QString old_style = QApplication::style()->name();
+    const QPalette old_palette = QApplication::palette();
+    const auto restore = qScopeGuard([&] {
+        QApplication::setStyle(old_style);
+        QApplication::setPalette(old_palette);
+    });
+    QApplication::setStyle(style);
+    if (dark) {
+        QApplication::setPalette(dark_palette());
+    }
+
+    RobotBench bench(false);
+    auto* stop = bench.control<CaptionButton>("stopme");
+    QCOMPARE(bench.robot.childAt(stop->geometry().center()), stop);
     for (const bool enabled : {false, true}) {
         stop->setEnabled(enabled);
-        const QColor painted = stop->grab().toImage().pixelColor(6, stop->height() / 2);
-        QVERIFY2(painted.hue() >= 20 && painted.hue() <= 40 && painted.saturation() > 100,
-                 qPrintable(painted.name()));
+        const QImage image = stop->grab().toImage();
+        const QRect caption = stop->caption_box();
+        const QColor background = image.pixelColor(caption.topLeft());
+        QCOMPARE(background, QColor(255, 128, 0));
+        // The caption's most distinct pixel: its colour where a stroke covers whole pixels.
+        double best = 1;
+        for (int y = caption.top(); y <= caption.bottom(); ++y) {
+            for (int x = caption.left(); x <= caption.right(); ++x) {
+                best = std::max(best, contrast(image.pixelColor(x, y), background));
+            }
+        }
+        QVERIFY2(best >= 4.5,
+                 qPrintable(
+                     QStringLiteral("enabled %1: contrast %2").arg(enabled).arg(best, 0, 'f', 2)));
     }
+}
+
+void RobotLayoutTest::controls_without_captions_have_names_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QAccessible::Role>("role");
+    QTest::newRow("message") << "Info" << QAccessible::EditableText;
+    QTest::newRow("error") << "USB response" << QAccessible::EditableText;
+    QTest::newRow("data") << "Program the arm" << QAccessible::EditableText;
+    QTest::newRow("info") << "Examples" << QAccessible::EditableText;
+    QTest::newRow("lighton") << "Light is on" << QAccessible::CheckBox;
+    QTest::newRow("stopme") << "Stop!" << QAccessible::Button;
+}
+
+void RobotLayoutTest::controls_without_captions_have_names() {
+    QFETCH(QString, name);
+    QFETCH(QAccessible::Role, role);
+    RobotBench bench(false);
+    QAccessibleInterface* control =
+        QAccessible::queryAccessibleInterface(bench.control(QTest::currentDataTag()));
+    QVERIFY(control);
+    QCOMPARE(control->text(QAccessible::Name), name);
+    QCOMPARE(control->role(), role);
+    QVERIFY(!control->text(QAccessible::Description).isEmpty());
 }
 
 void RobotLayoutTest::light_indicator_ignores_clicks() {

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Checks Quillmar's packaging. Usage: check_packaging.sh metadata|command_line|deb SOURCE BUILD
-# BINARY VERSION. Every failed check prints one line; the exit status is the number of failures.
+# Checks Quillmar's packaging. Usage: check_packaging.sh metadata|command_line|open_file|deb SOURCE
+# BUILD BINARY VERSION. Every failed check prints one line; the exit status is the number of
+# failures.
 set -uo pipefail
 
 mode=$1 source=$2 build=$3 binary=$4 version=$5
 app_id=io.github.quillmar.Quillmar
+mime_type=application/x-quillmar-program
 rule_name=60-quillmar.rules
 # The command that applies the rule without a re-login, as the program tells the user.
 trigger_command="udevadm trigger --attr-match=idVendor=1267"
@@ -20,7 +22,13 @@ expect_match() {
 }
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+started=()
+trap 'kill "${started[@]}" 2>/dev/null; rm -rf "$scratch"' EXIT
+
+# The newest version in a Debian changelog.
+changelog_version() {
+    sed -n '1s/^[a-z0-9.+-]* (\([^)]*\)).*/\1/p' "$1"
+}
 
 check_metadata() {
     local packaging=$source/packaging
@@ -35,6 +43,24 @@ check_metadata() {
     newest_release=$(grep -m1 -o '<release version="[^"]*"' <<<"$metainfo" | cut -d'"' -f2)
     [[ "$newest_release" == "$version" ]] ||
         fail "metainfo's newest release is $newest_release, the project is $version"
+
+    local changelog_newest
+    changelog_newest=$(changelog_version "$packaging/doc/changelog")
+    [[ "$changelog_newest" == "$version" ]] ||
+        fail "changelog's newest entry is $changelog_newest, the project is $version"
+
+    # .rob files are of our type, a kind of text, and the desktop entry and metainfo offer to
+    # open that type with a file name in place of %f.
+    mkdir -p "$scratch/mime/packages"
+    cp "$packaging/mime/quillmar.xml" "$scratch/mime/packages/"
+    update-mime-database "$scratch/mime" || fail "update-mime-database"
+    expect_match "$(<"$scratch/mime/globs2")" ":$mime_type:*.rob" "MIME globs"
+    expect_match "$(<"$scratch/mime/subclasses")" "$mime_type text/plain" "MIME sub-classes"
+    local desktop
+    desktop=$(<"$packaging/$app_id.desktop")
+    grep -qx "MimeType=$mime_type;" <<<"$desktop" || fail "desktop entry: MimeType is not $mime_type"
+    grep -qx "Exec=quillmar %f" <<<"$desktop" || fail "desktop entry: Exec does not pass the file"
+    expect_match "$metainfo" "<mediatype>$mime_type</mediatype>" "metainfo"
 
     local warnings
     warnings=$(groff -man -ww -z "$packaging/quillmar.1" 2>&1)
@@ -66,10 +92,16 @@ check_metadata() {
 }
 
 check_command_line() {
-    local help version_text
-    help=$("$binary" --help) || fail "--help exits $?"
+    # The options that only print work where no display can be reached.
+    local printing=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$binary")
+    local help help_all version_text
+    help=$("${printing[@]}" --help) || fail "--help exits $?"
     expect_match "$help" "Usage:" "--help"
-    version_text=$("$binary" --version) || fail "--version exits $?"
+    help_all=$("${printing[@]}" --help-all) || fail "--help-all exits $?"
+    # Ours and Qt's.
+    expect_match "$help_all" "--virtual-arm" "--help-all"
+    expect_match "$help_all" "--platform" "--help-all"
+    version_text=$("${printing[@]}" --version) || fail "--version exits $?"
     [[ "$version_text" == "quillmar $version" ]] || fail "--version prints \"$version_text\""
 
     # Every long option the program offers is documented in the man page.
@@ -78,6 +110,48 @@ check_command_line() {
     for option in $(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
         expect_match "$page" "$option" "man page"
     done
+}
+
+# The first visible window whose title is $1, waiting for it to appear.
+window_named() {
+    timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -1
+}
+
+# quillmar FILE, started elsewhere than beside FILE, loads FILE and remembers its name: Save File
+# then offers that name, and saving writes back what was loaded with the line end that loading
+# adds. Runs the built program on an X server of its own, clicked and typed at by xdotool.
+check_open_file() {
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" 2>/dev/null &
+    started+=($!)
+    local tries
+    for ((tries = 0; tries < 100; tries++)); do
+        [[ -s "$scratch/display" ]] && break
+        sleep 0.1
+    done
+    export DISPLAY=:$(<"$scratch/display")
+    mkdir "$scratch/work"
+    printf '1,100\r\n2,50' >"$scratch/work/wave.rob"
+    (cd "$scratch/work" && QT_QPA_PLATFORM=xcb exec "$binary" --virtual-arm wave.rob) &
+    started+=($!)
+
+    local window X Y WIDTH HEIGHT SCREEN WINDOW
+    window=$(window_named Quillmar)
+    [[ -n "$window" ]] || { fail "no window"; return; }
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    # The middle of "Save File" (twips 6120, 5760, 1335 by 495).
+    xdotool mousemove --sync $((X + 452)) $((Y + 400)) click 1
+    [[ -n "$(window_named "Select file for Quillmar")" ]] || { fail "no file dialog"; return; }
+    xdotool key Return
+    [[ -n "$(window_named "Confirm File Deletion")" ]] || { fail "not asked to replace"; return; }
+    xdotool key Return
+
+    local expected=$scratch/expected
+    printf '1,100\r\n2,50\r\n\r\n' >"$expected"
+    for ((tries = 0; tries < 100; tries++)); do
+        cmp -s "$expected" "$scratch/work/wave.rob" && return
+        sleep 0.1
+    done
+    fail "wave.rob holds $(od -c "$scratch/work/wave.rob" | head -2 | tr -s ' ')"
 }
 
 check_deb() {
@@ -103,13 +177,16 @@ check_deb() {
         ./usr/share/icons/hicolor/48x48/apps/quillmar.png
         ./usr/share/icons/hicolor/scalable/apps/quillmar.svg
         ./usr/share/man/man1/quillmar.1.gz
+        ./usr/share/mime/packages/quillmar.xml
+        ./usr/share/doc/quillmar/copyright
+        ./usr/share/doc/quillmar/changelog.gz
     )
     for path in "${wanted[@]}"; do
         grep -qxF "$path" <<<"$listing" || fail "package lacks $path"
     done
 
     local field expected
-    for field in Package:quillmar "Version:$version" "Maintainer:Quillmar developers"; do
+    for field in Package:quillmar "Version:$version"; do
         expected=${field#*:}
         [[ "$(dpkg-deb -f "$deb" "${field%%:*}")" == "$expected" ]] ||
             fail "${field%%:*} is not $expected"
@@ -133,6 +210,16 @@ check_deb() {
         fail "32x32 icon has another size"
     [[ "$("$root/usr/bin/quillmar" --version)" == "quillmar $version" ]] ||
         fail "packaged binary does not run"
+    # The copyright file carries LICENSE's terms word for word.
+    sed -n '/^License: Expat$/,$p' "$root/usr/share/doc/quillmar/copyright" |
+        sed -e 1d -e 's/^ //' -e 's/^\.$//' >"$scratch/terms"
+    sed -n '/^Permission/,$p' "$source/LICENSE" | cmp -s - "$scratch/terms" ||
+        fail "copyright's licence differs from LICENSE"
+    gzip -dc "$root/usr/share/doc/quillmar/changelog.gz" >"$scratch/changelog"
+    [[ "$(changelog_version "$scratch/changelog")" == "$version" ]] || fail "packaged changelog"
+
+    # Debian's own checks, errors and warnings alike.
+    lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian"
 
     # The maintainer scripts never fail an install, with or without a running udev.
     local control=$scratch/control script

@@ -81,6 +81,8 @@ class ProgramFilesTest : public QObject {
     void reports_failures();
     void read_only_folder_keeps_old_file();
     void write_failing_midway_keeps_old_file();
+    void start_folder_data();
+    void start_folder();
 
   private:
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -355,6 +357,28 @@ void ProgramFilesTest::write_failing_midway_keeps_old_file() {
     QCOMPARE(pane.message, "File not saved: File too large\r\n");
     QCOMPARE(read_bytes(path("p.rob")), "old\r\n");
     QCOMPARE(snapshot(dir->path()).keys(), QStringList{"p.rob"});
+}
+
+void ProgramFilesTest::start_folder_data() {
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<QString>("documents");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("writable program folder, as a build") << true << "/home/u/Documents"
+                                                         << "/opt/q";
+    QTest::newRow("read-only program folder, with documents") << false << "/home/u/Documents"
+                                                              << "/home/u/Documents";
+    QTest::newRow("read-only program folder, no documents") << false << ""
+                                                            << "/home/u";
+}
+
+void ProgramFilesTest::start_folder() {
+    QFETCH(bool, writable);
+    QFETCH(QString, documents);
+    QFETCH(QString, expected);
+
+    QCOMPARE(choose_start_folder("/opt/q", writable, documents, "/home/u"), expected);
+    QCOMPARE(start_folder_for(dir->path()), dir->path());
 }
 
 }  // namespace quillmar
