@@ -1,6 +1,6 @@
 #include "arm_device.h"
 
-#include "arm_ids.h"
+#include "armlink/arm_ids.h"
 
 namespace quillmar {
 

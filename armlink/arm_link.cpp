@@ -2,19 +2,22 @@
 
 #include <array>
 
-#include "arm_ids.h"
+#include "armlink/arm_ids.h"
 #include "text/number_text.h"
 
 namespace quillmar {
 
 namespace {
 
-const QString access_denied_text = QStringLiteral(
-    "The arm is plugged in, but this user may not open it. The udev rule "
-    "/usr/lib/udev/rules.d/60-quillmar.rules grants access to the user at the seat (from the "
-    "source tree, copy packaging/udev/60-quillmar.rules to /etc/udev/rules.d/). Apply it "
-    "without logging out: sudo udevadm control --reload && sudo udevadm trigger "
-    "--attr-match=idVendor=1267, then press \"Attach arm\".");
+QString access_denied_text() {
+    return QStringLiteral(
+               "The arm is plugged in, but this user may not open it. The udev rule "
+               "/usr/lib/udev/rules.d/60-quillmar.rules grants access to the user at the seat "
+               "(built from source, copy build/packaging/udev/60-quillmar.rules to "
+               "/etc/udev/rules.d/). Apply it without logging out: sudo udevadm control --reload "
+               "&& sudo udevadm trigger --attr-match=idVendor=%1, then press \"Attach arm\".")
+        .arg(arm_vendor_id, 4, 16, QLatin1Char('0'));
+}
 
 QString return_value_text(int code) {
     return QStringLiteral("Return value ") + number_text(code);
@@ -55,7 +58,7 @@ bool ArmLink::attach_arm() {
         arm.reset();
         reports.show_message(QStringLiteral("Could not attach"));
         if (opened.error() == UsbError::access) {
-            reports.show_message(access_denied_text);
+            reports.show_message(access_denied_text());
         }
         return false;
     }

@@ -141,7 +141,8 @@ void ArmLinkTest::attach_denied_explains_the_rule() {
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[0], QStringLiteral("Could not attach"));
     QVERIFY(lines[1].contains(QLatin1String("60-quillmar.rules")));
-    QVERIFY(lines[1].contains(QLatin1String("udevadm trigger")));
+    QVERIFY(lines[1].contains(QStringLiteral("udevadm trigger --attr-match=idVendor=%1,")
+                                  .arg(arm_vendor_id, 4, 16, QLatin1Char('0'))));
 }
 
 void ArmLinkTest::shutdown_switches_everything_off_once() {

@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Checks Quillmar's packaging. Usage: check_packaging.sh metadata|command_line|open_file|deb SOURCE
-# BUILD BINARY VERSION. Every failed check prints one line; the exit status is the number of
-# failures.
+# BUILD BINARY VERSION VENDOR_ID PRODUCT_ID (the arm's ids in hex). Every failed check prints one
+# line; the exit status is the number of failures.
 set -uo pipefail
 
-mode=$1 source=$2 build=$3 binary=$4 version=$5
+mode=$1 source=$2 build=$3 binary=$4 version=$5 vendor=$6 product=$7
 app_id=io.github.quillmar.Quillmar
 mime_type=application/x-quillmar-program
 rule_name=60-quillmar.rules
 # The command that applies the rule without a re-login, as the program tells the user.
-trigger_command="udevadm trigger --attr-match=idVendor=1267"
+trigger_command="udevadm trigger --attr-match=idVendor=$vendor"
 
 failures=0
 fail() {
@@ -31,12 +31,15 @@ changelog_version() {
 }
 
 check_metadata() {
-    local packaging=$source/packaging
+    # Files that name the arm are made in the build folder from the ids given.
+    local packaging=$source/packaging configured=$build/packaging
     desktop-file-validate "$packaging/$app_id.desktop" || fail "desktop-file-validate"
-    appstreamcli validate --no-net "$packaging/$app_id.metainfo.xml" || fail "appstreamcli validate"
+    appstreamcli validate --no-net "$configured/$app_id.metainfo.xml" ||
+        fail "appstreamcli validate"
 
     local metainfo
-    metainfo=$(<"$packaging/$app_id.metainfo.xml")
+    metainfo=$(<"$configured/$app_id.metainfo.xml")
+    expect_match "$metainfo" "<modalias>usb:v${vendor}p${product}d*</modalias>" "metainfo"
     expect_match "$metainfo" "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" \
         "metainfo launchable"
     local newest_release
@@ -63,17 +66,13 @@ check_metadata() {
     expect_match "$metainfo" "<mediatype>$mime_type</mediatype>" "metainfo"
 
     local warnings
-    warnings=$(groff -man -ww -z "$packaging/quillmar.1" 2>&1)
+    warnings=$(groff -man -ww -z "$configured/quillmar.1" 2>&1)
     [[ -z "$warnings" ]] || fail "man page: $warnings"
 
     # The rule must name the arm the program attaches to, grant the seat user only, and come
     # before the seat rules (73-seat-late.rules) that turn the uaccess tag into an ACL.
-    local rule ids vendor product
-    rule=$(grep -v '^#' "$packaging/udev/$rule_name")
-    ids=$(<"$source/armlink/arm_ids.h")
-    vendor=$(sed -n 's/.*arm_vendor_id = 0x\([0-9a-fA-F]*\);.*/\1/p' <<<"$ids")
-    product=$(sed -n 's/.*arm_product_id = 0x\([0-9a-fA-F]*\);.*/\1/p' <<<"$ids")
-    [[ -n "$vendor" && -n "$product" ]] || fail "arm ids not found in arm_ids.h"
+    local rule
+    rule=$(grep -v '^#' "$configured/udev/$rule_name")
     expect_match "$rule" "ATTR{idVendor}==\"${vendor,,}\"" "udev rule"
     expect_match "$rule" "ATTR{idProduct}==\"${product,,}\"" "udev rule"
     expect_match "$rule" 'SUBSYSTEM=="usb"' "udev rule"
@@ -85,10 +84,10 @@ check_metadata() {
     local advice
     advice=$(tr -d '\n' <"$source/armlink/arm_link.cpp" | sed 's/"[[:space:]]*"//g')
     expect_match "$advice" "/usr/lib/udev/rules.d/$rule_name" "access denied text"
-    expect_match "$advice" "packaging/udev/$rule_name" "access denied text"
-    expect_match "$advice" "sudo udevadm control --reload && sudo $trigger_command" \
+    expect_match "$advice" "build/packaging/udev/$rule_name" "access denied text"
+    expect_match "$advice" "sudo udevadm control --reload && sudo ${trigger_command%$vendor}" \
         "access denied text"
-    expect_match "$(<"$packaging/deb/postinst")" "$trigger_command" "postinst"
+    expect_match "$(<"$configured/deb/postinst")" "$trigger_command" "postinst"
 }
 
 check_command_line() {
@@ -106,7 +105,7 @@ check_command_line() {
 
     # Every long option the program offers is documented in the man page.
     local page option
-    page=$(groff -man -Tutf8 -P-cbou "$source/packaging/quillmar.1" 2>/dev/null)
+    page=$(groff -man -Tutf8 -P-cbou "$build/packaging/quillmar.1" 2>/dev/null)
     for option in $(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
         expect_match "$page" "$option" "man page"
     done
@@ -199,11 +198,11 @@ check_deb() {
     # Unpacked into a root of its own, every file lands where the desktop and udev look.
     local root=$scratch/root
     dpkg -x "$deb" "$root" || fail "dpkg -x"
-    cmp -s "$root/usr/lib/udev/rules.d/$rule_name" "$source/packaging/udev/$rule_name" ||
-        fail "installed rule differs from packaging/udev/$rule_name"
+    cmp -s "$root/usr/lib/udev/rules.d/$rule_name" "$build/packaging/udev/$rule_name" ||
+        fail "installed rule differs from the one made in the build folder"
     appstreamcli validate-tree --no-net "$root" >/dev/null || fail "appstreamcli validate-tree"
-    gzip -dc "$root/usr/share/man/man1/quillmar.1.gz" | cmp -s - "$source/packaging/quillmar.1" ||
-        fail "installed man page differs from packaging/quillmar.1"
+    gzip -dc "$root/usr/share/man/man1/quillmar.1.gz" | cmp -s - "$build/packaging/quillmar.1" ||
+        fail "installed man page differs from the one made in the build folder"
     [[ "$(file -b "$root/usr/share/icons/hicolor/48x48/apps/quillmar.png")" == *"48 x 48"* ]] ||
         fail "48x48 icon has another size"
     [[ "$(file -b "$root/usr/share/icons/hicolor/32x32/apps/quillmar.png")" == *"32 x 32"* ]] ||
