@@ -14,6 +14,15 @@ const QString access_denied_text = QStringLiteral(
     "without logging out: sudo udevadm control --reload && sudo udevadm trigger "
     "--attr-match=idVendor=1267, then press \"Attach arm\".");
 
+// A failed step of the attach, as one line of the error pane.
+QString attach_step_failure(const QString& step, int result) {
+    QString line = step + QStringLiteral(": Return value ") + number_text(result);
+    if (result == usb_error::busy) {
+        line += QStringLiteral(" (busy: another program holds the arm)");
+    }
+    return line;
+}
+
 }  // namespace
 
 ArmLink::ArmLink(UsbAccess& usb, Console& console) : usb(usb), console(console) {}
@@ -48,8 +57,16 @@ bool ArmLink::attach_arm() {
     console.show_message(QStringLiteral("\r\nArm attached"));
     config_value = configuration;
     interface_number = interface;
-    usb.vb_usb_set_configuration(usb_handle, config_value);
-    usb.vb_usb_claim_interface(usb_handle, interface_number);
+    // Commands still reach the arm without the claim, so the attach goes on; the user learns
+    // why the arm may not answer, for example because another program holds it.
+    if (const int result = usb.vb_usb_set_configuration(usb_handle, config_value); result != 0) {
+        console.show_error(attach_step_failure(
+            QStringLiteral("Configuration %1 not selected").arg(config_value), result));
+    }
+    if (const int result = usb.vb_usb_claim_interface(usb_handle, interface_number); result != 0) {
+        console.show_error(attach_step_failure(
+            QStringLiteral("Interface %1 not claimed").arg(interface_number), result));
+    }
     return true;
 }
 

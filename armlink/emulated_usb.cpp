@@ -67,6 +67,14 @@ void EmulatedUsb::fail_next_transfers(int count, int result) {
     failure_result = result;
 }
 
+void EmulatedUsb::fail_next_set_configuration(int result) {
+    set_configuration_failure = result;
+}
+
+void EmulatedUsb::fail_next_claim_interface(int result) {
+    claim_failure = result;
+}
+
 void EmulatedUsb::set_unreadable(std::uint16_t vendor_id, std::uint16_t product_id,
                                  bool unreadable) {
     if (unreadable) {
@@ -256,12 +264,14 @@ int EmulatedUsb::vb_usb_get_string_simple(int handle, int string_index, char* bu
 
 int EmulatedUsb::vb_usb_set_configuration(int handle, int configuration) {
     return log("vb_usb_set_configuration", {handle, configuration},
-               device_of(handle) == nullptr ? usb_error::no_device : 0);
+               device_of(handle) == nullptr ? usb_error::no_device
+                                            : std::exchange(set_configuration_failure, 0));
 }
 
 int EmulatedUsb::vb_usb_claim_interface(int handle, int interface_number) {
-    return log("vb_usb_claim_interface", {handle, interface_number},
-               device_of(handle) == nullptr ? usb_error::no_device : 0);
+    return log(
+        "vb_usb_claim_interface", {handle, interface_number},
+        device_of(handle) == nullptr ? usb_error::no_device : std::exchange(claim_failure, 0));
 }
 
 int EmulatedUsb::vb_usb_release_interface(int handle, int interface_number) {

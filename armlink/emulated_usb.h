@@ -45,6 +45,9 @@ class EmulatedUsb : public UsbAccess {
     void unplug(std::uint16_t vendor_id, std::uint16_t product_id);
     // The next `count` control transfers give `result` (a negative code or a short byte count).
     void fail_next_transfers(int count, int result);
+    // The next configuration select / interface claim on a present device gives `result`.
+    void fail_next_set_configuration(int result);
+    void fail_next_claim_interface(int result);
     // Descriptor reads of devices with this vendor and product id fail (result 0).
     void set_unreadable(std::uint16_t vendor_id, std::uint16_t product_id, bool unreadable);
     // Called after every control transfer that reached a device.
@@ -107,6 +110,8 @@ class EmulatedUsb : public UsbAccess {
     std::set<DeviceId> unreadable_ids;
     int failures_left = 0;
     int failure_result = 0;
+    int set_configuration_failure = 0;
+    int claim_failure = 0;
     std::vector<std::function<void(const Transfer&)>> observers;
     std::vector<Transfer> transfer_log;
     std::vector<Call> call_log;

@@ -36,6 +36,8 @@ class ArmLinkTest : public QObject {
     void send_command_reports_every_result_but_three();
     void send_command_without_arm_uses_handle_zero();
     void attach_then_release_in_order();
+    void attach_reports_a_failed_step_data();
+    void attach_reports_a_failed_step();
     void attach_without_arm();
     void attach_denied_explains_the_rule();
     void shutdown_switches_everything_off_once();
@@ -122,6 +124,38 @@ void ArmLinkTest::attach_then_release_in_order() {
 
     QVERIFY(bench.link.attach_arm());
     QVERIFY(bench.link.handle() != first);
+}
+
+void ArmLinkTest::attach_reports_a_failed_step_data() {
+    QTest::addColumn<int>("configuration_result");
+    QTest::addColumn<int>("claim_result");
+    QTest::addColumn<QString>("error");
+    const QString busy = QStringLiteral(" (busy: another program holds the arm)\r\n");
+    QTest::newRow("none") << 0 << 0 << QString();
+    QTest::newRow("configuration busy")
+        << usb_error::busy << 0
+        << QStringLiteral("Configuration 1 not selected: Return value -16") + busy;
+    QTest::newRow("claim busy") << 0 << usb_error::busy
+                                << QStringLiteral("Interface 0 not claimed: Return value -16") +
+                                       busy;
+    QTest::newRow("both") << usb_error::io << usb_error::busy
+                          << QStringLiteral(
+                                 "Configuration 1 not selected: Return value -5\r\n"
+                                 "Interface 0 not claimed: Return value -16") +
+                                 busy;
+}
+
+void ArmLinkTest::attach_reports_a_failed_step() {
+    QFETCH(int, configuration_result);
+    QFETCH(int, claim_result);
+    QFETCH(QString, error);
+    Bench bench;
+    bench.usb.fail_next_set_configuration(configuration_result);
+    bench.usb.fail_next_claim_interface(claim_result);
+    QVERIFY(bench.link.attach_arm());
+    QVERIFY(bench.link.attached());
+    QCOMPARE(bench.console.message, QStringLiteral("\r\nArm attached\r\n"));
+    QCOMPARE(bench.console.error, error);
 }
 
 void ArmLinkTest::attach_without_arm() {
