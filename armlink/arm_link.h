@@ -29,7 +29,8 @@ class ArmLink {
     void show_light(bool on);
 
     // Opens the first arm, reports "Arm attached" or "Could not attach", and selects the
-    // configuration and claims the interface. True when the arm is now attached.
+    // configuration and claims the interface; a failed step gives a line in the error pane but
+    // the arm stays attached. True when the arm is now attached.
     bool attach_arm();
 
     // All off, indicator cleared, the device let go, "Arm released". Nothing when detached.

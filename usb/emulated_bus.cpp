@@ -3,6 +3,7 @@
 #include "rescan_count.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace quillmar {
 
@@ -27,6 +28,14 @@ UsbResult<const InterfaceModel::Setting*> setting_of(const DeviceModel& device, 
         return iface.error();
     }
     return element((*iface)->settings, alt_setting);
+}
+
+// The failure set up for the next call, which it uses up; success when none is.
+UsbResult<void> injected(std::optional<UsbError>& failure) {
+    if (const auto error = std::exchange(failure, std::nullopt)) {
+        return *error;
+    }
+    return {};
 }
 
 int number_of(DeviceHandle device) {
@@ -76,6 +85,14 @@ void EmulatedBus::unplug(std::uint16_t vendor_id, std::uint16_t product_id) {
 void EmulatedBus::fail_next_transfers(int count, int result) {
     failures_left = count;
     failure_result = result;
+}
+
+void EmulatedBus::fail_next_set_configuration(UsbError error) {
+    set_configuration_failure = error;
+}
+
+void EmulatedBus::fail_next_claim_interface(UsbError error) {
+    claim_failure = error;
 }
 
 void EmulatedBus::set_unreadable(std::uint16_t vendor_id, std::uint16_t product_id,
@@ -264,13 +281,13 @@ UsbResult<std::string> EmulatedBus::string_descriptor(DeviceHandle device, int s
 UsbResult<void> EmulatedBus::set_configuration(DeviceHandle device, int configuration) {
     const auto model = device_of(device);
     return log<void>("set_configuration", {number_of(device), configuration},
-                     model ? UsbResult<void>{} : model.error());
+                     model ? injected(set_configuration_failure) : model.error());
 }
 
 UsbResult<void> EmulatedBus::claim_interface(DeviceHandle device, int interface_number) {
     const auto model = device_of(device);
     return log<void>("claim_interface", {number_of(device), interface_number},
-                     model ? UsbResult<void>{} : model.error());
+                     model ? injected(claim_failure) : model.error());
 }
 
 UsbResult<void> EmulatedBus::release_interface(DeviceHandle device, int interface_number) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -42,6 +43,9 @@ class EmulatedBus : public UsbBus {
     void unplug(std::uint16_t vendor_id, std::uint16_t product_id);
     // The next `count` control transfers give `result` (an error's code or a short byte count).
     void fail_next_transfers(int count, int result);
+    // The next configuration select / interface claim on a present device fails with `error`.
+    void fail_next_set_configuration(UsbError error);
+    void fail_next_claim_interface(UsbError error);
     // Descriptor and string reads of devices with this vendor and product id fail.
     void set_unreadable(std::uint16_t vendor_id, std::uint16_t product_id, bool unreadable);
     // Called after every control transfer that reached a device.
@@ -105,6 +109,8 @@ class EmulatedBus : public UsbBus {
     std::set<DeviceId> unreadable_ids;
     int failures_left = 0;
     int failure_result = 0;
+    std::optional<UsbError> set_configuration_failure;
+    std::optional<UsbError> claim_failure;
     std::vector<std::function<void(const Transfer&)>> observers;
     std::vector<Transfer> transfer_log;
     std::vector<Call> call_log;

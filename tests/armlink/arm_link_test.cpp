@@ -12,6 +12,8 @@ using quillmar::testing::device_calls;
 using quillmar::testing::FakeArmReports;
 using quillmar::testing::sent_commands;
 
+Q_DECLARE_METATYPE(std::optional<quillmar::UsbError>)
+
 namespace {
 
 struct Bench {
@@ -38,6 +40,8 @@ class ArmLinkTest : public QObject {
     void send_command_reports_every_result_but_three();
     void send_command_without_arm_reaches_no_device();
     void attach_then_release_in_order();
+    void attach_reports_a_failed_step_data();
+    void attach_reports_a_failed_step();
     void attach_without_arm();
     void attach_denied_explains_the_rule();
     void shutdown_switches_everything_off_once();
@@ -121,6 +125,43 @@ void ArmLinkTest::attach_then_release_in_order() {
     bench.usb.clear_logs();
     QVERIFY(bench.link.attach_arm());
     QCOMPARE(device_calls(bench.usb).value(1), QStringLiteral("set_configuration(2,1)"));
+}
+
+void ArmLinkTest::attach_reports_a_failed_step_data() {
+    QTest::addColumn<std::optional<UsbError>>("configuration_failure");
+    QTest::addColumn<std::optional<UsbError>>("claim_failure");
+    QTest::addColumn<QString>("error");
+    const QString busy = QStringLiteral(" (busy: another program holds the arm)\r\n");
+    const std::optional<UsbError> none;
+    QTest::newRow("none") << none << none << QString();
+    QTest::newRow("configuration busy")
+        << std::optional(UsbError::busy) << none
+        << QStringLiteral("Configuration 1 not selected: Return value -16") + busy;
+    QTest::newRow("claim busy") << none << std::optional(UsbError::busy)
+                                << QStringLiteral("Interface 0 not claimed: Return value -16") +
+                                       busy;
+    QTest::newRow("both") << std::optional(UsbError::io) << std::optional(UsbError::busy)
+                          << QStringLiteral(
+                                 "Configuration 1 not selected: Return value -5\r\n"
+                                 "Interface 0 not claimed: Return value -16") +
+                                 busy;
+}
+
+void ArmLinkTest::attach_reports_a_failed_step() {
+    QFETCH(std::optional<UsbError>, configuration_failure);
+    QFETCH(std::optional<UsbError>, claim_failure);
+    QFETCH(QString, error);
+    Bench bench;
+    if (configuration_failure) {
+        bench.usb.fail_next_set_configuration(*configuration_failure);
+    }
+    if (claim_failure) {
+        bench.usb.fail_next_claim_interface(*claim_failure);
+    }
+    QVERIFY(bench.link.attach_arm());
+    QVERIFY(bench.link.attached());
+    QCOMPARE(bench.reports.message, QStringLiteral("\r\nArm attached\r\n"));
+    QCOMPARE(bench.reports.error, error);
 }
 
 void ArmLinkTest::attach_without_arm() {

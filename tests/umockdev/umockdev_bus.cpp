@@ -1,6 +1,7 @@
 #include "umockdev_bus.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <linux/capability.h>
 #include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
@@ -433,6 +434,22 @@ std::string device_record(const EmulatedDevice& device) {
     return text;
 }
 
+// The file of the AddressSanitizer runtime when this program loaded it as a shared library, else
+// empty. The runtime refuses to start unless it is the first library the loader maps, so a
+// restart that preloads another library has to preload the runtime before it.
+std::string address_sanitizer_runtime() {
+    void* const entry = dlsym(RTLD_DEFAULT, "__asan_init");
+    Dl_info info{};
+    link_map* object = nullptr;
+    if (entry == nullptr ||
+        dladdr1(entry, &info, reinterpret_cast<void**>(&object), RTLD_DL_LINKMAP) == 0 ||
+        object == nullptr || object->l_name == nullptr) {
+        return {};
+    }
+    // The program itself has an empty name here: a runtime linked into it needs no preload.
+    return object->l_name;
+}
+
 }  // namespace
 
 void run_under_umockdev(char** argv) {
@@ -447,6 +464,9 @@ void run_under_umockdev(char** argv) {
             std::exit(EXIT_FAILURE);
         }
         preload += std::string(":") + old;
+    }
+    if (const std::string runtime = address_sanitizer_runtime(); !runtime.empty()) {
+        preload = runtime + ":" + preload;
     }
     setenv("LD_PRELOAD", preload.c_str(), 1);
     execv("/proc/self/exe", argv);

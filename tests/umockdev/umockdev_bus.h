@@ -13,7 +13,8 @@
 namespace quillmar::testing {
 
 // Returns at once when umockdev's preload library is loaded; otherwise starts this program
-// again with it preloaded (the emulated device nodes exist only under it) and never returns.
+// again with it preloaded (the emulated device nodes exist only under it) and never returns. A
+// shared AddressSanitizer runtime that the program loaded is preloaded first, as it demands.
 void run_under_umockdev(char** argv);
 
 // One request that reached an emulated device, in the order they arrived.
