@@ -7,6 +7,7 @@
 
 #include "armlink/arm_link.h"
 #include "armlink/arm_reports.h"
+#include "motion/held_movement.h"
 #include "motion/manual_control.h"
 #include "motion/pacer.h"
 #include "programs/program_files.h"
@@ -21,6 +22,8 @@ class QPlainTextEdit;
 class QPushButton;
 
 namespace quillmar {
+
+class MotorButtons;
 
 class Robot : public QWidget, public ArmReports, public RunnerPane, public FilePane {
     Q_OBJECT
@@ -67,6 +70,7 @@ class Robot : public QWidget, public ArmReports, public RunnerPane, public FileP
     void describe_controls();
     void set_tab_order();
     void wire_events();
+    void add_shortcuts();
     void write_help_text();
     void attach();
     void list_devices();
@@ -106,8 +110,10 @@ class Robot : public QWidget, public ArmReports, public RunnerPane, public FileP
     ArmLink link;
     DeviceSurvey survey;
     ManualControl manual_control;
+    HeldMovement held_movement;
     ProgramRunner program_runner;
     ProgramFiles program_files;
+    MotorButtons* motor_buttons = nullptr;
 
     // Between lock_for_run and unlock_after_run.
     bool run_under_way = false;

@@ -1,5 +1,4 @@
 #include <QTest>
-#include <functional>
 
 #include "motion/held_movement.h"
 #include "support/arm_bytes.h"
@@ -8,18 +7,6 @@
 using namespace quillmar;
 using quillmar::testing::sent_commands;
 
-namespace {
-
-struct Bench : quillmar::testing::AttachedArm {
-    HeldMovement held{link, reports, pacer};
-};
-
-// What ends the hold, 1.2 s after its start command; nothing for a hold left to its limit.
-using Ending = std::function<void(Bench&)>;
-
-}  // namespace
-
-Q_DECLARE_METATYPE(Ending)
 Q_DECLARE_METATYPE(quillmar::HoldEnd)
 
 class HeldMovementTest : public QObject {
@@ -30,56 +17,46 @@ class HeldMovementTest : public QObject {
 };
 
 void HeldMovementTest::every_hold_ends_in_a_stop_data() {
-    QTest::addColumn<Ending>("ending");
-    QTest::addColumn<QStringList>("commands");
     QTest::addColumn<HoldEnd>("end");
-    QTest::addColumn<double>("seconds");
     QTest::addColumn<QString>("error");
-    const Ending release = [](Bench& b) {
-        b.held.end(HoldEnd::released);
-        // A later reason does not replace the first.
-        b.held.end(HoldEnd::stopped);
-    };
-    const Ending stop = [](Bench& b) { b.held.end(HoldEnd::stopped); };
-    const Ending release_arm = [](Bench& b) {
-        b.link.release();
-        b.pacer.wake();
-    };
-    const Ending close = [](Bench& b) {
-        b.link.shutdown();
-        b.pacer.cancel();
-    };
-    const QStringList start_and_stop{"1,0,0", "0,0,0"};
-    QTest::newRow("released") << release << start_and_stop << HoldEnd::released << 1.2 << "";
-    QTest::newRow("told to stop") << stop << start_and_stop << HoldEnd::stopped << 1.2 << "";
-    QTest::newRow("limit") << Ending() << start_and_stop << HoldEnd::limit << 15.0
+    QTest::newRow("released") << HoldEnd::released << "";
+    QTest::newRow("told to stop") << HoldEnd::stopped << "";
+    QTest::newRow("limit") << HoldEnd::limit
                            << "Hold stopped after 15 s: a motor never runs longer while held\r\n";
     // The all off is the release's; the hold's stop finds no arm.
-    QTest::newRow("arm released") << release_arm << start_and_stop << HoldEnd::arm_released << 1.2
+    QTest::newRow("arm released") << HoldEnd::arm_released
                                   << "Sent: ( 0, 0, 0) Return value -19\r\n";
     // The shutdown's all off is the last command.
-    QTest::newRow("window closing") << close << start_and_stop << HoldEnd::closing << 1.2 << "";
+    QTest::newRow("window closing") << HoldEnd::closing << "";
 }
 
 void HeldMovementTest::every_hold_ends_in_a_stop() {
-    QFETCH(Ending, ending);
-    QFETCH(QStringList, commands);
     QFETCH(HoldEnd, end);
-    QFETCH(double, seconds);
     QFETCH(QString, error);
-    Bench bench;
-    // Told to end while no hold was under way: that must not end the next hold.
-    bench.held.end(HoldEnd::released);
-    if (ending) {
-        bench.pacer.at(bench.pacer.now() + 1.2, [&] { ending(bench); });
-    }
-    const HoldOutcome outcome = bench.held.run(1);
-    QCOMPARE(sent_commands(bench.usb), commands);
+    quillmar::testing::AttachedArm bench;
+    HeldMovement held(bench.link, bench.reports, bench.pacer);
+    // Told to end while no hold was under way: that must not end the next one.
+    held.end(HoldEnd::released);
+    bench.pacer.at(bench.pacer.now() + 1.2, [&] {
+        if (end == HoldEnd::arm_released) {
+            bench.link.release();
+            bench.pacer.wake();
+        } else if (end == HoldEnd::closing) {
+            bench.link.shutdown();
+            bench.pacer.cancel();
+        } else if (end != HoldEnd::limit) {
+            held.end(end);
+            // A later reason does not replace the first.
+            held.end(HoldEnd::stopped);
+        }
+    });
+    const HoldOutcome outcome = held.run(1);
+    const double seconds = end == HoldEnd::limit ? HeldMovement::limit_seconds : 1.2;
+    QCOMPARE(sent_commands(bench.usb), (QStringList{"1,0,0", "0,0,0"}));
     QCOMPARE(outcome.end, end);
     QVERIFY(std::abs(outcome.seconds - seconds) < 1e-6);
     QVERIFY(std::abs(bench.gap(1) - seconds) < 1e-6);
     QCOMPARE(bench.reports.error, error);
-    QVERIFY(!bench.held.under_way());
 }
 
 QTEST_GUILESS_MAIN(HeldMovementTest)
