@@ -8,7 +8,7 @@ namespace quillmar {
 
 MotorButtons::MotorButtons(const std::array<QPushButton*, last_command_number + 1>& buttons,
                            ManualControl& manual, HeldMovement& held, QWidget& window)
-    : QObject(&window), buttons(buttons), manual(manual), held(held) {
+    : manual(manual), held(held) {
     threshold.setSingleShot(true);
     threshold.setTimerType(Qt::PreciseTimer);
     threshold.setInterval(hold_threshold);

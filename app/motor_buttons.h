@@ -46,7 +46,6 @@ class MotorButtons : public QObject {
     void start_hold();
     void movement_over();
 
-    std::array<QPushButton*, last_command_number + 1> buttons;
     ManualControl& manual;
     HeldMovement& held;
     QTimer threshold;

@@ -15,7 +15,6 @@
 
 #include "caption_button.h"
 #include "caption_fit.h"
-#include "motor_buttons.h"
 #include "pane_text.h"
 
 // Resources of a static library have to be registered by hand, outside any namespace.
@@ -223,7 +222,8 @@ void Robot::wire_events() {
 
     connect(gettit, &QPushButton::clicked, this, &Robot::on_attach_clicked);
     connect(release, &QPushButton::clicked, this, &Robot::on_release_clicked);
-    motor_buttons = new MotorButtons(jog_buttons, manual_control, held_movement, *this);
+    motor_buttons =
+        std::make_unique<MotorButtons>(jog_buttons, manual_control, held_movement, *this);
     connect(lightme, &QPushButton::clicked, this, [this] { manual_control.light(); });
     connect(program, &QPushButton::clicked, this,
             [this] { program_runner.run_program(Direction::forwards); });

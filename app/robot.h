@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 
 #include <QWidget>
 
@@ -10,6 +11,7 @@
 #include "motion/held_movement.h"
 #include "motion/manual_control.h"
 #include "motion/pacer.h"
+#include "motor_buttons.h"
 #include "programs/program_files.h"
 #include "programs/program_runner.h"
 #include "survey/device_survey.h"
@@ -22,8 +24,6 @@ class QPlainTextEdit;
 class QPushButton;
 
 namespace quillmar {
-
-class MotorButtons;
 
 class Robot : public QWidget, public ArmReports, public RunnerPane, public FilePane {
     Q_OBJECT
@@ -113,7 +113,8 @@ class Robot : public QWidget, public ArmReports, public RunnerPane, public FileP
     HeldMovement held_movement;
     ProgramRunner program_runner;
     ProgramFiles program_files;
-    MotorButtons* motor_buttons = nullptr;
+    // Gone before the movement it drives, so that no event of the closing window reaches it.
+    std::unique_ptr<MotorButtons> motor_buttons;
 
     // Between lock_for_run and unlock_after_run.
     bool run_under_way = false;
