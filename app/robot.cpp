@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyle>
 #include <QUrl>
 
@@ -106,6 +107,7 @@ Robot::Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
       link(usb, *this),
       survey(usb),
       manual_control(link, pacer),
+      held_movement(link, *this, pacer),
       program_runner(link, manual_control, *this, pacer),
       program_files(*this, dialogs) {
     register_resources();
@@ -122,6 +124,7 @@ Robot::Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
     describe_controls();
     set_tab_order();
     wire_events();
+    add_shortcuts();
 }
 
 void Robot::build_controls() {
@@ -219,18 +222,39 @@ void Robot::wire_events() {
 
     connect(gettit, &QPushButton::clicked, this, &Robot::on_attach_clicked);
     connect(release, &QPushButton::clicked, this, &Robot::on_release_clicked);
-    for (int number = 1; number <= last_command_number; ++number) {
-        connect(jog_buttons.at(static_cast<std::size_t>(number)), &QPushButton::clicked, this,
-                [this, number] { manual_control.jog(number); });
-    }
+    motor_buttons =
+        std::make_unique<MotorButtons>(jog_buttons, manual_control, held_movement, *this);
     connect(lightme, &QPushButton::clicked, this, [this] { manual_control.light(); });
     connect(program, &QPushButton::clicked, this,
             [this] { program_runner.run_program(Direction::forwards); });
     connect(reverse, &QPushButton::clicked, this,
             [this] { program_runner.run_program(Direction::reverse); });
-    connect(stopme, &QPushButton::clicked, this, [this] { program_runner.stop(); });
+    connect(stopme, &QPushButton::clicked, this, [this] {
+        motor_buttons->stop();
+        program_runner.stop();
+    });
     connect(loadfile, &QPushButton::clicked, this, [this] { program_files.load_file(); });
     connect(savefile, &QPushButton::clicked, this, [this] { program_files.save_file(); });
+}
+
+void Robot::add_shortcuts() {
+    // Escape is Stop whatever has the focus, also inside a run or a hold; a disabled Stop
+    // ignores it, as it ignores clicks.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, stopme,
+            &QPushButton::click);
+    const std::array<std::pair<QKeySequence, QPushButton*>, 4> keys{{
+        {QKeySequence(Qt::CTRL | Qt::Key_O), loadfile},
+        {QKeySequence(Qt::CTRL | Qt::Key_S), savefile},
+        {QKeySequence(Qt::Key_F5), program},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F5), reverse},
+    }};
+    for (const auto& [sequence, button] : keys) {
+        connect(new QShortcut(sequence, this), &QShortcut::activated, this, [this, button] {
+            if (button->isEnabled()) {
+                motor_buttons->when_still([button] { button->click(); });
+            }
+        });
+    }
 }
 
 UsbResult<void> Robot::start_up() {

@@ -2,13 +2,16 @@
 #pragma once
 
 #include <array>
+#include <memory>
 
 #include <QWidget>
 
 #include "armlink/arm_link.h"
 #include "armlink/arm_reports.h"
+#include "motion/held_movement.h"
 #include "motion/manual_control.h"
 #include "motion/pacer.h"
+#include "motor_buttons.h"
 #include "programs/program_files.h"
 #include "programs/program_runner.h"
 #include "survey/device_survey.h"
@@ -67,6 +70,7 @@ class Robot : public QWidget, public ArmReports, public RunnerPane, public FileP
     void describe_controls();
     void set_tab_order();
     void wire_events();
+    void add_shortcuts();
     void write_help_text();
     void attach();
     void list_devices();
@@ -106,8 +110,11 @@ class Robot : public QWidget, public ArmReports, public RunnerPane, public FileP
     ArmLink link;
     DeviceSurvey survey;
     ManualControl manual_control;
+    HeldMovement held_movement;
     ProgramRunner program_runner;
     ProgramFiles program_files;
+    // Gone before the movement it drives, so that no event of the closing window reaches it.
+    std::unique_ptr<MotorButtons> motor_buttons;
 
     // Between lock_for_run and unlock_after_run.
     bool run_under_way = false;

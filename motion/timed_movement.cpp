@@ -2,14 +2,16 @@
 
 namespace quillmar {
 
-void run_timed_movement(ArmLink& link, Pacer& pacer, int command_number, double seconds,
-                        const std::function<bool()>& done_early) {
+double run_timed_movement(ArmLink& link, Pacer& pacer, int command_number, double seconds,
+                          const std::function<bool()>& done_early) {
     link.send_command(start_command(command_number, link.light_byte()));
     // Timed from after the start command, so the transfer does not shorten the movement.
     const double start = pacer.now();
     pacer.wait(start, seconds, done_early);
+    const double ran = pacer.now() - start;
     // Read afresh: the light may have been switched during the wait.
     link.send_command(stop_command(link.light_byte()));
+    return ran;
 }
 
 }  // namespace quillmar

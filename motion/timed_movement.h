@@ -10,7 +10,8 @@ namespace quillmar {
 
 // Runs the motor of command 1 to 10 until `seconds` have passed or `done_early()` holds, then
 // sends the stop command. The light stays as the indicator shows it at the start and at the stop.
-void run_timed_movement(ArmLink& link, Pacer& pacer, int command_number, double seconds,
-                        const std::function<bool()>& done_early);
+// Gives the seconds the motor ran: from after its start command to its stop command.
+double run_timed_movement(ArmLink& link, Pacer& pacer, int command_number, double seconds,
+                          const std::function<bool()>& done_early);
 
 }  // namespace quillmar

@@ -1,0 +1,59 @@
+// The ten motor buttons: a quick click jogs, a press held past a threshold runs the motor until
+// it is let go.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <functional>
+
+#include <QObject>
+#include <QTimer>
+
+#include "armlink/arm_command.h"
+#include "motion/held_movement.h"
+#include "motion/manual_control.h"
+
+class QPushButton;
+class QWidget;
+
+namespace quillmar {
+
+class MotorButtons : public QObject {
+    Q_OBJECT
+  public:
+    // As long as a key waits before it repeats: a shorter press is a click.
+    static constexpr std::chrono::milliseconds hold_threshold{300};
+
+    // `buttons` by command number 1 to 10 (index 0 unused); `window` holds them.
+    MotorButtons(const std::array<QPushButton*, last_command_number + 1>& buttons,
+                 ManualControl& manual, HeldMovement& held, QWidget& window);
+
+    // Stop: ends the hold under way, and a press that is not a hold yet never becomes one or
+    // a jog.
+    void stop();
+
+    // Runs `action` now, or once the jog or hold under way has sent its stop command, so that a
+    // dialog or a run never starts inside a movement's wait. A hold under way ends first.
+    void when_still(std::function<void()> action);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void on_pressed(int number);
+    void on_released(int number);
+    void on_clicked(int number);
+    void start_hold();
+    void movement_over();
+
+    ManualControl& manual;
+    HeldMovement& held;
+    QTimer threshold;
+    int pressed_number = 0;  // whose press the threshold is timing
+    int held_number = 0;     // whose hold is under way
+    int spent_number = 0;    // whose press became a hold, or met Stop: its click is no jog
+    int movements = 0;       // jogs and holds under way, nested ones included
+    std::function<void()> after_movement;
+};
+
+}  // namespace quillmar

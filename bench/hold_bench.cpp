@@ -1,0 +1,89 @@
+// How a held motor button times the arm in real time: when the motor starts after the press, how
+// soon the stop follows the release, and that a quick click is still the 0.1 s jog. Not a test: a
+// loaded machine moves these figures.
+#include <QApplication>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "app/qt_file_dialogs.h"
+#include "app/robot.h"
+#include "armlink/arm_device.h"
+#include "motion/event_pacer.h"
+#include "usb/emulated_bus.h"
+
+using namespace quillmar;
+
+namespace {
+
+// Runs the window's events for `ms` milliseconds of real time.
+void run_for(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void report(const char* what, std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    std::printf("  %-36s n=%-3zu min %8.3f  median %8.3f  max %8.3f ms\n", what, values.size(),
+                values.front(), values[values.size() / 2], values.back());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    EventPacer pacer;
+    EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
+    QtFileDialogs dialogs;
+    Robot robot(usb, pacer, dialogs);
+    robot.start_up();
+    robot.show();
+    auto* grip = robot.findChild<QPushButton*>(QStringLiteral("handin"));
+    constexpr int trials = 20;
+
+    std::vector<double> starts;
+    std::vector<double> stops;
+    int extra_commands = 0;
+    for (int i = 0; i < trials; ++i) {
+        usb.clear_logs();
+        const double pressed = pacer.now();
+        double released = 0;
+        QTest::mousePress(grip, Qt::LeftButton);
+        QTimer::singleShot(1500, Qt::PreciseTimer, [&] {
+            released = pacer.now();
+            QTest::mouseRelease(grip, Qt::LeftButton);
+        });
+        run_for(1800);
+        const auto& sent = usb.transfers();
+        starts.push_back((sent.at(0).time - pressed) * 1000.0);
+        stops.push_back((sent.at(1).time - released) * 1000.0);
+        extra_commands += static_cast<int>(sent.size()) - 2;
+    }
+    std::printf("holding Grip (1) for 1.5 s:\n");
+    report("press to start command", starts);
+    report("release to stop command", stops);
+    std::printf("  commands after the stop: %d\n", extra_commands);
+
+    std::vector<double> jogs;
+    int late_commands = 0;
+    for (int i = 0; i < trials; ++i) {
+        usb.clear_logs();
+        QTest::mouseClick(grip, Qt::LeftButton);
+        run_for(400);
+        const auto& sent = usb.transfers();
+        jogs.push_back((sent.at(1).time - sent.at(0).time) * 1000.0);
+        late_commands += static_cast<int>(sent.size()) - 2;
+    }
+    std::printf("quick clicks on Grip (1):\n");
+    report("jog start to stop command", jogs);
+    std::printf("  commands after the jog's stop: %d\n", late_commands);
+    return 0;
+}

@@ -1,0 +1,43 @@
+#include "held_movement.h"
+
+#include "timed_movement.h"
+
+namespace quillmar {
+
+namespace {
+
+QString limit_text() {
+    return QStringLiteral("Hold stopped after %1 s: a motor never runs longer while held")
+        .arg(HeldMovement::limit_seconds);
+}
+
+}  // namespace
+
+HeldMovement::HeldMovement(ArmLink& link, ArmReports& reports, Pacer& pacer)
+    : link(link), reports(reports), pacer(pacer) {}
+
+HoldOutcome HeldMovement::run(int command_number) {
+    running = true;
+    told.reset();
+    const double seconds = run_timed_movement(link, pacer, command_number, limit_seconds, [this] {
+        return told || !link.attached() || pacer.cancelled();
+    });
+    running = false;
+    const HoldEnd end = pacer.cancelled()  ? HoldEnd::closing
+                        : !link.attached() ? HoldEnd::arm_released
+                        : told             ? *told
+                                           : HoldEnd::limit;
+    if (end == HoldEnd::limit) {
+        reports.show_error(limit_text());
+    }
+    return {end, seconds};
+}
+
+void HeldMovement::end(HoldEnd reason) {
+    if (running && !told) {
+        told = reason;
+        pacer.wake();
+    }
+}
+
+}  // namespace quillmar

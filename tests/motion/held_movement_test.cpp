@@ -1,0 +1,63 @@
+#include <QTest>
+
+#include "motion/held_movement.h"
+#include "support/arm_bytes.h"
+#include "support/attached_arm.h"
+
+using namespace quillmar;
+using quillmar::testing::sent_commands;
+
+Q_DECLARE_METATYPE(quillmar::HoldEnd)
+
+class HeldMovementTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void every_hold_ends_in_a_stop_data();
+    void every_hold_ends_in_a_stop();
+};
+
+void HeldMovementTest::every_hold_ends_in_a_stop_data() {
+    QTest::addColumn<HoldEnd>("end");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("released") << HoldEnd::released << "";
+    QTest::newRow("told to stop") << HoldEnd::stopped << "";
+    QTest::newRow("limit") << HoldEnd::limit
+                           << "Hold stopped after 15 s: a motor never runs longer while held\r\n";
+    // The all off is the release's; the hold's stop finds no arm.
+    QTest::newRow("arm released") << HoldEnd::arm_released
+                                  << "Sent: ( 0, 0, 0) Return value -19\r\n";
+    // The shutdown's all off is the last command.
+    QTest::newRow("window closing") << HoldEnd::closing << "";
+}
+
+void HeldMovementTest::every_hold_ends_in_a_stop() {
+    QFETCH(HoldEnd, end);
+    QFETCH(QString, error);
+    quillmar::testing::AttachedArm bench;
+    HeldMovement held(bench.link, bench.reports, bench.pacer);
+    // Told to end while no hold was under way: that must not end the next one.
+    held.end(HoldEnd::released);
+    bench.pacer.at(bench.pacer.now() + 1.2, [&] {
+        if (end == HoldEnd::arm_released) {
+            bench.link.release();
+            bench.pacer.wake();
+        } else if (end == HoldEnd::closing) {
+            bench.link.shutdown();
+            bench.pacer.cancel();
+        } else if (end != HoldEnd::limit) {
+            held.end(end);
+            // A later reason does not replace the first.
+            held.end(HoldEnd::stopped);
+        }
+    });
+    const HoldOutcome outcome = held.run(1);
+    const double seconds = end == HoldEnd::limit ? HeldMovement::limit_seconds : 1.2;
+    QCOMPARE(sent_commands(bench.usb), (QStringList{"1,0,0", "0,0,0"}));
+    QCOMPARE(outcome.end, end);
+    QVERIFY(std::abs(outcome.seconds - seconds) < 1e-6);
+    QVERIFY(std::abs(bench.gap(1) - seconds) < 1e-6);
+    QCOMPARE(bench.reports.error, error);
+}
+
+QTEST_GUILESS_MAIN(HeldMovementTest)
+#include "held_movement_test.moc"
