@@ -1,0 +1,24 @@
+// The timeline of a program's preview: a lane per joint with its movements, a lane for the light.
+#pragma once
+
+#include <QWidget>
+
+#include "program_preview.h"
+
+namespace quillmar {
+
+class PreviewTimeline : public QWidget {
+    Q_OBJECT
+  public:
+    explicit PreviewTimeline(QWidget* parent = nullptr);
+    void set_preview(const ProgramPreview& preview);
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    ProgramPreview preview;
+};
+
+}  // namespace quillmar
