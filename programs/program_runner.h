@@ -37,6 +37,7 @@ struct RunStep {
     int command;
     double seconds;  // how long the motor runs; 0 for the light
     int line;        // the text line it was read from, counted from 0
+    friend bool operator==(const RunStep&, const RunStep&) = default;
 };
 
 // The steps of a run in the order they run.

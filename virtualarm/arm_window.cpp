@@ -23,6 +23,8 @@ namespace {
 const QString strain_style = QStringLiteral("color: rgb(220, 30, 30); font-weight: bold;");
 constexpr int run_bar_steps = 1000;
 constexpr int warning_rows = 3;
+// A list of every faulty line of the largest program file would take seconds to fill.
+constexpr qsizetype most_warnings_listed = 100;
 
 QString reading_text(const JointRow& row, double value, bool straining) {
     const QString unit = QString::fromUtf8(row.unit);
@@ -238,14 +240,14 @@ void ArmWindow::update_preview() {
         ghost = program_preview.end_pose;
     }
     warning_list->clear();
-    const QStringList warnings = preview_warnings(program_preview);
-    if (warnings.isEmpty()) {
-        auto* none =
-            new QListWidgetItem(tr("No warnings: no joint runs into its end, every line runs."));
-        none->setFlags(Qt::NoItemFlags);
-        warning_list->addItem(none);
-    } else {
-        warning_list->addItems(warnings);
+    warning_list->addItems(preview_warnings(program_preview, most_warnings_listed));
+    const qsizetype unlisted = warning_count(program_preview) - warning_list->count();
+    if (warning_list->count() == 0 || unlisted > 0) {
+        auto* note = new QListWidgetItem(
+            unlisted > 0 ? tr("... and %1 more").arg(unlisted)
+                         : tr("No warnings: no joint runs into its end, every line runs."));
+        note->setFlags(Qt::NoItemFlags);
+        warning_list->addItem(note);
     }
     refresh();
 }
@@ -303,10 +305,15 @@ void ArmWindow::refresh() {
 }
 
 void ArmWindow::run_started(const std::vector<RunStep>& steps) {
+    // A program typed just before the run is previewed now, from where the run starts.
+    if (preview_delay.isActive()) {
+        update_preview();
+    }
     run_steps = steps;
     run_index = -1;
     run_under_way = true;
-    preview_delay.stop();
+    // The timeline shows this run only when it previewed this very run.
+    run_on_timeline = steps == program_preview.steps;
     run_bar->setValue(0);
     run_step->setText(steps.empty() ? tr("No step to run") : tr("Starting"));
     run_times->setText(tr("%1 in all").arg(duration_text(run_duration(run_steps))));
@@ -342,6 +349,9 @@ void ArmWindow::show_run_times() {
             ? tr("the light switches")
             : tr("%1 s of %2 s").arg(done, 0, 'f', 1).arg(step.seconds, 0, 'f', 2);
     run_times->setText(tr("%1; %2 left of the run").arg(step_times, duration_text(left)));
+    if (run_on_timeline) {
+        timeline->set_now(total - left);
+    }
     run_bar->setValue(total > 0.0
                           ? static_cast<int>(std::lround((total - left) / total * run_bar_steps))
                           : run_bar_steps);
@@ -350,6 +360,8 @@ void ArmWindow::show_run_times() {
 void ArmWindow::run_ended(std::optional<int> stopped_at) {
     run_ticks.stop();
     run_under_way = false;
+    run_on_timeline = false;
+    timeline->set_now(std::nullopt);
     if (stopped_at) {
         show_run_times();
         run_step->setText(tr("Run stopped at step %1").arg(step_text(*stopped_at)));

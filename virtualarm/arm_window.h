@@ -102,6 +102,7 @@ class ArmWindow : public QWidget {
     int run_index = -1;
     double step_began = 0.0;
     bool run_under_way = false;
+    bool run_on_timeline = false;
 
     QRadioButton* preview_forwards = nullptr;
     QRadioButton* preview_reverse = nullptr;

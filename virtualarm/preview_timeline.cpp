@@ -24,6 +24,7 @@ const QColor lowering_colour{40, 150, 170};  // towards its minimum
 const QColor strain_colour{220, 30, 30};
 const QColor light_on_colour{255, 214, 64};
 const QColor text_colour{30, 30, 30};
+const QColor now_colour{200, 0, 90};
 
 // Seconds between two labelled ticks: 1, 2 or 5 times a power of ten, at least `least`.
 double tick_step(double least) {
@@ -49,6 +50,13 @@ PreviewTimeline::PreviewTimeline(QWidget* parent) : QWidget(parent) {
 void PreviewTimeline::set_preview(const ProgramPreview& new_preview) {
     preview = new_preview;
     update();
+}
+
+void PreviewTimeline::set_now(std::optional<double> seconds) {
+    if (now != seconds) {
+        now = seconds;
+        update();
+    }
 }
 
 QSize PreviewTimeline::sizeHint() const {
@@ -146,6 +154,12 @@ void PreviewTimeline::paintEvent(QPaintEvent*) {
         const double x = x_of(toggle.time);
         painter.drawLine(QPointF(x, lane_top(light_lane) + 1.0),
                          QPointF(x, lane_top(light_lane) + lane_height - 1.0));
+    }
+
+    if (now) {
+        const double x = x_of(std::clamp(*now, 0.0, preview.duration));
+        painter.setPen(QPen(now_colour, 2.0));
+        painter.drawLine(QPointF(x, lanes.top()), QPointF(x, lanes.bottom()));
     }
 
     const double step = tick_step(smallest_tick_gap / scale);

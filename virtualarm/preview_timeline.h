@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QWidget>
+#include <optional>
 
 #include "program_preview.h"
 
@@ -12,6 +13,8 @@ class PreviewTimeline : public QWidget {
   public:
     explicit PreviewTimeline(QWidget* parent = nullptr);
     void set_preview(const ProgramPreview& preview);
+    // Marks how far into the previewed run a run has come; nothing marks no run.
+    void set_now(std::optional<double> seconds);
     QSize sizeHint() const override;
 
   protected:
@@ -19,6 +22,7 @@ class PreviewTimeline : public QWidget {
 
   private:
     ProgramPreview preview;
+    std::optional<double> now;
 };
 
 }  // namespace quillmar

@@ -122,17 +122,26 @@ QString command_name(int command) {
     return caption.left(caption.lastIndexOf(QStringLiteral(" (")));
 }
 
-QStringList preview_warnings(const ProgramPreview& preview) {
+QStringList preview_warnings(const ProgramPreview& preview, qsizetype most) {
     QStringList warnings;
     for (const PreviewMove& move : preview.moves) {
-        if (move.end_stop) {
+        if (warnings.size() < most && move.end_stop) {
             warnings << end_stop_warning(preview, move);
         }
     }
     for (const RejectedLine& rejected : preview.rejected) {
+        if (warnings.size() == most) {
+            break;
+        }
         warnings << rejected_warning(rejected);
     }
     return warnings;
+}
+
+qsizetype warning_count(const ProgramPreview& preview) {
+    const auto end_stops = std::count_if(preview.moves.begin(), preview.moves.end(),
+                                         [](const PreviewMove& move) { return move.end_stop; });
+    return static_cast<qsizetype>(end_stops) + static_cast<qsizetype>(preview.rejected.size());
 }
 
 }  // namespace quillmar

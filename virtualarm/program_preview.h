@@ -61,7 +61,10 @@ ProgramPreview preview_program(const CheckedProgram& program, Direction directio
 QString command_name(int command);
 
 // One line per step that drives a joint into its end, in run order, then one per line that will
-// not run, in text order. Lines are counted from 1, as people count them.
-QStringList preview_warnings(const ProgramPreview& preview);
+// not run, in text order; the first `most` of them. Lines are counted from 1, as people count them.
+QStringList preview_warnings(const ProgramPreview& preview, qsizetype most);
+
+// How many warnings there are in all.
+qsizetype warning_count(const ProgramPreview& preview);
 
 }  // namespace quillmar

@@ -65,7 +65,10 @@ void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run() {
     QFETCH(QString, program);
     QFETCH(Direction, direction);
     QFETCH(QStringList, warnings);
-    QCOMPARE(preview_warnings(preview_of(program, direction)), warnings);
+    const ProgramPreview preview = preview_of(program, direction);
+    QCOMPARE(preview_warnings(preview, 10), warnings);
+    QCOMPARE(warning_count(preview), warnings.size());
+    QCOMPARE(preview_warnings(preview, 1), warnings.mid(0, 1));
 }
 
 void ProgramPreviewTest::preview_ends_where_the_run_leaves_the_arm_data() {
