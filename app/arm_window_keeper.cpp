@@ -33,9 +33,9 @@ ArmWindowKeeper::ArmWindowKeeper(Robot& robot, ArmWindow& window, QSettings* rem
     connect(&robot, &QWidget::customContextMenuRequested, this, &ArmWindowKeeper::offer_menu);
 
     window.follow(robot.runner());
-    window.set_program_text(robot.program_text());
-    connect(&robot, &Robot::program_text_changed, this,
-            [this] { this->window.set_program_text(this->robot.program_text()); });
+    // Read when the preview is due, not at every keystroke.
+    window.set_program_source([&robot] { return robot.program_text(); });
+    connect(&robot, &Robot::program_text_changed, &window, &ArmWindow::program_changed);
 }
 
 void ArmWindowKeeper::start(bool asked) {

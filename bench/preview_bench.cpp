@@ -47,7 +47,7 @@ void measure(ArmWindow& window, const ArmModel& model, const char* what, const Q
             preview_program(check_program(text), Direction::forwards, model.pose_at(0.0), false);
         compute.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
 
-        window.set_program_text(text);
+        window.set_program_source([&text] { return text; });
         timer.restart();
         window.update_preview();
         window.repaint();

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "preview_timeline.h"
 
@@ -209,8 +210,12 @@ void ArmWindow::follow(ProgramRunner& runner) {
     connect(&runner, &ProgramRunner::run_stopped, this, [this](int index) { run_ended(index); });
 }
 
-void ArmWindow::set_program_text(const QString& text) {
-    program_text = text;
+void ArmWindow::set_program_source(std::function<QString()> source) {
+    program_source = std::move(source);
+    preview_soon();
+}
+
+void ArmWindow::program_changed() {
     preview_soon();
 }
 
@@ -223,6 +228,7 @@ void ArmWindow::update_preview() {
     preview_delay.stop();
     const Direction direction =
         preview_reverse->isChecked() ? Direction::reverse : Direction::forwards;
+    const QString program_text = program_source();
     program_preview = preview_program(check_program(program_text), direction,
                                       model.pose_at(clock()), model.light_on());
     timeline->set_preview(program_preview);

@@ -49,8 +49,10 @@ class ArmWindow : public QWidget {
     // Shows each run of `runner`: the step under way, its time, the time left.
     void follow(ProgramRunner& runner);
 
-    // The program as the program pane holds it; the preview follows once typing pauses.
-    void set_program_text(const QString& text);
+    // Where the program's text is read from when the preview is worked out.
+    void set_program_source(std::function<QString()> source);
+    // The program changed; the preview follows once typing pauses.
+    void program_changed();
     // Works the preview out at once, from where the arm is now.
     void update_preview();
 
@@ -110,7 +112,7 @@ class ArmWindow : public QWidget {
     PreviewTimeline* timeline = nullptr;
     QListWidget* warning_list = nullptr;
     QTimer preview_delay;
-    QString program_text;
+    std::function<QString()> program_source = [] { return QString(); };
     ProgramPreview program_preview;
     std::optional<Pose> ghost;
     // A change came while the window was hidden; the preview is worked out when it shows.
