@@ -258,16 +258,6 @@ void ArmWindow::update_preview() {
     refresh();
 }
 
-QStringList ArmWindow::warnings() const {
-    QStringList texts;
-    for (int row = 0; row < warning_list->count(); ++row) {
-        if (warning_list->item(row)->flags() != Qt::NoItemFlags) {
-            texts << warning_list->item(row)->text();
-        }
-    }
-    return texts;
-}
-
 QString ArmWindow::reading(Joint joint) const {
     return readings.at(static_cast<std::size_t>(joint))->text();
 }

@@ -58,11 +58,8 @@ class ArmWindow : public QWidget {
 
     bool animating() const { return frames.isActive(); }
     bool timing_run() const { return run_ticks.isActive(); }
-    bool preview_due() const { return preview_delay.isActive(); }
     const ArmPicture& picture() const { return *arm_picture; }
     QString reading(Joint joint) const;
-    const ProgramPreview& preview() const { return program_preview; }
-    QStringList warnings() const;
     // The run's two lines: the step and its times.
     QString run_text() const;
 
