@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 #include <QWindow>
 
@@ -27,10 +28,14 @@ struct Windows {
         bench.robot.start_up();
     }
     QPlainTextEdit& program_pane() { return *bench.control<QPlainTextEdit>("data"); }
-    // The text line the program pane marks, or -1.
-    int marked_line() {
+    // The text of the line the program pane marks; a null text when none is marked.
+    QString marked_line() {
         const auto marks = program_pane().extraSelections();
-        return marks.isEmpty() ? -1 : marks.front().cursor.blockNumber();
+        if (marks.isEmpty()) {
+            return {};
+        }
+        const QTextCursor& mark = marks.front().cursor;
+        return mark.block().text().mid(mark.positionInBlock()).section(QChar::LineSeparator, 0, 0);
     }
 
     quillmar::testing::RobotBench bench{true};
@@ -57,30 +62,40 @@ class ArmWindowTest : public QObject {
 };
 
 void ArmWindowTest::both_windows_show_the_running_line_data() {
+    QTest::addColumn<QString>("program");
     QTest::addColumn<Direction>("direction");
-    QTest::addColumn<QList<int>>("marked_lines");
+    QTest::addColumn<QStringList>("marked_lines");
     QTest::addColumn<QStringList>("step_texts");
-    QTest::newRow("forwards") << Direction::forwards << QList<int>{0, 3, 4}
+    const QString program = QStringLiteral("1,100\r\n\r\nabc\r\n5,200\r\n0,");
+    QTest::newRow("forwards") << program << Direction::forwards
+                              << QStringList{"1,100", "5,200", "0,"}
                               << QStringList{"Step 1 of 3: Grip (1), line 1",
                                              "Step 2 of 3: Elbow Down (5), line 4",
                                              "Step 3 of 3: Light (0), line 5"};
-    QTest::newRow("in reverse") << Direction::reverse << QList<int>{4, 3, 0}
+    QTest::newRow("in reverse") << program << Direction::reverse
+                                << QStringList{"0,", "5,200", "1,100"}
                                 << QStringList{"Step 1 of 3: Light (0), line 5",
                                                "Step 2 of 3: Elbow Up (6), line 4",
                                                "Step 3 of 3: Open (2), line 1"};
+    // A pasted line separator ends a line inside one of the pane's blocks.
+    QTest::newRow("line separator inside a block")
+        << QStringLiteral("1,100") + QChar::LineSeparator + QStringLiteral("x\r\n2,50")
+        << Direction::forwards << QStringList{"1,100", "2,50"}
+        << QStringList{"Step 1 of 2: Grip (1), line 1", "Step 2 of 2: Open (2), line 3"};
 }
 
 void ArmWindowTest::both_windows_show_the_running_line() {
+    QFETCH(QString, program);
     QFETCH(Direction, direction);
-    QFETCH(QList<int>, marked_lines);
+    QFETCH(QStringList, marked_lines);
     QFETCH(QStringList, step_texts);
     Windows windows;
-    const QString program = QStringLiteral("1,100\r\n\r\nabc\r\n5,200\r\n0,");
     windows.bench.robot.set_program_text(program);
+    const QString text = pane_text(windows.program_pane());
     windows.program_pane().moveCursor(QTextCursor::End);
     const int caret = windows.program_pane().textCursor().position();
 
-    QList<int> marked;
+    QStringList marked;
     QStringList texts;
     QObject::connect(&windows.bench.robot.runner(), &ProgramRunner::step_started, [&] {
         marked << windows.marked_line();
@@ -91,10 +106,10 @@ void ArmWindowTest::both_windows_show_the_running_line() {
 
     QCOMPARE(marked, marked_lines);
     QCOMPARE(texts, step_texts);
-    QCOMPARE(windows.marked_line(), -1);
+    QVERIFY(windows.marked_line().isNull());
     QVERIFY(windows.arm_window.run_text().startsWith(QStringLiteral("Run finished\n")));
     QVERIFY(!windows.arm_window.timing_run());
-    QCOMPARE(pane_text(windows.program_pane()), program);
+    QCOMPARE(pane_text(windows.program_pane()), text);
     QCOMPARE(windows.program_pane().textCursor().position(), caret);
 }
 
