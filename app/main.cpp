@@ -2,14 +2,17 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSettings>
 #include <cstdio>
 #include <memory>
 
+#include "arm_window_keeper.h"
 #include "motion/event_pacer.h"
 #include "qt_file_dialogs.h"
 #include "robot.h"
 #include "signal_bridge.h"
 #include "usb/libusb_bus.h"
+#include "virtualarm/estimated_arm.h"
 #include "virtualarm/virtual_arm.h"
 
 namespace {
@@ -51,6 +54,11 @@ int main(int argc, char* argv[]) {
         QStringLiteral("virtual-arm"),
         QStringLiteral("Drive a virtual arm on an emulated USB bus instead of the real bus."));
     parser.addOption(virtual_arm_option);
+    const QCommandLineOption arm_window_option(
+        QStringLiteral("arm-window"),
+        QStringLiteral("Show the arm window at start-up: where the arm is estimated to be, the "
+                       "run under way and a preview of the program (F2 shows and hides it)."));
+    parser.addOption(arm_window_option);
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A program file (.rob) to load at start-up."),
                                  QStringLiteral("[file]"));
@@ -65,11 +73,12 @@ int main(int argc, char* argv[]) {
     }
 
     quillmar::EventPacer pacer;
+    auto clock = [&pacer] { return pacer.now(); };
     // Made before the window and gone after it, so the window's last commands still reach it.
     std::unique_ptr<quillmar::VirtualArm> virtual_arm;
     std::unique_ptr<quillmar::LibusbBus> libusb;
     if (parser.isSet(virtual_arm_option)) {
-        virtual_arm = std::make_unique<quillmar::VirtualArm>([&pacer] { return pacer.now(); });
+        virtual_arm = std::make_unique<quillmar::VirtualArm>(clock);
     } else {
         libusb = std::make_unique<quillmar::LibusbBus>();
     }
@@ -77,13 +86,22 @@ int main(int argc, char* argv[]) {
     quillmar::QtFileDialogs dialogs;
     quillmar::Robot robot(usb, pacer, dialogs);
     dialogs.set_parent(&robot);
+    // The real arm's estimate follows every command from the start, shown or not.
+    std::unique_ptr<quillmar::EstimatedArm> estimated_arm;
+    if (!virtual_arm) {
+        estimated_arm = std::make_unique<quillmar::EstimatedArm>(robot.arm_link(), clock);
+    }
+    quillmar::ArmWindow& arm_window = virtual_arm ? virtual_arm->window() : estimated_arm->window();
+    // Only the real arm's window remembers whether it was shown; the virtual arm always shows.
+    QSettings settings(QStringLiteral("quillmar"), QStringLiteral("quillmar"));
+    quillmar::ArmWindowKeeper arm_window_keeper(robot, arm_window,
+                                                virtual_arm ? nullptr : &settings);
 
     // Watching from before the arm is attached: a signal always ends in the shutdown that
     // switches the arm off.
     quillmar::SignalBridge signals_to_close;
     QObject::connect(&signals_to_close, &quillmar::SignalBridge::termination_requested, &robot,
                      &QWidget::close);
-    QObject::connect(&robot, &quillmar::Robot::closed, &app, &QCoreApplication::quit);
 
     if (const auto started = robot.start_up(); !started) {
         QMessageBox::critical(nullptr, QStringLiteral("Quillmar"),
@@ -98,8 +116,6 @@ int main(int argc, char* argv[]) {
     }
 
     robot.show();
-    if (virtual_arm) {
-        virtual_arm->window().show_beside(robot);
-    }
+    arm_window_keeper.start(virtual_arm || parser.isSet(arm_window_option));
     return QApplication::exec();
 }

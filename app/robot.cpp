@@ -16,6 +16,7 @@
 #include "caption_button.h"
 #include "caption_fit.h"
 #include "pane_text.h"
+#include "run_highlight.h"
 
 // Resources of a static library have to be registered by hand, outside any namespace.
 static void register_resources() {
@@ -235,6 +236,8 @@ void Robot::wire_events() {
     });
     connect(loadfile, &QPushButton::clicked, this, [this] { program_files.load_file(); });
     connect(savefile, &QPushButton::clicked, this, [this] { program_files.save_file(); });
+    connect(data, &QPlainTextEdit::textChanged, this, &Robot::program_text_changed);
+    new RunHighlight(program_runner, *data);
 }
 
 void Robot::add_shortcuts() {

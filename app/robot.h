@@ -56,6 +56,8 @@ class Robot : public QWidget, public ArmReports, public RunnerPane, public FileP
   signals:
     // The window has closed and the arm has been let go.
     void closed();
+    // The program pane's text changed, typed or loaded.
+    void program_text_changed();
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -1,6 +1,7 @@
 #include "arm_link.h"
 
 #include <array>
+#include <utility>
 
 #include "armlink/arm_ids.h"
 #include "text/number_text.h"
@@ -36,12 +37,19 @@ void ArmLink::send_command(ArmCommand command) {
         arm ? usb.control_transfer(*arm, command_setup, bytes, transfer_timeout)
             : UsbResult<int>(UsbError::no_device);
     if (result && *result == static_cast<int>(command_length)) {
+        if (command_sent) {
+            command_sent(command);
+        }
         return;
     }
     reports.show_error(QStringLiteral("Sent: (") + number_text(command.motor) + QLatin1Char(',') +
                        number_text(command.base) + QLatin1Char(',') + number_text(command.light) +
                        QStringLiteral(") ") +
                        return_value_text(result ? *result : error_code(result.error())));
+}
+
+void ArmLink::on_command_sent(std::function<void(ArmCommand)> observer) {
+    command_sent = std::move(observer);
 }
 
 std::uint8_t ArmLink::light_byte() const {

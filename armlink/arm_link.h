@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "arm_command.h"
@@ -22,6 +23,10 @@ class ArmLink {
     // One vendor control transfer; anything but 3 bytes moved gives a line in the error pane.
     // With no arm attached the command reaches no device and gives its line as well.
     void send_command(ArmCommand command);
+
+    // Calls `observer` right after each transfer that moved a command's three bytes, so that a
+    // listener learns what the arm was told and when.
+    void on_command_sent(std::function<void(ArmCommand)> observer);
 
     // The light byte of a start or stop command: the indicator as it stands now.
     std::uint8_t light_byte() const;
@@ -50,6 +55,7 @@ class ArmLink {
     ArmReports& reports;
     std::optional<DeviceHandle> arm;
     bool shut_down = false;
+    std::function<void(ArmCommand)> command_sent;
 };
 
 }  // namespace quillmar

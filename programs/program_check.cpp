@@ -136,13 +136,13 @@ std::optional<ProgramStep> read_step(const QString& line) {
         return std::nullopt;
     }
     if (*command == 0) {
-        return ProgramStep{0, 1.0f};
+        return ProgramStep{0, 1.0f, 0};
     }
     const std::optional<std::int16_t> duration = read_number(line.mid(comma + 1));
     if (!duration || *duration < 1 || *duration > longest_duration) {
         return std::nullopt;
     }
-    return ProgramStep{*command, static_cast<float>(*duration)};
+    return ProgramStep{*command, static_cast<float>(*duration), 0};
 }
 
 QString echo_line(int index, const ProgramStep& step) {
@@ -193,7 +193,7 @@ CheckedProgram check_program(const QString& text) {
     CheckedProgram program;
     const qsizetype size = text.size();
     qsizetype pos = 0;
-    while (pos < size) {
+    for (int text_line = 0; pos < size; ++text_line) {
         const TextLine found = line_at(text, pos);
         const QString line = trim_spaces(found.text.toString());
         pos = found.next;
@@ -204,17 +204,20 @@ CheckedProgram check_program(const QString& text) {
         }
 
         const int line_count = static_cast<int>(program.steps.size());
-        const std::optional<ProgramStep> step = read_step(line);
+        std::optional<ProgramStep> step = read_step(line);
         if (!step) {
             program.messages << QStringLiteral("Programing error at line ") +
                                     number_text(line_count) + QStringLiteral(" ( ") + line +
                                     QStringLiteral(" )");
+            program.rejected.push_back({text_line, line, false});
         } else if (line_count == step_table_size) {
             program.messages << QStringLiteral("Line not run, a program holds %1 steps at most ( ")
                                         .arg(step_table_size) +
                                     line + QStringLiteral(" )");
+            program.rejected.push_back({text_line, line, true});
         } else {
             program.messages << echo_line(line_count, *step);
+            step->line = text_line;
             program.steps.push_back(*step);
         }
     }

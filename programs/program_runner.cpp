@@ -1,9 +1,25 @@
 #include "program_runner.h"
 
+#include <optional>
+
 #include "motion/timed_movement.h"
-#include "program_check.h"
 
 namespace quillmar {
+
+std::vector<RunStep> run_order(const std::vector<ProgramStep>& steps, Direction direction) {
+    std::vector<RunStep> order;
+    order.reserve(steps.size());
+    const bool reverse = direction == Direction::reverse;
+    for (std::size_t index = 0; index < steps.size(); ++index) {
+        const ProgramStep& step = steps[reverse ? steps.size() - 1 - index : index];
+        const int command = reverse ? opposite_command(step.command) : step.command;
+        // The wait is the line's centiseconds in single precision, as the step table holds them.
+        const double seconds =
+            command == light_command_number ? 0.0 : static_cast<double>(step.duration / 100.0f);
+        order.push_back({command, seconds, step.line});
+    }
+    return order;
+}
 
 ProgramRunner::ProgramRunner(ArmLink& link, ManualControl& manual, RunnerPane& pane, Pacer& pacer)
     : link(link), manual(manual), pane(pane), pacer(pacer) {}
@@ -25,27 +41,33 @@ void ProgramRunner::run_program(Direction direction) {
         pane.show_message(program.messages.join(QStringLiteral("\r\n")));
     }
 
+    const std::vector<RunStep> steps = run_order(program.steps, direction);
+    emit run_started(steps);
     pane.focus_stop();
     stop_requested = false;
-    const std::size_t count = program.steps.size();
-    const bool reverse = direction == Direction::reverse;
-    for (std::size_t order = 0; order < count; ++order) {
-        if (order > 0) {
+    std::optional<int> stopped_at;
+    for (std::size_t index = 0; index < steps.size() && !stopped_at; ++index) {
+        if (index > 0) {
             pacer.sleep_blocking(pause_between_steps);
         }
-        const ProgramStep& step = program.steps[reverse ? count - 1 - order : order];
-        const int command = reverse ? opposite_command(step.command) : step.command;
-        if (command == light_command_number) {
+        emit step_started(static_cast<int>(index));
+        const RunStep& step = steps[index];
+        if (step.command == light_command_number) {
             manual.light();
         } else {
-            const float seconds = step.duration / 100.0f;
-            run_timed_movement(link, pacer, command, seconds, [this] { return cut_short(); });
+            run_timed_movement(link, pacer, step.command, step.seconds,
+                               [this] { return cut_short(); });
         }
         if (cut_short()) {
-            break;
+            stopped_at = static_cast<int>(index);
         }
     }
     pane.unlock_after_run();
+    if (stopped_at) {
+        emit run_stopped(*stopped_at);
+    } else {
+        emit run_finished();
+    }
 }
 
 void ProgramRunner::stop() {

@@ -2,12 +2,15 @@
 #pragma once
 
 #include <chrono>
+#include <vector>
 
+#include <QObject>
 #include <QString>
 
 #include "armlink/arm_link.h"
 #include "motion/manual_control.h"
 #include "motion/pacer.h"
+#include "program_check.h"
 
 namespace quillmar {
 
@@ -29,7 +32,20 @@ class RunnerPane {
 
 enum class Direction { forwards, reverse };
 
-class ProgramRunner {
+// One step as a run performs it: in reverse, the opposite command of the line's.
+struct RunStep {
+    int command;
+    double seconds;  // how long the motor runs; 0 for the light
+    int line;        // the text line it was read from, counted from 0
+    friend bool operator==(const RunStep&, const RunStep&) = default;
+};
+
+// The steps of a run in the order they run.
+std::vector<RunStep> run_order(const std::vector<ProgramStep>& steps, Direction direction);
+
+// Tells listeners how a run goes: the steps once checked, each step as it begins, and the end.
+class ProgramRunner : public QObject {
+    Q_OBJECT
   public:
     static constexpr std::chrono::milliseconds pause_between_steps{500};
 
@@ -39,6 +55,14 @@ class ProgramRunner {
 
     // Stops the motors at once; a running program ends after the step under way.
     void stop();
+
+  signals:
+    void run_started(const std::vector<quillmar::RunStep>& steps);
+    // Step `index` of the run's steps begins; its command has not gone out yet.
+    void step_started(int index);
+    void run_finished();
+    // Stop, a release or closing the window ended the run during step `index`.
+    void run_stopped(int index);
 
   private:
     // The run ends early: Stop was pressed, the arm was released, or the window is closing.

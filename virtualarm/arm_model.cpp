@@ -1,6 +1,7 @@
 #include "arm_model.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace quillmar {
 
@@ -39,7 +40,11 @@ void ArmModel::set_command(ArmCommand command, double time) {
 }
 
 void ArmModel::reset_pose(double time) {
-    pose_since = start_pose();
+    place(start_pose(), time);
+}
+
+void ArmModel::place(const Pose& pose, double time) {
+    pose_since = pose;
     since = std::max(since, time);
     emit changed();
 }
@@ -56,6 +61,11 @@ bool ArmModel::take_transfer(const EmulatedBus::Transfer& transfer) {
 
 void ArmModel::follow(EmulatedBus& usb) {
     usb.on_transfer([this](const EmulatedBus::Transfer& transfer) { take_transfer(transfer); });
+}
+
+void ArmModel::follow(ArmLink& link, std::function<double()> clock) {
+    link.on_command_sent(
+        [this, clock = std::move(clock)](ArmCommand command) { set_command(command, clock()); });
 }
 
 double ArmModel::position_at(Joint joint, double time) const {

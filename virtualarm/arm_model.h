@@ -4,8 +4,10 @@
 #include <QObject>
 #include <array>
 #include <cstddef>
+#include <functional>
 
 #include "armlink/arm_command.h"
+#include "armlink/arm_link.h"
 #include "usb/emulated_bus.h"
 
 namespace quillmar {
@@ -25,11 +27,12 @@ struct JointRow {
     int decreasing_command;
 };
 
-// Typical figures for small geared toy arms. Angles are in degrees: the base from straight ahead,
-// anticlockwise seen from above; the shoulder from the forward horizontal, rising backwards; the
-// elbow and the wrist relative to the part before them, positive upwards. The gripper is its
-// opening in mm. Speeds are chosen so that a full sweep takes several seconds, as the slow
-// gearboxes of such arms do.
+// The one table of the arm's joints, used for the virtual arm and for the estimate of a real arm,
+// which has no sensors: typical figures for small geared toy arms, not measured on any one arm.
+// Angles are in degrees: the base from straight ahead, anticlockwise seen from above; the shoulder
+// from the forward horizontal, rising backwards; the elbow and the wrist relative to the part
+// before them, positive upwards. The gripper is its opening in mm. Speeds are chosen so that a full
+// sweep takes several seconds, as the slow gearboxes of such arms do.
 inline constexpr std::array<JointRow, joint_count> joint_table{{
     {Joint::base, "Base", "°", -135.0, 135.0, 0.0, 27.0, 9, 10},       // 270° in 10 s
     {Joint::shoulder, "Shoulder", "°", 0.0, 180.0, 80.0, 18.0, 8, 7},  // 180° in 10 s
@@ -74,11 +77,16 @@ class ArmModel : public QObject {
     void set_command(ArmCommand command, double time);
     // Puts the joints back to the start pose at `time`; the running motors keep running.
     void reset_pose(double time);
+    // Puts the joints in `pose` at `time`; the running motors keep running.
+    void place(const Pose& pose, double time);
     // Takes an arm command out of a control transfer that moved its three bytes; ignores any
     // other transfer. True when it was an arm command.
     bool take_transfer(const EmulatedBus::Transfer& transfer);
     // Lets every arm command that reaches `usb` drive this model.
     void follow(EmulatedBus& usb);
+    // Lets every command that `link` sent to the arm drive this model, at `clock`'s time: the
+    // estimate of an arm that cannot tell where it is.
+    void follow(ArmLink& link, std::function<double()> clock);
 
     ArmCommand command() const { return current; }
     bool light_on() const { return current.light != 0; }

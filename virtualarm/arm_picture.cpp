@@ -34,6 +34,8 @@ const QColor finger_colour{40, 45, 55};
 const QColor lamp_off_colour{205, 205, 200};
 const QColor glow_colour{255, 214, 64};
 const QColor strain_colour{220, 30, 30};
+const QColor ghost_colour{20, 150, 120};
+constexpr double ghost_opacity = 0.45;
 
 struct Point3 {
     double forward;
@@ -170,6 +172,26 @@ void draw_glow(QPainter& painter, const Projection& project, const Point3& at) {
     painter.drawEllipse(centre, r, r);
 }
 
+// The links, the jaws and the joints; in one colour for a ghost.
+void draw_body(QPainter& painter, const Projection& project, const Skeleton& arm,
+               const std::optional<QColor>& ghost) {
+    const QColor body = ghost.value_or(body_colour);
+    const QColor fingers = ghost.value_or(finger_colour);
+    draw_link(painter, project, arm.shoulder, arm.elbow, 14.0, body);
+    draw_link(painter, project, arm.elbow, arm.wrist, 12.0, body);
+    draw_link(painter, project, arm.wrist, arm.palm, 10.0, body);
+    draw_link(painter, project, arm.finger_roots[0], arm.finger_roots[1], 5.0, fingers);
+    for (std::size_t side = 0; side < 2; ++side) {
+        draw_link(painter, project, arm.finger_roots.at(side), arm.finger_tips.at(side), 5.0,
+                  fingers);
+    }
+    if (!ghost) {
+        draw_joint(painter, project, arm.shoulder);
+        draw_joint(painter, project, arm.elbow);
+        draw_joint(painter, project, arm.wrist);
+    }
+}
+
 void draw_view(QPainter& painter, const QRectF& panel, const QString& caption, bool top_down,
                const ArmView& view) {
     painter.setPen(QPen(frame_colour, 1.0));
@@ -207,17 +229,7 @@ void draw_view(QPainter& painter, const QRectF& panel, const QString& caption, b
     if (view.light) {
         draw_glow(painter, project, arm.lamp);
     }
-    draw_link(painter, project, arm.shoulder, arm.elbow, 14.0, body_colour);
-    draw_link(painter, project, arm.elbow, arm.wrist, 12.0, body_colour);
-    draw_link(painter, project, arm.wrist, arm.palm, 10.0, body_colour);
-    draw_link(painter, project, arm.finger_roots[0], arm.finger_roots[1], 5.0, finger_colour);
-    for (std::size_t side = 0; side < 2; ++side) {
-        draw_link(painter, project, arm.finger_roots.at(side), arm.finger_tips.at(side), 5.0,
-                  finger_colour);
-    }
-    draw_joint(painter, project, arm.shoulder);
-    draw_joint(painter, project, arm.elbow);
-    draw_joint(painter, project, arm.wrist);
+    draw_body(painter, project, arm, std::nullopt);
 
     painter.setPen(QPen(finger_colour, 1.0));
     painter.setBrush(view.light ? glow_colour.lighter(115) : lamp_off_colour);
@@ -231,6 +243,10 @@ void draw_view(QPainter& painter, const QRectF& panel, const QString& caption, b
         if (view.straining.at(joint)) {
             draw_strain(painter, project, strain_points.at(joint));
         }
+    }
+    if (view.ghost) {
+        painter.setOpacity(ghost_opacity);
+        draw_body(painter, project, skeleton_of(*view.ghost), ghost_colour);
     }
     painter.restore();
 }

@@ -1,9 +1,11 @@
-// The virtual arm drawn with QPainter: a side view and a top view, the light, straining motors.
+// The arm drawn with QPainter: a side view and a top view, the light, straining motors, and a pale
+// ghost of the pose a program will leave it in.
 #pragma once
 
 #include <QRectF>
 #include <QWidget>
 #include <array>
+#include <optional>
 
 #include "arm_model.h"
 
@@ -16,6 +18,7 @@ struct ArmView {
     Pose pose = start_pose();
     bool light = false;
     std::array<bool, joint_count> straining{};
+    std::optional<Pose> ghost;  // drawn translucent over the arm
 };
 
 ArmView view_at(const ArmModel& model, double time);

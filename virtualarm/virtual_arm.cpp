@@ -5,7 +5,7 @@
 namespace quillmar {
 
 VirtualArm::VirtualArm(std::function<double()> clock)
-    : model(clock()), bus(clock, hub_and_arm()), arm_window(model, clock) {
+    : model(clock()), bus(clock, hub_and_arm()), arm_window(model, clock, ArmSource::virtual_arm) {
     model.follow(bus);
 }
 

@@ -5,8 +5,8 @@
 #include <functional>
 
 #include "arm_model.h"
+#include "arm_window.h"
 #include "usb/emulated_bus.h"
-#include "virtual_arm_window.h"
 
 namespace quillmar {
 
@@ -16,12 +16,12 @@ class VirtualArm {
     explicit VirtualArm(std::function<double()> clock);
 
     UsbBus& usb() { return bus; }
-    VirtualArmWindow& window() { return arm_window; }
+    ArmWindow& window() { return arm_window; }
 
   private:
     ArmModel model;
     EmulatedBus bus;
-    VirtualArmWindow arm_window;
+    ArmWindow arm_window;
 };
 
 }  // namespace quillmar

@@ -31,8 +31,26 @@ struct Pane : RunnerPane {
 };
 
 struct Bench : quillmar::testing::AttachedArm {
+    Bench() {
+        QObject::connect(&runner, &ProgramRunner::run_started, [this](const auto& steps) {
+            QStringList lines;
+            for (const RunStep& step : steps) {
+                lines << QString::number(step.line);
+            }
+            run_log << QStringLiteral("run on lines ") + lines.join(QLatin1Char(' '));
+        });
+        QObject::connect(&runner, &ProgramRunner::step_started,
+                         [this](int index) { run_log << QStringLiteral("step %1").arg(index); });
+        QObject::connect(&runner, &ProgramRunner::run_finished,
+                         [this] { run_log << QStringLiteral("finished"); });
+        QObject::connect(&runner, &ProgramRunner::run_stopped, [this](int index) {
+            run_log << QStringLiteral("stopped in %1").arg(index);
+        });
+    }
     Pane pane{reports};
     ProgramRunner runner{link, manual, pane, pacer};
+    // What the runner told its listeners.
+    QStringList run_log;
 };
 
 bool near(double a, double b) {
@@ -46,6 +64,8 @@ Q_DECLARE_METATYPE(quillmar::Direction)
 class ProgramRunnerTest : public QObject {
     Q_OBJECT
   private slots:
+    void steps_keep_their_text_lines_data();
+    void steps_keep_their_text_lines();
     void three_lines_run_with_their_times_data();
     void three_lines_run_with_their_times();
     void empty_pane_does_nothing();
@@ -56,6 +76,47 @@ class ProgramRunnerTest : public QObject {
     void closing_during_a_run_sends_nothing_more();
     void odd_light_toggles_leave_the_light_switched();
 };
+
+void ProgramRunnerTest::steps_keep_their_text_lines_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<Direction>("direction");
+    QTest::addColumn<QString>("run_lines");
+    QTest::addColumn<QList<int>>("rejected_lines");
+    const QString crlf = QStringLiteral("1,100\r\n\r\nabc\r\n5,200\r\n0,");
+    QTest::newRow("CR LF, forwards") << crlf << Direction::forwards << "0 3 4" << QList<int>{1, 2};
+    QTest::newRow("CR LF, in reverse") << crlf << Direction::reverse << "4 3 0" << QList<int>{1, 2};
+    QTest::newRow("lone LF, last line ended") << QStringLiteral("1,100\n\nx\n5,200\n")
+                                              << Direction::forwards << "0 3" << QList<int>{1, 2};
+    QTest::newRow("lone CR") << QStringLiteral("1,100\r\r2,50\r") << Direction::reverse << "2 0"
+                             << QList<int>{1};
+    QTest::newRow("LF then CR is two line ends")
+        << QStringLiteral("1,100\r\n2,50\n\r3,20\r0,") << Direction::forwards << "0 1 3 4"
+        << QList<int>{2};
+    QTest::newRow("spaces and a line of spaces") << QStringLiteral("  1,100  \r\n   \r\n 2,50")
+                                                 << Direction::reverse << "2 0" << QList<int>{1};
+}
+
+void ProgramRunnerTest::steps_keep_their_text_lines() {
+    QFETCH(QString, program);
+    QFETCH(Direction, direction);
+    QFETCH(QString, run_lines);
+    QFETCH(QList<int>, rejected_lines);
+    Bench bench;
+    bench.pane.program = program;
+    bench.runner.run_program(direction);
+
+    QStringList expected{QStringLiteral("run on lines ") + run_lines};
+    for (qsizetype step = 0; step < run_lines.split(QLatin1Char(' ')).size(); ++step) {
+        expected << QStringLiteral("step %1").arg(step);
+    }
+    expected << QStringLiteral("finished");
+    QCOMPARE(bench.run_log, expected);
+    QList<int> rejected;
+    for (const RejectedLine& line : check_program(program).rejected) {
+        rejected << line.line;
+    }
+    QCOMPARE(rejected, rejected_lines);
+}
 
 void ProgramRunnerTest::three_lines_run_with_their_times_data() {
     QTest::addColumn<Direction>("direction");
@@ -115,6 +176,7 @@ void ProgramRunnerTest::stop_during_a_step_ends_the_run() {
     QCOMPARE(sent_commands(bench.usb), (QStringList{"1,0,0", "0,0,0", "0,0,0", "0,0,0"}));
     QVERIFY(near(bench.gap(1), 1.0));
     QCOMPARE(bench.pane.events.last(), QStringLiteral("unlock"));
+    QCOMPARE(bench.run_log.last(), QStringLiteral("stopped in 0"));
 }
 
 void ProgramRunnerTest::stop_during_a_pause_ends_the_next_step_at_once() {

@@ -1,15 +1,8 @@
 #include <QTest>
 
-#include "armlink/arm_device.h"
-#include "programs/program_runner.h"
-#include "support/fake_arm_reports.h"
-#include "support/fake_pacer.h"
-#include "usb/emulated_bus.h"
-#include "virtualarm/arm_model.h"
+#include "support/followed_arm.h"
 
 using namespace quillmar;
-using quillmar::testing::FakeArmReports;
-using quillmar::testing::FakePacer;
 
 Q_DECLARE_METATYPE(quillmar::Joint)
 
@@ -23,33 +16,7 @@ double range_of(Joint joint) {
     return row_of(joint).maximum - row_of(joint).minimum;
 }
 
-// The arm attached on an emulated bus, its model following the bus, a program runner on top.
-struct Bench {
-    Bench() {
-        model.follow(usb);
-        link.attach_arm();
-    }
-    void run(const QString& text, Direction direction) {
-        window.program = text;
-        runner.run_program(direction);
-    }
-    // The window as the runner sees it: only the program matters here.
-    struct Window : FakeArmReports, RunnerPane {
-        QString program_text() const override { return program; }
-        void lock_for_run() override {}
-        void unlock_after_run() override {}
-        void focus_stop() override {}
-        void show_message(const QString& text) override { FakeArmReports::show_message(text); }
-        QString program;
-    };
-    FakePacer pacer;
-    ArmModel model{pacer.now()};
-    EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
-    Window window;
-    ArmLink link{usb, window};
-    ManualControl manual{link, pacer};
-    ProgramRunner runner{link, manual, window, pacer};
-};
+using Bench = quillmar::testing::FollowedArm;
 
 EmulatedBus::Transfer transfer_of(ArmCommand command, double time) {
     return {DeviceHandle{1},

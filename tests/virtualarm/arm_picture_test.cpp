@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "virtualarm/arm_picture.h"
-#include "virtualarm/virtual_arm_window.h"
+#include "virtualarm/arm_window.h"
 
 using namespace quillmar;
 
@@ -113,7 +113,8 @@ void ArmPictureTest::straining_motor_is_marked() {
 void ArmPictureTest::window_redraws_only_while_a_joint_travels() {
     double now = 0.0;
     ArmModel model(now);
-    VirtualArmWindow window(model, [&now] { return now; });
+    ArmWindow window(
+        model, [&now] { return now; }, ArmSource::virtual_arm);
     QCOMPARE(window.windowTitle(), QStringLiteral("Virtual arm"));
     QVERIFY(!window.animating());
 
@@ -134,7 +135,8 @@ void ArmPictureTest::window_redraws_only_while_a_joint_travels() {
 void ArmPictureTest::reset_pose_button_puts_the_arm_back() {
     double now = 0.0;
     ArmModel model(now);
-    VirtualArmWindow window(model, [&now] { return now; });
+    ArmWindow window(
+        model, [&now] { return now; }, ArmSource::virtual_arm);
     model.set_command(start_command(9, 0), now);
     now = 2.0;
     model.set_command(stop_command(0), now);

@@ -1,0 +1,41 @@
+// The arm attached on an emulated bus, its model following the bus, and a program runner on top:
+// what a run really does to the virtual arm, in virtual time.
+#pragma once
+
+#include "armlink/arm_device.h"
+#include "fake_arm_reports.h"
+#include "fake_pacer.h"
+#include "programs/program_runner.h"
+#include "usb/emulated_bus.h"
+#include "virtualarm/arm_model.h"
+
+namespace quillmar::testing {
+
+struct FollowedArm {
+    FollowedArm() {
+        model.follow(usb);
+        link.attach_arm();
+    }
+    void run(const QString& text, Direction direction) {
+        window.program = text;
+        runner.run_program(direction);
+    }
+    // The window as the runner sees it: only the program matters here.
+    struct Window : FakeArmReports, RunnerPane {
+        QString program_text() const override { return program; }
+        void lock_for_run() override {}
+        void unlock_after_run() override {}
+        void focus_stop() override {}
+        void show_message(const QString& text) override { FakeArmReports::show_message(text); }
+        QString program;
+    };
+    FakePacer pacer;
+    ArmModel model{pacer.now()};
+    EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
+    Window window;
+    ArmLink link{usb, window};
+    ManualControl manual{link, pacer};
+    ProgramRunner runner{link, manual, window, pacer};
+};
+
+}  // namespace quillmar::testing

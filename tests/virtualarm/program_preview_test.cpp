@@ -1,0 +1,109 @@
+#include <QTest>
+
+#include "support/followed_arm.h"
+#include "virtualarm/program_preview.h"
+
+using namespace quillmar;
+
+Q_DECLARE_METATYPE(quillmar::Direction)
+
+namespace {
+
+ProgramPreview preview_of(const QString& text, Direction direction) {
+    return preview_program(check_program(text), direction, start_pose(), false);
+}
+
+}  // namespace
+
+class ProgramPreviewTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void warns_of_end_stops_and_lines_that_will_not_run_data();
+    void warns_of_end_stops_and_lines_that_will_not_run();
+    void preview_ends_where_the_run_leaves_the_arm_data();
+    void preview_ends_where_the_run_leaves_the_arm();
+};
+
+void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<Direction>("direction");
+    QTest::addColumn<QStringList>("warnings");
+    // The elbow starts at -60° and turns 25°/s up to 150°; 6,760 leaves it at 130°.
+    QTest::newRow("line 7 after blank and light lines")
+        << QStringLiteral("6,760\r\n0,\r\n\r\n0,\r\n3,10\r\n4,10\r\n6,300") << Direction::forwards
+        << QStringList{
+               "line 7, Elbow Up: the elbow reaches its end after 0.8 s of 3.00 s",
+               "line 3 is empty and will not run",
+           };
+    QTest::newRow("reverse turns Elbow Down into Elbow Up")
+        << QStringLiteral("5,1200") << Direction::reverse
+        << QStringList{"line 1, Elbow Up: the elbow reaches its end after 8.4 s of 12.00 s"};
+    QTest::newRow("no end within range")
+        << QStringLiteral("9,100\r\n10,100") << Direction::forwards << QStringList{};
+    // The gripper starts 20 mm open and closes at 8 mm/s.
+    QTest::newRow("already at its end")
+        << QStringLiteral("1,300\r\n1,100") << Direction::forwards
+        << QStringList{
+               "line 1, Grip: the gripper reaches its end after 2.5 s of 3.00 s",
+               "line 2, Grip: the gripper is at its end already; its motor strains for 1.00 s",
+           };
+    QTest::newRow("in reverse, the last line runs first")
+        << QStringLiteral("2,100\r\n2,300") << Direction::reverse
+        << QStringList{
+               "line 2, Grip: the gripper reaches its end after 2.5 s of 3.00 s",
+               "line 1, Grip: the gripper is at its end already; its motor strains for 1.00 s",
+           };
+    QTest::newRow("faulty lines") << QStringLiteral("abc\r\n11,5\r\n1,0") << Direction::forwards
+                                  << QStringList{
+                                         "line 1: \"abc\" is not a step and will not run",
+                                         "line 2: \"11,5\" is not a step and will not run",
+                                         "line 3: \"1,0\" is not a step and will not run",
+                                     };
+}
+
+void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run() {
+    QFETCH(QString, program);
+    QFETCH(Direction, direction);
+    QFETCH(QStringList, warnings);
+    const ProgramPreview preview = preview_of(program, direction);
+    QCOMPARE(preview_warnings(preview, 10), warnings);
+    QCOMPARE(warning_count(preview), warnings.size());
+    QCOMPARE(preview_warnings(preview, 1), warnings.mid(0, 1));
+}
+
+void ProgramPreviewTest::preview_ends_where_the_run_leaves_the_arm_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<Direction>("direction");
+    QTest::addColumn<int>("toggles");
+    const QString program = QStringLiteral(
+        "1,37\r\n0,\r\n3,55\r\nbad\r\n6,1300\r\n8,99\r\n9,410\r\n0,\r\n10,77\r\n0,\r\n7,250");
+    QTest::newRow("forwards") << program << Direction::forwards << 3;
+    QTest::newRow("in reverse") << program << Direction::reverse << 3;
+    QTest::newRow("one step") << QStringLiteral("4,1499") << Direction::forwards << 0;
+}
+
+void ProgramPreviewTest::preview_ends_where_the_run_leaves_the_arm() {
+    QFETCH(QString, program);
+    QFETCH(Direction, direction);
+    QFETCH(int, toggles);
+    quillmar::testing::FollowedArm bench;
+    const double start = bench.pacer.now();
+    const ProgramPreview preview =
+        preview_program(check_program(program), direction, bench.model.pose_at(start), false);
+    bench.run(program, direction);
+
+    QVERIFY(std::abs(preview.duration - (bench.pacer.now() - start)) < 1e-6);
+    QVERIFY(std::abs(run_duration(preview.steps) - preview.duration) < 1e-9);
+    const Pose reached = bench.model.pose_at(bench.pacer.now());
+    for (const auto& row : joint_table) {
+        const auto joint = static_cast<std::size_t>(row.joint);
+        QVERIFY2(std::abs(preview.end_pose.at(joint) - reached.at(joint)) < 1e-6, row.name);
+    }
+    QCOMPARE(preview.end_light, bench.model.light_on());
+    QCOMPARE(static_cast<int>(preview.toggles.size()), toggles);
+    QCOMPARE(preview.pauses.size() + 1, preview.steps.size());
+    QCOMPARE(preview.moves.size() + preview.toggles.size(), preview.steps.size());
+}
+
+QTEST_GUILESS_MAIN(ProgramPreviewTest)
+#include "program_preview_test.moc"

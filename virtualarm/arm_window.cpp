@@ -1,0 +1,375 @@
+#include "arm_window.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "preview_timeline.h"
+
+namespace quillmar {
+
+namespace {
+
+const QString strain_style = QStringLiteral("color: rgb(220, 30, 30); font-weight: bold;");
+constexpr int run_bar_steps = 1000;
+constexpr int warning_rows = 3;
+// A list of every faulty line of the largest program file would take seconds to fill.
+constexpr qsizetype most_warnings_listed = 100;
+
+QString reading_text(const JointRow& row, double value, bool straining) {
+    const QString unit = QString::fromUtf8(row.unit);
+    // A degree sign follows its number; a unit in letters stands apart.
+    QString text = QString::number(value, 'f', 1) +
+                   (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
+    if (straining) {
+        text += QObject::tr(" at limit, straining");
+    }
+    return text;
+}
+
+// Seconds as a person reads them: "42.5 s", "3 min 05.0 s".
+QString duration_text(double seconds) {
+    seconds = std::max(0.0, seconds);
+    if (seconds < 60.0) {
+        return QObject::tr("%1 s").arg(seconds, 0, 'f', 1);
+    }
+    const double minutes = std::floor(seconds / 60.0);
+    return QObject::tr("%1 min %2 s")
+        .arg(minutes, 0, 'f', 0)
+        .arg(seconds - 60.0 * minutes, 4, 'f', 1, QLatin1Char('0'));
+}
+
+QString steps_text(int count) {
+    return count == 1 ? QObject::tr("1 step") : QObject::tr("%1 steps").arg(count);
+}
+
+}  // namespace
+
+ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource source,
+                     QWidget* parent)
+    : QWidget(parent), model(model), clock(std::move(clock)) {
+    const bool estimate = source == ArmSource::commands_sent;
+    setWindowTitle(estimate ? tr("Arm") : tr("Virtual arm"));
+    // Closing it only hides it, and showing it leaves the keyboard with the main window.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    arm_picture = new ArmPicture(this);
+
+    auto* numbers = new QGridLayout;
+    numbers->setHorizontalSpacing(12);
+    for (const auto& joint : joint_table) {
+        const auto index = static_cast<int>(joint.joint);
+        // Two columns of name and reading: base, shoulder, elbow left; wrist, gripper, light right.
+        const int row = index % 3;
+        const int column = (index / 3) * 2;
+        numbers->addWidget(new QLabel(QString::fromUtf8(joint.name) + QLatin1Char(':'), this), row,
+                           column);
+        auto* label = new QLabel(this);
+        label->setMinimumWidth(fontMetrics().horizontalAdvance(reading_text(joint, -888.8, true)));
+        readings.at(static_cast<std::size_t>(index)) = label;
+        numbers->addWidget(label, row, column + 1);
+    }
+    numbers->addWidget(new QLabel(tr("Light:"), this), 2, 2);
+    light_reading = new QLabel(this);
+    numbers->addWidget(light_reading, 2, 3);
+    numbers->setColumnStretch(1, 1);
+    numbers->setColumnStretch(3, 1);
+
+    reset = new QPushButton(estimate ? tr("Set start pose") : tr("Reset pose"), this);
+    reset->setObjectName(QStringLiteral("resetpose"));
+    numbers->addWidget(reset, 0, 4, 3, 1, Qt::AlignRight | Qt::AlignBottom);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(arm_picture);
+    layout->addLayout(numbers);
+    if (estimate) {
+        auto* note = new QLabel(
+            tr("A real arm cannot tell where it is: this pose is estimated from the commands "
+               "sent, starting from the start pose drawn here. Put the arm in that pose, then "
+               "press \"Set start pose\"."),
+            this);
+        note->setObjectName(QStringLiteral("estimatenote"));
+        note->setWordWrap(true);
+        layout->addWidget(note);
+    }
+    layout->addWidget(build_run_box());
+    layout->addWidget(build_preview_box());
+
+    frames.setInterval(frame_ms);
+    run_ticks.setInterval(run_tick_ms);
+    preview_delay.setInterval(preview_delay_ms);
+    preview_delay.setSingleShot(true);
+    connect(&frames, &QTimer::timeout, this, &ArmWindow::refresh);
+    connect(&run_ticks, &QTimer::timeout, this, &ArmWindow::show_run_times);
+    connect(&preview_delay, &QTimer::timeout, this, [this] {
+        if (isVisible()) {
+            update_preview();
+        } else {
+            preview_stale = true;
+        }
+    });
+    connect(&model, &ArmModel::changed, this, [this] {
+        refresh();
+        // During a run the preview keeps showing the run as it was planned.
+        if (!run_under_way) {
+            preview_soon();
+        }
+    });
+    connect(reset, &QPushButton::clicked, this, [this] { this->model.reset_pose(this->clock()); });
+    refresh();
+    update_preview();
+}
+
+QWidget* ArmWindow::build_run_box() {
+    auto* box = new QGroupBox(tr("Run"), this);
+    run_step = new QLabel(tr("No program has run yet."), box);
+    run_step->setObjectName(QStringLiteral("runstep"));
+    run_times = new QLabel(box);
+    run_times->setObjectName(QStringLiteral("runtimes"));
+    run_bar = new QProgressBar(box);
+    run_bar->setRange(0, run_bar_steps);
+    run_bar->setValue(0);
+    run_bar->setTextVisible(false);
+    run_bar->setAccessibleName(tr("Run progress"));
+    auto* layout = new QGridLayout(box);
+    layout->setVerticalSpacing(4);
+    layout->addWidget(run_step, 0, 0);
+    layout->addWidget(run_times, 0, 1, Qt::AlignRight);
+    layout->addWidget(run_bar, 1, 0, 1, 2);
+    layout->setColumnStretch(0, 1);
+    return box;
+}
+
+QWidget* ArmWindow::build_preview_box() {
+    auto* box = new QGroupBox(tr("Before you run"), this);
+    preview_forwards = new QRadioButton(tr("Run Program"), box);
+    preview_forwards->setObjectName(QStringLiteral("previewforwards"));
+    preview_forwards->setChecked(true);
+    preview_reverse = new QRadioButton(tr("Reverse Program"), box);
+    preview_reverse->setObjectName(QStringLiteral("previewreverse"));
+    preview_summary = new QLabel(box);
+    preview_summary->setObjectName(QStringLiteral("previewsummary"));
+    timeline = new PreviewTimeline(box);
+    timeline->setAccessibleName(tr("Timeline of the program"));
+    warning_list = new QListWidget(box);
+    warning_list->setObjectName(QStringLiteral("warnings"));
+    warning_list->setAccessibleName(tr("Warnings"));
+    warning_list->setFixedHeight(warning_list->fontMetrics().height() * warning_rows +
+                                 2 * warning_list->frameWidth() + 6);
+
+    auto* choice = new QHBoxLayout;
+    choice->addWidget(new QLabel(tr("Preview of"), box));
+    choice->addWidget(preview_forwards);
+    choice->addWidget(preview_reverse);
+    choice->addStretch();
+    auto* layout = new QVBoxLayout(box);
+    layout->setSpacing(4);
+    layout->addLayout(choice);
+    layout->addWidget(preview_summary);
+    layout->addWidget(timeline);
+    layout->addWidget(warning_list);
+    connect(preview_forwards, &QRadioButton::toggled, this, [this] { update_preview(); });
+    return box;
+}
+
+void ArmWindow::show_beside(QWidget& main_window) {
+    constexpr int gap = 12;
+    show();
+    const QRect main_frame = main_window.frameGeometry();
+    const QSize size = frameGeometry().size();
+    int top = main_frame.top();
+    if (const QScreen* display = main_window.screen()) {
+        const QRect room = display->availableGeometry();
+        if (main_frame.right() + gap + size.width() > room.right()) {
+            const int pair_width = main_frame.width() + gap + size.width();
+            const int left = std::max(room.left(), room.center().x() - pair_width / 2);
+            main_window.move(left, main_frame.top());
+        }
+        // Taller than the main window: it rises as far as the screen needs.
+        top = std::max(room.top(), std::min(top, room.bottom() + 1 - size.height()));
+    }
+    move(main_window.frameGeometry().right() + 1 + gap, top);
+}
+
+void ArmWindow::follow(ProgramRunner& runner) {
+    connect(&runner, &ProgramRunner::run_started, this, &ArmWindow::run_started);
+    connect(&runner, &ProgramRunner::step_started, this, &ArmWindow::step_started);
+    connect(&runner, &ProgramRunner::run_finished, this, [this] { run_ended(std::nullopt); });
+    connect(&runner, &ProgramRunner::run_stopped, this, [this](int index) { run_ended(index); });
+}
+
+void ArmWindow::set_program_source(std::function<QString()> source) {
+    program_source = std::move(source);
+    preview_soon();
+}
+
+void ArmWindow::program_changed() {
+    preview_soon();
+}
+
+void ArmWindow::preview_soon() {
+    preview_delay.start();
+}
+
+void ArmWindow::update_preview() {
+    preview_stale = false;
+    preview_delay.stop();
+    const Direction direction =
+        preview_reverse->isChecked() ? Direction::reverse : Direction::forwards;
+    const QString program_text = program_source();
+    program_preview = preview_program(check_program(program_text), direction,
+                                      model.pose_at(clock()), model.light_on());
+    timeline->set_preview(program_preview);
+
+    const auto steps = program_preview.steps.size();
+    if (steps == 0) {
+        preview_summary->setText(program_text.trimmed().isEmpty()
+                                     ? tr("Type a program in the main window to see it here.")
+                                     : tr("No line of the program runs."));
+        ghost.reset();
+    } else {
+        preview_summary->setText(
+            tr("Takes %1 in %2; the pale arm shows where it ends.")
+                .arg(duration_text(program_preview.duration), steps_text(static_cast<int>(steps))));
+        ghost = program_preview.end_pose;
+    }
+    warning_list->clear();
+    warning_list->addItems(preview_warnings(program_preview, most_warnings_listed));
+    const qsizetype unlisted = warning_count(program_preview) - warning_list->count();
+    if (warning_list->count() == 0 || unlisted > 0) {
+        auto* note = new QListWidgetItem(
+            unlisted > 0 ? tr("... and %1 more").arg(unlisted)
+                         : tr("No warnings: no joint runs into its end, every line runs."));
+        note->setFlags(Qt::NoItemFlags);
+        warning_list->addItem(note);
+    }
+    refresh();
+}
+
+QString ArmWindow::reading(Joint joint) const {
+    return readings.at(static_cast<std::size_t>(joint))->text();
+}
+
+QString ArmWindow::run_text() const {
+    return run_step->text() + QLatin1Char('\n') + run_times->text();
+}
+
+void ArmWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    emit closed();
+}
+
+void ArmWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (preview_stale) {
+        update_preview();
+    }
+}
+
+void ArmWindow::refresh() {
+    const double now = clock();
+    ArmView view = view_at(model, now);
+    view.ghost = ghost;
+    arm_picture->set_view(view);
+    for (const auto& row : joint_table) {
+        const auto index = static_cast<std::size_t>(row.joint);
+        QLabel* label = readings.at(index);
+        label->setText(reading_text(row, view.pose.at(index), view.straining.at(index)));
+        const QString style = view.straining.at(index) ? strain_style : QString();
+        if (label->styleSheet() != style) {
+            label->setStyleSheet(style);
+        }
+    }
+    light_reading->setText(view.light ? tr("on") : tr("off"));
+    if (!model.moving(now)) {
+        frames.stop();
+    } else if (!frames.isActive()) {
+        frames.start();
+    }
+}
+
+void ArmWindow::run_started(const std::vector<RunStep>& steps) {
+    // A program typed just before the run is previewed now, from where the run starts.
+    if (preview_delay.isActive()) {
+        update_preview();
+    }
+    run_steps = steps;
+    run_index = -1;
+    run_under_way = true;
+    // The timeline shows this run only when it previewed this very run.
+    run_on_timeline = steps == program_preview.steps;
+    run_bar->setValue(0);
+    run_step->setText(steps.empty() ? tr("No step to run") : tr("Starting"));
+    run_times->setText(tr("%1 in all").arg(duration_text(run_duration(run_steps))));
+}
+
+void ArmWindow::step_started(int index) {
+    run_index = index;
+    step_began = clock();
+    run_step->setText(tr("Step %1").arg(step_text(index)));
+    show_run_times();
+    run_ticks.start();
+}
+
+QString ArmWindow::step_text(int index) const {
+    const RunStep& step = run_steps.at(static_cast<std::size_t>(index));
+    return tr("%1 of %2: %3, line %4")
+        .arg(index + 1)
+        .arg(run_steps.size())
+        .arg(QString::fromLatin1(command_table.at(static_cast<std::size_t>(step.command)).caption))
+        .arg(step.line + 1);
+}
+
+void ArmWindow::show_run_times() {
+    if (run_index < 0) {
+        return;
+    }
+    const RunStep& step = run_steps.at(static_cast<std::size_t>(run_index));
+    const double done = std::min(clock() - step_began, step.seconds);
+    const double left = run_time_left(run_steps, run_index, done);
+    const double total = run_duration(run_steps);
+    const QString step_times =
+        step.command == light_command_number
+            ? tr("the light switches")
+            : tr("%1 s of %2 s").arg(done, 0, 'f', 1).arg(step.seconds, 0, 'f', 2);
+    run_times->setText(tr("%1; %2 left of the run").arg(step_times, duration_text(left)));
+    if (run_on_timeline) {
+        timeline->set_now(total - left);
+    }
+    run_bar->setValue(total > 0.0
+                          ? static_cast<int>(std::lround((total - left) / total * run_bar_steps))
+                          : run_bar_steps);
+}
+
+void ArmWindow::run_ended(std::optional<int> stopped_at) {
+    run_ticks.stop();
+    run_under_way = false;
+    run_on_timeline = false;
+    timeline->set_now(std::nullopt);
+    if (stopped_at) {
+        show_run_times();
+        run_step->setText(tr("Run stopped at step %1").arg(step_text(*stopped_at)));
+    } else {
+        run_step->setText(tr("Run finished"));
+        run_times->setText(tr("%1 in %2")
+                               .arg(steps_text(static_cast<int>(run_steps.size())),
+                                    duration_text(run_duration(run_steps))));
+        run_bar->setValue(run_bar_steps);
+    }
+    // The arm has moved: the preview now starts from where the run left it.
+    preview_soon();
+}
+
+}  // namespace quillmar

@@ -1,0 +1,119 @@
+// The arm window: where the arm is, the run under way, and what the program will do before it runs.
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "arm_model.h"
+#include "arm_picture.h"
+#include "program_preview.h"
+
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+
+namespace quillmar {
+
+class PreviewTimeline;
+
+enum class ArmSource {
+    virtual_arm,    // the model is the emulated arm itself
+    commands_sent,  // the model estimates a real arm from the commands that reached it
+};
+
+class ArmWindow : public QWidget {
+    Q_OBJECT
+  public:
+    // Frame interval while a joint travels; the window is not redrawn while the arm stands.
+    static constexpr int frame_ms = 16;
+    // How often a run's times are written while a step runs.
+    static constexpr int run_tick_ms = 100;
+    // The preview follows the program this long after the last keystroke.
+    static constexpr int preview_delay_ms = 250;
+
+    // `clock` is the clock of the arm's commands (monotonic seconds).
+    ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource source,
+              QWidget* parent = nullptr);
+
+    // Shows the window just right of `main_window`, tops aligned unless it would then reach
+    // below the screen. When the screen has no room
+    // there, the main window moves left so that both fit side by side.
+    void show_beside(QWidget& main_window);
+
+    // Shows each run of `runner`: the step under way, its time, the time left.
+    void follow(ProgramRunner& runner);
+
+    // Where the program's text is read from when the preview is worked out.
+    void set_program_source(std::function<QString()> source);
+    // The program changed; the preview follows once typing pauses.
+    void program_changed();
+    // Works the preview out at once, from where the arm is now.
+    void update_preview();
+
+    bool animating() const { return frames.isActive(); }
+    bool timing_run() const { return run_ticks.isActive(); }
+    const ArmPicture& picture() const { return *arm_picture; }
+    QString reading(Joint joint) const;
+    // The run's two lines: the step and its times.
+    QString run_text() const;
+
+  signals:
+    // The user closed the window; it is only hidden.
+    void closed();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    QWidget* build_run_box();
+    QWidget* build_preview_box();
+    // Shows the arm as it is now, and keeps the frames going only while a joint travels.
+    void refresh();
+    void run_started(const std::vector<RunStep>& steps);
+    void step_started(int index);
+    // The run ended: all its steps ran, or it was cut short during step `stopped_at`.
+    void run_ended(std::optional<int> stopped_at);
+    void show_run_times();
+    void preview_soon();
+    // "3 of 12: Elbow Up (6), line 7".
+    QString step_text(int index) const;
+
+    ArmModel& model;
+    std::function<double()> clock;
+    ArmPicture* arm_picture = nullptr;
+    std::array<QLabel*, joint_count> readings{};
+    QLabel* light_reading = nullptr;
+    QPushButton* reset = nullptr;
+    QTimer frames;
+
+    QLabel* run_step = nullptr;
+    QLabel* run_times = nullptr;
+    QProgressBar* run_bar = nullptr;
+    QTimer run_ticks;
+    std::vector<RunStep> run_steps;
+    int run_index = -1;
+    double step_began = 0.0;
+    bool run_under_way = false;
+    bool run_on_timeline = false;
+
+    QRadioButton* preview_forwards = nullptr;
+    QRadioButton* preview_reverse = nullptr;
+    QLabel* preview_summary = nullptr;
+    PreviewTimeline* timeline = nullptr;
+    QListWidget* warning_list = nullptr;
+    QTimer preview_delay;
+    std::function<QString()> program_source = [] { return QString(); };
+    ProgramPreview program_preview;
+    std::optional<Pose> ghost;
+    // A change came while the window was hidden; the preview is worked out when it shows.
+    bool preview_stale = false;
+};
+
+}  // namespace quillmar

@@ -1,0 +1,147 @@
+#include "program_preview.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quillmar {
+
+namespace {
+
+// Shorter than this, a joint counts as being at its end when the step begins.
+constexpr double at_end_already = 0.05;
+
+double pause_seconds() {
+    return std::chrono::duration<double>(ProgramRunner::pause_between_steps).count();
+}
+
+QString joint_words(Joint joint) {
+    return QStringLiteral("the ") + QString::fromUtf8(row_of(joint).name).toLower();
+}
+
+QString end_stop_warning(const ProgramPreview& preview, const PreviewMove& move) {
+    const RunStep& step = preview.steps.at(static_cast<std::size_t>(move.step));
+    const QString start = QStringLiteral("line %1, %2: %3")
+                              .arg(step.line + 1)
+                              .arg(command_name(step.command), joint_words(move.joint));
+    const QString seconds = QString::number(step.seconds, 'f', 2);
+    if (*move.end_stop < at_end_already) {
+        return start +
+               QStringLiteral(" is at its end already; its motor strains for %1 s").arg(seconds);
+    }
+    return start + QStringLiteral(" reaches its end after %1 s of %2 s")
+                       .arg(QString::number(*move.end_stop, 'f', 1), seconds);
+}
+
+QString rejected_warning(const RejectedLine& rejected) {
+    const int line = rejected.line + 1;
+    if (rejected.beyond_table) {
+        return QStringLiteral("line %1: \"%2\" will not run, a program holds %3 steps at most")
+            .arg(line)
+            .arg(rejected.text)
+            .arg(step_table_size);
+    }
+    if (rejected.text.isEmpty()) {
+        return QStringLiteral("line %1 is empty and will not run").arg(line);
+    }
+    return QStringLiteral("line %1: \"%2\" is not a step and will not run")
+        .arg(line)
+        .arg(rejected.text);
+}
+
+}  // namespace
+
+double run_duration(const std::vector<RunStep>& steps) {
+    return steps.empty() ? 0.0 : run_time_left(steps, 0, 0.0);
+}
+
+double run_time_left(const std::vector<RunStep>& steps, int index, double done) {
+    if (index < 0 || static_cast<std::size_t>(index) >= steps.size()) {
+        return 0.0;
+    }
+    double left = std::max(0.0, steps[static_cast<std::size_t>(index)].seconds - done);
+    for (auto next = static_cast<std::size_t>(index) + 1; next < steps.size(); ++next) {
+        left += pause_seconds() + steps[next].seconds;
+    }
+    return left;
+}
+
+ProgramPreview preview_program(const CheckedProgram& program, Direction direction, const Pose& pose,
+                               bool light) {
+    ProgramPreview preview;
+    preview.steps = run_order(program.steps, direction);
+    preview.rejected = program.rejected;
+    // The same mechanics as the arm window's model, on a copy that starts where the arm is.
+    ArmModel model(0.0);
+    model.place(pose, 0.0);
+    double time = 0.0;
+    for (std::size_t index = 0; index < preview.steps.size(); ++index) {
+        const int step_index = static_cast<int>(index);
+        if (index > 0) {
+            preview.pauses.push_back({time, time + pause_seconds()});
+            time += pause_seconds();
+        }
+        const RunStep& step = preview.steps[index];
+        const auto light_byte = static_cast<std::uint8_t>(light);
+        if (step.command == light_command_number) {
+            light = !light;
+            model.set_command(light_command(light), time);
+            preview.toggles.push_back({step_index, time, light});
+            continue;
+        }
+        const ArmCommand start = start_command(step.command, light_byte);
+        model.set_command(start, time);
+        const double end = time + step.seconds;
+        for (const auto& row : joint_table) {
+            const int drive = drive_of(row.joint, start);
+            if (drive == 0) {
+                continue;
+            }
+            const double from = model.position_at(row.joint, time);
+            const double limit = drive > 0 ? row.maximum : row.minimum;
+            const double reach = std::abs(limit - from) / row.speed;
+            PreviewMove move{step_index,  row.joint, time,
+                             end,         from,      model.position_at(row.joint, end),
+                             std::nullopt};
+            if (reach < step.seconds) {
+                move.end_stop = reach;
+            }
+            preview.moves.push_back(move);
+        }
+        time = end;
+        model.set_command(stop_command(light_byte), time);
+    }
+    preview.duration = time;
+    preview.end_pose = model.pose_at(time);
+    preview.end_light = light;
+    return preview;
+}
+
+QString command_name(int command) {
+    const QString caption =
+        QString::fromLatin1(command_table.at(static_cast<std::size_t>(command)).caption);
+    return caption.left(caption.lastIndexOf(QStringLiteral(" (")));
+}
+
+QStringList preview_warnings(const ProgramPreview& preview, qsizetype most) {
+    QStringList warnings;
+    for (const PreviewMove& move : preview.moves) {
+        if (warnings.size() < most && move.end_stop) {
+            warnings << end_stop_warning(preview, move);
+        }
+    }
+    for (const RejectedLine& rejected : preview.rejected) {
+        if (warnings.size() == most) {
+            break;
+        }
+        warnings << rejected_warning(rejected);
+    }
+    return warnings;
+}
+
+qsizetype warning_count(const ProgramPreview& preview) {
+    const auto end_stops = std::count_if(preview.moves.begin(), preview.moves.end(),
+                                         [](const PreviewMove& move) { return move.end_stop; });
+    return static_cast<qsizetype>(end_stops) + static_cast<qsizetype>(preview.rejected.size());
+}
+
+}  // namespace quillmar

@@ -1,0 +1,70 @@
+// What a program will do before it runs: its run simulated on a copy of the arm's model in
+// virtual time, with the steps that drive a joint into its end and the lines that will not run.
+#pragma once
+
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+#include "arm_model.h"
+#include "programs/program_check.h"
+#include "programs/program_runner.h"
+
+namespace quillmar {
+
+// One motor step: the joint it drives, when, and from where to where.
+struct PreviewMove {
+    int step;  // index in run order
+    Joint joint;
+    double start;  // seconds from the start of the run
+    double end;
+    double from;  // the joint's position at the start and at the end of the step
+    double to;
+    // Seconds into the step at which the joint reaches the end of its travel, when it does
+    // before the step is over; from then on its motor strains.
+    std::optional<double> end_stop;
+};
+
+struct PreviewToggle {
+    int step;
+    double time;
+    bool light_on;  // the light after the toggle
+};
+
+struct PreviewPause {
+    double start;
+    double end;
+};
+
+struct ProgramPreview {
+    std::vector<RunStep> steps;  // in run order
+    std::vector<PreviewMove> moves;
+    std::vector<PreviewToggle> toggles;
+    std::vector<PreviewPause> pauses;
+    double duration = 0.0;
+    Pose end_pose = start_pose();
+    bool end_light = false;
+    std::vector<RejectedLine> rejected;
+};
+
+// Seconds a run of `steps` takes: their times and the pauses between them.
+double run_duration(const std::vector<RunStep>& steps);
+
+// Seconds left of that run when step `index` has run for `done` seconds.
+double run_time_left(const std::vector<RunStep>& steps, int index, double done);
+
+// The run of `program` in `direction` from `pose` with the light as `light`.
+ProgramPreview preview_program(const CheckedProgram& program, Direction direction, const Pose& pose,
+                               bool light);
+
+// A command's caption without its number: "Elbow Up" for command 6.
+QString command_name(int command);
+
+// One line per step that drives a joint into its end, in run order, then one per line that will
+// not run, in text order; the first `most` of them. Lines are counted from 1, as people count them.
+QStringList preview_warnings(const ProgramPreview& preview, qsizetype most);
+
+// How many warnings there are in all.
+qsizetype warning_count(const ProgramPreview& preview);
+
+}  // namespace quillmar
