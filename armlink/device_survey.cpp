@@ -25,6 +25,19 @@ bool filled(int result) {
     return result > 0 && (result & 0xFFFF) != 0;
 }
 
+// A device's string as one line of the report: control characters (C0, DEL and the C1 range of
+// Latin-1) become '?', so a device cannot break the line or forge lines of its own.
+QString visible_text(const char* bytes, qsizetype length) {
+    QString text = QString::fromLatin1(bytes, length);
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F)) {
+            c = QLatin1Char('?');
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 QString usb_version_text(std::uint16_t bcd_usb) {
@@ -94,8 +107,7 @@ void DeviceSurvey::show_string(int handle, int string_index, const QString& labe
     }
     // The last byte is never written, so the text always ends within the buffer.
     const auto end = std::find(buffer.begin(), buffer.end(), '\0');
-    console.show_message(label +
-                         QString::fromLatin1(buffer.data(), std::distance(buffer.begin(), end)) +
+    console.show_message(label + visible_text(buffer.data(), std::distance(buffer.begin(), end)) +
                          QLatin1Char(' '));
 }
 
