@@ -117,13 +117,17 @@ struct ConfigDeleter {
 };
 using ConfigPointer = std::unique_ptr<libusb_config_descriptor, ConfigDeleter>;
 
+// libusb hands a broken descriptor set back with counts that its arrays do not bear out (a count
+// of one beside a null array): every array is checked before it is indexed, and a record whose
+// array is missing reads as unreadable.
 const libusb_interface_descriptor* find_setting(const libusb_config_descriptor* config,
                                                 int interface_index, int alt_setting) {
-    if (interface_index < 0 || interface_index >= config->bNumInterfaces || alt_setting < 0) {
+    if (config->interface == nullptr || interface_index < 0 ||
+        interface_index >= config->bNumInterfaces || alt_setting < 0) {
         return nullptr;
     }
     const auto& iface = config->interface[interface_index];
-    if (alt_setting >= iface.num_altsetting) {
+    if (iface.altsetting == nullptr || alt_setting >= iface.num_altsetting) {
         return nullptr;
     }
     return &iface.altsetting[alt_setting];
@@ -351,7 +355,8 @@ int LibusbAccess::vb_usb_get_endpoint_descriptor(int handle, int config_index, i
         return 0;
     }
     const auto* setting = find_setting(config.get(), interface_index, alt_setting);
-    if (setting == nullptr || endpoint_index < 0 || endpoint_index >= setting->bNumEndpoints) {
+    if (setting == nullptr || setting->endpoint == nullptr || endpoint_index < 0 ||
+        endpoint_index >= setting->bNumEndpoints) {
         return 0;
     }
     const auto& e = setting->endpoint[endpoint_index];

@@ -118,6 +118,8 @@ class LibusbAccessTest : public QObject {
     void strings();
     void survey_reads_hub_and_arm();
     void survey_agrees_with_the_emulated_bus();
+    void hostile_devices_data();
+    void hostile_devices();
     void device_requests_arrive_in_order();
     void arm_command_reaches_the_device();
     void transfer_faults_data();
@@ -363,6 +365,53 @@ void LibusbAccessTest::survey_agrees_with_the_emulated_bus() {
     DeviceSurvey(emulated, expected).list_devices();
     QVERIFY(real.message.contains(QStringLiteral("- Serial  nmbr    : ABCDEFGHIJ \r\n")));
     QCOMPARE(real.message, expected.message);
+}
+
+void LibusbAccessTest::hostile_devices_data() {
+    QTest::addColumn<QByteArray>("descriptors");   // as sysfs shows them, in hex
+    QTest::addColumn<QByteArray>("manufacturer");  // string descriptor 1, in hex
+    QTest::addColumn<QStringList>("tail");         // the last lines of the report
+    // wTotalLength says 20 where 32 bytes follow: libusb cuts the extra descriptor short and
+    // hands back an alternate setting with one endpoint and no endpoint array. The survey shows
+    // the setting and no endpoint.
+    QTest::newRow("endpoint count without endpoints")
+        << QByteArray(
+               "1201100100000008671200000000000000010902140001010080320904000001ff000000"
+               "072100000000000705810301000a")
+        << QByteArray() << QStringList{"---- NumEndpoints      : 1", "---- InterfaceClass    : 255",
+                                       "---- InterfaceSubClass : 0", "---- InterfaceProtocol : 0",
+                                       "---- Interface         : 0", ""};
+    QTest::newRow("CR LF and BEL in the manufacturer")
+        << QByteArray("120110010000000867120000000001000000")
+        << QByteArray("1003410063000d000a00440065000700")
+        << QStringList{"-- Manufacturer    : Ac\?\?De? ",
+                       "-- Product         : not specified",
+                       "-- Serial  nmbr    : not specified",
+                       "-- USB version     : 1.1",
+                       "-- Device Class    : 0",
+                       "-- Subclass        : 0",
+                       ""};
+}
+
+// Devices that lie in their descriptors are surveyed without harm and cannot forge lines.
+void LibusbAccessTest::hostile_devices() {
+    QFETCH(QByteArray, descriptors);
+    QFETCH(QByteArray, manufacturer);
+    QFETCH(QStringList, tail);
+    const auto bytes = [](const QByteArray& hex) {
+        const QByteArray raw = QByteArray::fromHex(hex);
+        return std::vector<std::uint8_t>(raw.begin(), raw.end());
+    };
+    UmockdevBus bus;
+    bus.plug_raw(1, 2, bytes(descriptors), {{0, {4, 3, 0x09, 0x04}}, {1, bytes(manufacturer)}});
+    LibusbAccess usb;
+    QCOMPARE(usb.vb_usb_init(), 0);
+    usb.vb_usb_set_debug(0);
+    FakeConsole console;
+    DeviceSurvey(usb, console).list_devices();
+    const QStringList lines = console.message.split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.mid(lines.size() - tail.size()), tail);
+    QCOMPARE(usb.open_handle_count(), 0);
 }
 
 void LibusbAccessTest::device_requests_arrive_in_order() {
