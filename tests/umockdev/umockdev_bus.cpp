@@ -75,7 +75,7 @@ class PermissionOverride {
             return;
         }
         __user_cap_data_struct reduced[2] = {saved[0], saved[1]};
-        for (const unsigned cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+        for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
             reduced[cap / 32].effective &= ~(1u << (cap % 32));
         }
         dropped = syscall(SYS_capset, &header, reduced) == 0;
