@@ -1,6 +1,7 @@
 // The USB access routines on libusb-1.0: the real bus behind the program's handles.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include <QString>
@@ -15,7 +16,10 @@ namespace quillmar {
 // unplugged and plugged in again (at a new address) counts twice.
 class LibusbAccess : public UsbAccess {
   public:
-    LibusbAccess();
+    // How long libusb may take to start before vb_usb_init gives up on it.
+    static constexpr std::chrono::milliseconds default_start_limit{10'000};
+
+    explicit LibusbAccess(std::chrono::milliseconds start_limit = default_start_limit);
     ~LibusbAccess() override;
     LibusbAccess(const LibusbAccess&) = delete;
     LibusbAccess& operator=(const LibusbAccess&) = delete;
@@ -23,6 +27,9 @@ class LibusbAccess : public UsbAccess {
     // Why vb_usb_init failed, in words for a message box; empty when it did not fail.
     QString init_error_text() const;
 
+    // libusb reads the descriptors of every device as it starts, and a device with a faulty set
+    // can keep it from ever coming back (libusb 1.0.26). When it has not come back within the
+    // start limit, this gives up with the time-out code and says what the user can do.
     int vb_usb_init() override;
     // 0 silences libusb; 1 errors; 2 warnings too; 3 and above (255 is the program's) add
     // libusb's notices. libusb's own debug tracing is never switched on: it traces every turn

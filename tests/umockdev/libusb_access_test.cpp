@@ -1,7 +1,10 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
 #include <QThread>
+#include <cstdio>
+#include <cstring>
 
 #include "armlink/arm_link.h"
 #include "armlink/device_survey.h"
@@ -128,6 +131,7 @@ class LibusbAccessTest : public QObject {
     void bad_handles_and_arguments_data();
     void bad_handles_and_arguments();
     void uninitialised_library_finds_nothing();
+    void stalled_start_is_told();
 };
 
 void LibusbAccessTest::devices_open_in_bus_and_address_order() {
@@ -594,8 +598,50 @@ void LibusbAccessTest::uninitialised_library_finds_nothing() {
     QCOMPARE(usb.init_error_text(), QString());
 }
 
+namespace {
+
+constexpr char stalling_start_option[] = "--start-beside-a-stalling-device";
+
+// In a process of its own, as the libusb thread that never comes back stays behind: libusb is
+// started beside a device whose first configuration header is 11 bytes long, followed by a
+// descriptor of length 0, with a second configuration after it. libusb 1.0.26 seeks the second
+// configuration by descriptor lengths and steps by 0 for ever.
+int start_beside_a_stalling_device() {
+    UmockdevBus bus;
+    const QByteArray descriptors = QByteArray::fromHex(
+        "1201100100000008671200000000000000020b021400010100803200050904000000ff000000090212000102"
+        "0080320904000000ff000000");
+    bus.plug_raw(1, 2, std::vector<std::uint8_t>(descriptors.begin(), descriptors.end()));
+    LibusbAccess usb(std::chrono::milliseconds(300));
+    const int result = usb.vb_usb_init();
+    std::fputs(qPrintable(usb.init_error_text()), stdout);
+    return result == usb_error::timeout && usb.vb_usb_init() == usb_error::timeout ? 0 : 1;
+}
+
+}  // namespace
+
+// A device that keeps libusb from starting gives an error that says what to do, in time.
+void LibusbAccessTest::stalled_start_is_told() {
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {stalling_start_option});
+    if (!child.waitForFinished(10'000)) {
+        child.kill();
+        child.waitForFinished();
+        QFAIL("the start did not give up");
+    }
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()),
+             QStringLiteral("libusb did not finish reading the USB devices within 0.3 seconds. A "
+                            "device with faulty descriptors can cause this: unplug the USB device "
+                            "you plugged in last and start Quillmar again."));
+}
+
 int main(int argc, char** argv) {
     run_under_umockdev(argv);
+    if (argc == 2 && std::strcmp(argv[1], stalling_start_option) == 0) {
+        return start_beside_a_stalling_device();
+    }
     QCoreApplication app(argc, argv);
     LibusbAccessTest test;
     return QTest::qExec(&test, argc, argv);
