@@ -83,12 +83,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return -1;
     }
 
-    // A testbed takes milliseconds to build and up to tens to tear down, so one serves every
-    // input: the device is plugged in before a fresh libusb context scans the bus and is taken
-    // away once that context is gone.
+    // A testbed takes milliseconds to build and tens to tear down, and so does a device: one
+    // device serves every input, given the input's descriptors before a fresh libusb context
+    // scans the bus.
     static quillmar::testing::UmockdevBus bus;
+    static bool plugged = false;
+    if (!plugged) {
+        bus.plug_raw(1, 2, descriptors, strings);
+        plugged = true;
+    } else {
+        bus.replace_raw(1, 2, descriptors, strings);
+        bus.clear_requests();
+    }
     quillmar::testing::FakeConsole console;
-    bus.plug_raw(1, 2, descriptors, strings);
     {
         quillmar::LibusbAccess usb;
         require(usb.vb_usb_init() == 0, "libusb starts");
@@ -96,7 +103,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         quillmar::DeviceSurvey(usb, console).list_devices();
         require(usb.open_handle_count() == 0, "the survey closes every handle");
     }
-    bus.unplug(1, 2);
     require(console.message.endsWith(QStringLiteral("\r\n")), "the report ends with a line end");
     for (const QString& line : console.message.chopped(2).split(QStringLiteral("\r\n"))) {
         require(std::all_of(line.begin(), line.end(), visible),

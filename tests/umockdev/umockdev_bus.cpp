@@ -455,6 +455,17 @@ void UmockdevBus::plug_raw(int bus, int address, std::vector<std::uint8_t> descr
     impl->add(std::move(device));
 }
 
+void UmockdevBus::replace_raw(int bus, int address, std::vector<std::uint8_t> descriptors,
+                              std::map<int, std::vector<std::uint8_t>> strings) {
+    const std::lock_guard lock(impl->mutex);
+    auto& device = impl->device(bus, address);
+    device.descriptors = std::move(descriptors);
+    device.strings = std::move(strings);
+    umockdev_testbed_set_attribute_binary(impl->testbed, device.sys_path.c_str(), "descriptors",
+                                          device.descriptors.data(),
+                                          static_cast<gint>(device.descriptors.size()));
+}
+
 void UmockdevBus::Impl::add(std::unique_ptr<EmulatedDevice> device) {
     device->bus = this;
     const int bus = device->model.bus_number;

@@ -54,6 +54,10 @@ class UmockdevBus {
     // each string descriptor request by index (0: the language list); other requests stall.
     void plug_raw(int bus, int address, std::vector<std::uint8_t> descriptors,
                   std::map<int, std::vector<std::uint8_t>> strings = {});
+    // Gives a plugged device other raw descriptors and string answers, as if another device had
+    // taken its place; only what scans the bus afresh sees the new descriptors.
+    void replace_raw(int bus, int address, std::vector<std::uint8_t> descriptors,
+                     std::map<int, std::vector<std::uint8_t>> strings = {});
     // Announces the device's removal and takes it away; its open files fail with ENODEV.
     void unplug(int bus, int address);
     // After `transfers` more control transfers, the device is pulled out: it disappears from the
