@@ -19,6 +19,19 @@ QString hex(unsigned value) {
     return QString::number(value, 16).toUpper();
 }
 
+// A device's string as one line of the report: control characters (C0, DEL and the C1 range of
+// Latin-1) become '?', so a device cannot break the line or forge lines of its own.
+QString visible_text(const std::string& bytes) {
+    QString text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F)) {
+            c = QLatin1Char('?');
+        }
+    }
+    return text;
+}
+
 }  // namespace
 
 QString usb_version_text(std::uint16_t bcd_usb) {
@@ -82,16 +95,14 @@ void DeviceSurvey::show_string(DeviceHandle device, int string_index, const QStr
         return;
     }
     const UsbResult<std::string> text = usb.string_descriptor(device, string_index);
-    // The string is read into a buffer of 255 bytes that ends with a zero, so it ends at its
-    // first zero byte and after 254 characters at most; an empty string reads as none.
-    constexpr std::size_t longest_string = 254;
-    const std::string shown =
-        text ? text->substr(0, std::min(text->find('\0'), longest_string)) : std::string();
-    if (shown.empty()) {
+    // An empty string reads as none. The string is read into a buffer of 255 bytes that ends
+    // with a zero, so what shows ends after 254 characters, or at an earlier zero byte.
+    if (!text || text->empty()) {
         return;
     }
-    lines << label + QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size())) +
-                 QLatin1Char(' ');
+    constexpr std::size_t longest_string = 254;
+    const std::string shown = text->substr(0, std::min(text->find('\0'), longest_string));
+    lines << label + visible_text(shown) + QLatin1Char(' ');
 }
 
 void DeviceSurvey::print_configuration(DeviceHandle device, int index) {

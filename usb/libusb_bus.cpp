@@ -5,10 +5,12 @@
 #include <libusb.h>
 
 #include <algorithm>
+#include <future>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <set>
+#include <thread>
 #include <vector>
 
 namespace quillmar {
@@ -137,8 +139,10 @@ const libusb_interface_descriptor* find_setting(const libusb_config_descriptor* 
 }  // namespace
 
 struct LibusbBus::State {
+    std::chrono::milliseconds start_limit;
     libusb_context* context = nullptr;
     int init_result = LIBUSB_SUCCESS;
+    bool start_stalled = false;
     int debug_level = LIBUSB_LOG_LEVEL_NONE;
     std::map<DeviceHandle, libusb_device_handle*> handles;
     int next_handle = 1;
@@ -174,7 +178,9 @@ struct LibusbBus::State {
     }
 };
 
-LibusbBus::LibusbBus() : state(std::make_unique<State>()) {}
+LibusbBus::LibusbBus(std::chrono::milliseconds start_limit) : state(std::make_unique<State>()) {
+    state->start_limit = start_limit;
+}
 
 LibusbBus::~LibusbBus() {
     for (const auto& [device, opened] : state->handles) {
@@ -187,6 +193,13 @@ LibusbBus::~LibusbBus() {
 }
 
 QString LibusbBus::init_error_text() const {
+    if (state->start_stalled) {
+        return QStringLiteral(
+                   "libusb did not finish reading the USB devices within %1 seconds. A device "
+                   "with faulty descriptors can cause this: unplug the USB device you plugged in "
+                   "last and start Quillmar again.")
+            .arg(static_cast<double>(state->start_limit.count()) / 1000.0);
+    }
     if (state->init_result == LIBUSB_SUCCESS) {
         return {};
     }
@@ -197,11 +210,34 @@ UsbResult<void> LibusbBus::initialise() {
     if (state->context != nullptr) {
         return {};
     }
-    state->init_result = libusb_init(&state->context);
+    if (state->start_stalled) {
+        return UsbError::timeout;
+    }
+    // libusb starts on a thread of its own, so that a start that never ends can be told to the
+    // user instead of keeping the window from ever showing. Nothing can stop such a thread: it
+    // is left behind, and the program is expected to end.
+    struct Start {
+        libusb_context* context = nullptr;
+        int result = LIBUSB_SUCCESS;
+    };
+    std::promise<Start> promise;
+    std::future<Start> started = promise.get_future();
+    std::thread([promise = std::move(promise)]() mutable {
+        Start start;
+        start.result = libusb_init(&start.context);
+        promise.set_value(start);
+    }).detach();
+    if (started.wait_for(state->start_limit) != std::future_status::ready) {
+        state->start_stalled = true;
+        state->init_result = LIBUSB_ERROR_TIMEOUT;
+        return UsbError::timeout;
+    }
+    const Start start = started.get();
+    state->init_result = start.result;
     if (state->init_result != LIBUSB_SUCCESS) {
-        state->context = nullptr;
         return error_of(state->init_result);
     }
+    state->context = start.context;
     libusb_set_option(state->context, LIBUSB_OPTION_LOG_LEVEL, state->debug_level);
     return {};
 }

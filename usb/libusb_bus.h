@@ -1,6 +1,7 @@
 // The USB routines on libusb-1.0: the real bus behind the program's handles.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include <QString>
@@ -15,7 +16,10 @@ namespace quillmar {
 // unplugged and plugged in again (at a new address) counts twice.
 class LibusbBus : public UsbBus {
   public:
-    LibusbBus();
+    // How long libusb may take to start before initialise() gives up on it.
+    static constexpr std::chrono::milliseconds default_start_limit{10'000};
+
+    explicit LibusbBus(std::chrono::milliseconds start_limit = default_start_limit);
     ~LibusbBus() override;
     LibusbBus(const LibusbBus&) = delete;
     LibusbBus& operator=(const LibusbBus&) = delete;
@@ -23,6 +27,9 @@ class LibusbBus : public UsbBus {
     // Why initialise() failed, in words for a message box; empty when it did not fail.
     QString init_error_text() const;
 
+    // libusb reads the descriptors of every device as it starts, and a device with a faulty set
+    // can keep it from ever coming back (libusb 1.0.26). When it has not come back within the
+    // start limit, this gives up with the time-out and says what the user can do.
     UsbResult<void> initialise() override;
     // 0 silences libusb; 1 errors; 2 warnings too; 3 and above (255 is the program's) add
     // libusb's notices. libusb's own debug tracing is never switched on: it traces every turn

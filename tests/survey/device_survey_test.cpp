@@ -133,6 +133,15 @@ class DeviceSurveyTest : public QObject {
                    QLatin1Char(' ');
         QTest::newRow("8-bit characters")
             << QByteArray("Gr\xfcn") << 1 << QStringLiteral("-- Manufacturer    : Gr\u00fcn ");
+        // A device must not be able to break its line and forge lines of its own.
+        QTest::newRow("CR LF cannot add a line")
+            << QByteArray("Acme\r\nDevice 7\r\n-- VID             : DEAD") << 1
+            << QStringLiteral(
+                   "-- Manufacturer    : Acme\?\?Device 7\?\?-- VID             : DEAD ");
+        QTest::newRow("control characters")
+            << QByteArray("\x01\t\x1b\x7f\x80\x9f\xa0~") << 1
+            << QStringLiteral("-- Manufacturer    : ") + QString(6, QLatin1Char('?')) +
+                   QStringLiteral("\u00a0~ ");
     }
     void strings() {
         QFETCH(QByteArray, manufacturer);

@@ -10,6 +10,7 @@
 #include <umockdev.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 
@@ -125,7 +127,7 @@ class PermissionOverride {
             return;
         }
         __user_cap_data_struct reduced[2] = {saved[0], saved[1]};
-        for (const unsigned cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
+        for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
             reduced[cap / 32].effective &= ~(1u << (cap % 32));
         }
         dropped = syscall(SYS_capset, &header, reduced) == 0;
@@ -163,8 +165,10 @@ void release(Urb& urb) {
 struct EmulatedDevice {
     UmockdevBus::Impl* bus = nullptr;
     DeviceModel model;
-    std::string sys_path;  // under /sys
-    std::string node;      // under /dev
+    std::vector<std::uint8_t> descriptors;             // as sysfs shows them
+    std::map<int, std::vector<std::uint8_t>> strings;  // string descriptors by index
+    std::string sys_path;                              // under /sys
+    std::string node;                                  // under /dev
     UMockdevIoctlBase* handler = nullptr;
     gulong signal = 0;
     bool gone = false;
@@ -193,6 +197,9 @@ struct UmockdevBus::Impl {
         }
         throw std::invalid_argument("no such emulated device");
     }
+
+    // Attaches the device's request handler and announces it.
+    void add(std::unique_ptr<EmulatedDevice> device);
 
     void record(const EmulatedDevice& device, DeviceRequest request) {
         request.bus = device.model.bus_number;
@@ -227,14 +234,12 @@ void answer_control(const EmulatedDevice& device, const std::uint8_t* setup, Urb
     const int index = value & 0xFF;
     std::vector<std::uint8_t> answer;
     if (type == 1) {
-        answer = raw_descriptors(device.model);
-        answer.resize(18);
+        answer = device.descriptors;
+        answer.resize(std::min<std::size_t>(answer.size(), 18));
     } else if (type == 2 && index < static_cast<int>(device.model.configurations.size())) {
         answer = raw_configuration(device.model.configurations[static_cast<std::size_t>(index)]);
-    } else if (type == 3 && index == 0) {
-        answer = {4, 3, 0x09, 0x04};  // one language: US English
-    } else if (type == 3 && device.model.strings.count(index) != 0) {
-        answer = string_descriptor(device.model.strings.at(index));
+    } else if (type == 3 && device.strings.count(index) != 0) {
+        answer = device.strings.at(index);
     } else {
         urb.status = -EPIPE;
         return;
@@ -430,7 +435,7 @@ std::string device_record(const EmulatedDevice& device) {
     text += "A: speed=" + speed_of(model) + "\\n\n";
     text += "A: bConfigurationValue=1\\n\n";
     text += "A: dev=189:" + std::to_string(minor) + "\\n\n";
-    text += "H: descriptors=" + two_digits_hex(raw_descriptors(model)) + "\n";
+    text += "H: descriptors=" + two_digits_hex(device.descriptors) + "\n";
     return text;
 }
 
@@ -502,34 +507,64 @@ UmockdevBus::~UmockdevBus() {
 void UmockdevBus::plug(DeviceModel model) {
     complete_model(model);
     auto device = std::make_unique<EmulatedDevice>();
-    device->bus = impl.get();
-    const int bus = model.bus_number;
-    device->sys_path = "/sys/devices/usb" + std::to_string(bus);
-    if (model.address != 1) {
-        device->sys_path += "/" + std::to_string(bus) + "-" + std::to_string(model.address - 1);
+    device->descriptors = raw_descriptors(model);
+    device->strings[0] = {4, 3, 0x09, 0x04};  // one language: US English
+    for (const auto& [index, text] : model.strings) {
+        device->strings[index] = string_descriptor(text);
     }
-    device->node = "/dev/bus/usb/" + padded(bus) + "/" + padded(model.address);
     device->model = std::move(model);
+    impl->add(std::move(device));
+}
+
+void UmockdevBus::plug_raw(int bus, int address, std::vector<std::uint8_t> descriptors,
+                           std::map<int, std::vector<std::uint8_t>> strings) {
+    auto device = std::make_unique<EmulatedDevice>();
+    device->model.bus_number = bus;
+    device->model.address = address;
+    device->descriptors = std::move(descriptors);
+    device->strings = std::move(strings);
+    impl->add(std::move(device));
+}
+
+void UmockdevBus::replace_raw(int bus, int address, std::vector<std::uint8_t> descriptors,
+                              std::map<int, std::vector<std::uint8_t>> strings) {
+    const std::lock_guard lock(impl->mutex);
+    auto& device = impl->device(bus, address);
+    device.descriptors = std::move(descriptors);
+    device.strings = std::move(strings);
+    umockdev_testbed_set_attribute_binary(impl->testbed, device.sys_path.c_str(), "descriptors",
+                                          device.descriptors.data(),
+                                          static_cast<gint>(device.descriptors.size()));
+}
+
+void UmockdevBus::Impl::add(std::unique_ptr<EmulatedDevice> device) {
+    device->bus = this;
+    const int bus = device->model.bus_number;
+    const int address = device->model.address;
+    device->sys_path = "/sys/devices/usb" + std::to_string(bus);
+    if (address != 1) {
+        device->sys_path += "/" + std::to_string(bus) + "-" + std::to_string(address - 1);
+    }
+    device->node = "/dev/bus/usb/" + padded(bus) + "/" + padded(address);
 
     // The handler goes in first, so that the device answers as soon as it is announced.
     device->handler = umockdev_ioctl_base_new();
     device->signal =
         g_signal_connect(device->handler, "handle-ioctl", G_CALLBACK(handle_ioctl), device.get());
     GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(impl->testbed, device->node.c_str(), device->handler,
-                                       &error) ||
-        !umockdev_testbed_add_from_string(impl->testbed, device_record(*device).c_str(), &error)) {
+    if (!umockdev_testbed_attach_ioctl(testbed, device->node.c_str(), device->handler, &error) ||
+        !umockdev_testbed_add_from_string(testbed, device_record(*device).c_str(), &error)) {
         const std::string message = error != nullptr ? error->message : "unknown error";
         g_clear_error(&error);
         throw std::runtime_error("umockdev: " + message);
     }
     if (!device->model.openable) {
-        gchar* root = umockdev_testbed_get_root_dir(impl->testbed);
+        gchar* root = umockdev_testbed_get_root_dir(testbed);
         chmod((std::string(root) + device->node).c_str(), 0);
         g_free(root);
     }
-    const std::lock_guard lock(impl->mutex);
-    impl->devices.push_back(std::move(device));
+    const std::lock_guard lock(mutex);
+    devices.push_back(std::move(device));
 }
 
 void UmockdevBus::unplug(int bus, int address) {

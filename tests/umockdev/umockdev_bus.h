@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,15 @@ class UmockdevBus {
     // at usb<bus>; any other device on port address - 1 of its bus's root hub. A model marked
     // not openable gets a device node that nobody may open.
     void plug(DeviceModel model);
+    // Adds a device as a broken or hostile one may present itself: `descriptors` byte for byte
+    // as sysfs shows them (the device descriptor, then every configuration), and the answer to
+    // each string descriptor request by index (0: the language list); other requests stall.
+    void plug_raw(int bus, int address, std::vector<std::uint8_t> descriptors,
+                  std::map<int, std::vector<std::uint8_t>> strings = {});
+    // Gives a plugged device other raw descriptors and string answers, as if another device had
+    // taken its place; only what scans the bus afresh sees the new descriptors.
+    void replace_raw(int bus, int address, std::vector<std::uint8_t> descriptors,
+                     std::map<int, std::vector<std::uint8_t>> strings = {});
     // Announces the device's removal and takes it away; its open files fail with ENODEV.
     void unplug(int bus, int address);
     // After `transfers` more control transfers, the device is pulled out: it disappears from the

@@ -265,7 +265,6 @@ class UsbBusContractTest : public QObject {
     void transfer_faults_give_their_line_once();
     void unplugged_arm_fails_cleanly_and_plugs_in_again_data();
     void unplugged_arm_fails_cleanly_and_plugs_in_again();
-    void uninitialised_libusb_finds_nothing();
 };
 
 void UsbBusContractTest::open_nth_counts_openable_devices_in_bus_order_data() {
@@ -639,19 +638,6 @@ void UsbBusContractTest::unplugged_arm_fails_cleanly_and_plugs_in_again() {
     link.send_command(start_command(2, 0));
     QCOMPARE(bus->requests().last(), QStringLiteral("4006000100000300 020000"));
     QCOMPARE(reports.error, QString());
-}
-
-// Before initialise() the real library has no context: it finds nothing and says no more.
-void UsbBusContractTest::uninitialised_libusb_finds_nothing() {
-    UmockdevBus bus;
-    for (const auto& device : hub_and_arm()) {
-        bus.plug(device);
-    }
-    LibusbBus usb;
-    QCOMPARE(usb.rescan_busses(), 0);
-    QCOMPARE(usb.rescan_devices(), 0);
-    QCOMPARE(usb.open_nth(0).error(), UsbError::no_device);
-    QCOMPARE(usb.init_error_text(), QString());
 }
 
 int main(int argc, char** argv) {
