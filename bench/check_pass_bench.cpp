@@ -47,6 +47,7 @@ int main(int argc, char* argv[]) {
     QtFileDialogs dialogs;
     Robot robot(usb, pacer, dialogs);
     robot.start_up();
+    robot.show();
     measure(robot, "1 MiB of empty lines", largest_program(QString()));
     measure(robot, "1 MiB of \"1,100\" lines", largest_program(QStringLiteral("1,100")));
     return 0;
