@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "arm_model.h"
+#include "motion/arm_model.h"
 #include "arm_picture.h"
 #include "program_preview.h"
 

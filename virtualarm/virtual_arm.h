@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "arm_model.h"
+#include "motion/arm_model.h"
 #include "arm_window.h"
 #include "usb/emulated_bus.h"
 

@@ -7,7 +7,7 @@
 #include "fake_pacer.h"
 #include "programs/program_runner.h"
 #include "usb/emulated_bus.h"
-#include "virtualarm/arm_model.h"
+#include "motion/arm_model.h"
 
 namespace quillmar::testing {
 

@@ -1,4 +1,5 @@
-// The virtual arm's mechanics: five joints and the light, moved by arm commands over time.
+// The arm's mechanics: five joints and the light, moved by arm commands over time; the virtual arm
+// and the estimate of a real arm both run on it.
 #pragma once
 
 #include <QObject>
