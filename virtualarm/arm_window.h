@@ -8,11 +8,14 @@
 #include <optional>
 #include <vector>
 
-#include "motion/arm_model.h"
 #include "arm_picture.h"
+#include "hand_control.h"
+#include "motion/arm_model.h"
 #include "program_preview.h"
 
+class QKeyEvent;
 class QLabel;
+class QLayout;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
@@ -56,6 +59,13 @@ class ArmWindow : public QWidget {
     // Works the preview out at once, from where the arm is now.
     void update_preview();
 
+    // Lets the keys, Record and Back to start drive the arm through `control`.
+    void take_hand_control(HandControl& control);
+    // Whether the arm may be moved by hand now: an arm is attached and no run is under way.
+    void set_hand_control_usable(bool usable);
+    // Back to start returns to the pose the arm has now.
+    void mark_origin();
+
     bool animating() const { return frames.isActive(); }
     bool timing_run() const { return run_ticks.isActive(); }
     const ArmPicture& picture() const { return *arm_picture; }
@@ -70,10 +80,19 @@ class ArmWindow : public QWidget {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QWidget* build_run_box();
     QWidget* build_preview_box();
+    // The note on driving by hand, Record, Back to start and the start pose.
+    QLayout* build_hand_row(bool estimate);
+    static QString hand_hint();
+    // A drive key went down or up: true when it was taken.
+    bool take_key(const QKeyEvent& key);
+    void end_drive();
+    void go_back_to_start();
     // Shows the arm as it is now, and keeps the frames going only while a joint travels.
     void refresh();
     void run_started(const std::vector<RunStep>& steps);
@@ -92,6 +111,12 @@ class ArmWindow : public QWidget {
     QLabel* light_reading = nullptr;
     QPushButton* reset = nullptr;
     QTimer frames;
+
+    HandControl* hands = nullptr;
+    bool hands_usable = false;
+    QLabel* hand_note = nullptr;
+    QPushButton* record = nullptr;
+    QPushButton* back = nullptr;
 
     QLabel* run_step = nullptr;
     QLabel* run_times = nullptr;
