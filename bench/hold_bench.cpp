@@ -30,6 +30,15 @@ void run_for(int ms) {
     loop.exec();
 }
 
+// A key event as the window system gives it, with its time in milliseconds: a release then waits
+// out the grace in which an X11 repeat's press may follow.
+void send_key(QWidget& window, QEvent::Type type, Qt::Key key) {
+    static quint64 time = 1;
+    QKeyEvent event(type, key, Qt::NoModifier);
+    event.setTimestamp(++time);
+    QApplication::sendEvent(&window, &event);
+}
+
 void report(const char* what, std::vector<double> values) {
     std::sort(values.begin(), values.end());
     std::printf("  %-36s n=%-3zu min %8.3f  median %8.3f  max %8.3f ms\n", what, values.size(),
@@ -105,16 +114,16 @@ int main(int argc, char* argv[]) {
         double let_go = 0;
         QTimer::singleShot(500, Qt::PreciseTimer, [&] {
             joined = pacer.now();
-            QTest::keyPress(&arm_window, Qt::Key_Up);
+            send_key(arm_window, QEvent::KeyPress, Qt::Key_Up);
         });
         QTimer::singleShot(800, Qt::PreciseTimer,
-                           [&] { QTest::keyRelease(&arm_window, Qt::Key_Up); });
+                           [&] { send_key(arm_window, QEvent::KeyRelease, Qt::Key_Up); });
         QTimer::singleShot(1000, Qt::PreciseTimer, [&] {
             let_go = pacer.now();
-            QTest::keyRelease(&arm_window, Qt::Key_Left);
+            send_key(arm_window, QEvent::KeyRelease, Qt::Key_Left);
         });
         const double pressed = pacer.now();
-        QTest::keyPress(&arm_window, Qt::Key_Left);
+        send_key(arm_window, QEvent::KeyPress, Qt::Key_Left);
         const auto& sent = usb.transfers();
         if (sent.size() != 4 || sent.at(1).data.at(0) != 64) {
             ++wrong_commands;

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "preview_timeline.h"
@@ -33,7 +34,9 @@ constexpr qsizetype most_warnings_listed = 100;
 QString reading_text(const JointRow& row, double value, bool straining) {
     const QString unit = QString::fromUtf8(row.unit);
     // A degree sign follows its number; a unit in letters stands apart.
-    QString text = QString::number(value, 'f', 1) +
+    // A joint brought back to zero may stand a hair below it: no "-0.0".
+    const double shown = std::abs(value) < 0.05 ? 0.0 : value;
+    QString text = QString::number(shown, 'f', 1) +
                    (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
     if (straining) {
         text += QObject::tr(" at limit, straining");
@@ -237,6 +240,10 @@ QString ArmWindow::hand_hint() {
 }
 
 void ArmWindow::take_hand_control(HandControl& control) {
+    release_grace.setSingleShot(true);
+    release_grace.setInterval(repeat_grace_ms);
+    connect(&release_grace, &QTimer::timeout, this,
+            [this] { take_releases(std::numeric_limits<quint64>::max()); });
     hands = &control;
     record->setEnabled(true);
     // Stop whatever has the focus here, as in the main window.
@@ -273,36 +280,69 @@ bool ArmWindow::take_key(const QKeyEvent& key) {
     if (key.isAutoRepeat()) {
         return true;
     }
-    KeyDrive& drive = hands->key_drive();
+    const int command = drive_key->command;
+    const quint64 time = key.timestamp();
+    // A synthesized event has no time, and no repeat to wait for.
+    if (time == 0) {
+        press ? press_key(command) : let_go(command, time);
+        return true;
+    }
+    // Events come in order: a release older than this event was no half of a repeat.
+    take_releases(time);
     if (!press) {
-        if (drive_key->command != light_command_number) {
-            drive.release(drive_key->command);
+        waiting_releases.emplace_back(command, time);
+        release_grace.start();
+        return true;
+    }
+    const auto repeat = std::ranges::find(waiting_releases, std::pair{command, time});
+    if (repeat != waiting_releases.end()) {
+        waiting_releases.erase(repeat);
+    } else if (time != released_at.at(static_cast<std::size_t>(command))) {
+        press_key(command);
+    }
+    return true;
+}
+
+void ArmWindow::take_releases(quint64 before) {
+    std::erase_if(waiting_releases, [this, before](const std::pair<int, quint64>& release) {
+        if (release.second >= before) {
+            return false;
         }
+        let_go(release.first, release.second);
         return true;
+    });
+}
+
+void ArmWindow::let_go(int command, quint64 time) {
+    released_at.at(static_cast<std::size_t>(command)) = time;
+    if (command != light_command_number) {
+        hands->key_drive().release(command);
     }
+}
+
+void ArmWindow::press_key(int command) {
     if (!hands_usable) {
-        return true;
+        return;
     }
-    if (drive_key->command == light_command_number) {
+    if (command == light_command_number) {
         hands->press_light();
-        return true;
+        return;
     }
     hand_note->setText(hand_hint());
     // The first key held returns only when the drive has ended.
-    switch (drive.press(drive_key->command)) {
+    switch (hands->key_drive().press(command)) {
         case KeyAnswer::opposite_held:
-            hand_note->setText(tr("%1 refused: %2 runs the same motor the other way")
-                                   .arg(caption_of(drive_key->command),
-                                        caption_of(opposite_command(drive_key->command))));
+            hand_note->setText(
+                tr("%1 refused: %2 runs the same motor the other way")
+                    .arg(caption_of(command), caption_of(opposite_command(command))));
             break;
         case KeyAnswer::one_at_a_time:
-            hand_note->setText(tr("%1 refused: Record takes one motor at a time")
-                                   .arg(caption_of(drive_key->command)));
+            hand_note->setText(
+                tr("%1 refused: Record takes one motor at a time").arg(caption_of(command)));
             break;
         case KeyAnswer::moving:
             break;
     }
-    return true;
 }
 
 void ArmWindow::go_back_to_start() {
