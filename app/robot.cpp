@@ -111,7 +111,7 @@ Robot::Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
       held_movement(link, *this, pacer),
       program_runner(link, manual_control, *this, pacer),
       program_files(*this, dialogs),
-      keys(link, *this, pacer),
+      keyboard_drive(link, *this, pacer),
       going_back(link, pacer),
       recorder(*this) {
     register_resources();
@@ -231,7 +231,7 @@ void Robot::wire_events() {
     connect(motor_buttons.get(), &MotorButtons::moved, this, [this](int number, double seconds) {
         show_recorded(recorder.add_movement(number, seconds));
     });
-    keys.on_moved([this](int number, double seconds) {
+    keyboard_drive.on_moved([this](int number, double seconds) {
         show_recorded(recorder.add_movement(number, seconds));
     });
     connect(lightme, &QPushButton::clicked, this, [this] {
@@ -244,7 +244,7 @@ void Robot::wire_events() {
             [this] { program_runner.run_program(Direction::reverse); });
     connect(stopme, &QPushButton::clicked, this, [this] {
         motor_buttons->stop();
-        keys.end(HoldEnd::stopped);
+        keyboard_drive.end(HoldEnd::stopped);
         going_back.stop();
         program_runner.stop();
     });
@@ -402,7 +402,7 @@ void Robot::press_light() {
 
 void Robot::set_recording(bool on) {
     recorder.set_on(on);
-    keys.set_one_motor_at_a_time(on);
+    keyboard_drive.set_one_motor_at_a_time(on);
 }
 
 void Robot::show_recorded(bool added) {

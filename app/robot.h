@@ -60,7 +60,7 @@ class Robot : public QWidget,
     void lock_for_run() override;
     void unlock_after_run() override;
     void focus_stop() override;
-    KeyDrive& key_drive() override { return keys; }
+    KeyDrive& key_drive() override { return keyboard_drive; }
     void press_stop() override;
     void press_light() override;
     void set_recording(bool on) override;
@@ -136,7 +136,7 @@ class Robot : public QWidget,
     HeldMovement held_movement;
     ProgramRunner program_runner;
     ProgramFiles program_files;
-    KeyDrive keys;
+    KeyDrive keyboard_drive;
     BackToStart going_back;
     Recorder recorder;
     // Gone before the movement it drives, so that no event of the closing window reaches it.
