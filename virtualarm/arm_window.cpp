@@ -173,6 +173,10 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
     run_ticks.setInterval(run_tick_ms);
     preview_delay.setInterval(preview_delay_ms);
     preview_delay.setSingleShot(true);
+    release_grace.setInterval(repeat_grace_ms);
+    release_grace.setSingleShot(true);
+    connect(&release_grace, &QTimer::timeout, this,
+            [this] { take_releases(std::numeric_limits<quint64>::max()); });
     connect(&frames, &QTimer::timeout, this, &ArmWindow::refresh);
     connect(&run_ticks, &QTimer::timeout, this, &ArmWindow::show_run_times);
     connect(&preview_delay, &QTimer::timeout, this, [this] {
@@ -240,10 +244,6 @@ QString ArmWindow::hand_hint() {
 }
 
 void ArmWindow::take_hand_control(HandControl& control) {
-    release_grace.setSingleShot(true);
-    release_grace.setInterval(repeat_grace_ms);
-    connect(&release_grace, &QTimer::timeout, this,
-            [this] { take_releases(std::numeric_limits<quint64>::max()); });
     hands = &control;
     record->setEnabled(true);
     // Stop whatever has the focus here, as in the main window.
