@@ -54,7 +54,7 @@ void MotorButtons::on_clicked(int number) {
         return;
     }
     ++movements;
-    manual.jog(number);
+    emit moved(number, manual.jog(number));
     movement_over();
 }
 
@@ -63,8 +63,9 @@ void MotorButtons::start_hold() {
     spent_number = number;
     held_number = number;
     ++movements;
-    held.run(number);
+    const HoldOutcome outcome = held.run(number);
     held_number = 0;
+    emit moved(number, outcome.seconds);
     movement_over();
 }
 

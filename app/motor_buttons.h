@@ -36,6 +36,10 @@ class MotorButtons : public QObject {
     // dialog or a run never starts inside a movement's wait. A hold under way ends first.
     void when_still(std::function<void()> action);
 
+  signals:
+    // A jog or a hold of the motor of command 1 to 10 has ended, after it ran `seconds`.
+    void moved(int command_number, double seconds);
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -110,7 +110,10 @@ Robot::Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
       manual_control(link, pacer),
       held_movement(link, *this, pacer),
       program_runner(link, manual_control, *this, pacer),
-      program_files(*this, dialogs) {
+      program_files(*this, dialogs),
+      keyboard_drive(link, *this, pacer),
+      going_back(link, pacer),
+      recorder(*this) {
     register_resources();
     setObjectName(QStringLiteral("Robot"));
     setWindowTitle(QStringLiteral("Quillmar"));
@@ -225,13 +228,24 @@ void Robot::wire_events() {
     connect(release, &QPushButton::clicked, this, &Robot::on_release_clicked);
     motor_buttons =
         std::make_unique<MotorButtons>(jog_buttons, manual_control, held_movement, *this);
-    connect(lightme, &QPushButton::clicked, this, [this] { manual_control.light(); });
+    connect(motor_buttons.get(), &MotorButtons::moved, this, [this](int number, double seconds) {
+        show_recorded(recorder.add_movement(number, seconds));
+    });
+    keyboard_drive.on_moved([this](int number, double seconds) {
+        show_recorded(recorder.add_movement(number, seconds));
+    });
+    connect(lightme, &QPushButton::clicked, this, [this] {
+        manual_control.light();
+        show_recorded(recorder.add_light());
+    });
     connect(program, &QPushButton::clicked, this,
             [this] { program_runner.run_program(Direction::forwards); });
     connect(reverse, &QPushButton::clicked, this,
             [this] { program_runner.run_program(Direction::reverse); });
     connect(stopme, &QPushButton::clicked, this, [this] {
         motor_buttons->stop();
+        keyboard_drive.end(HoldEnd::stopped);
+        going_back.stop();
         program_runner.stop();
     });
     connect(loadfile, &QPushButton::clicked, this, [this] { program_files.load_file(); });
@@ -243,8 +257,8 @@ void Robot::wire_events() {
 void Robot::add_shortcuts() {
     // Escape is Stop whatever has the focus, also inside a run or a hold; a disabled Stop
     // ignores it, as it ignores clicks.
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, stopme,
-            &QPushButton::click);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &Robot::press_stop);
     const std::array<std::pair<QKeySequence, QPushButton*>, 4> keys{{
         {QKeySequence(Qt::CTRL | Qt::Key_O), loadfile},
         {QKeySequence(Qt::CTRL | Qt::Key_S), savefile},
@@ -292,6 +306,7 @@ void Robot::write_help_text() {
 
 void Robot::attach() {
     if (link.attach_arm()) {
+        emit arm_attached();
         show_attached_controls();
     }
 }
@@ -301,7 +316,7 @@ void Robot::show_attached_controls() {
     gettit->setEnabled(false);
     // A run that outlived a release keeps the panel locked until it ends, so that no second
     // run or jog can start inside it.
-    panel->setEnabled(!run_under_way);
+    enable_panel(!run_under_way);
     stopme->setEnabled(true);
 }
 
@@ -321,7 +336,7 @@ void Robot::on_release_clicked() {
     // A wait under way tests again whether it still has an arm to drive.
     pacer.wake();
     release->setEnabled(false);
-    panel->setEnabled(false);
+    enable_panel(false);
     stopme->setEnabled(false);
     gettit->setEnabled(true);
 }
@@ -353,7 +368,7 @@ void Robot::set_program_text(const QString& text) {
 void Robot::lock_for_run() {
     run_under_way = true;
     data->setEnabled(false);
-    panel->setEnabled(false);
+    enable_panel(false);
     loadfile->setEnabled(false);
     savefile->setEnabled(false);
 }
@@ -361,7 +376,7 @@ void Robot::lock_for_run() {
 void Robot::unlock_after_run() {
     run_under_way = false;
     // An arm released during the run leaves its controls locked.
-    panel->setEnabled(link.attached());
+    enable_panel(link.attached());
     loadfile->setEnabled(true);
     savefile->setEnabled(true);
     data->setEnabled(true);
@@ -369,6 +384,42 @@ void Robot::unlock_after_run() {
 
 void Robot::focus_stop() {
     stopme->setFocus(Qt::OtherFocusReason);
+}
+
+void Robot::enable_panel(bool enabled) {
+    panel->setEnabled(enabled);
+    emit hand_control_changed(enabled);
+}
+
+void Robot::press_stop() {
+    // A disabled button ignores the click.
+    stopme->click();
+}
+
+void Robot::press_light() {
+    lightme->click();
+}
+
+void Robot::set_recording(bool on) {
+    recorder.set_on(on);
+    keyboard_drive.set_one_motor_at_a_time(on);
+}
+
+void Robot::show_recorded(bool added) {
+    if (added) {
+        data->moveCursor(QTextCursor::End);
+    }
+}
+
+bool Robot::go_back(const std::vector<Movement>& plan) {
+    if (!panel->isEnabled()) {
+        return false;
+    }
+    // Locked as for a run, so that nothing else moves the arm on the way back.
+    lock_for_run();
+    const bool all_ran = going_back.run(plan);
+    unlock_after_run();
+    return all_ran;
 }
 
 QString Robot::droppable_file(const QDropEvent& drop) const {

@@ -8,14 +8,18 @@
 
 #include "armlink/arm_link.h"
 #include "armlink/arm_reports.h"
+#include "motion/back_to_start.h"
 #include "motion/held_movement.h"
+#include "motion/key_drive.h"
 #include "motion/manual_control.h"
 #include "motion/pacer.h"
 #include "motor_buttons.h"
 #include "programs/program_files.h"
+#include "programs/program_recorder.h"
 #include "programs/program_runner.h"
 #include "survey/device_survey.h"
 #include "usb/usb_bus.h"
+#include "virtualarm/hand_control.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -25,7 +29,11 @@ class QPushButton;
 
 namespace quillmar {
 
-class Robot : public QWidget, public ArmReports, public RunnerPane, public FilePane {
+class Robot : public QWidget,
+              public ArmReports,
+              public RunnerPane,
+              public FilePane,
+              public HandControl {
     Q_OBJECT
   public:
     // The client area in pixels at 96 dots per inch.
@@ -52,12 +60,21 @@ class Robot : public QWidget, public ArmReports, public RunnerPane, public FileP
     void lock_for_run() override;
     void unlock_after_run() override;
     void focus_stop() override;
+    KeyDrive& key_drive() override { return keyboard_drive; }
+    void press_stop() override;
+    void press_light() override;
+    void set_recording(bool on) override;
+    bool go_back(const std::vector<Movement>& plan) override;
 
   signals:
     // The window has closed and the arm has been let go.
     void closed();
     // The program pane's text changed, typed or loaded.
     void program_text_changed();
+    // An arm was attached: Back to start returns to where it stands now.
+    void arm_attached();
+    // Moving the arm by hand became possible (an arm attached, no run) or impossible.
+    void hand_control_changed(bool usable);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -79,6 +96,10 @@ class Robot : public QWidget, public ArmReports, public RunnerPane, public FileP
     void show_attached_controls();
     void on_attach_clicked();
     void on_release_clicked();
+    // The controls frame, with every control that moves the arm by hand.
+    void enable_panel(bool enabled);
+    // The newest recorded lines stay in view.
+    void show_recorded(bool added);
     // The local file a drag brings, or "" when it is to be refused.
     QString droppable_file(const QDropEvent& drop) const;
     // Accepts or refuses a drag that carries files, and loads the file on the drop; false for a
@@ -115,6 +136,9 @@ class Robot : public QWidget, public ArmReports, public RunnerPane, public FileP
     HeldMovement held_movement;
     ProgramRunner program_runner;
     ProgramFiles program_files;
+    KeyDrive keyboard_drive;
+    BackToStart going_back;
+    Recorder recorder;
     // Gone before the movement it drives, so that no event of the closing window reaches it.
     std::unique_ptr<MotorButtons> motor_buttons;
 

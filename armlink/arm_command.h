@@ -53,6 +53,11 @@ constexpr ArmCommand start_command(int number, std::uint8_t light) {
     const auto& row = command_table.at(static_cast<std::size_t>(number));
     return {row.motor, row.base, light};
 }
+// Sets the motors and base that `motors` names running (its light byte is not used), keeping the
+// light as `light` says.
+constexpr ArmCommand start_command(ArmCommand motors, std::uint8_t light) {
+    return {motors.motor, motors.base, light};
+}
 constexpr ArmCommand stop_command(std::uint8_t light) {
     return {0, 0, light};
 }

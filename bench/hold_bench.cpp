@@ -1,6 +1,7 @@
-// How a held motor button times the arm in real time: when the motor starts after the press, how
-// soon the stop follows the release, and that a quick click is still the 0.1 s jog. Not a test: a
-// loaded machine moves these figures.
+// How a held motor button and the arm window's keys time the arm in real time: when the motor
+// starts after the press, how soon the stop follows the release, that a quick click is still the
+// 0.1 s jog, and how soon a second key joins the drive. Not a test: a loaded machine moves these
+// figures.
 #include <QApplication>
 #include <QEventLoop>
 #include <QPushButton>
@@ -10,11 +11,13 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/arm_window_keeper.h"
 #include "app/qt_file_dialogs.h"
 #include "app/robot.h"
 #include "armlink/arm_device.h"
 #include "motion/event_pacer.h"
 #include "usb/emulated_bus.h"
+#include "virtualarm/arm_window.h"
 
 using namespace quillmar;
 
@@ -25,6 +28,15 @@ void run_for(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// A key event as the window system gives it, with its time in milliseconds: a release then waits
+// out the grace in which an X11 repeat's press may follow.
+void send_key(QWidget& window, QEvent::Type type, Qt::Key key) {
+    static quint64 time = 1;
+    QKeyEvent event(type, key, Qt::NoModifier);
+    event.setTimestamp(++time);
+    QApplication::sendEvent(&window, &event);
 }
 
 void report(const char* what, std::vector<double> values) {
@@ -44,6 +56,10 @@ int main(int argc, char* argv[]) {
     EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
     QtFileDialogs dialogs;
     Robot robot(usb, pacer, dialogs);
+    ArmModel model(pacer.now());
+    ArmWindow arm_window(
+        model, [&] { return pacer.now(); }, ArmSource::virtual_arm);
+    ArmWindowKeeper keeper(robot, arm_window, nullptr);
     robot.start_up();
     robot.show();
     auto* grip = robot.findChild<QPushButton*>(QStringLiteral("handin"));
@@ -85,5 +101,42 @@ int main(int argc, char* argv[]) {
     std::printf("quick clicks on Grip (1):\n");
     report("jog start to stop command", jogs);
     std::printf("  commands after the jog's stop: %d\n", late_commands);
+
+    // Left held for 1 s in the arm window, Up joining it after 0.5 s and let go after 0.8 s.
+    keeper.start(true);
+    std::vector<double> key_starts;
+    std::vector<double> joins;
+    std::vector<double> key_stops;
+    int wrong_commands = 0;
+    for (int i = 0; i < trials; ++i) {
+        usb.clear_logs();
+        double joined = 0;
+        double let_go = 0;
+        QTimer::singleShot(500, Qt::PreciseTimer, [&] {
+            joined = pacer.now();
+            send_key(arm_window, QEvent::KeyPress, Qt::Key_Up);
+        });
+        QTimer::singleShot(800, Qt::PreciseTimer,
+                           [&] { send_key(arm_window, QEvent::KeyRelease, Qt::Key_Up); });
+        QTimer::singleShot(1000, Qt::PreciseTimer, [&] {
+            let_go = pacer.now();
+            send_key(arm_window, QEvent::KeyRelease, Qt::Key_Left);
+        });
+        const double pressed = pacer.now();
+        send_key(arm_window, QEvent::KeyPress, Qt::Key_Left);
+        const auto& sent = usb.transfers();
+        if (sent.size() != 4 || sent.at(1).data.at(0) != 64) {
+            ++wrong_commands;
+            continue;
+        }
+        key_starts.push_back((sent.at(0).time - pressed) * 1000.0);
+        joins.push_back((sent.at(1).time - joined) * 1000.0);
+        key_stops.push_back((sent.at(3).time - let_go) * 1000.0);
+    }
+    std::printf("keys in the arm window, Left held 1 s with Up joining:\n");
+    report("key press to start command", key_starts);
+    report("second key to combined command", joins);
+    report("last key let go to stop command", key_stops);
+    std::printf("  drives with other commands than start, join, part, stop: %d\n", wrong_commands);
     return 0;
 }

@@ -17,9 +17,13 @@ HeldMovement::HeldMovement(ArmLink& link, ArmReports& reports, Pacer& pacer)
     : link(link), reports(reports), pacer(pacer) {}
 
 HoldOutcome HeldMovement::run(int command_number) {
+    return run(start_command(command_number, 0));
+}
+
+HoldOutcome HeldMovement::run(ArmCommand motors) {
     running = true;
     told.reset();
-    const double seconds = run_timed_movement(link, pacer, command_number, limit_seconds, [this] {
+    const double seconds = run_timed_movement(link, pacer, motors, limit_seconds, [this] {
         return told || !link.attached() || pacer.cancelled();
     });
     running = false;
@@ -31,6 +35,12 @@ HoldOutcome HeldMovement::run(int command_number) {
         reports.show_error(limit_text());
     }
     return {end, seconds};
+}
+
+void HeldMovement::change(ArmCommand motors) {
+    if (running && !told && link.attached() && !pacer.cancelled()) {
+        link.send_command(start_command(motors, link.light_byte()));
+    }
 }
 
 void HeldMovement::end(HoldEnd reason) {

@@ -34,6 +34,12 @@ class HeldMovement {
     // closes or the limit passes, then sends the stop command. Reaching the limit is said in the
     // error pane, as the user may not see why the motor stopped.
     HoldOutcome run(int command_number);
+    // The same for every motor that `motors` names (its light byte is not used).
+    HoldOutcome run(ArmCommand motors);
+
+    // Runs `motors` instead from now on, at once, while a hold is under way and not ending; the
+    // limit still counts from the start of the hold.
+    void change(ArmCommand motors);
 
     // Ends the hold under way for `reason` (released or stopped); the first reason given counts.
     // Nothing when no hold is under way.

@@ -6,8 +6,8 @@ namespace quillmar {
 
 ManualControl::ManualControl(ArmLink& link, Pacer& pacer) : link(link), pacer(pacer) {}
 
-void ManualControl::jog(int command_number) {
-    run_timed_movement(link, pacer, command_number, jog_seconds, [] { return false; });
+double ManualControl::jog(int command_number) {
+    return run_timed_movement(link, pacer, command_number, jog_seconds, [] { return false; });
 }
 
 void ManualControl::light() {

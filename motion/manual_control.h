@@ -12,8 +12,8 @@ class ManualControl {
 
     ManualControl(ArmLink& link, Pacer& pacer);
 
-    // Runs the motor of command 1 to 10 for the jog time.
-    void jog(int command_number);
+    // Runs the motor of command 1 to 10 for the jog time; gives the seconds it ran.
+    double jog(int command_number);
 
     // Switches the light the other way: light command, then the indicator.
     void light();

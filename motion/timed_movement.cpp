@@ -4,7 +4,12 @@ namespace quillmar {
 
 double run_timed_movement(ArmLink& link, Pacer& pacer, int command_number, double seconds,
                           const std::function<bool()>& done_early) {
-    link.send_command(start_command(command_number, link.light_byte()));
+    return run_timed_movement(link, pacer, start_command(command_number, 0), seconds, done_early);
+}
+
+double run_timed_movement(ArmLink& link, Pacer& pacer, ArmCommand motors, double seconds,
+                          const std::function<bool()>& done_early) {
+    link.send_command(start_command(motors, link.light_byte()));
     // Timed from after the start command, so the transfer does not shorten the movement.
     const double start = pacer.now();
     pacer.wait(start, seconds, done_early);

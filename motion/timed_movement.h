@@ -14,4 +14,8 @@ namespace quillmar {
 double run_timed_movement(ArmLink& link, Pacer& pacer, int command_number, double seconds,
                           const std::function<bool()>& done_early);
 
+// The same for every motor that `motors` names (its light byte is not used).
+double run_timed_movement(ArmLink& link, Pacer& pacer, ArmCommand motors, double seconds,
+                          const std::function<bool()>& done_early);
+
 }  // namespace quillmar

@@ -285,7 +285,7 @@ void ArmPicture::set_view(const ArmView& new_view) {
 }
 
 QSize ArmPicture::sizeHint() const {
-    return {640, 340};
+    return {640, 300};
 }
 
 void ArmPicture::paintEvent(QPaintEvent*) {

@@ -7,7 +7,7 @@
 #include <array>
 #include <optional>
 
-#include "arm_model.h"
+#include "motion/arm_model.h"
 
 class QPainter;
 

@@ -1,18 +1,22 @@
 #include "arm_window.h"
 
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 #include "preview_timeline.h"
@@ -30,7 +34,9 @@ constexpr qsizetype most_warnings_listed = 100;
 QString reading_text(const JointRow& row, double value, bool straining) {
     const QString unit = QString::fromUtf8(row.unit);
     // A degree sign follows its number; a unit in letters stands apart.
-    QString text = QString::number(value, 'f', 1) +
+    // A joint brought back to zero may stand a hair below it: no "-0.0".
+    const double shown = std::abs(value) < 0.05 ? 0.0 : value;
+    QString text = QString::number(shown, 'f', 1) +
                    (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
     if (straining) {
         text += QObject::tr(" at limit, straining");
@@ -54,6 +60,55 @@ QString steps_text(int count) {
     return count == 1 ? QObject::tr("1 step") : QObject::tr("%1 steps").arg(count);
 }
 
+struct DriveKey {
+    Qt::Key key;
+    const char* label;
+    int command;  // 1 to 10 run a motor while held; 0 switches the light
+};
+
+// The arrows drive the two big joints as a joystick would: left and right turn the base, up and
+// down lift and lower the shoulder. The left hand's columns Q/A, W/S and E/D follow the arm from
+// its tip towards the body (gripper, wrist, elbow), the upper row raising or opening.
+constexpr std::array<DriveKey, 11> drive_keys{{
+    {Qt::Key_Left, "\u2190", 9},
+    {Qt::Key_Right, "\u2192", 10},
+    {Qt::Key_Up, "\u2191", 8},
+    {Qt::Key_Down, "\u2193", 7},
+    {Qt::Key_E, "E", 6},
+    {Qt::Key_D, "D", 5},
+    {Qt::Key_W, "W", 4},
+    {Qt::Key_S, "S", 3},
+    {Qt::Key_Q, "Q", 2},
+    {Qt::Key_A, "A", 1},
+    {Qt::Key_L, "L", light_command_number},
+}};
+
+const DriveKey* drive_key_of(int key) {
+    const auto found = std::ranges::find(drive_keys, key, &DriveKey::key);
+    return found == drive_keys.end() ? nullptr : &*found;
+}
+
+const DriveKey& drive_key_for(int command) {
+    return *std::ranges::find(drive_keys, command, &DriveKey::command);
+}
+
+QString caption_of(int command) {
+    return QString::fromLatin1(command_table.at(static_cast<std::size_t>(command)).caption);
+}
+
+// The keys beside a joint's reading: first the one towards its maximum.
+QLabel* key_legend(const JointRow& row, QWidget* parent) {
+    const DriveKey& up = drive_key_for(row.increasing_command);
+    const DriveKey& down = drive_key_for(row.decreasing_command);
+    auto* legend = new QLabel(QStringLiteral("<b>%1 %2</b>")
+                                  .arg(QString::fromUtf8(up.label), QString::fromUtf8(down.label)),
+                              parent);
+    legend->setToolTip(QObject::tr("Hold %1 for %2, %3 for %4")
+                           .arg(QString::fromUtf8(up.label), caption_of(up.command),
+                                QString::fromUtf8(down.label), caption_of(down.command)));
+    return legend;
+}
+
 }  // namespace
 
 ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource source,
@@ -70,30 +125,37 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
     numbers->setHorizontalSpacing(12);
     for (const auto& joint : joint_table) {
         const auto index = static_cast<int>(joint.joint);
-        // Two columns of name and reading: base, shoulder, elbow left; wrist, gripper, light right.
+        // Two columns of name, keys and reading: base, shoulder, elbow left; wrist, gripper, light
+        // right.
         const int row = index % 3;
-        const int column = (index / 3) * 2;
+        const int column = (index / 3) * 3;
         numbers->addWidget(new QLabel(QString::fromUtf8(joint.name) + QLatin1Char(':'), this), row,
                            column);
+        numbers->addWidget(key_legend(joint, this), row, column + 1);
         auto* label = new QLabel(this);
         label->setMinimumWidth(fontMetrics().horizontalAdvance(reading_text(joint, -888.8, true)));
         readings.at(static_cast<std::size_t>(index)) = label;
-        numbers->addWidget(label, row, column + 1);
+        numbers->addWidget(label, row, column + 2);
     }
-    numbers->addWidget(new QLabel(tr("Light:"), this), 2, 2);
+    numbers->addWidget(new QLabel(tr("Light:"), this), 2, 3);
     light_reading = new QLabel(this);
-    numbers->addWidget(light_reading, 2, 3);
-    numbers->setColumnStretch(1, 1);
-    numbers->setColumnStretch(3, 1);
-
-    reset = new QPushButton(estimate ? tr("Set start pose") : tr("Reset pose"), this);
-    reset->setObjectName(QStringLiteral("resetpose"));
-    numbers->addWidget(reset, 0, 4, 3, 1, Qt::AlignRight | Qt::AlignBottom);
+    numbers->addWidget(light_reading, 2, 5);
+    auto* light_key =
+        new QLabel(QStringLiteral("<b>%1</b>")
+                       .arg(QString::fromUtf8(drive_key_for(light_command_number).label)),
+                   this);
+    light_key->setToolTip(tr("Press %1 for %2")
+                              .arg(QString::fromUtf8(drive_key_for(light_command_number).label),
+                                   caption_of(light_command_number)));
+    numbers->addWidget(light_key, 2, 4);
+    numbers->setColumnStretch(2, 1);
+    numbers->setColumnStretch(5, 1);
 
     auto* layout = new QVBoxLayout(this);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(arm_picture);
     layout->addLayout(numbers);
+    layout->addLayout(build_hand_row(estimate));
     if (estimate) {
         auto* note = new QLabel(
             tr("A real arm cannot tell where it is: this pose is estimated from the commands "
@@ -111,6 +173,10 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
     run_ticks.setInterval(run_tick_ms);
     preview_delay.setInterval(preview_delay_ms);
     preview_delay.setSingleShot(true);
+    release_grace.setInterval(repeat_grace_ms);
+    release_grace.setSingleShot(true);
+    connect(&release_grace, &QTimer::timeout, this,
+            [this] { take_releases(std::numeric_limits<quint64>::max()); });
     connect(&frames, &QTimer::timeout, this, &ArmWindow::refresh);
     connect(&run_ticks, &QTimer::timeout, this, &ArmWindow::show_run_times);
     connect(&preview_delay, &QTimer::timeout, this, [this] {
@@ -130,6 +196,194 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
     connect(reset, &QPushButton::clicked, this, [this] { this->model.reset_pose(this->clock()); });
     refresh();
     update_preview();
+    // The keys drive the arm whichever control of this window has the focus.
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>()) {
+        child->installEventFilter(this);
+    }
+}
+
+QLayout* ArmWindow::build_hand_row(bool estimate) {
+    hand_note = new QLabel(hand_hint(), this);
+    hand_note->setObjectName(QStringLiteral("handnote"));
+    hand_note->setWordWrap(true);
+    record = new QPushButton(tr("Record"), this);
+    record->setObjectName(QStringLiteral("record"));
+    record->setCheckable(true);
+    record->setEnabled(false);
+    record->setToolTip(
+        tr("While on, every movement made by hand and every light switch is added "
+           "to the program, one motor at a time"));
+    back = new QPushButton(tr("Back to start"), this);
+    back->setObjectName(QStringLiteral("backtostart"));
+    back->setEnabled(false);
+    back->setToolTip(
+        tr("Drives every joint back to where it stood when the arm was attached or "
+           "the start pose was set"));
+    reset = new QPushButton(estimate ? tr("Set start pose") : tr("Reset pose"), this);
+    reset->setObjectName(QStringLiteral("resetpose"));
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(hand_note, 1);
+    row->addWidget(record);
+    row->addWidget(back);
+    row->addWidget(reset);
+    connect(record, &QPushButton::toggled, this, [this](bool on) {
+        if (hands != nullptr) {
+            hands->set_recording(on);
+        }
+    });
+    connect(back, &QPushButton::clicked, this, &ArmWindow::go_back_to_start);
+    return row;
+}
+
+QString ArmWindow::hand_hint() {
+    return tr(
+        "Hold the keys beside a joint to move it: the first raises, opens or turns left. "
+        "Esc stops.");
+}
+
+void ArmWindow::take_hand_control(HandControl& control) {
+    hands = &control;
+    record->setEnabled(true);
+    // Stop whatever has the focus here, as in the main window.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            [this] { hands->press_stop(); });
+}
+
+void ArmWindow::set_hand_control_usable(bool usable) {
+    hands_usable = usable;
+    back->setEnabled(hands != nullptr && usable);
+    end_drive();
+}
+
+void ArmWindow::mark_origin() {
+    model.set_origin(clock());
+}
+
+void ArmWindow::end_drive() {
+    if (hands != nullptr) {
+        hands->key_drive().end(HoldEnd::released);
+    }
+}
+
+bool ArmWindow::take_key(const QKeyEvent& key) {
+    const DriveKey* drive_key = drive_key_of(key.key());
+    if (drive_key == nullptr || hands == nullptr) {
+        return false;
+    }
+    const bool press = key.type() == QEvent::KeyPress;
+    if (press && (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+        return false;
+    }
+    // A key that stays down repeats; only its first press and its last release count.
+    if (key.isAutoRepeat()) {
+        return true;
+    }
+    const int command = drive_key->command;
+    const quint64 time = key.timestamp();
+    // A synthesized event has no time, and no repeat to wait for.
+    if (time == 0) {
+        press ? press_key(command) : let_go(command, time);
+        return true;
+    }
+    // Events come in order: a release older than this event was no half of a repeat.
+    take_releases(time);
+    if (!press) {
+        waiting_releases.emplace_back(command, time);
+        release_grace.start();
+        return true;
+    }
+    const auto repeat = std::ranges::find(waiting_releases, std::pair{command, time});
+    if (repeat != waiting_releases.end()) {
+        waiting_releases.erase(repeat);
+    } else if (time != released_at.at(static_cast<std::size_t>(command))) {
+        press_key(command);
+    }
+    return true;
+}
+
+void ArmWindow::take_releases(quint64 before) {
+    std::erase_if(waiting_releases, [this, before](const std::pair<int, quint64>& release) {
+        if (release.second >= before) {
+            return false;
+        }
+        let_go(release.first, release.second);
+        return true;
+    });
+}
+
+void ArmWindow::let_go(int command, quint64 time) {
+    released_at.at(static_cast<std::size_t>(command)) = time;
+    if (command != light_command_number) {
+        hands->key_drive().release(command);
+    }
+}
+
+void ArmWindow::press_key(int command) {
+    if (!hands_usable) {
+        return;
+    }
+    if (command == light_command_number) {
+        hands->press_light();
+        return;
+    }
+    hand_note->setText(hand_hint());
+    // The first key held returns only when the drive has ended.
+    switch (hands->key_drive().press(command)) {
+        case KeyAnswer::opposite_held:
+            hand_note->setText(
+                tr("%1 refused: %2 runs the same motor the other way")
+                    .arg(caption_of(command), caption_of(opposite_command(command))));
+            break;
+        case KeyAnswer::one_at_a_time:
+            hand_note->setText(
+                tr("%1 refused: Record takes one motor at a time").arg(caption_of(command)));
+            break;
+        case KeyAnswer::moving:
+            break;
+    }
+}
+
+void ArmWindow::go_back_to_start() {
+    if (hands == nullptr || !hands_usable) {
+        return;
+    }
+    if (hands->key_drive().under_way()) {
+        hand_note->setText(tr("Let the keys go before going back to start."));
+        return;
+    }
+    const std::vector<Movement> plan = back_to_start_plan(model, clock());
+    if (plan.empty()) {
+        hand_note->setText(tr("The arm is at its start."));
+        return;
+    }
+    hand_note->setText(tr("Going back to start. Esc stops."));
+    hand_note->setText(hands->go_back(plan) ? tr("Back at the start.")
+                                            : tr("Back to start stopped."));
+}
+
+bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+            if (take_key(*static_cast<QKeyEvent*>(event))) {
+                return true;
+            }
+            break;
+        // Keys let go elsewhere never reach this window.
+        case QEvent::WindowDeactivate:
+            end_drive();
+            break;
+        case QEvent::FocusOut:
+            if (static_cast<QFocusEvent*>(event)->reason() == Qt::PopupFocusReason) {
+                end_drive();
+            }
+            break;
+        default:
+            break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QWidget* ArmWindow::build_run_box() {
@@ -269,6 +523,11 @@ QString ArmWindow::run_text() const {
 void ArmWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     emit closed();
+}
+
+void ArmWindow::hideEvent(QHideEvent* event) {
+    end_drive();
+    QWidget::hideEvent(event);
 }
 
 void ArmWindow::showEvent(QShowEvent* event) {

@@ -8,11 +8,14 @@
 #include <optional>
 #include <vector>
 
-#include "arm_model.h"
 #include "arm_picture.h"
+#include "hand_control.h"
+#include "motion/arm_model.h"
 #include "program_preview.h"
 
+class QKeyEvent;
 class QLabel;
+class QLayout;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
@@ -36,6 +39,9 @@ class ArmWindow : public QWidget {
     static constexpr int run_tick_ms = 100;
     // The preview follows the program this long after the last keystroke.
     static constexpr int preview_delay_ms = 250;
+    // X11 sends a held key's repeats as a release and a press of the same time, and the press
+    // may reach the window a moment after the release: a release waits this long for it.
+    static constexpr int repeat_grace_ms = 15;
 
     // `clock` is the clock of the arm's commands (monotonic seconds).
     ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource source,
@@ -56,6 +62,13 @@ class ArmWindow : public QWidget {
     // Works the preview out at once, from where the arm is now.
     void update_preview();
 
+    // Lets the keys, Record and Back to start drive the arm through `control`.
+    void take_hand_control(HandControl& control);
+    // Whether the arm may be moved by hand now: an arm is attached and no run is under way.
+    void set_hand_control_usable(bool usable);
+    // Back to start returns to the pose the arm has now.
+    void mark_origin();
+
     bool animating() const { return frames.isActive(); }
     bool timing_run() const { return run_ticks.isActive(); }
     const ArmPicture& picture() const { return *arm_picture; }
@@ -70,10 +83,23 @@ class ArmWindow : public QWidget {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QWidget* build_run_box();
     QWidget* build_preview_box();
+    // The note on driving by hand, Record, Back to start and the start pose.
+    QLayout* build_hand_row(bool estimate);
+    static QString hand_hint();
+    // A drive key went down or up: true when it was taken.
+    bool take_key(const QKeyEvent& key);
+    // The releases waiting out the grace from before `before` were real: their keys go up.
+    void take_releases(quint64 before);
+    void let_go(int command, quint64 time);
+    void press_key(int command);
+    void end_drive();
+    void go_back_to_start();
     // Shows the arm as it is now, and keeps the frames going only while a joint travels.
     void refresh();
     void run_started(const std::vector<RunStep>& steps);
@@ -92,6 +118,17 @@ class ArmWindow : public QWidget {
     QLabel* light_reading = nullptr;
     QPushButton* reset = nullptr;
     QTimer frames;
+
+    HandControl* hands = nullptr;
+    bool hands_usable = false;
+    QLabel* hand_note = nullptr;
+    QPushButton* record = nullptr;
+    QPushButton* back = nullptr;
+    QTimer release_grace;
+    // Drive keys let go, by command and time, that a repeat's press may yet take back.
+    std::vector<std::pair<int, quint64>> waiting_releases;
+    // When each command's key was last let go: a press of that same time is a late repeat.
+    std::array<quint64, last_command_number + 1> released_at{};
 
     QLabel* run_step = nullptr;
     QLabel* run_times = nullptr;

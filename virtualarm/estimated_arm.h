@@ -4,9 +4,9 @@
 
 #include <functional>
 
-#include "arm_model.h"
 #include "arm_window.h"
 #include "armlink/arm_link.h"
+#include "motion/arm_model.h"
 
 namespace quillmar {
 

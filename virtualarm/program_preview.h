@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "arm_model.h"
+#include "motion/arm_model.h"
 #include "programs/program_check.h"
 #include "programs/program_runner.h"
 

@@ -4,8 +4,8 @@
 
 #include <functional>
 
-#include "arm_model.h"
 #include "arm_window.h"
+#include "motion/arm_model.h"
 #include "usb/emulated_bus.h"
 
 namespace quillmar {

@@ -5,9 +5,9 @@
 #include "armlink/arm_device.h"
 #include "fake_arm_reports.h"
 #include "fake_pacer.h"
+#include "motion/arm_model.h"
 #include "programs/program_runner.h"
 #include "usb/emulated_bus.h"
-#include "virtualarm/arm_model.h"
 
 namespace quillmar::testing {
 

@@ -1,9 +1,11 @@
-// The virtual arm's mechanics: five joints and the light, moved by arm commands over time.
+// The arm's mechanics: five joints and the light, moved by arm commands over time; the virtual arm
+// and the estimate of a real arm both run on it.
 #pragma once
 
 #include <QObject>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 #include "armlink/arm_command.h"
@@ -75,8 +77,11 @@ class ArmModel : public QObject {
 
     // The arm received `command` at `time`; times never go back.
     void set_command(ArmCommand command, double time);
-    // Puts the joints back to the start pose at `time`; the running motors keep running.
+    // Puts the joints back to the start pose at `time`, which becomes the origin; the running
+    // motors keep running.
     void reset_pose(double time);
+    // The pose at `time` becomes the origin, where Back to start returns the arm.
+    void set_origin(double time);
     // Puts the joints in `pose` at `time`; the running motors keep running.
     void place(const Pose& pose, double time);
     // Takes an arm command out of a control transfer that moved its three bytes; ignores any
@@ -96,6 +101,10 @@ class ArmModel : public QObject {
     bool straining(Joint joint, double time) const;
     // Some joint is still travelling.
     bool moving(double time) const;
+    const Pose& origin() const { return origin_pose; }
+    // The number of the last command that drove `joint`, counting every command taken: a joint
+    // with a larger number moved later; 0 never moved.
+    std::uint64_t last_driven(Joint joint) const;
 
   signals:
     // A command arrived or the pose was reset.
@@ -105,6 +114,9 @@ class ArmModel : public QObject {
     ArmCommand current;
     double since;
     Pose pose_since;
+    Pose origin_pose;
+    std::uint64_t commands_taken = 0;
+    std::array<std::uint64_t, joint_count> driven_by{};
 };
 
 }  // namespace quillmar

@@ -30,17 +30,32 @@ int drive_of(Joint joint, ArmCommand command) {
 }
 
 ArmModel::ArmModel(double time, QObject* parent)
-    : QObject(parent), since(time), pose_since(start_pose()) {}
+    : QObject(parent), since(time), pose_since(start_pose()), origin_pose(start_pose()) {}
 
 void ArmModel::set_command(ArmCommand command, double time) {
     pose_since = pose_at(time);
     since = std::max(since, time);
     current = command;
+    ++commands_taken;
+    for (const auto& row : joint_table) {
+        if (drive_of(row.joint, command) != 0) {
+            driven_by.at(static_cast<std::size_t>(row.joint)) = commands_taken;
+        }
+    }
     emit changed();
 }
 
 void ArmModel::reset_pose(double time) {
+    origin_pose = start_pose();
     place(start_pose(), time);
+}
+
+void ArmModel::set_origin(double time) {
+    origin_pose = pose_at(time);
+}
+
+std::uint64_t ArmModel::last_driven(Joint joint) const {
+    return driven_by.at(static_cast<std::size_t>(joint));
 }
 
 void ArmModel::place(const Pose& pose, double time) {

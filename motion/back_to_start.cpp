@@ -1,0 +1,64 @@
+#include "back_to_start.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "timed_movement.h"
+
+namespace quillmar {
+
+namespace {
+
+// Shorter than the waits can time: the joint is where it started.
+constexpr double shortest_movement = 0.001;
+
+}  // namespace
+
+std::vector<Movement> back_to_start_plan(const ArmModel& model, double time) {
+    std::vector<const JointRow*> latest_first;
+    for (const auto& row : joint_table) {
+        latest_first.push_back(&row);
+    }
+    std::ranges::stable_sort(latest_first, [&model](const JointRow* a, const JointRow* b) {
+        return model.last_driven(a->joint) > model.last_driven(b->joint);
+    });
+    std::vector<Movement> plan;
+    for (const JointRow* row : latest_first) {
+        const auto index = static_cast<std::size_t>(row->joint);
+        const double away = model.position_at(row->joint, time) - model.origin().at(index);
+        const double seconds = std::abs(away) / row->speed;
+        if (seconds >= shortest_movement) {
+            plan.push_back({away > 0 ? row->decreasing_command : row->increasing_command, seconds});
+        }
+    }
+    return plan;
+}
+
+BackToStart::BackToStart(ArmLink& link, Pacer& pacer) : link(link), pacer(pacer) {}
+
+bool BackToStart::cut_short() const {
+    return stop_requested || !link.attached() || pacer.cancelled();
+}
+
+bool BackToStart::run(const std::vector<Movement>& plan) {
+    running = true;
+    stop_requested = false;
+    for (const Movement& movement : plan) {
+        run_timed_movement(link, pacer, movement.command, movement.seconds,
+                           [this] { return cut_short(); });
+        if (cut_short()) {
+            break;
+        }
+    }
+    running = false;
+    return !cut_short();
+}
+
+void BackToStart::stop() {
+    if (running) {
+        stop_requested = true;
+        pacer.wake();
+    }
+}
+
+}  // namespace quillmar

@@ -1,0 +1,44 @@
+// Back to start: every joint driven back to the arm model's origin, each joint's travel since
+// then netted into one movement, the joint that moved last going back first.
+#pragma once
+
+#include <vector>
+
+#include "arm_model.h"
+#include "armlink/arm_link.h"
+#include "pacer.h"
+
+namespace quillmar {
+
+struct Movement {
+    int command;  // 1 to 10
+    double seconds;
+    friend bool operator==(const Movement&, const Movement&) = default;
+};
+
+// The movements that take the arm from where `model` has it at `time` back to its origin. Time a
+// joint spent straining against its end left no mark on the pose, so it is not retraced.
+std::vector<Movement> back_to_start_plan(const ArmModel& model, double time);
+
+class BackToStart {
+  public:
+    BackToStart(ArmLink& link, Pacer& pacer);
+
+    // Runs the movements one after the other; true when all of them ran, false when stop(), a
+    // release or the window closing cut them short.
+    bool run(const std::vector<Movement>& plan);
+    // Ends the movement under way at once; no further one starts. Nothing when none runs.
+    void stop();
+
+    bool under_way() const { return running; }
+
+  private:
+    bool cut_short() const;
+
+    ArmLink& link;
+    Pacer& pacer;
+    bool running = false;
+    bool stop_requested = false;
+};
+
+}  // namespace quillmar
