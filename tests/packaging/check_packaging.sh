@@ -111,9 +111,16 @@ check_command_line() {
     done
 }
 
-# The first visible window whose title is $1, waiting for it to appear.
+# The first visible window whose title is $1, waiting up to 20 s for it to appear. Each look is
+# one search: xdotool gives up on its whole search when another window vanishes in the middle of
+# it (BadWindow), so a failed look is simply tried again.
 window_named() {
-    timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -1
+    local found tries
+    for ((tries = 0; tries < 100; tries++)); do
+        found=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
+        [[ -n "$found" ]] && { echo "$found"; return; }
+        sleep 0.2
+    done
 }
 
 # quillmar FILE, started elsewhere than beside FILE, loads FILE and remembers its name: Save File
