@@ -56,8 +56,13 @@ void RunHighlight::mark(int line) {
         return;
     }
     QTextEdit::ExtraSelection selection;
-    // Full width marks the laid-out line that holds the cursor.
+    // The whole text line, every laid-out line of it when it wraps, marked across the pane.
     selection.cursor = *start;
+    const QString block_text = start->block().text();
+    const qsizetype line_end = block_text.indexOf(QChar::LineSeparator, start->positionInBlock());
+    const auto end = line_end < 0 ? block_text.size() : line_end;
+    selection.cursor.movePosition(QTextCursor::Right, QTextCursor::KeepAnchor,
+                                  static_cast<int>(end - start->positionInBlock()));
     selection.format.setProperty(QTextFormat::FullWidthSelection, true);
     // The active colours: the pane is locked, and its disabled colours would hardly show.
     selection.format.setBackground(pane.palette().color(QPalette::Active, QPalette::Highlight));

@@ -440,6 +440,9 @@ QWidget* ArmWindow::build_preview_box() {
 
 void ArmWindow::show_beside(QWidget& main_window) {
     constexpr int gap = 12;
+    if (const QScreen* display = main_window.screen()) {
+        fit_height(display->availableGeometry().height());
+    }
     show();
     const QRect main_frame = main_window.frameGeometry();
     const QSize size = frameGeometry().size();
@@ -455,6 +458,20 @@ void ArmWindow::show_beside(QWidget& main_window) {
         top = std::max(room.top(), std::min(top, room.bottom() + 1 - size.height()));
     }
     move(main_window.frameGeometry().right() + 1 + gap, top);
+}
+
+void ArmWindow::fit_height(int room) {
+    // Room for the title bar that a window manager adds around the window.
+    constexpr int title_bar = 40;
+    constexpr int lowest_picture = 160;
+    const int natural = arm_picture->sizeHint().height();
+    arm_picture->setFixedHeight(natural);
+    layout()->activate();
+    const int excess = sizeHint().height() + title_bar - room;
+    if (excess > 0) {
+        arm_picture->setFixedHeight(std::max(lowest_picture, natural - excess));
+        layout()->activate();
+    }
 }
 
 void ArmWindow::follow(ProgramRunner& runner) {

@@ -87,6 +87,9 @@ class ArmWindow : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // On a screen lower than the whole window the picture is drawn smaller, so that nothing of
+    // the window is cut off.
+    void fit_height(int room);
     QWidget* build_run_box();
     QWidget* build_preview_box();
     // The note on driving by hand, Record, Back to start and the start pose.

@@ -62,8 +62,7 @@ struct Windows {
         if (marks.isEmpty()) {
             return {};
         }
-        const QTextCursor& mark = marks.front().cursor;
-        return mark.block().text().mid(mark.positionInBlock()).section(QChar::LineSeparator, 0, 0);
+        return marks.front().cursor.selectedText();
     }
 
     quillmar::testing::RobotBench bench{true};
