@@ -228,12 +228,9 @@ void Robot::wire_events() {
     connect(release, &QPushButton::clicked, this, &Robot::on_release_clicked);
     motor_buttons =
         std::make_unique<MotorButtons>(jog_buttons, manual_control, held_movement, *this);
-    connect(motor_buttons.get(), &MotorButtons::moved, this, [this](int number, double seconds) {
-        show_recorded(recorder.add_movement(number, seconds));
-    });
-    keyboard_drive.on_moved([this](int number, double seconds) {
-        show_recorded(recorder.add_movement(number, seconds));
-    });
+    connect(motor_buttons.get(), &MotorButtons::moved, this, &Robot::record_movement);
+    keyboard_drive.on_moved(
+        [this](int number, double seconds) { record_movement(number, seconds); });
     connect(lightme, &QPushButton::clicked, this, [this] {
         manual_control.light();
         show_recorded(recorder.add_light());
@@ -403,6 +400,10 @@ void Robot::press_light() {
 void Robot::set_recording(bool on) {
     recorder.set_on(on);
     keyboard_drive.set_one_motor_at_a_time(on);
+}
+
+void Robot::record_movement(int command_number, double seconds) {
+    show_recorded(recorder.add_movement(command_number, seconds));
 }
 
 void Robot::show_recorded(bool added) {

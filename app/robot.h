@@ -98,6 +98,8 @@ class Robot : public QWidget,
     void on_release_clicked();
     // The controls frame, with every control that moves the arm by hand.
     void enable_panel(bool enabled);
+    // A movement made by hand, recorded while Record is on.
+    void record_movement(int command_number, double seconds);
     // The newest recorded lines stay in view.
     void show_recorded(bool added);
     // The local file a drag brings, or "" when it is to be refused.

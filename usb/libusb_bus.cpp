@@ -154,6 +154,16 @@ struct LibusbBus::State {
         return it == handles.end() ? nullptr : it->second;
     }
 
+    // A request to an open device that gives nothing back but libusb's code.
+    template <typename Request>
+    UsbResult<void> request(DeviceHandle device, Request request) const {
+        auto* opened = find(device);
+        if (opened == nullptr) {
+            return UsbError::no_device;
+        }
+        return status_of(request(opened));
+    }
+
     DeviceHandle add(libusb_device_handle* opened) {
         const auto device = static_cast<DeviceHandle>(next_handle++);
         handles.emplace(device, opened);
@@ -440,35 +450,25 @@ UsbResult<std::string> LibusbBus::string_descriptor(DeviceHandle device, int str
 }
 
 UsbResult<void> LibusbBus::set_configuration(DeviceHandle device, int configuration) {
-    auto* opened = state->find(device);
-    if (opened == nullptr) {
-        return UsbError::no_device;
-    }
-    return status_of(libusb_set_configuration(opened, configuration));
+    return state->request(device, [configuration](libusb_device_handle* opened) {
+        return libusb_set_configuration(opened, configuration);
+    });
 }
 
 UsbResult<void> LibusbBus::claim_interface(DeviceHandle device, int interface_number) {
-    auto* opened = state->find(device);
-    if (opened == nullptr) {
-        return UsbError::no_device;
-    }
-    return status_of(libusb_claim_interface(opened, interface_number));
+    return state->request(device, [interface_number](libusb_device_handle* opened) {
+        return libusb_claim_interface(opened, interface_number);
+    });
 }
 
 UsbResult<void> LibusbBus::release_interface(DeviceHandle device, int interface_number) {
-    auto* opened = state->find(device);
-    if (opened == nullptr) {
-        return UsbError::no_device;
-    }
-    return status_of(libusb_release_interface(opened, interface_number));
+    return state->request(device, [interface_number](libusb_device_handle* opened) {
+        return libusb_release_interface(opened, interface_number);
+    });
 }
 
 UsbResult<void> LibusbBus::reset(DeviceHandle device) {
-    auto* opened = state->find(device);
-    if (opened == nullptr) {
-        return UsbError::no_device;
-    }
-    return status_of(libusb_reset_device(opened));
+    return state->request(device, libusb_reset_device);
 }
 
 UsbResult<int> LibusbBus::control_transfer(DeviceHandle device, ControlSetup setup,
