@@ -5,6 +5,7 @@
 #include "armlink/arm_link.h"
 #include "support/arm_bytes.h"
 #include "support/fake_arm_reports.h"
+#include "support/fake_pacer.h"
 #include "usb/emulated_bus.h"
 
 using namespace quillmar;
@@ -28,7 +29,8 @@ struct Bench {
     double clock = 0;
     EmulatedBus usb{[this] { return clock; }};
     FakeArmReports reports;
-    ArmLink link{usb, reports};
+    quillmar::testing::FakePacer pacer;
+    ArmLink link{usb, reports, pacer};
 };
 
 }  // namespace
@@ -169,7 +171,8 @@ void ArmLinkTest::attach_without_arm() {
     EmulatedBus usb{[&] { return clock; }};
     usb.plug(root_hub_model());
     FakeArmReports reports;
-    ArmLink link{usb, reports};
+    quillmar::testing::FakePacer pacer;
+    ArmLink link{usb, reports, pacer};
     QVERIFY(!link.attach_arm());
     QCOMPARE(reports.message, QStringLiteral("Could not attach\r\n"));
     QVERIFY(!link.attached());
