@@ -41,6 +41,8 @@ class ArmLinkTest : public QObject {
     void send_command_reports_every_result_but_three_data();
     void send_command_reports_every_result_but_three();
     void send_command_without_arm_reaches_no_device();
+    void stop_goes_again_until_taken_data();
+    void stop_goes_again_until_taken();
     void attach_then_release_in_order();
     void attach_reports_a_failed_step_data();
     void attach_reports_a_failed_step();
@@ -102,6 +104,57 @@ void ArmLinkTest::send_command_without_arm_reaches_no_device() {
     bench.link.send_command(start_command(1, 0));
     QCOMPARE(bench.reports.error, QStringLiteral("Sent: ( 1, 0, 0) Return value -19\r\n"));
     QVERIFY(bench.usb.transfers().empty());
+}
+
+void ArmLinkTest::stop_goes_again_until_taken_data() {
+    QTest::addColumn<int>("failures");  // transfers that fail with an I/O error, from the stop on
+    QTest::addColumn<QString>("meanwhile");  // what happens during the first wait to try again
+    QTest::addColumn<int>("stops");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<QString>("error");
+    const QString stop = QStringLiteral("0,0,1");
+    const QString failed = QStringLiteral("Sent: ( 0, 0, 1) Return value -5\r\n");
+    const QString not_taken =
+        QStringLiteral("The arm did not take the stop command: switch it off\r\n");
+    QTest::newRow("taken at once") << 0 << "" << 1 << QStringList{stop} << true << "";
+    QTest::newRow("taken at the third try")
+        << 2 << "" << 1 << QStringList(3, stop) << true << failed;
+    // The user's new movement is not stopped by a try that would come after it.
+    QTest::newRow("a later start taken instead")
+        << 1 << "start" << 1 << QStringList{stop, "1,0,1"} << true << failed;
+    QTest::newRow("unplugged") << 1'000'000 << "unplug" << 1 << QStringList(2, stop) << false
+                               << failed;
+    // The user has been told once: the next stop is tried once, until the arm takes a command.
+    QTest::newRow("never taken, then another stop")
+        << 1'000'000 << "" << 2 << QStringList(101, stop) << false << failed + not_taken + failed;
+}
+
+void ArmLinkTest::stop_goes_again_until_taken() {
+    QFETCH(int, failures);
+    QFETCH(QString, meanwhile);
+    QFETCH(int, stops);
+    QFETCH(QStringList, commands);
+    QFETCH(bool, taken);
+    QFETCH(QString, error);
+    Bench bench;
+    QVERIFY(bench.link.attach_arm());
+    bench.reports.light = true;
+    bench.usb.clear_logs();
+    bench.usb.fail_next_transfers(failures, error_code(UsbError::io));
+    bench.pacer.at(bench.pacer.now() + 0.01, [&] {
+        if (meanwhile == "start") {
+            bench.link.send_command(start_command(1, 1));
+        } else if (meanwhile == "unplug") {
+            bench.usb.unplug(arm_vendor_id, arm_product_id);
+        }
+    });
+    for (int stop = 0; stop < stops; ++stop) {
+        QCOMPARE(bench.link.send_stop(stop_command(1)), taken);
+    }
+    QCOMPARE(sent_commands(bench.usb), commands);
+    QCOMPARE(bench.reports.error, error);
+    QCOMPARE(bench.link.left_running(), error.contains(QLatin1String("did not take")));
 }
 
 void ArmLinkTest::attach_then_release_in_order() {
