@@ -117,5 +117,11 @@ int main(int argc, char* argv[]) {
 
     robot.show();
     arm_window_keeper.start(virtual_arm || parser.isSet(arm_window_option));
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    // Closed, also by a signal, with a stop the arm never took: whoever started it must know.
+    if (robot.arm_link().left_running()) {
+        std::fputs("quillmar: the arm did not take the stop command: switch it off\n", stderr);
+        return 1;
+    }
+    return code;
 }

@@ -105,7 +105,7 @@ Robot::Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
       usb(usb),
       pacer(pacer),
       dialogs(dialogs),
-      link(usb, *this),
+      link(usb, *this, pacer),
       survey(usb),
       manual_control(link, pacer),
       held_movement(link, *this, pacer),
@@ -492,9 +492,10 @@ void Robot::showEvent(QShowEvent* event) {
 void Robot::closeEvent(QCloseEvent* event) {
     if (!shut_down) {
         shut_down = true;
-        link.shutdown();
-        // A jog or a run waiting beneath this handler ends at once instead of running on.
+        // A jog or a run waiting beneath this handler ends at once instead of running on, and
+        // so does any wait that starts while the all off is tried again.
         pacer.cancel();
+        link.shutdown();
         emit closed();
     }
     event->accept();

@@ -24,28 +24,96 @@ QString return_value_text(int code) {
     return QStringLiteral("Return value ") + number_text(code);
 }
 
+bool taken(const UsbResult<int>& result) {
+    return result && *result == static_cast<int>(command_length);
+}
+
+// Unplugged or let go: no try can reach it.
+bool gone(const UsbResult<int>& result) {
+    return !result && result.error() == UsbError::no_device;
+}
+
 }  // namespace
 
-ArmLink::ArmLink(UsbBus& usb, ArmReports& reports) : usb(usb), reports(reports) {}
+ArmLink::ArmLink(UsbBus& usb, ArmReports& reports, RetryWait& retry_wait)
+    : usb(usb), reports(reports), retry_wait(retry_wait) {}
 
-void ArmLink::send_command(ArmCommand command) {
-    if (shut_down) {
-        return;
-    }
+UsbResult<int> ArmLink::transfer(ArmCommand command) {
     std::array<std::uint8_t, command_length> bytes{command.motor, command.base, command.light};
     const UsbResult<int> result =
         arm ? usb.control_transfer(*arm, command_setup, bytes, transfer_timeout)
             : UsbResult<int>(UsbError::no_device);
-    if (result && *result == static_cast<int>(command_length)) {
+    if (taken(result)) {
+        ++commands_taken;
+        stop_not_taken = false;
         if (command_sent) {
             command_sent(command);
         }
-        return;
     }
+    return result;
+}
+
+void ArmLink::report_failure(ArmCommand command, const UsbResult<int>& result) {
     reports.show_error(QStringLiteral("Sent: (") + number_text(command.motor) + QLatin1Char(',') +
                        number_text(command.base) + QLatin1Char(',') + number_text(command.light) +
                        QStringLiteral(") ") +
                        return_value_text(result ? *result : error_code(result.error())));
+}
+
+void ArmLink::send_command(ArmCommand command) {
+    if (shut_down || letting_go) {
+        return;
+    }
+    if (const UsbResult<int> result = transfer(command); !taken(result)) {
+        report_failure(command, result);
+    }
+}
+
+bool ArmLink::send_stop(ArmCommand stop) {
+    if (shut_down || letting_go) {
+        return false;
+    }
+    return stop_until_taken(stop, false);
+}
+
+bool ArmLink::stop_until_taken(ArmCommand stop, bool last_chance) {
+    UsbResult<int> result = transfer(stop);
+    if (taken(result)) {
+        return true;
+    }
+    report_failure(stop, result);
+    // The user has been told to switch the arm off already: no second wait for the same arm.
+    if (gone(result) || (stop_not_taken && !last_chance)) {
+        return false;
+    }
+    const double first_try = retry_wait.now();
+    const unsigned long long taken_before = commands_taken;
+    while (true) {
+        retry_wait.wait_to_retry(stop_retry_seconds);
+        // A command taken meanwhile stopped the motors, or started a movement of the user's that
+        // has a stop of its own.
+        if (commands_taken != taken_before) {
+            return true;
+        }
+        // A release or closing meanwhile sent an all off of its own, or a stop nested in the wait
+        // gave up and said so.
+        if (!last_chance && (!arm || shut_down || stop_not_taken)) {
+            return false;
+        }
+        if (retry_wait.now() - first_try >= stop_retry_bound_seconds) {
+            break;
+        }
+        result = transfer(stop);
+        if (taken(result)) {
+            return true;
+        }
+        if (gone(result)) {
+            return false;
+        }
+    }
+    stop_not_taken = true;
+    reports.show_error(QStringLiteral("The arm did not take the stop command: switch it off"));
+    return false;
 }
 
 void ArmLink::on_command_sent(std::function<void(ArmCommand)> observer) {
@@ -71,6 +139,7 @@ bool ArmLink::attach_arm() {
         return false;
     }
     arm = *opened;
+    stop_not_taken = false;
     reports.show_message(QStringLiteral("\r\nArm attached"));
     // Commands still reach the arm without these two on Linux, so the attach goes on; a
     // failure is only said, e.g. another program holding the arm.
@@ -93,15 +162,17 @@ void ArmLink::report_step(const UsbResult<void>& result, const QString& step) {
 }
 
 void ArmLink::release() {
-    if (!arm) {
+    if (!arm || letting_go) {
         return;
     }
-    send_command(all_off_command);
+    letting_go = true;
+    stop_until_taken(all_off_command, true);
     show_light(false);
     usb.release_interface(*arm, interface);
     usb.reset(*arm);
     usb.close(*arm);
     arm.reset();
+    letting_go = false;
     reports.show_message(QStringLiteral("\r\nArm released"));
 }
 
@@ -109,6 +180,7 @@ void ArmLink::shutdown() {
     if (shut_down) {
         return;
     }
+    // Inside a release that is still trying its all off, that release goes on.
     if (attached()) {
         release();
     }

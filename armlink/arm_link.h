@@ -8,6 +8,7 @@
 
 #include "arm_command.h"
 #include "arm_reports.h"
+#include "retry_wait.h"
 #include "usb/usb_bus.h"
 
 namespace quillmar {
@@ -17,12 +18,22 @@ class ArmLink {
     static constexpr int configuration = 1;
     static constexpr int interface = 0;
     static constexpr std::chrono::milliseconds transfer_timeout{20};
+    // A stop the arm did not take goes again after each of these, until this bound has passed.
+    static constexpr double stop_retry_seconds = 0.02;
+    static constexpr double stop_retry_bound_seconds = 2.0;
 
-    ArmLink(UsbBus& usb, ArmReports& reports);
+    // `retry_wait` spaces the tries of a stop command that the arm did not take.
+    ArmLink(UsbBus& usb, ArmReports& reports, RetryWait& retry_wait);
 
     // One vendor control transfer; anything but 3 bytes moved gives a line in the error pane.
     // With no arm attached the command reaches no device and gives its line as well.
     void send_command(ArmCommand command);
+
+    // As send_command, and a stop the arm did not take goes again until it is taken, the arm is
+    // gone, a later command was taken instead, or the bound has passed; the failed tries after
+    // the first give no lines, and a stop never taken gives one. After that, until the arm takes
+    // a command again, a stop is tried once. True when the arm took it or a later command.
+    bool send_stop(ArmCommand stop);
 
     // Calls `observer` right after each transfer that moved a command's three bytes, so that a
     // listener learns what the arm was told and when.
@@ -38,7 +49,9 @@ class ArmLink {
     // the arm stays attached. True when the arm is now attached.
     bool attach_arm();
 
-    // All off, indicator cleared, the device let go, "Arm released". Nothing when detached.
+    // All off, tried until taken as any stop, and always for the whole bound as it is the
+    // last command this arm gets; then the indicator cleared, the device let go, "Arm
+    // released". Nothing when detached. No other command goes out meanwhile.
     void release();
 
     // The window is closing: as release when attached. From then on no command goes out, so
@@ -47,14 +60,27 @@ class ArmLink {
 
     bool attached() const { return arm.has_value(); }
 
+    // The arm never took the last stop it was sent and has taken no command since: a motor may
+    // still be running.
+    bool left_running() const { return stop_not_taken; }
+
   private:
+    // One transfer of `command`, with no line; a command that went out is counted and told.
+    UsbResult<int> transfer(ArmCommand command);
+    void report_failure(ArmCommand command, const UsbResult<int>& result);
+    // send_stop's tries; `last_chance` tries for the whole bound even after a stop never taken.
+    bool stop_until_taken(ArmCommand stop, bool last_chance);
     // The result of a setting-up step: nothing when it worked, else its line in the error pane.
     void report_step(const UsbResult<void>& result, const QString& step);
 
     UsbBus& usb;
     ArmReports& reports;
+    RetryWait& retry_wait;
     std::optional<DeviceHandle> arm;
     bool shut_down = false;
+    bool letting_go = false;  // release is sending its all off
+    bool stop_not_taken = false;
+    unsigned long long commands_taken = 0;
     std::function<void(ArmCommand)> command_sent;
 };
 

@@ -1,5 +1,6 @@
-// How exactly jogs and program steps time the arm's movements, and what the waits cost in
-// processor time. Not a test: a loaded machine moves these figures.
+// How exactly jogs, program steps and the pauses between them time the arm's movements, how a
+// stop the arm does not take is tried again, and what the waits cost in processor time. Not a test:
+// a loaded machine moves these figures.
 #include <QCoreApplication>
 #include <algorithm>
 #include <cstdio>
@@ -39,13 +40,17 @@ double process_seconds() {
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-// On-time errors in milliseconds: each start command to the stop that follows it.
-std::vector<double> on_time_errors(const EmulatedBus& usb, double asked) {
+bool starts(const EmulatedBus::Transfer& transfer) {
+    return transfer.data[0] != 0 || transfer.data[1] != 0;
+}
+
+// On-time errors in milliseconds: each start command to the stop that follows it, or with
+// `pauses` each stop to the start that follows it.
+std::vector<double> on_time_errors(const EmulatedBus& usb, double asked, bool pauses = false) {
     std::vector<double> errors;
     const auto& transfers = usb.transfers();
     for (std::size_t i = 0; i + 1 < transfers.size(); ++i) {
-        const bool starts = transfers[i].data[0] != 0 || transfers[i].data[1] != 0;
-        if (starts) {
+        if (pauses ? !starts(transfers[i]) && starts(transfers[i + 1]) : starts(transfers[i])) {
             errors.push_back((transfers[i + 1].time - transfers[i].time - asked) * 1000.0);
         }
     }
@@ -83,7 +88,7 @@ Figures report(const char* what, std::vector<double> errors) {
 Figures measure(Pacer& pacer) {
     EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
     SilentWindow window;
-    ArmLink link(usb, window);
+    ArmLink link(usb, window, pacer);
     ManualControl manual(link, pacer);
     ProgramRunner runner(link, manual, window, pacer);
     link.attach_arm();
@@ -98,6 +103,22 @@ Figures measure(Pacer& pacer) {
     window.program = QStringLiteral("1,25\r\n2,25\r\n").repeated(10);
     runner.run_program(Direction::forwards);
     report("program step, 0.25 s", on_time_errors(usb, 0.25));
+    report("pause between steps, 0.5 s", on_time_errors(usb, 0.5, true));
+
+    // A stop the arm never takes: how its tries are spaced, and when they end.
+    usb.clear_logs();
+    usb.fail_next_transfers(1'000'000, error_code(UsbError::io));
+    link.send_stop(stop_command(0));
+    usb.fail_next_transfers(0, 0);
+    std::vector<double> spacing;
+    for (std::size_t i = 1; i < usb.transfers().size(); ++i) {
+        spacing.push_back(
+            (usb.transfers()[i].time - usb.transfers()[i - 1].time - ArmLink::stop_retry_seconds) *
+            1000.0);
+    }
+    report("stop tried again, 0.02 s", spacing);
+    std::printf("  %zu tries in %.3f s\n", usb.transfers().size(),
+                usb.transfers().back().time - usb.transfers().front().time);
 
     usb.clear_logs();
     window.program = QStringLiteral("10,500");

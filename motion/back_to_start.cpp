@@ -43,15 +43,19 @@ bool BackToStart::cut_short() const {
 bool BackToStart::run(const std::vector<Movement>& plan) {
     running = true;
     stop_requested = false;
+    bool all_stopped = true;
     for (const Movement& movement : plan) {
-        run_timed_movement(link, pacer, movement.command, movement.seconds,
-                           [this] { return cut_short(); });
-        if (cut_short()) {
+        // A stop the arm did not take leaves a joint moving: the arm is not where the plan goes
+        // on from.
+        all_stopped = run_timed_movement(link, pacer, movement.command, movement.seconds, [this] {
+                          return cut_short();
+                      }).stop_taken;
+        if (cut_short() || !all_stopped) {
             break;
         }
     }
     running = false;
-    return !cut_short();
+    return all_stopped && !cut_short();
 }
 
 void BackToStart::stop() {

@@ -25,7 +25,7 @@ class BackToStart {
     BackToStart(ArmLink& link, Pacer& pacer);
 
     // Runs the movements one after the other; true when all of them ran, false when stop(), a
-    // release or the window closing cut them short.
+    // release, the window closing or a stop command the arm did not take cut them short.
     bool run(const std::vector<Movement>& plan);
     // Ends the movement under way at once; no further one starts. Nothing when none runs.
     void stop();

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <thread>
 
 namespace quillmar {
@@ -48,9 +49,24 @@ void EventPacer::wait(double start, double seconds, const std::function<bool()>&
     }
 }
 
-void EventPacer::sleep_blocking(std::chrono::milliseconds duration) {
-    // Measured on the monotonic clock and resumed after a signal, so the pause is never cut short.
-    std::this_thread::sleep_for(duration);
+void EventPacer::pause(std::chrono::milliseconds duration,
+                       const std::function<bool()>& done_early) {
+    wait(now(), std::chrono::duration<double>(duration).count(), done_early);
+}
+
+void EventPacer::wait_to_retry(double seconds) {
+    const double end = now() + seconds;
+    // Not among the waits that wake() and cancel() end: a Stop or a close inside it must not
+    // make the tries of a stop come faster.
+    QEventLoop loop;
+    QTimer::singleShot(std::max(1, static_cast<int>(std::lround(seconds * 1000.0))),
+                       Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+    // A quitting application runs no further event loop; the rest of the time passes asleep
+    // rather than in a spin.
+    if (const double left = end - now(); left > 0) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(left));
+    }
 }
 
 void EventPacer::run_pending_events() {

@@ -13,7 +13,9 @@ class EventPacer : public Pacer {
   public:
     double now() const override;
     void wait(double start, double seconds, const std::function<bool()>& done_early) override;
-    void sleep_blocking(std::chrono::milliseconds duration) override;
+    void pause(std::chrono::milliseconds duration,
+               const std::function<bool()>& done_early) override;
+    void wait_to_retry(double seconds) override;
     void run_pending_events() override;
     void wake() override;
     void cancel() override;

@@ -23,7 +23,8 @@ HoldOutcome HeldMovement::run(int command_number) {
 HoldOutcome HeldMovement::run(ArmCommand motors) {
     running = true;
     told.reset();
-    const double seconds = run_timed_movement(link, pacer, motors, limit_seconds, [this] {
+    started = pacer.now();
+    const MovementEnd ran = run_timed_movement(link, pacer, motors, limit_seconds, [this] {
         return told || !link.attached() || pacer.cancelled();
     });
     running = false;
@@ -31,14 +32,17 @@ HoldOutcome HeldMovement::run(ArmCommand motors) {
                         : !link.attached() ? HoldEnd::arm_released
                         : told             ? *told
                                            : HoldEnd::limit;
-    if (end == HoldEnd::limit) {
+    // Said only when true: a stop the arm never took has its own line.
+    if (end == HoldEnd::limit && ran.stop_taken) {
         reports.show_error(limit_text());
     }
-    return {end, seconds};
+    return {end, ran.seconds};
 }
 
 void HeldMovement::change(ArmCommand motors) {
-    if (running && !told && link.attached() && !pacer.cancelled()) {
+    // Past the limit the hold is sending its stop, which the window may answer during.
+    if (running && !told && link.attached() && !pacer.cancelled() &&
+        pacer.now() - started < limit_seconds) {
         link.send_command(start_command(motors, link.light_byte()));
     }
 }

@@ -32,7 +32,7 @@ class HeldMovement {
 
     // Runs the motor of command 1 to 10 until end() is called, the arm is released, the window
     // closes or the limit passes, then sends the stop command. Reaching the limit is said in the
-    // error pane, as the user may not see why the motor stopped.
+    // error pane, as the user may not see why the motor stopped, once the arm took the stop.
     HoldOutcome run(int command_number);
     // The same for every motor that `motors` names (its light byte is not used).
     HoldOutcome run(ArmCommand motors);
@@ -52,6 +52,7 @@ class HeldMovement {
     ArmReports& reports;
     Pacer& pacer;
     bool running = false;
+    double started = 0;  // when the hold under way began, for its limit
     std::optional<HoldEnd> told;
 };
 

@@ -7,7 +7,8 @@ namespace quillmar {
 ManualControl::ManualControl(ArmLink& link, Pacer& pacer) : link(link), pacer(pacer) {}
 
 double ManualControl::jog(int command_number) {
-    return run_timed_movement(link, pacer, command_number, jog_seconds, [] { return false; });
+    return run_timed_movement(link, pacer, command_number, jog_seconds, [] { return false; })
+        .seconds;
 }
 
 void ManualControl::light() {

@@ -5,22 +5,21 @@
 #include <chrono>
 #include <functional>
 
+#include "armlink/retry_wait.h"
+
 namespace quillmar {
 
-class Pacer {
+// now() is the clock of every wait, from RetryWait.
+class Pacer : public RetryWait {
   public:
-    virtual ~Pacer() = default;
-
-    // Seconds on a monotonic clock: never steps back, never wraps at midnight.
-    virtual double now() const = 0;
-
     // Runs window events until `seconds` have passed since `start` or `done_early()` holds.
     // Both are tested before any event runs, so an elapsed wait runs none. Handlers may run
     // nested inside, and may start waits of their own.
     virtual void wait(double start, double seconds, const std::function<bool()>& done_early) = 0;
 
-    // Blocks without running any window event.
-    virtual void sleep_blocking(std::chrono::milliseconds duration) = 0;
+    // As wait() from now: the pause between two program steps, during which the window answers.
+    virtual void pause(std::chrono::milliseconds duration,
+                       const std::function<bool()>& done_early) = 0;
 
     // Runs the window events that are pending now, then returns.
     virtual void run_pending_events() = 0;

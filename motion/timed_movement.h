@@ -8,14 +8,19 @@
 
 namespace quillmar {
 
+struct MovementEnd {
+    double seconds;   // how long the motor ran: from after its start command to its stop command
+    bool stop_taken;  // the arm took the stop command, or a later command instead
+};
+
 // Runs the motor of command 1 to 10 until `seconds` have passed or `done_early()` holds, then
-// sends the stop command. The light stays as the indicator shows it at the start and at the stop.
-// Gives the seconds the motor ran: from after its start command to its stop command.
-double run_timed_movement(ArmLink& link, Pacer& pacer, int command_number, double seconds,
-                          const std::function<bool()>& done_early);
+// sends the stop command, again until the arm takes it (ArmLink::send_stop). The light stays as
+// the indicator shows it at the start and at the stop.
+MovementEnd run_timed_movement(ArmLink& link, Pacer& pacer, int command_number, double seconds,
+                               const std::function<bool()>& done_early);
 
 // The same for every motor that `motors` names (its light byte is not used).
-double run_timed_movement(ArmLink& link, Pacer& pacer, ArmCommand motors, double seconds,
-                          const std::function<bool()>& done_early);
+MovementEnd run_timed_movement(ArmLink& link, Pacer& pacer, ArmCommand motors, double seconds,
+                               const std::function<bool()>& done_early);
 
 }  // namespace quillmar

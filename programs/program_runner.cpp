@@ -46,9 +46,15 @@ void ProgramRunner::run_program(Direction direction) {
     pane.focus_stop();
     stop_requested = false;
     std::optional<int> stopped_at;
-    for (std::size_t index = 0; index < steps.size() && !stopped_at; ++index) {
+    for (std::size_t index = 0; index < steps.size(); ++index) {
         if (index > 0) {
-            pacer.sleep_blocking(pause_between_steps);
+            // The window answers during the pause, and what ends a step's wait ends it too; no
+            // step starts after that.
+            pacer.pause(pause_between_steps, [this] { return cut_short(); });
+            if (cut_short()) {
+                stopped_at = static_cast<int>(index) - 1;
+                break;
+            }
         }
         emit step_started(static_cast<int>(index));
         const RunStep& step = steps[index];
@@ -60,6 +66,7 @@ void ProgramRunner::run_program(Direction direction) {
         }
         if (cut_short()) {
             stopped_at = static_cast<int>(index);
+            break;
         }
     }
     pane.unlock_after_run();
@@ -72,10 +79,10 @@ void ProgramRunner::run_program(Direction direction) {
 
 void ProgramRunner::stop() {
     stop_requested = true;
-    link.send_command(stop_command(link.light_byte()));
+    link.send_stop(stop_command(link.light_byte()));
     pacer.wake();
     pacer.run_pending_events();
-    link.send_command(stop_command(link.light_byte()));
+    link.send_stop(stop_command(link.light_byte()));
 }
 
 }  // namespace quillmar

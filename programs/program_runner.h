@@ -61,7 +61,8 @@ class ProgramRunner : public QObject {
     // Step `index` of the run's steps begins; its command has not gone out yet.
     void step_started(int index);
     void run_finished();
-    // Stop, a release or closing the window ended the run during step `index`.
+    // Stop, a release or closing the window ended the run during step `index` or the pause after
+    // it.
     void run_stopped(int index);
 
   private:

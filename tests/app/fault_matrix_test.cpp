@@ -1,7 +1,9 @@
 // A five-step program on the emulated arm, with one fault at each transfer in turn, or one of
-// Stop, Release, close and a termination signal at each step in turn.
+// Stop, Release, close and a termination signal at each step in turn; and every kind of stop
+// command failing once or for good.
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
 #include <array>
@@ -34,14 +36,23 @@ const QString run_messages = QStringLiteral(
 // The whole run, then the all off of closing the window.
 const QStringList all_transfers{"1,0,0", "0,0,0", "0,0,1", "32,0,1", "0,0,1",
                                 "0,0,0", "0,2,0", "0,0,0", "0,0,0"};
-// When each step begins, in seconds after the run's start, and the transfers sent up to and
-// including the start command of the timed step whose wait takes an event that arrives during
-// that step: a light step runs no events, so its event waits for the next timed step.
+// The stops among them, which go again when the arm did not take them; the light commands do not.
+const std::set<int> stop_transfers{1, 4, 7, 8};
+// When each step begins, in seconds after the run's start, and the transfers sent before an event
+// that arrives 0.1 s later: a timed step takes it in its wait, a light step in the pause after it.
 constexpr std::array<double, 5> step_start{0.0, 1.5, 2.0, 3.0, 3.5};
-constexpr std::array<int, 5> sent_before_event{1, 4, 4, 7, 7};
+constexpr std::array<int, 5> sent_before_event{1, 3, 4, 6, 7};
 constexpr std::array<int, 5> light_in_event{0, 1, 1, 0, 0};
+constexpr std::array<bool, 5> in_pause{false, true, false, true, false};
 // A fault row's result that stands for the arm being unplugged before that transfer.
 constexpr int unplugged = error_code(UsbError::no_device);
+
+const QString all_off = QStringLiteral("0,0,0");
+const QString all_off_failed = QStringLiteral("Sent: ( 0, 0, 0) Return value -5\r\n");
+const QString not_taken =
+    QStringLiteral("The arm did not take the stop command: switch it off\r\n");
+// A stop the arm never takes: tried every 0.02 s until 2 s have passed.
+constexpr int tries_in_bound = 100;
 
 // Calls that name a handle already closed, e.g. "reset(3)".
 QStringList calls_after_close(const EmulatedBus& usb) {
@@ -86,6 +97,8 @@ class FaultMatrixTest : public QObject {
   private slots:
     void every_fault_ends_safely_data();
     void every_fault_ends_safely();
+    void stops_go_again_until_taken_data();
+    void stops_go_again_until_taken();
 };
 
 void FaultMatrixTest::every_fault_ends_safely_data() {
@@ -108,22 +121,31 @@ void FaultMatrixTest::every_fault_ends_safely_data() {
         const auto count = static_cast<int>(all_transfers.size());
         for (int transfer = 0; transfer < count; ++transfer) {
             const int failures = result == unplugged ? count - transfer : 1;
+            QStringList commands = all_transfers;
+            // A stop goes again, and the arm takes it; an unplugged arm is not tried again.
+            if (result != unplugged && stop_transfers.contains(transfer)) {
+                commands.insert(transfer + 1, all_transfers.at(transfer));
+            }
             QTest::addRow("%s at transfer %d", name, transfer)
-                << result << transfer << QString() << -1 << all_transfers << failures << QString();
+                << result << transfer << QString() << -1 << commands << failures << QString();
         }
     }
 
     for (int step = 0; step < static_cast<int>(step_start.size()); ++step) {
         const QStringList before = all_transfers.mid(0, sent_before_event.at(step));
         const QString stop = QStringLiteral("0,0,%1").arg(light_in_event.at(step));
-        // Stop's two stop commands, the step's own, then the all off of closing.
+        const bool pause = in_pause.at(step);
+        // Stop's two stop commands, the timed step's own, then the all off of closing.
         QTest::addRow("Stop at step %d", step)
             << 0 << -1 << QStringLiteral("stopme") << step
-            << before + QStringList{stop, stop, stop, "0,0,0"} << 0 << QString();
-        // The all off; the unwinding step's stop then finds no arm and fails.
+            << before + QStringList{stop, stop} + (pause ? QStringList{} : QStringList{stop}) +
+                   QStringList{"0,0,0"}
+            << 0 << QString();
+        // The all off; the unwinding timed step's stop then finds no arm and fails.
         QTest::addRow("Release at step %d", step)
-            << 0 << -1 << QStringLiteral("release") << step << before + QStringList{"0,0,0"} << 1
-            << QStringLiteral("Sent: ( 0, 0, 0) Return value -19\r\n");
+            << 0 << -1 << QStringLiteral("release") << step << before + QStringList{"0,0,0"}
+            << (pause ? 0 : 1)
+            << (pause ? QString() : QStringLiteral("Sent: ( 0, 0, 0) Return value -19\r\n"));
         for (const char* closing : {"close", "SIGTERM"}) {
             QTest::addRow("%s at step %d", closing, step)
                 << 0 << -1 << QString::fromLatin1(closing) << step << before + QStringList{"0,0,0"}
@@ -209,6 +231,110 @@ void FaultMatrixTest::every_fault_ends_safely() {
         QVERIFY(last_reached != transfers.rend());
         QCOMPARE(last_reached->data.at(0), std::uint8_t{0});
         QCOMPARE(last_reached->data.at(1), std::uint8_t{0});
+    }
+}
+
+void FaultMatrixTest::stops_go_again_until_taken_data() {
+    // Grip runs, then its stop is the first command that fails: once, or with every later one.
+    QTest::addColumn<QString>("movement");
+    QTest::addColumn<bool>("every_time");
+    QTest::addColumn<QStringList>("after");  // commands after the first stop's tries
+    QTest::addColumn<QString>("errors");
+
+    const QStringList never_taken(tries_in_bound, all_off);
+    for (const bool every : {false, true}) {
+        const QString first_stop = all_off_failed + (every ? not_taken : QString());
+        const char* how = every ? "every time" : "once";
+        // The movement ends in its stop; closing then sends the all off.
+        const QString limit =
+            QStringLiteral("Hold stopped after 15 s: a motor never runs longer while held\r\n");
+        for (const char* movement : {"jog", "step", "hold", "key drive", "Back to start"}) {
+            const QString after_stop =
+                QString::fromLatin1(movement) == "hold" && !every ? limit : QString();
+            QTest::addRow("%s, failing %s", movement, how)
+                << movement << every << (every ? never_taken : QStringList{all_off})
+                << first_stop + after_stop + (every ? first_stop : QString());
+        }
+        // Stop during a step: its second stop and the step's own are tried once each once the
+        // arm has failed to take one for the whole bound.
+        QTest::addRow("Stop, failing %s", how)
+            << "stopme" << every
+            << QStringList{all_off, all_off} + (every ? never_taken : QStringList{all_off})
+            << first_stop + (every ? all_off_failed + all_off_failed + first_stop : QString());
+        // The step's stop, after the arm was let go, reaches no arm.
+        QTest::addRow("Release, failing %s", how)
+            << "release" << every << QStringList{}
+            << first_stop + QStringLiteral("Sent: ( 0, 0, 0) Return value -19\r\n");
+        for (const char* closing : {"close", "SIGTERM"}) {
+            QTest::addRow("%s, failing %s", closing, how)
+                << closing << every << QStringList{} << first_stop;
+        }
+    }
+}
+
+void FaultMatrixTest::stops_go_again_until_taken() {
+    QFETCH(QString, movement);
+    QFETCH(bool, every_time);
+    QFETCH(QStringList, after);
+    QFETCH(QString, errors);
+
+    RobotBench bench(true);
+    SignalBridge bridge;
+    QObject::connect(&bridge, &SignalBridge::termination_requested, &bench.robot, &QWidget::close);
+    QSignalSpy closed(&bench.robot, &Robot::closed);
+    bench.robot.start_up();
+    bench.robot.show();
+    QVERIFY(QTest::qWaitForWindowActive(&bench.robot));
+    bench.usb.clear_logs();
+    bench.usb.on_transfer([&](const EmulatedBus::Transfer&) {
+        if (bench.usb.transfers().size() == 1) {
+            bench.usb.fail_next_transfers(every_time ? 1'000'000 : 1, error_code(UsbError::io));
+        }
+    });
+    QPushButton* grip = bench.control<QPushButton>("handin");
+    const double start = bench.pacer.now();
+    bool went_back = false;
+    if (movement == "jog") {
+        grip->click();
+    } else if (movement == "step") {
+        bench.robot.set_program_text(QStringLiteral("1,100"));
+        bench.control<QPushButton>("program")->click();
+    } else if (movement == "hold") {
+        // Held to the limit, in virtual time once the threshold has passed.
+        QTest::mousePress(grip, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(bench.usb.transfers().size() > 1, 2000);
+        QTest::mouseRelease(grip, Qt::LeftButton);
+    } else if (movement == "key drive") {
+        bench.pacer.at(start + 1.0, [&] { bench.robot.key_drive().release(1); });
+        bench.robot.key_drive().press(1);
+    } else if (movement == "Back to start") {
+        went_back = bench.robot.go_back({{1, 1.0}});
+    } else {
+        bench.pacer.at(start + 1.0, [&] {
+            if (movement == "close") {
+                bench.robot.close();
+            } else if (movement == "SIGTERM") {
+                std::raise(SIGTERM);
+                QVERIFY(QTest::qWaitFor([&] { return !closed.isEmpty(); }));
+            } else {
+                bench.control<QPushButton>(movement.toLatin1().constData())->click();
+            }
+        });
+        bench.robot.set_program_text(QStringLiteral("1,300"));
+        bench.control<QPushButton>("program")->click();
+    }
+    bench.robot.close();
+
+    QCOMPARE(closed.size(), 1);
+    const int tries = every_time ? tries_in_bound : 2;
+    QCOMPARE(sent_commands(bench.usb), QStringList{"1,0,0"} + QStringList(tries, all_off) + after);
+    const auto& sent = bench.usb.transfers();
+    QVERIFY(std::abs(sent.at(tries).time - sent.at(1).time - 0.02 * (tries - 1)) < 1e-6);
+    QCOMPARE(pane_text(*bench.control<QPlainTextEdit>("error")), errors);
+    // What the program's exit status reports.
+    QCOMPARE(bench.robot.arm_link().left_running(), every_time);
+    if (movement == "Back to start") {
+        QCOMPARE(went_back, !every_time);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "armlink/arm_link.h"
 #include "support/arm_bytes.h"
 #include "support/fake_arm_reports.h"
+#include "support/fake_pacer.h"
 #include "usb/emulated_bus.h"
 
 using namespace quillmar;
@@ -28,7 +29,8 @@ struct Bench {
     double clock = 0;
     EmulatedBus usb{[this] { return clock; }};
     FakeArmReports reports;
-    ArmLink link{usb, reports};
+    quillmar::testing::FakePacer pacer;
+    ArmLink link{usb, reports, pacer};
 };
 
 }  // namespace
@@ -39,6 +41,8 @@ class ArmLinkTest : public QObject {
     void send_command_reports_every_result_but_three_data();
     void send_command_reports_every_result_but_three();
     void send_command_without_arm_reaches_no_device();
+    void stop_goes_again_until_taken_data();
+    void stop_goes_again_until_taken();
     void attach_then_release_in_order();
     void attach_reports_a_failed_step_data();
     void attach_reports_a_failed_step();
@@ -100,6 +104,54 @@ void ArmLinkTest::send_command_without_arm_reaches_no_device() {
     bench.link.send_command(start_command(1, 0));
     QCOMPARE(bench.reports.error, QStringLiteral("Sent: ( 1, 0, 0) Return value -19\r\n"));
     QVERIFY(bench.usb.transfers().empty());
+}
+
+void ArmLinkTest::stop_goes_again_until_taken_data() {
+    QTest::addColumn<int>("failures");  // transfers that fail with an I/O error, from the stop on
+    QTest::addColumn<QString>("meanwhile");  // what happens during the first wait to try again
+    QTest::addColumn<int>("stops");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<QString>("error");
+    const QString stop = QStringLiteral("0,0,1");
+    const QString failed = QStringLiteral("Sent: ( 0, 0, 1) Return value -5\r\n");
+    const QString not_taken =
+        QStringLiteral("The arm did not take the stop command: switch it off\r\n");
+    // The user's new movement is not stopped by a try that would come after it.
+    QTest::newRow("a later start taken instead")
+        << 1 << "start" << 1 << QStringList{stop, "1,0,1"} << true << failed;
+    QTest::newRow("unplugged") << 1'000'000 << "unplug" << 1 << QStringList(2, stop) << false
+                               << failed;
+    // The user has been told once: the next stop is tried once, until the arm takes a command.
+    QTest::newRow("never taken, then another stop")
+        << 1'000'000 << "" << 2 << QStringList(101, stop) << false << failed + not_taken + failed;
+}
+
+void ArmLinkTest::stop_goes_again_until_taken() {
+    QFETCH(int, failures);
+    QFETCH(QString, meanwhile);
+    QFETCH(int, stops);
+    QFETCH(QStringList, commands);
+    QFETCH(bool, taken);
+    QFETCH(QString, error);
+    Bench bench;
+    QVERIFY(bench.link.attach_arm());
+    bench.reports.light = true;
+    bench.usb.clear_logs();
+    bench.usb.fail_next_transfers(failures, error_code(UsbError::io));
+    bench.pacer.at(bench.pacer.now() + 0.01, [&] {
+        if (meanwhile == "start") {
+            bench.link.send_command(start_command(1, 1));
+        } else if (meanwhile == "unplug") {
+            bench.usb.unplug(arm_vendor_id, arm_product_id);
+        }
+    });
+    for (int stop = 0; stop < stops; ++stop) {
+        QCOMPARE(bench.link.send_stop(stop_command(1)), taken);
+    }
+    QCOMPARE(sent_commands(bench.usb), commands);
+    QCOMPARE(bench.reports.error, error);
+    QCOMPARE(bench.link.left_running(), error.contains(QLatin1String("did not take")));
 }
 
 void ArmLinkTest::attach_then_release_in_order() {
@@ -169,7 +221,8 @@ void ArmLinkTest::attach_without_arm() {
     EmulatedBus usb{[&] { return clock; }};
     usb.plug(root_hub_model());
     FakeArmReports reports;
-    ArmLink link{usb, reports};
+    quillmar::testing::FakePacer pacer;
+    ArmLink link{usb, reports, pacer};
     QVERIFY(!link.attach_arm());
     QCOMPARE(reports.message, QStringLiteral("Could not attach\r\n"));
     QVERIFY(!link.attached());

@@ -14,6 +14,7 @@ class HeldMovementTest : public QObject {
   private slots:
     void every_hold_ends_in_a_stop_data();
     void every_hold_ends_in_a_stop();
+    void no_change_once_the_limit_stop_is_under_way();
 };
 
 void HeldMovementTest::every_hold_ends_in_a_stop_data() {
@@ -57,6 +58,22 @@ void HeldMovementTest::every_hold_ends_in_a_stop() {
     QVERIFY(std::abs(outcome.seconds - seconds) < 1e-6);
     QVERIFY(std::abs(bench.gap(1) - seconds) < 1e-6);
     QCOMPARE(bench.reports.error, error);
+}
+
+void HeldMovementTest::no_change_once_the_limit_stop_is_under_way() {
+    quillmar::testing::AttachedArm bench;
+    HeldMovement held(bench.link, bench.reports, bench.pacer);
+    // The stop at the limit fails once; a key pressed while it is tried again would start a
+    // motor that no stop follows.
+    bench.usb.on_transfer([&](const EmulatedBus::Transfer&) {
+        if (bench.usb.transfers().size() == 1) {
+            bench.usb.fail_next_transfers(1, error_code(UsbError::timeout));
+        }
+    });
+    bench.pacer.at(bench.pacer.now() + HeldMovement::limit_seconds + 0.01,
+                   [&] { held.change(start_command(2, 0)); });
+    QCOMPARE(held.run(1).end, HoldEnd::limit);
+    QCOMPARE(sent_commands(bench.usb), (QStringList{"1,0,0", "0,0,0", "0,0,0"}));
 }
 
 QTEST_GUILESS_MAIN(HeldMovementTest)

@@ -71,7 +71,8 @@ class ProgramRunnerTest : public QObject {
     void empty_pane_does_nothing();
     void blank_program_checks_and_unlocks();
     void stop_during_a_step_ends_the_run();
-    void stop_during_a_pause_ends_the_next_step_at_once();
+    void interrupting_a_pause_starts_no_further_step_data();
+    void interrupting_a_pause_starts_no_further_step();
     void release_during_a_run_ends_it();
     void closing_during_a_run_sends_nothing_more();
     void odd_light_toggles_leave_the_light_switched();
@@ -179,14 +180,52 @@ void ProgramRunnerTest::stop_during_a_step_ends_the_run() {
     QCOMPARE(bench.run_log.last(), QStringLiteral("stopped in 0"));
 }
 
-void ProgramRunnerTest::stop_during_a_pause_ends_the_next_step_at_once() {
+void ProgramRunnerTest::interrupting_a_pause_starts_no_further_step_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<double>("at");  // seconds after the run's start, inside a pause
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QString>("stopped");
+    QTest::newRow("Stop before a motor step")
+        << "0,\r\n1,100\r\n2,100"
+        << "Stop" << 0.2 << QStringList{"0,0,1", "0,0,1", "0,0,1"} << "stopped in 0";
+    QTest::newRow("Stop among light steps")
+        << "0,\r\n0,\r\n0,\r\n0,"
+        << "Stop" << 0.7 << QStringList{"0,0,1", "0,0,0", "0,0,0", "0,0,0"} << "stopped in 1";
+    QTest::newRow("release") << "1,100\r\n2,100"
+                             << "release" << 1.2 << QStringList{"1,0,0", "0,0,0", "0,0,0"}
+                             << "stopped in 0";
+    QTest::newRow("closing") << "1,100\r\n2,100"
+                             << "close" << 1.2 << QStringList{"1,0,0", "0,0,0", "0,0,0"}
+                             << "stopped in 0";
+}
+
+void ProgramRunnerTest::interrupting_a_pause_starts_no_further_step() {
+    QFETCH(QString, program);
+    QFETCH(QString, event);
+    QFETCH(double, at);
+    QFETCH(QStringList, commands);
+    QFETCH(QString, stopped);
     Bench bench;
-    bench.pane.program = QStringLiteral("0,\r\n1,100\r\n2,100");
-    bench.pacer.at(bench.pacer.now() + 0.2, [&] { bench.runner.stop(); });
+    bench.pane.program = program;
+    const double start = bench.pacer.now();
+    bench.pacer.at(start + at, [&] {
+        if (event == "Stop") {
+            bench.runner.stop();
+        } else if (event == "release") {
+            bench.link.release();
+            bench.pacer.wake();
+        } else {
+            bench.link.shutdown();
+            bench.pacer.cancel();
+        }
+    });
     bench.runner.run_program(Direction::forwards);
-    QCOMPARE(sent_commands(bench.usb), (QStringList{"0,0,1", "1,0,1", "0,0,1", "0,0,1", "0,0,1"}));
-    QVERIFY(near(bench.gap(1), 0.5));
-    QVERIFY(near(bench.usb.transfers().back().time, bench.usb.transfers().at(1).time));
+    QCOMPARE(sent_commands(bench.usb), commands);
+    QVERIFY(near(bench.usb.transfers().back().time, start + at));
+    QCOMPARE(bench.run_log.last(), stopped);
+    QCOMPARE(bench.pane.events.last(), QStringLiteral("unlock"));
+    QCOMPARE(bench.reports.error, QString());
 }
 
 void ProgramRunnerTest::release_during_a_run_ends_it() {

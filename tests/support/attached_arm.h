@@ -23,7 +23,7 @@ struct AttachedArm {
     FakePacer pacer;
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     FakeArmReports reports;
-    ArmLink link{usb, reports};
+    ArmLink link{usb, reports, pacer};
     ManualControl manual{link, pacer};
 };
 

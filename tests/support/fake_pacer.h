@@ -19,25 +19,20 @@ class FakePacer : public Pacer {
     double now() const override { return time; }
 
     void wait(double start, double seconds, const std::function<bool()>& done_early) override {
-        while (!is_cancelled && now() - start < seconds && !done_early()) {
-            auto next = actions.begin();
-            if (next != actions.end() && next->first <= start + seconds) {
-                time = std::max(time, next->first);
-                auto action = std::move(next->second);
-                actions.erase(next);
-                action();
-                continue;
-            }
-            time = start + seconds;
-            while (time - start < seconds) {
-                time = std::nextafter(time, std::numeric_limits<double>::infinity());
-            }
-        }
+        pass(start, seconds, [&] { return is_cancelled || done_early(); });
     }
 
-    void sleep_blocking(std::chrono::milliseconds duration) override {
-        time += std::chrono::duration<double>(duration).count();
-        slept += duration;
+    // `slept` adds up the pauses as they ran.
+    void pause(std::chrono::milliseconds duration,
+               const std::function<bool()>& done_early) override {
+        const double start = time;
+        wait(start, std::chrono::duration<double>(duration).count(), done_early);
+        slept += std::chrono::round<std::chrono::milliseconds>(
+            std::chrono::duration<double>(time - start));
+    }
+
+    void wait_to_retry(double seconds) override {
+        pass(time, seconds, [] { return false; });
     }
 
     void run_pending_events() override {
@@ -57,6 +52,25 @@ class FakePacer : public Pacer {
     int wakes = 0;
 
   private:
+    // Virtual time runs on to `start` + `seconds`, running the actions due on the way, unless
+    // `done()` holds first.
+    void pass(double start, double seconds, const std::function<bool()>& done) {
+        while (now() - start < seconds && !done()) {
+            auto next = actions.begin();
+            if (next != actions.end() && next->first <= start + seconds) {
+                time = std::max(time, next->first);
+                auto action = std::move(next->second);
+                actions.erase(next);
+                action();
+                continue;
+            }
+            time = start + seconds;
+            while (time - start < seconds) {
+                time = std::nextafter(time, std::numeric_limits<double>::infinity());
+            }
+        }
+    }
+
     std::multimap<double, std::function<void()>> actions;
     bool is_cancelled = false;
 };

@@ -33,7 +33,7 @@ struct FollowedArm {
     ArmModel model{pacer.now()};
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     Window window;
-    ArmLink link{usb, window};
+    ArmLink link{usb, window, pacer};
     ManualControl manual{link, pacer};
     ProgramRunner runner{link, manual, window, pacer};
 };

@@ -11,6 +11,7 @@
 #include "armlink/arm_ids.h"
 #include "armlink/arm_link.h"
 #include "support/fake_arm_reports.h"
+#include "support/fake_pacer.h"
 #include "support/hub_and_arm_survey.h"
 #include "survey/device_survey.h"
 #include "umockdev/umockdev_bus.h"
@@ -564,7 +565,8 @@ void UsbBusContractTest::link_sends_and_lets_go_in_order() {
     QFETCH(BusKind, kind);
     const auto bus = make_bus(kind, hub_and_arm());
     FakeArmReports reports;
-    ArmLink link(bus->usb(), reports);
+    quillmar::testing::FakePacer pacer;
+    ArmLink link(bus->usb(), reports, pacer);
     QVERIFY(link.attach_arm());
     link.send_command(start_command(1, 0));
     link.release();
@@ -593,7 +595,8 @@ void UsbBusContractTest::transfer_faults_give_their_line_once() {
     const auto devices = hub_and_arm();
     const auto bus = make_bus(kind, devices);
     FakeArmReports reports;
-    ArmLink link(bus->usb(), reports);
+    quillmar::testing::FakePacer pacer;
+    ArmLink link(bus->usb(), reports, pacer);
     QVERIFY(link.attach_arm());
     bus->fail_next_transfer(devices[1], fault);
     QElapsedTimer clock;
@@ -618,7 +621,8 @@ void UsbBusContractTest::unplugged_arm_fails_cleanly_and_plugs_in_again() {
     const auto devices = hub_and_arm();
     const auto bus = make_bus(kind, devices);
     FakeArmReports reports;
-    ArmLink link(bus->usb(), reports);
+    quillmar::testing::FakePacer pacer;
+    ArmLink link(bus->usb(), reports, pacer);
     QVERIFY(link.attach_arm());
     bus->unplug(devices[1]);
     link.send_command(stop_command(1));
