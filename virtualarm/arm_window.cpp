@@ -276,6 +276,10 @@ void ArmWindow::apply_colours() {
         colours.setBrush(QPalette::Inactive, each, colours.brush(QPalette::Active, each));
     }
     setPalette(colours);
+    // Every reading keeps a style sheet: one taken away leaves the label's palette without this
+    // window's active colours.
+    reading_style = QStringLiteral("color: %1;")
+                        .arg(colours.color(QPalette::Active, QPalette::WindowText).name());
     strain_style =
         QStringLiteral("color: %1; font-weight: bold;").arg(arm_colours(colours).red.name());
     show_recording();
@@ -680,7 +684,7 @@ void ArmWindow::refresh() {
         const auto index = static_cast<std::size_t>(row.joint);
         QLabel* label = readings.at(index);
         label->setText(reading_text(row, view.pose.at(index), view.straining.at(index)));
-        const QString style = view.straining.at(index) ? strain_style : QString();
+        const QString& style = view.straining.at(index) ? strain_style : reading_style;
         if (label->styleSheet() != style) {
             label->setStyleSheet(style);
         }

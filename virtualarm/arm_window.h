@@ -166,7 +166,8 @@ class ArmWindow : public QWidget {
     bool run_on_timeline = false;
     // A run's end shows until the program changes.
     bool run_end_shown = false;
-    // The reading of a joint at its end.
+    // The reading of a joint, and of one at its end.
+    QString reading_style;
     QString strain_style;
 
     QCheckBox* preview_reverse = nullptr;

@@ -581,9 +581,9 @@ void ArmWindowTest::every_text_is_legible_data() {
     QTest::addColumn<QString>("part");
     for (const bool dark : {false, true}) {
         for (const char* part :
-             {"key note", "Record", "recording dot", "straining reading", "run step", "run times",
-              "preview choice", "preview summary", "warnings", "no-warnings note",
-              "picture captions", "timeline lanes"}) {
+             {"key note", "Record", "recording dot", "straining reading", "reading after straining",
+              "run step", "run times", "preview choice", "preview summary", "warnings",
+              "no-warnings note", "picture captions", "timeline lanes"}) {
             QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(dark ? "dark" : "light", part)))
                 << dark << QString::fromLatin1(part);
         }
@@ -637,6 +637,7 @@ void ArmWindowTest::every_text_is_legible() {
         {"Record", {running, area_of(record), false}},
         {"recording dot", {running, area_of(record), true}},
         {"straining reading", {running, straining, true}},
+        {"reading after straining", {idle, straining, false}},
         {"run step", {running, area_of(named("runstep")), false}},
         {"run times", {running, area_of(named("runtimes")), false}},
         {"preview choice", {idle, area_of(named("previewreverse")), false}},
