@@ -318,8 +318,8 @@ QString ArmWindow::hand_hint() const {
     }
     if (record->isChecked()) {
         return tr(
-            "Recording: hold the keys beside a joint to move it, one at a time; each "
-            "movement is added to the program. Esc stops.");
+            "Recording: the keys move one joint at a time, and each movement is added to the "
+            "program. Esc stops.");
     }
     return tr(
         "Hold the keys beside a joint to move it: the first raises, opens or turns left. "
