@@ -133,6 +133,13 @@ Robot::Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
 
 void Robot::build_controls() {
     gettit = make_button("gettit", QStringLiteral("Attach arm"), twips(120, 120, 1335, 615), this);
+    // "Could not attach" alone does not say what to do.
+    gettit->setToolTip(
+        QStringLiteral("Attaches the arm: plug it in and switch it on first. Plugged in but not "
+                       "attached? This user may not open it until the udev rule "
+                       "60-quillmar.rules is in place (the package installs it; \"man quillmar\" "
+                       "shows how to apply a copy). No arm at hand? Start Quillmar with "
+                       "--virtual-arm."));
     release =
         make_button("release", QStringLiteral("Release arm"), twips(2400, 120, 1335, 615), this);
     release->setEnabled(false);

@@ -61,6 +61,7 @@ class Robot : public QWidget,
     void unlock_after_run() override;
     void focus_stop() override;
     KeyDrive& key_drive() override { return keyboard_drive; }
+    bool arm_is_attached() const override { return link.attached(); }
     void press_stop() override;
     void press_light() override;
     void set_recording(bool on) override;

@@ -25,16 +25,6 @@ constexpr double scene_half_width = 250.0;
 constexpr double side_scene_bottom = -40.0;
 constexpr double side_scene_top = 320.0;
 
-const QColor background{246, 246, 242};
-const QColor frame_colour{170, 170, 165};
-const QColor ground_colour{150, 120, 90};
-const QColor body_colour{60, 75, 110};
-const QColor joint_colour{120, 128, 140};
-const QColor finger_colour{40, 45, 55};
-const QColor lamp_off_colour{205, 205, 200};
-const QColor glow_colour{255, 214, 64};
-const QColor strain_colour{220, 30, 30};
-const QColor ghost_colour{20, 150, 120};
 constexpr double ghost_opacity = 0.45;
 
 struct Point3 {
@@ -134,19 +124,21 @@ void draw_link(QPainter& painter, const Projection& project, const Point3& from,
     painter.drawLine(project(from), project(to));
 }
 
-void draw_joint(QPainter& painter, const Projection& project, const Point3& at) {
-    painter.setPen(QPen(body_colour.darker(130), 1.0));
-    painter.setBrush(joint_colour);
+void draw_joint(QPainter& painter, const Projection& project, const Point3& at,
+                const ArmColours& colours) {
+    painter.setPen(QPen(colours.body.darker(130), 1.0));
+    painter.setBrush(colours.joint);
     const double r = project.length(joint_radius);
     painter.drawEllipse(project(at), r, r);
 }
 
 // A red ring with spikes around a joint whose motor runs against its limit.
-void draw_strain(QPainter& painter, const Projection& project, const Point3& at) {
+void draw_strain(QPainter& painter, const Projection& project, const Point3& at,
+                 const QColor& colour) {
     const QPointF centre = project(at);
     const double r = project.length(strain_radius);
     painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(strain_colour, std::max(2.0, r / 5.0), Qt::SolidLine, Qt::RoundCap));
+    painter.setPen(QPen(colour, std::max(2.0, r / 5.0), Qt::SolidLine, Qt::RoundCap));
     painter.drawEllipse(centre, r, r);
     constexpr int spikes = 8;
     for (int spike = 0; spike < spikes; ++spike) {
@@ -156,13 +148,14 @@ void draw_strain(QPainter& painter, const Projection& project, const Point3& at)
     }
 }
 
-void draw_glow(QPainter& painter, const Projection& project, const Point3& at) {
+void draw_glow(QPainter& painter, const Projection& project, const Point3& at,
+               const QColor& colour) {
     const QPointF centre = project(at);
     const double r = project.length(glow_radius);
     QRadialGradient gradient(centre, r);
-    QColor inner = glow_colour;
+    QColor inner = colour;
     inner.setAlpha(230);
-    QColor outer = glow_colour;
+    QColor outer = colour;
     outer.setAlpha(0);
     gradient.setColorAt(0.0, inner);
     gradient.setColorAt(0.35, inner);
@@ -174,9 +167,9 @@ void draw_glow(QPainter& painter, const Projection& project, const Point3& at) {
 
 // The links, the jaws and the joints; in one colour for a ghost.
 void draw_body(QPainter& painter, const Projection& project, const Skeleton& arm,
-               const std::optional<QColor>& ghost) {
-    const QColor body = ghost.value_or(body_colour);
-    const QColor fingers = ghost.value_or(finger_colour);
+               const ArmColours& colours, const std::optional<QColor>& ghost) {
+    const QColor body = ghost.value_or(colours.body);
+    const QColor fingers = ghost.value_or(colours.finger);
     draw_link(painter, project, arm.shoulder, arm.elbow, 14.0, body);
     draw_link(painter, project, arm.elbow, arm.wrist, 12.0, body);
     draw_link(painter, project, arm.wrist, arm.palm, 10.0, body);
@@ -186,20 +179,20 @@ void draw_body(QPainter& painter, const Projection& project, const Skeleton& arm
                   fingers);
     }
     if (!ghost) {
-        draw_joint(painter, project, arm.shoulder);
-        draw_joint(painter, project, arm.elbow);
-        draw_joint(painter, project, arm.wrist);
+        draw_joint(painter, project, arm.shoulder, colours);
+        draw_joint(painter, project, arm.elbow, colours);
+        draw_joint(painter, project, arm.wrist, colours);
     }
 }
 
 void draw_view(QPainter& painter, const QRectF& panel, const QString& caption, bool top_down,
-               const ArmView& view) {
-    painter.setPen(QPen(frame_colour, 1.0));
-    painter.setBrush(background);
+               const ArmView& view, const ArmColours& colours) {
+    painter.setPen(QPen(colours.frame, 1.0));
+    painter.setBrush(colours.background);
     painter.drawRect(panel.adjusted(0.5, 0.5, -0.5, -0.5));
     const QFontMetricsF metrics(painter.font());
     const QRectF caption_box(panel.left(), panel.top() + 4.0, panel.width(), metrics.height());
-    painter.setPen(Qt::black);
+    painter.setPen(colours.text);
     painter.drawText(caption_box, Qt::AlignHCenter | Qt::AlignTop, caption);
 
     const QRectF scene_area = panel.adjusted(6.0, caption_box.height() + 8.0, -6.0, -6.0);
@@ -211,28 +204,28 @@ void draw_view(QPainter& painter, const QRectF& panel, const QString& caption, b
 
     if (top_down) {
         // Straight ahead, for reference.
-        painter.setPen(QPen(frame_colour, 1.0, Qt::DashLine));
+        painter.setPen(QPen(colours.frame, 1.0, Qt::DashLine));
         painter.drawLine(project(centre), project({scene_half_width, 0.0, 0.0}));
-        painter.setPen(QPen(body_colour.darker(130), 1.0));
-        painter.setBrush(joint_colour.lighter(120));
+        painter.setPen(QPen(colours.body.darker(130), 1.0));
+        painter.setBrush(colours.joint.lighter(120));
         const double r = project.length(base_radius);
         painter.drawEllipse(project(centre), r, r);
     } else {
-        painter.setPen(QPen(ground_colour, 2.0));
+        painter.setPen(QPen(colours.ground, 2.0));
         painter.drawLine(QPointF(scene_area.left(), project(centre).y()),
                          QPointF(scene_area.right(), project(centre).y()));
-        painter.setPen(QPen(body_colour.darker(130), 1.0));
-        painter.setBrush(joint_colour.lighter(120));
+        painter.setPen(QPen(colours.body.darker(130), 1.0));
+        painter.setBrush(colours.joint.lighter(120));
         painter.drawRect(
             QRectF(project({-base_radius, 0.0, base_height}), project({base_radius, 0.0, 0.0})));
     }
     if (view.light) {
-        draw_glow(painter, project, arm.lamp);
+        draw_glow(painter, project, arm.lamp, colours.glow);
     }
-    draw_body(painter, project, arm, std::nullopt);
+    draw_body(painter, project, arm, colours, std::nullopt);
 
-    painter.setPen(QPen(finger_colour, 1.0));
-    painter.setBrush(view.light ? glow_colour.lighter(115) : lamp_off_colour);
+    painter.setPen(QPen(colours.finger, 1.0));
+    painter.setBrush(view.light ? colours.glow.lighter(115) : colours.lamp_off);
     const double lamp_r = project.length(6.0);
     painter.drawEllipse(project(arm.lamp), lamp_r, lamp_r);
 
@@ -241,12 +234,12 @@ void draw_view(QPainter& painter, const QRectF& panel, const QString& caption, b
         arm.palm};
     for (std::size_t joint = 0; joint < joint_count; ++joint) {
         if (view.straining.at(joint)) {
-            draw_strain(painter, project, strain_points.at(joint));
+            draw_strain(painter, project, strain_points.at(joint), colours.red);
         }
     }
     if (view.ghost) {
         painter.setOpacity(ghost_opacity);
-        draw_body(painter, project, skeleton_of(*view.ghost), ghost_colour);
+        draw_body(painter, project, skeleton_of(*view.ghost), colours, colours.ghost);
     }
     painter.restore();
 }
@@ -263,15 +256,16 @@ ArmView view_at(const ArmModel& model, double time) {
     return view;
 }
 
-void draw_arm(QPainter& painter, const QRectF& area, const ArmView& view) {
+void draw_arm(QPainter& painter, const QRectF& area, const ArmView& view,
+              const ArmColours& colours) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     constexpr double gap = 8.0;
     const double panel_width = (area.width() - gap) / 2.0;
     const QRectF side(area.left(), area.top(), panel_width, area.height());
     const QRectF top(area.left() + panel_width + gap, area.top(), panel_width, area.height());
-    draw_view(painter, side, QObject::tr("Side view"), false, view);
-    draw_view(painter, top, QObject::tr("Top view"), true, view);
+    draw_view(painter, side, QObject::tr("Side view"), false, view, colours);
+    draw_view(painter, top, QObject::tr("Top view"), true, view, colours);
     painter.restore();
 }
 
@@ -290,7 +284,7 @@ QSize ArmPicture::sizeHint() const {
 
 void ArmPicture::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    draw_arm(painter, QRectF(rect()), view);
+    draw_arm(painter, QRectF(rect()), view, arm_colours(palette()));
 }
 
 }  // namespace quillmar

@@ -7,6 +7,7 @@
 #include <array>
 #include <optional>
 
+#include "arm_colours.h"
 #include "motion/arm_model.h"
 
 class QPainter;
@@ -24,7 +25,8 @@ struct ArmView {
 ArmView view_at(const ArmModel& model, double time);
 
 // Draws both views side by side into `area`, the side view on the left.
-void draw_arm(QPainter& painter, const QRectF& area, const ArmView& view);
+void draw_arm(QPainter& painter, const QRectF& area, const ArmView& view,
+              const ArmColours& colours);
 
 class ArmPicture : public QWidget {
     Q_OBJECT

@@ -1,5 +1,7 @@
 #include "arm_window.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFocusEvent>
 #include <QGridLayout>
@@ -8,11 +10,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -25,7 +28,6 @@ namespace quillmar {
 
 namespace {
 
-const QString strain_style = QStringLiteral("color: rgb(220, 30, 30); font-weight: bold;");
 constexpr int run_bar_steps = 1000;
 constexpr int warning_rows = 3;
 // A list of every faulty line of the largest program file would take seconds to fill.
@@ -157,14 +159,7 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
     layout->addLayout(numbers);
     layout->addLayout(build_hand_row(estimate));
     if (estimate) {
-        auto* note = new QLabel(
-            tr("A real arm cannot tell where it is: this pose is estimated from the commands "
-               "sent, starting from the start pose drawn here. Put the arm in that pose, then "
-               "press \"Set start pose\"."),
-            this);
-        note->setObjectName(QStringLiteral("estimatenote"));
-        note->setWordWrap(true);
-        layout->addWidget(note);
+        layout->addWidget(build_real_arm_notes());
     }
     layout->addWidget(build_run_box());
     layout->addWidget(build_preview_box());
@@ -175,6 +170,9 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
     preview_delay.setSingleShot(true);
     release_grace.setInterval(repeat_grace_ms);
     release_grace.setSingleShot(true);
+    note_fade.setInterval(note_fade_ms);
+    note_fade.setSingleShot(true);
+    connect(&note_fade, &QTimer::timeout, this, &ArmWindow::show_hand_state);
     connect(&release_grace, &QTimer::timeout, this,
             [this] { take_releases(std::numeric_limits<quint64>::max()); });
     connect(&frames, &QTimer::timeout, this, &ArmWindow::refresh);
@@ -194,6 +192,7 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
         }
     });
     connect(reset, &QPushButton::clicked, this, [this] { this->model.reset_pose(this->clock()); });
+    apply_colours();
     refresh();
     update_preview();
     // The keys drive the arm whichever control of this window has the focus.
@@ -204,13 +203,17 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
 }
 
 QLayout* ArmWindow::build_hand_row(bool estimate) {
-    hand_note = new QLabel(hand_hint(), this);
+    hand_note = new QLabel(this);
     hand_note->setObjectName(QStringLiteral("handnote"));
     hand_note->setWordWrap(true);
-    record = new QPushButton(tr("Record"), this);
+    record = new QPushButton(this);
     record->setObjectName(QStringLiteral("record"));
     record->setCheckable(true);
     record->setEnabled(false);
+    // As wide as its caption while on, so that switching it moves nothing.
+    record->setText(tr("Recording"));
+    record->setIcon(recording_dot());
+    record->setMinimumWidth(record->sizeHint().width());
     record->setToolTip(
         tr("While on, every movement made by hand and every light switch is added "
            "to the program, one motor at a time"));
@@ -232,20 +235,110 @@ QLayout* ArmWindow::build_hand_row(bool estimate) {
         if (hands != nullptr) {
             hands->set_recording(on);
         }
+        show_recording();
+        show_hand_state();
     });
     connect(back, &QPushButton::clicked, this, &ArmWindow::go_back_to_start);
     return row;
 }
 
-QString ArmWindow::hand_hint() {
+QWidget* ArmWindow::build_real_arm_notes() {
+    auto* estimate_note = new QLabel(
+        tr("A real arm cannot tell where it is: this pose is estimated from the commands "
+           "sent, starting from the start pose drawn here. Put the arm in that pose, then "
+           "press \"Set start pose\"."),
+        this);
+    estimate_note->setObjectName(QStringLiteral("estimatenote"));
+    estimate_note->setWordWrap(true);
+    auto* help = new QLabel(
+        tr("No arm is attached. Plug the arm in, switch it on and press \"Attach arm\" in the "
+           "main window. Plugged in but not attached? This user may not open it until the udev "
+           "rule 60-quillmar.rules is in place (the package installs it; \"man quillmar\" shows "
+           "how to apply a copy); then plug the arm in again and press \"Attach arm\". No arm at "
+           "hand? Start Quillmar with --virtual-arm."),
+        this);
+    help->setObjectName(QStringLiteral("attachhelp"));
+    help->setWordWrap(true);
+    // As tall as the taller note, so that attaching an arm leaves the window as it is.
+    real_arm_notes = new QStackedWidget(this);
+    real_arm_notes->addWidget(estimate_note);
+    real_arm_notes->addWidget(help);
+    real_arm_notes->setCurrentWidget(help);
+    return real_arm_notes;
+}
+
+void ArmWindow::apply_colours() {
+    // This window is mostly watched while the main window has the keyboard, and some styles grey
+    // an inactive window's text below a legible contrast: it keeps its active colours.
+    QPalette colours = QApplication::palette(this);
+    for (int role = 0; role < QPalette::NColorRoles; ++role) {
+        const auto each = static_cast<QPalette::ColorRole>(role);
+        colours.setBrush(QPalette::Inactive, each, colours.brush(QPalette::Active, each));
+    }
+    setPalette(colours);
+    // Every reading keeps a style sheet: one taken away leaves the label's palette without this
+    // window's active colours.
+    reading_style = QStringLiteral("color: %1;")
+                        .arg(colours.color(QPalette::Active, QPalette::WindowText).name());
+    strain_style =
+        QStringLiteral("color: %1; font-weight: bold;").arg(arm_colours(colours).red.name());
+    show_recording();
+}
+
+void ArmWindow::show_recording() {
+    const bool on = record->isChecked();
+    record->setText(on ? tr("Recording") : tr("Record"));
+    record->setIcon(on ? recording_dot() : QIcon());
+}
+
+QIcon ArmWindow::recording_dot() const {
+    // A red dot, as on a recorder.
+    QPixmap dot(record->iconSize() * devicePixelRatio());
+    dot.setDevicePixelRatio(devicePixelRatio());
+    dot.fill(Qt::transparent);
+    QPainter painter(&dot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(arm_colours(palette()).red);
+    painter.drawEllipse(QRectF(QPointF(), record->iconSize()).adjusted(2.0, 2.0, -2.0, -2.0));
+    return dot;
+}
+
+QString ArmWindow::hand_hint() const {
+    if (going_back) {
+        return tr("Going back to start. Esc stops.");
+    }
+    if (hands != nullptr && !attached) {
+        return tr(
+            "Hold the keys to move the arm once \"Attach arm\" in the main window has "
+            "attached it.");
+    }
+    if (hands != nullptr && !hands_usable) {
+        return tr("Hold the keys to move the arm once the run has ended. Esc stops the run.");
+    }
+    if (record->isChecked()) {
+        return tr(
+            "Recording: the keys move one joint at a time, and each movement is added to the "
+            "program. Esc stops.");
+    }
     return tr(
         "Hold the keys beside a joint to move it: the first raises, opens or turns left. "
         "Esc stops.");
 }
 
+void ArmWindow::show_hand_state() {
+    note_fade.stop();
+    hand_note->setText(hand_hint());
+}
+
+void ArmWindow::tell(const QString& event) {
+    hand_note->setText(event);
+    note_fade.start();
+}
+
 void ArmWindow::take_hand_control(HandControl& control) {
     hands = &control;
-    record->setEnabled(true);
+    set_hand_control_usable(hands_usable);
     // Stop whatever has the focus here, as in the main window.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
             [this] { hands->press_stop(); });
@@ -253,8 +346,19 @@ void ArmWindow::take_hand_control(HandControl& control) {
 
 void ArmWindow::set_hand_control_usable(bool usable) {
     hands_usable = usable;
+    attached = hands != nullptr && hands->arm_is_attached();
     back->setEnabled(hands != nullptr && usable);
+    // Recording waits for an arm: switched off, so that nothing is recorded by surprise later.
+    if (!attached) {
+        record->setChecked(false);
+    }
+    record->setEnabled(attached);
+    if (real_arm_notes != nullptr) {
+        // The estimate's note, or the advice on attaching an arm.
+        real_arm_notes->setCurrentIndex(attached ? 0 : 1);
+    }
     end_drive();
+    show_hand_state();
 }
 
 void ArmWindow::mark_origin() {
@@ -324,21 +428,19 @@ void ArmWindow::press_key(int command) {
     if (!hands_usable) {
         return;
     }
+    show_hand_state();
     if (command == light_command_number) {
         hands->press_light();
         return;
     }
-    hand_note->setText(hand_hint());
     // The first key held returns only when the drive has ended.
     switch (hands->key_drive().press(command)) {
         case KeyAnswer::opposite_held:
-            hand_note->setText(
-                tr("%1 refused: %2 runs the same motor the other way")
-                    .arg(caption_of(command), caption_of(opposite_command(command))));
+            tell(tr("%1 refused: %2 runs the same motor the other way")
+                     .arg(caption_of(command), caption_of(opposite_command(command))));
             break;
         case KeyAnswer::one_at_a_time:
-            hand_note->setText(
-                tr("%1 refused: Record takes one motor at a time").arg(caption_of(command)));
+            tell(tr("%1 refused: Record takes one motor at a time").arg(caption_of(command)));
             break;
         case KeyAnswer::moving:
             break;
@@ -350,17 +452,19 @@ void ArmWindow::go_back_to_start() {
         return;
     }
     if (hands->key_drive().under_way()) {
-        hand_note->setText(tr("Let the keys go before going back to start."));
+        tell(tr("Let the keys go before going back to start."));
         return;
     }
     const std::vector<Movement> plan = back_to_start_plan(model, clock());
     if (plan.empty()) {
-        hand_note->setText(tr("The arm is at its start."));
+        tell(tr("The arm is at its start."));
         return;
     }
-    hand_note->setText(tr("Going back to start. Esc stops."));
-    hand_note->setText(hands->go_back(plan) ? tr("Back at the start.")
-                                            : tr("Back to start stopped."));
+    going_back = true;
+    show_hand_state();
+    const bool all_ran = hands->go_back(plan);
+    going_back = false;
+    tell(all_ran ? tr("Back at the start.") : tr("Back to start stopped."));
 }
 
 bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -388,7 +492,7 @@ bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
 
 QWidget* ArmWindow::build_run_box() {
     auto* box = new QGroupBox(tr("Run"), this);
-    run_step = new QLabel(tr("No program has run yet."), box);
+    run_step = new QLabel(tr("No run under way."), box);
     run_step->setObjectName(QStringLiteral("runstep"));
     run_times = new QLabel(box);
     run_times->setObjectName(QStringLiteral("runtimes"));
@@ -408,11 +512,12 @@ QWidget* ArmWindow::build_run_box() {
 
 QWidget* ArmWindow::build_preview_box() {
     auto* box = new QGroupBox(tr("Before you run"), this);
-    preview_forwards = new QRadioButton(tr("Run Program"), box);
-    preview_forwards->setObjectName(QStringLiteral("previewforwards"));
-    preview_forwards->setChecked(true);
-    preview_reverse = new QRadioButton(tr("Reverse Program"), box);
+    // A check box, not a pair of radio buttons: Space switches it, and the arrows stay the
+    // keys that drive the arm.
+    preview_reverse = new QCheckBox(tr("Preview the reverse run"), box);
     preview_reverse->setObjectName(QStringLiteral("previewreverse"));
+    preview_reverse->setToolTip(
+        tr("Shows what \"Reverse Program\" will do instead of \"Run Program\""));
     preview_summary = new QLabel(box);
     preview_summary->setObjectName(QStringLiteral("previewsummary"));
     timeline = new PreviewTimeline(box);
@@ -423,18 +528,13 @@ QWidget* ArmWindow::build_preview_box() {
     warning_list->setFixedHeight(warning_list->fontMetrics().height() * warning_rows +
                                  2 * warning_list->frameWidth() + 6);
 
-    auto* choice = new QHBoxLayout;
-    choice->addWidget(new QLabel(tr("Preview of"), box));
-    choice->addWidget(preview_forwards);
-    choice->addWidget(preview_reverse);
-    choice->addStretch();
     auto* layout = new QVBoxLayout(box);
     layout->setSpacing(4);
-    layout->addLayout(choice);
+    layout->addWidget(preview_reverse);
     layout->addWidget(preview_summary);
     layout->addWidget(timeline);
     layout->addWidget(warning_list);
-    connect(preview_forwards, &QRadioButton::toggled, this, [this] { update_preview(); });
+    connect(preview_reverse, &QCheckBox::toggled, this, [this] { update_preview(); });
     return box;
 }
 
@@ -487,6 +587,13 @@ void ArmWindow::set_program_source(std::function<QString()> source) {
 }
 
 void ArmWindow::program_changed() {
+    // The end of a run tells of the program that ran, not of the one typed since.
+    if (run_end_shown) {
+        run_end_shown = false;
+        run_step->setText(tr("No run under way."));
+        run_times->clear();
+        run_bar->setValue(0);
+    }
     preview_soon();
 }
 
@@ -523,7 +630,11 @@ void ArmWindow::update_preview() {
         auto* note = new QListWidgetItem(
             unlisted > 0 ? tr("... and %1 more").arg(unlisted)
                          : tr("No warnings: no joint runs into its end, every line runs."));
-        note->setFlags(Qt::NoItemFlags);
+        // Not greyed out as a disabled item would be: it is read like the warnings.
+        note->setFlags(Qt::ItemIsEnabled);
+        QFont slanted = note->font();
+        slanted.setItalic(true);
+        note->setFont(slanted);
         warning_list->addItem(note);
     }
     refresh();
@@ -547,6 +658,16 @@ void ArmWindow::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
 }
 
+bool ArmWindow::event(QEvent* event) {
+    const bool taken = QWidget::event(event);
+    // A desktop that switches between light and dark changes the application's palette.
+    if (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::StyleChange) {
+        apply_colours();
+        refresh();
+    }
+    return taken;
+}
+
 void ArmWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (preview_stale) {
@@ -563,7 +684,7 @@ void ArmWindow::refresh() {
         const auto index = static_cast<std::size_t>(row.joint);
         QLabel* label = readings.at(index);
         label->setText(reading_text(row, view.pose.at(index), view.straining.at(index)));
-        const QString style = view.straining.at(index) ? strain_style : QString();
+        const QString& style = view.straining.at(index) ? strain_style : reading_style;
         if (label->styleSheet() != style) {
             label->setStyleSheet(style);
         }
@@ -584,6 +705,7 @@ void ArmWindow::run_started(const std::vector<RunStep>& steps) {
     run_steps = steps;
     run_index = -1;
     run_under_way = true;
+    run_end_shown = false;
     // The timeline shows this run only when it previewed this very run.
     run_on_timeline = steps == program_preview.steps;
     run_bar->setValue(0);
@@ -633,6 +755,7 @@ void ArmWindow::run_ended(std::optional<int> stopped_at) {
     run_ticks.stop();
     run_under_way = false;
     run_on_timeline = false;
+    run_end_shown = true;
     timeline->set_now(std::nullopt);
     if (stopped_at) {
         show_run_times();

@@ -13,13 +13,15 @@
 #include "motion/arm_model.h"
 #include "program_preview.h"
 
+class QCheckBox;
+class QIcon;
 class QKeyEvent;
 class QLabel;
 class QLayout;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
-class QRadioButton;
+class QStackedWidget;
 
 namespace quillmar {
 
@@ -42,6 +44,8 @@ class ArmWindow : public QWidget {
     // X11 sends a held key's repeats as a release and a press of the same time, and the press
     // may reach the window a moment after the release: a release waits this long for it.
     static constexpr int repeat_grace_ms = 15;
+    // A note on what just happened (a key refused, Back to start's end) shows this long.
+    static constexpr int note_fade_ms = 4000;
 
     // `clock` is the clock of the arm's commands (monotonic seconds).
     ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource source,
@@ -65,6 +69,7 @@ class ArmWindow : public QWidget {
     // Lets the keys, Record and Back to start drive the arm through `control`.
     void take_hand_control(HandControl& control);
     // Whether the arm may be moved by hand now: an arm is attached and no run is under way.
+    // Record is switched off and waits for an arm while none is attached.
     void set_hand_control_usable(bool usable);
     // Back to start returns to the pose the arm has now.
     void mark_origin();
@@ -84,6 +89,7 @@ class ArmWindow : public QWidget {
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -94,7 +100,18 @@ class ArmWindow : public QWidget {
     QWidget* build_preview_box();
     // The note on driving by hand, Record, Back to start and the start pose.
     QLayout* build_hand_row(bool estimate);
-    static QString hand_hint();
+    // A real arm's notes: how its pose is estimated, or how to attach one.
+    QWidget* build_real_arm_notes();
+    // Text and marks stand out on the palette, also while another window has the keyboard.
+    void apply_colours();
+    // Record's caption, and a red dot while it is on.
+    void show_recording();
+    QIcon recording_dot() const;
+    // What the keys do now: the note shows it, and a note on what just happened goes.
+    void show_hand_state();
+    QString hand_hint() const;
+    // What just happened, until the next key, a change of state or `note_fade_ms`.
+    void tell(const QString& event);
     // A drive key went down or up: true when it was taken.
     bool take_key(const QKeyEvent& key);
     // The releases waiting out the grace from before `before` were real: their keys go up.
@@ -124,7 +141,12 @@ class ArmWindow : public QWidget {
 
     HandControl* hands = nullptr;
     bool hands_usable = false;
+    bool attached = false;
+    bool going_back = false;
     QLabel* hand_note = nullptr;
+    QTimer note_fade;
+    // Shown on a real arm in place of the estimate's note while no arm is attached.
+    QStackedWidget* real_arm_notes = nullptr;
     QPushButton* record = nullptr;
     QPushButton* back = nullptr;
     QTimer release_grace;
@@ -142,9 +164,13 @@ class ArmWindow : public QWidget {
     double step_began = 0.0;
     bool run_under_way = false;
     bool run_on_timeline = false;
+    // A run's end shows until the program changes.
+    bool run_end_shown = false;
+    // The reading of a joint, and of one at its end.
+    QString reading_style;
+    QString strain_style;
 
-    QRadioButton* preview_forwards = nullptr;
-    QRadioButton* preview_reverse = nullptr;
+    QCheckBox* preview_reverse = nullptr;
     QLabel* preview_summary = nullptr;
     PreviewTimeline* timeline = nullptr;
     QListWidget* warning_list = nullptr;

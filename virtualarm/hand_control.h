@@ -14,6 +14,8 @@ class HandControl {
     virtual ~HandControl() = default;
 
     virtual KeyDrive& key_drive() = 0;
+    // Whether an arm is attached, run or no run.
+    virtual bool arm_is_attached() const = 0;
     // Escape: Stop, when Stop can be used.
     virtual void press_stop() = 0;
     // The light key: the light button, when it can be used.

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <utility>
 
+#include "arm_colours.h"
+
 namespace quillmar {
 
 namespace {
@@ -15,16 +17,6 @@ constexpr double bar_margin = 3.0;
 constexpr int axis_height = 18;
 constexpr int legend_height = 18;
 constexpr double smallest_tick_gap = 56.0;  // pixels between two labelled seconds
-
-const QColor background{246, 246, 242};
-const QColor frame_colour{170, 170, 165};
-const QColor pause_colour{226, 226, 220};
-const QColor raising_colour{60, 90, 160};    // towards the joint's maximum
-const QColor lowering_colour{40, 150, 170};  // towards its minimum
-const QColor strain_colour{220, 30, 30};
-const QColor light_on_colour{255, 214, 64};
-const QColor text_colour{30, 30, 30};
-const QColor now_colour{200, 0, 90};
 
 // Seconds between two labelled ticks: 1, 2 or 5 times a power of ten, at least `least`.
 double tick_step(double least) {
@@ -64,9 +56,10 @@ QSize PreviewTimeline::sizeHint() const {
 }
 
 void PreviewTimeline::paintEvent(QPaintEvent*) {
+    const ArmColours colours = arm_colours(palette());
     QPainter painter(this);
-    painter.fillRect(rect(), background);
-    painter.setPen(frame_colour);
+    painter.fillRect(rect(), colours.background);
+    painter.setPen(colours.frame);
     painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
 
     std::array<QString, lane_count> names;
@@ -80,11 +73,11 @@ void PreviewTimeline::paintEvent(QPaintEvent*) {
                        lane_count * lane_height);
     auto lane_top = [&](int lane) { return lanes.top() + lane * lane_height; };
     for (int lane = 0; lane < lane_count; ++lane) {
-        painter.setPen(text_colour);
+        painter.setPen(colours.text);
         painter.drawText(QRectF(6.0, lane_top(lane), name_width, lane_height),
                          Qt::AlignLeft | Qt::AlignVCenter,
                          names.at(static_cast<std::size_t>(lane)));
-        painter.setPen(frame_colour);
+        painter.setPen(colours.frame);
         painter.drawLine(QPointF(lanes.left(), lane_top(lane) + lane_height - 0.5),
                          QPointF(lanes.right(), lane_top(lane) + lane_height - 0.5));
     }
@@ -92,23 +85,31 @@ void PreviewTimeline::paintEvent(QPaintEvent*) {
     double legend_x = 6.0;
     const double legend_top = lanes.bottom() + axis_height + 2.0;
     const std::array<std::pair<QColor, QString>, 4> legend{{
-        {raising_colour, tr("up, open or anticlockwise")},
-        {lowering_colour, tr("down, close or clockwise")},
-        {strain_colour, tr("at its end")},
-        {pause_colour.darker(110), tr("pause")},
+        {colours.raising, tr("up, open or anticlockwise")},
+        {colours.lowering, tr("down, close or clockwise")},
+        {colours.red, tr("at its end")},
+        {colours.pause, tr("pause")},
     }};
     for (const auto& [colour, text] : legend) {
-        painter.fillRect(QRectF(legend_x, legend_top + 4.0, 10.0, legend_height - 8.0), colour);
+        // Framed, so that the faint pause shows too.
+        painter.setPen(colours.frame);
+        painter.setBrush(colour);
+        painter.drawRect(QRectF(legend_x + 0.5, legend_top + 4.5, 9.0, legend_height - 9.0));
         legend_x += 14.0;
-        painter.setPen(text_colour);
+        painter.setPen(colours.text);
         painter.drawText(QRectF(legend_x, legend_top, width() - legend_x, legend_height),
                          Qt::AlignLeft | Qt::AlignVCenter, text);
         legend_x += fontMetrics().horizontalAdvance(text) + 14.0;
     }
 
     if (preview.steps.empty()) {
-        painter.setPen(text_colour);
-        painter.drawText(lanes, Qt::AlignCenter, tr("No step to run"));
+        // On a clear patch, not struck through by the lanes' lines.
+        const QString nothing = tr("No step to run");
+        painter.fillRect(
+            painter.boundingRect(lanes, Qt::AlignCenter, nothing).adjusted(-6.0, 0.0, 6.0, 0.0),
+            colours.background);
+        painter.setPen(colours.text);
+        painter.drawText(lanes, Qt::AlignCenter, nothing);
         return;
     }
 
@@ -124,14 +125,14 @@ void PreviewTimeline::paintEvent(QPaintEvent*) {
     for (const PreviewPause& pause : preview.pauses) {
         painter.fillRect(QRectF(x_of(pause.start), lanes.top(),
                                 std::max(1.0, (pause.end - pause.start) * scale), lanes.height()),
-                         pause_colour);
+                         colours.pause);
     }
     const int light_lane = lane_count - 1;
     bool light = preview.toggles.empty() ? preview.end_light : !preview.toggles.front().light_on;
     double light_since = 0.0;
     auto light_band = [&](double until) {
         if (light) {
-            painter.fillRect(span(light_since, until, light_lane), light_on_colour);
+            painter.fillRect(span(light_since, until, light_lane), colours.light_on);
         }
     };
     for (const PreviewToggle& toggle : preview.toggles) {
@@ -144,12 +145,12 @@ void PreviewTimeline::paintEvent(QPaintEvent*) {
     for (const PreviewMove& move : preview.moves) {
         const int lane = static_cast<int>(move.joint);
         painter.fillRect(span(move.start, move.end, lane),
-                         move.to >= move.from ? raising_colour : lowering_colour);
+                         move.to >= move.from ? colours.raising : colours.lowering);
         if (move.end_stop) {
-            painter.fillRect(span(move.start + *move.end_stop, move.end, lane), strain_colour);
+            painter.fillRect(span(move.start + *move.end_stop, move.end, lane), colours.red);
         }
     }
-    painter.setPen(QPen(text_colour, 1.5));
+    painter.setPen(QPen(colours.text, 1.5));
     for (const PreviewToggle& toggle : preview.toggles) {
         const double x = x_of(toggle.time);
         painter.drawLine(QPointF(x, lane_top(light_lane) + 1.0),
@@ -158,13 +159,13 @@ void PreviewTimeline::paintEvent(QPaintEvent*) {
 
     if (now) {
         const double x = x_of(std::clamp(*now, 0.0, preview.duration));
-        painter.setPen(QPen(now_colour, 2.0));
+        painter.setPen(QPen(colours.now, 2.0));
         painter.drawLine(QPointF(x, lanes.top()), QPointF(x, lanes.bottom()));
     }
 
     const double step = tick_step(smallest_tick_gap / scale);
     const double axis_top = lanes.bottom() + 2.0;
-    painter.setPen(text_colour);
+    painter.setPen(colours.text);
     for (int count = 0; count * step <= preview.duration + 1e-9; ++count) {
         const double tick = count * step;
         const double x = x_of(tick);

@@ -1,9 +1,14 @@
 #include <csignal>
+#include <map>
+#include <tuple>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -17,19 +22,27 @@
 #include "app/robot_bench.h"
 #include "app/signal_bridge.h"
 #include "support/arm_bytes.h"
+#include "support/contrast.h"
 #include "virtualarm/arm_window.h"
+#include "virtualarm/preview_timeline.h"
 
 using namespace quillmar;
+using quillmar::testing::contrast;
 using quillmar::testing::sent_commands;
 
 Q_DECLARE_METATYPE(quillmar::Direction)
 
 namespace {
 
-// The main window on the virtual arm, with the arm window that follows the bus, paired.
+// The main window on the virtual arm, with the arm window that follows the bus, paired; or a
+// real arm's window, on a bus with or without the arm.
 struct Windows {
-    explicit Windows(QSettings* remembered = nullptr)
-        : keeper(bench.robot, arm_window, remembered) {
+    explicit Windows(QSettings* remembered = nullptr, bool with_arm = true,
+                     ArmSource source = ArmSource::virtual_arm)
+        : bench(with_arm),
+          arm_window(
+              model, [this] { return bench.pacer.now(); }, source),
+          keeper(bench.robot, arm_window, remembered) {
         model.follow(bench.usb);
         bench.robot.start_up();
         QObject::connect(&bridge, &SignalBridge::termination_requested, &bench.robot,
@@ -65,9 +78,9 @@ struct Windows {
         return marks.front().cursor.selectedText();
     }
 
-    quillmar::testing::RobotBench bench{true};
+    quillmar::testing::RobotBench bench;
     ArmModel model{bench.pacer.now()};
-    ArmWindow arm_window{model, [this] { return bench.pacer.now(); }, ArmSource::virtual_arm};
+    ArmWindow arm_window;
     ArmWindowKeeper keeper;
     SignalBridge bridge;
 };
@@ -112,11 +125,74 @@ void act(Windows& w, const QString& act) {
         }
     } else if (act == "lock") {
         w.bench.robot.lock_for_run();
+    } else if (act == "Record") {
+        w.button("record")->click();
+    } else if (act == "Attach arm") {
+        w.button("gettit")->click();
+    } else if (act == "jog") {
+        w.button("handin")->click();
+    } else if (act == "refuse") {
+        // Right while Left drives the same motor.
+        const double now = w.bench.pacer.now();
+        w.bench.pacer.at(now + 0.2, [&w] { QTest::keyPress(&w.arm_window, Qt::Key_Right); });
+        w.bench.pacer.at(now + 0.3, [&w] { QTest::keyRelease(&w.arm_window, Qt::Key_Right); });
+        w.hold(Qt::Key_Left, 0.5);
+    } else if (act == "tap E") {
+        w.hold(Qt::Key_E, 0.1);
+    } else if (act == "wait") {
+        // Timers may fire late on a busy machine.
+        QVERIFY(QTest::qWaitFor([&w] { return !w.note().contains(QStringLiteral("refused")); },
+                                2 * ArmWindow::note_fade_ms));
+    } else if (act == "run") {
+        w.bench.robot.set_program_text(QStringLiteral("1,100"));
+        w.bench.robot.runner().run_program(Direction::forwards);
+    } else if (act == "type") {
+        w.bench.robot.set_program_text(QStringLiteral("1,100\r\n2,50"));
     }
 }
 
 const QString limit_line =
     QStringLiteral("Hold stopped after 15 s: a motor never runs longer while held\r\n");
+
+// A desktop palette that greys an inactive window's text, as some styles do; light or dark.
+QPalette desktop_palette(bool dark) {
+    const QColor window = dark ? QColor(0x35, 0x35, 0x35) : QColor(0xf6, 0xf5, 0xf4);
+    QPalette palette(dark ? QColor(0x37, 0x37, 0x37) : window, window);
+    const QColor text = dark ? QColor(0xee, 0xee, 0xec) : QColor(0x2e, 0x34, 0x36);
+    const QColor grey = dark ? QColor(0x91, 0x91, 0x90) : QColor(0x92, 0x95, 0x95);
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        palette.setColor(QPalette::Active, role, text);
+        palette.setColor(QPalette::Inactive, role, grey);
+        palette.setColor(QPalette::Disabled, role, grey);
+    }
+    palette.setColor(QPalette::Base, dark ? QColor(0x2d, 0x2d, 0x2d) : QColor(Qt::white));
+    return palette;
+}
+
+// The contrast of the most distinct pixel of `area` against its commonest colour: among the red
+// pixels only, or leaving them out.
+double best_contrast(const QImage& image, const QRect& area, bool red) {
+    std::map<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            ++counts[image.pixel(x, y)];
+        }
+    }
+    const QColor background =
+        std::ranges::max_element(counts, {}, [](const auto& each) { return each.second; })->first;
+    double best = 1.0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            const bool reddish =
+                pixel.red() > pixel.green() + 60 && pixel.red() > pixel.blue() + 60;
+            if (reddish == red) {
+                best = std::max(best, contrast(pixel, background));
+            }
+        }
+    }
+    return best;
+}
 
 void press_f2(QWidget& window) {
     window.activateWindow();
@@ -138,6 +214,11 @@ class ArmWindowTest : public QObject {
     void recorded_session_replays_to_the_same_pose();
     void back_to_start_returns_to_the_origin_data();
     void back_to_start_returns_to_the_origin();
+    void each_status_shows_only_while_true_data();
+    void each_status_shows_only_while_true();
+    void every_text_is_legible_data();
+    void every_text_is_legible();
+    void the_preview_choice_needs_no_arrows();
 };
 
 void ArmWindowTest::both_windows_show_the_running_line_data() {
@@ -421,6 +502,186 @@ void ArmWindowTest::back_to_start_returns_to_the_origin() {
                           origin.at(static_cast<std::size_t>(row.joint))) <= tolerance,
                  row.name);
     }
+}
+
+// What the arm window says and offers in each state; each note goes when it stops being true.
+void ArmWindowTest::each_status_shows_only_while_true_data() {
+    QTest::addColumn<QString>("setup");  // "virtual", "real" or "real, no arm"
+    QTest::addColumn<QStringList>("acts");
+    QTest::addColumn<QString>("note");     // how the note on the keys begins
+    QTest::addColumn<QString>("record");   // Record's caption; "" while it cannot be used
+    QTest::addColumn<bool>("help");        // the advice on attaching a real arm shows
+    QTest::addColumn<QString>("run");      // the run's first line
+    QTest::addColumn<QString>("program");  // the program pane after the acts
+    const QString hint = QStringLiteral("Hold the keys beside a joint");
+    const QString no_arm = QStringLiteral("Hold the keys to move the arm once \"Attach arm\"");
+    const QString refused = QStringLiteral("Body Clockwise (10) refused");
+    const QString idle = QStringLiteral("No run under way.");
+    QTest::newRow("attached") << "virtual" << QStringList{} << hint << "Record" << false << idle
+                              << "";
+    QTest::newRow("recording") << "virtual" << QStringList{"Record", "jog"} << "Recording:"
+                               << "Recording" << false << idle << "1,10\r\n";
+    QTest::newRow("released") << "virtual" << QStringList{"Release arm"} << no_arm << "" << false
+                              << idle << "";
+    QTest::newRow("released while recording")
+        << "virtual" << QStringList{"Record", "Release arm", "Attach arm", "jog"} << hint
+        << "Record" << false << idle << "";
+    QTest::newRow("refused") << "virtual" << QStringList{"refuse"} << refused << "Record" << false
+                             << idle << "";
+    QTest::newRow("refused, then the next key")
+        << "virtual" << QStringList{"refuse", "tap E"} << hint << "Record" << false << idle << "";
+    QTest::newRow("refused, then time passes")
+        << "virtual" << QStringList{"refuse", "wait"} << hint << "Record" << false << idle << "";
+    QTest::newRow("refused, then released")
+        << "virtual" << QStringList{"refuse", "Release arm"} << no_arm << "" << false << idle << "";
+    QTest::newRow("run finished") << "virtual" << QStringList{"run"} << hint << "Record" << false
+                                  << "Run finished"
+                                  << "1,100";
+    QTest::newRow("run finished, then the program changed")
+        << "virtual" << QStringList{"run", "type"} << hint << "Record" << false << idle
+        << "1,100\r\n2,50";
+    QTest::newRow("real arm missing")
+        << "real, no arm" << QStringList{} << no_arm << "" << true << idle << "";
+    QTest::newRow("real arm attached")
+        << "real" << QStringList{} << hint << "Record" << false << idle << "";
+    QTest::newRow("real arm released")
+        << "real" << QStringList{"Release arm"} << no_arm << "" << true << idle << "";
+}
+
+void ArmWindowTest::each_status_shows_only_while_true() {
+    QFETCH(QString, setup);
+    QFETCH(QStringList, acts);
+    QFETCH(QString, note);
+    QFETCH(QString, record);
+    QFETCH(bool, help);
+    QFETCH(QString, run);
+    QFETCH(QString, program);
+    Windows windows(nullptr, setup != "real, no arm",
+                    setup == "virtual" ? ArmSource::virtual_arm : ArmSource::commands_sent);
+    windows.drive();
+    for (const QString& each : acts) {
+        act(windows, each);
+    }
+    QVERIFY2(windows.note().startsWith(note), qPrintable(windows.note()));
+    const QPushButton* recording = windows.button("record");
+    QCOMPARE(recording->isEnabled() ? recording->text() : QString(), record);
+    QCOMPARE(recording->isChecked(), record == "Recording");
+    QCOMPARE(!recording->icon().isNull(), record == "Recording");
+    const auto* advice = windows.arm_window.findChild<QLabel*>(QStringLiteral("attachhelp"));
+    QCOMPARE(advice != nullptr && advice->isVisible(), help);
+    QCOMPARE(windows.arm_window.run_text().section(QLatin1Char('\n'), 0, 0), run);
+    QCOMPARE(windows.bench.robot.program_text(), program);
+}
+
+// Under a light and a dark palette that grey an inactive window's text, every text of the arm
+// window, watched while the main window has the keyboard, stands at least 4.5:1 against its
+// background: during a run that strains the gripper with Record on, and idle.
+void ArmWindowTest::every_text_is_legible_data() {
+    QTest::addColumn<bool>("dark");
+    QTest::addColumn<QString>("part");
+    for (const bool dark : {false, true}) {
+        for (const char* part :
+             {"key note", "Record", "recording dot", "straining reading", "reading after straining",
+              "run step", "run times", "preview choice", "preview summary", "warnings",
+              "no-warnings note", "picture captions", "timeline lanes"}) {
+            QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(dark ? "dark" : "light", part)))
+                << dark << QString::fromLatin1(part);
+        }
+    }
+}
+
+void ArmWindowTest::every_text_is_legible() {
+    QFETCH(bool, dark);
+    QFETCH(QString, part);
+    const QPalette old_palette = QApplication::palette();
+    const auto restore = qScopeGuard([&] { QApplication::setPalette(old_palette); });
+    Windows windows;
+    windows.drive();
+    // Switched with the windows open, as a desktop switches its theme.
+    QApplication::setPalette(desktop_palette(dark));
+    windows.button("record")->click();
+    windows.bench.robot.set_program_text(QStringLiteral("2,500"));
+    windows.arm_window.update_preview();
+    windows.bench.robot.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&windows.bench.robot));
+
+    ArmWindow& arm = windows.arm_window;
+    auto area_of = [&arm](const QWidget* widget) {
+        return QRect(widget->mapTo(&arm, QPoint()), widget->size());
+    };
+    QImage running;
+    QRect straining;
+    // The gripper reaches its end after 2.5 s and strains until 5 s.
+    windows.bench.pacer.at(windows.bench.pacer.now() + 4.0, [&] {
+        QLabel* reading = nullptr;
+        QTRY_VERIFY(std::ranges::any_of(arm.findChildren<QLabel*>(), [&reading](QLabel* label) {
+            reading = label;
+            return label->text().contains(QStringLiteral("straining"));
+        }));
+        straining = area_of(reading);
+        running = arm.grab().toImage();
+    });
+    windows.bench.robot.runner().run_program(Direction::forwards);
+    windows.bench.robot.set_program_text(QString());
+    windows.arm_window.update_preview();
+    const QImage idle = arm.grab().toImage();
+    QVERIFY(!running.isNull());
+
+    const auto* picture = arm.findChild<ArmPicture*>();
+    const auto* timeline = arm.findChild<PreviewTimeline*>();
+    const auto* warnings = arm.findChild<QListWidget*>(QStringLiteral("warnings"));
+    const QPushButton* record = windows.button("record");
+    auto named = [&arm](const char* name) { return arm.findChild<QWidget*>(QLatin1String(name)); };
+    const std::map<QString, std::tuple<const QImage&, QRect, bool>> parts{
+        {"key note", {running, area_of(named("handnote")), false}},
+        {"Record", {running, area_of(record), false}},
+        {"recording dot", {running, area_of(record), true}},
+        {"straining reading", {running, straining, true}},
+        {"reading after straining", {idle, straining, false}},
+        {"run step", {running, area_of(named("runstep")), false}},
+        {"run times", {running, area_of(named("runtimes")), false}},
+        {"preview choice", {idle, area_of(named("previewreverse")), false}},
+        {"preview summary", {idle, area_of(named("previewsummary")), false}},
+        {"warnings", {running, area_of(warnings->viewport()), false}},
+        {"no-warnings note", {idle, area_of(warnings->viewport()), false}},
+        {"picture captions",
+         {running, QRect(area_of(picture).topLeft(), QSize(picture->width(), 24)), false}},
+        {"timeline lanes",
+         {running,
+          QRect(area_of(timeline).topLeft() + QPoint(2, 2),
+                QSize(timeline->fontMetrics().horizontalAdvance(QStringLiteral("Shoulder")),
+                      timeline->height() / 2)),
+          false}},
+    };
+    const auto& [image, area, red] = parts.at(part);
+    const double best = best_contrast(image, area, red);
+    QVERIFY2(best >= 4.5, qPrintable(QStringLiteral("contrast %1").arg(best, 0, 'f', 2)));
+}
+
+// Space switches the preview between the two runs, and the arrows keep driving the base while
+// that choice has the focus.
+void ArmWindowTest::the_preview_choice_needs_no_arrows() {
+    Windows windows;
+    windows.drive();
+    // Opens the gripper past its end; in reverse, closes it past its other end.
+    windows.bench.robot.set_program_text(QStringLiteral("2,800"));
+    auto* reverse = windows.arm_window.findChild<QCheckBox*>(QStringLiteral("previewreverse"));
+    const auto* warnings = windows.arm_window.findChild<QListWidget*>(QStringLiteral("warnings"));
+    auto first_warning = [warnings] { return warnings->item(0)->text(); };
+    QTRY_VERIFY(first_warning().startsWith(QStringLiteral("line 1, Open:")));
+    reverse->setFocus();
+    QTest::keyClick(reverse, Qt::Key_Space);
+    QTRY_VERIFY2(first_warning().startsWith(QStringLiteral("line 1, Grip:")),
+                 qPrintable(first_warning()));
+
+    windows.bench.pacer.at(windows.bench.pacer.now() + 0.5,
+                           [reverse] { QTest::keyRelease(reverse, Qt::Key_Left); });
+    QTest::keyPress(reverse, Qt::Key_Left);
+    QCOMPARE(sent_commands(windows.bench.usb), (QStringList{"0,2,0", "0,0,0"}));
+    QVERIFY(reverse->isChecked());
+    QVERIFY(reverse->hasFocus());
+    QTest::keyClick(reverse, Qt::Key_Space);
+    QTRY_VERIFY(first_warning().startsWith(QStringLiteral("line 1, Open:")));
 }
 
 QTEST_MAIN(ArmWindowTest)

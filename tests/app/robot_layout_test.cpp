@@ -15,8 +15,10 @@
 #include "app/caption_button.h"
 #include "app/caption_fit.h"
 #include "app/robot_bench.h"
+#include "support/contrast.h"
 
 using namespace quillmar;
+using quillmar::testing::contrast;
 using quillmar::testing::RobotBench;
 
 namespace {
@@ -44,20 +46,6 @@ const QStringList tab_order{"gettit",   "release",   "error",   "shoulderup", "s
                             "wristup",  "elbowdown", "elbowup", "antibody",   "clockbody",
                             "message",  "program",   "data",    "info",       "reverse",
                             "loadfile", "savefile",  "stopme"};
-
-// WCAG 2 relative luminance and contrast ratio.
-double luminance(const QColor& colour) {
-    const auto linear = [](double v) {
-        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
-           0.0722 * linear(colour.blueF());
-}
-
-double contrast(const QColor& a, const QColor& b) {
-    const auto [low, high] = std::minmax({luminance(a), luminance(b)});
-    return (high + 0.05) / (low + 0.05);
-}
 
 // Light text on dark surfaces, as a dark desktop theme sets it.
 QPalette dark_palette() {

@@ -17,7 +17,7 @@ QImage render(const ArmView& view) {
     QImage image(568, 300, QImage::Format_ARGB32);
     image.fill(Qt::white);
     QPainter painter(&image);
-    draw_arm(painter, QRectF(image.rect()), view);
+    draw_arm(painter, QRectF(image.rect()), view, arm_colours(QPalette()));
     return image;
 }
 
