@@ -23,6 +23,9 @@ std::vector<Movement> back_to_start_plan(const ArmModel& model, double time) {
         return model.last_driven(a->joint) > model.last_driven(b->joint);
     });
     std::vector<Movement> plan;
+    if (model.light_on() != model.origin_light_on()) {
+        plan.push_back({light_command_number, 0.0});
+    }
     for (const JointRow* row : latest_first) {
         const auto index = static_cast<std::size_t>(row->joint);
         const double away = model.position_at(row->joint, time) - model.origin().at(index);
@@ -34,7 +37,8 @@ std::vector<Movement> back_to_start_plan(const ArmModel& model, double time) {
     return plan;
 }
 
-BackToStart::BackToStart(ArmLink& link, Pacer& pacer) : link(link), pacer(pacer) {}
+BackToStart::BackToStart(ArmLink& link, Pacer& pacer, ManualControl& manual)
+    : link(link), pacer(pacer), manual(manual) {}
 
 bool BackToStart::cut_short() const {
     return stop_requested || !link.attached() || pacer.cancelled();
@@ -44,8 +48,12 @@ bool BackToStart::run(const std::vector<Movement>& plan) {
     running = true;
     stop_requested = false;
     for (const Movement& movement : plan) {
-        run_timed_movement(link, pacer, movement.command, movement.seconds,
-                           [this] { return cut_short(); });
+        if (movement.command == light_command_number) {
+            manual.light();
+        } else {
+            run_timed_movement(link, pacer, movement.command, movement.seconds,
+                               [this] { return cut_short(); });
+        }
         if (cut_short()) {
             break;
         }

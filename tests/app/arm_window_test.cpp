@@ -1,6 +1,7 @@
 #include <csignal>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -138,6 +139,8 @@ class ArmWindowTest : public QObject {
     void recorded_session_replays_to_the_same_pose();
     void back_to_start_returns_to_the_origin_data();
     void back_to_start_returns_to_the_origin();
+    void back_to_start_puts_the_light_back_data();
+    void back_to_start_puts_the_light_back();
 };
 
 void ArmWindowTest::both_windows_show_the_running_line_data() {
@@ -421,6 +424,48 @@ void ArmWindowTest::back_to_start_returns_to_the_origin() {
                           origin.at(static_cast<std::size_t>(row.joint))) <= tolerance,
                  row.name);
     }
+}
+
+void ArmWindowTest::back_to_start_puts_the_light_back_data() {
+    QTest::addColumn<bool>("lit_origin");    // L, then Reset pose, before the base turns
+    QTest::addColumn<bool>("turn");          // Left held for a second
+    QTest::addColumn<bool>("switch_light");  // L after that
+    // Everything Back to start sends: the light goes back first, through the light button's own
+    // command, so the way back's commands carry the origin's light byte.
+    QTest::addColumn<QStringList>("commands");
+    QTest::newRow("switched on since")
+        << false << true << true << QStringList{"0,0,0", "0,1,0", "0,0,0"};
+    QTest::newRow("switched off since")
+        << true << true << true << QStringList{"0,0,1", "0,1,1", "0,0,1"};
+    QTest::newRow("on as at the origin") << true << true << false << QStringList{"0,1,1", "0,0,1"};
+    QTest::newRow("only the light differs") << false << false << true << QStringList{"0,0,0"};
+}
+
+void ArmWindowTest::back_to_start_puts_the_light_back() {
+    QFETCH(bool, lit_origin);
+    QFETCH(bool, turn);
+    QFETCH(bool, switch_light);
+    QFETCH(QStringList, commands);
+    Windows windows;
+    windows.drive();
+    if (lit_origin) {
+        QTest::keyClick(&windows.arm_window, Qt::Key_L);
+        windows.button("resetpose")->click();
+    }
+    if (turn) {
+        windows.hold(Qt::Key_Left, 1.0);
+    }
+    if (switch_light) {
+        QTest::keyClick(&windows.arm_window, Qt::Key_L);
+    }
+    windows.bench.usb.clear_logs();
+
+    windows.button("backtostart")->click();
+    QCOMPARE(sent_commands(windows.bench.usb), commands);
+    QCOMPARE(windows.note(), QStringLiteral("Back at the start."));
+    QCOMPARE(windows.model.light_on(), lit_origin);
+    QCOMPARE(windows.bench.control<QCheckBox>("lighton")->isChecked(), lit_origin);
+    QVERIFY(std::abs(windows.position(Joint::base)) < 1e-6);
 }
 
 QTEST_MAIN(ArmWindowTest)
