@@ -142,6 +142,8 @@ class ArmWindow : public QWidget {
     double step_began = 0.0;
     bool run_under_way = false;
     bool run_on_timeline = false;
+    // Where the last run began: the reverse preview tells whether it retraces that run.
+    std::optional<Pose> last_run_from;
 
     QRadioButton* preview_forwards = nullptr;
     QRadioButton* preview_reverse = nullptr;
