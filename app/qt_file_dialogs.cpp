@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QUrl>
+
+#include "programs/example_programs.h"
 
 namespace quillmar {
 
@@ -21,10 +24,24 @@ QString QtFileDialogs::ask_name(const QString& name, bool saving) {
     dialog.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     // Saving asks its own question before it replaces a file.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    // The examples as a place in the side bar of Qt's own dialog (a desktop's dialog has its own).
+    // The dialog saves its side bar for every Qt program of this user: the place leaves it again.
+    const QUrl examples =
+        QUrl::fromLocalFile(examples_folder(QCoreApplication::applicationDirPath()));
+    const bool examples_added = !examples.isEmpty() && !dialog.sidebarUrls().contains(examples);
+    if (examples_added) {
+        dialog.setSidebarUrls(dialog.sidebarUrls() << examples);
+    }
     if (!name.isEmpty()) {
         dialog.selectFile(name);
     }
-    if (dialog.exec() != QDialog::Accepted) {
+    const bool chosen = dialog.exec() == QDialog::Accepted;
+    if (examples_added) {
+        QList<QUrl> places = dialog.sidebarUrls();
+        places.removeAll(examples);
+        dialog.setSidebarUrls(places);
+    }
+    if (!chosen) {
         return {};
     }
     return dialog.selectedFiles().value(0);

@@ -112,7 +112,7 @@ Robot::Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
       program_runner(link, manual_control, *this, pacer),
       program_files(*this, dialogs),
       keyboard_drive(link, *this, pacer),
-      going_back(link, pacer),
+      going_back(link, pacer, manual_control),
       recorder(*this) {
     register_resources();
     setObjectName(QStringLiteral("Robot"));

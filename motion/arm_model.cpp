@@ -47,11 +47,13 @@ void ArmModel::set_command(ArmCommand command, double time) {
 
 void ArmModel::reset_pose(double time) {
     origin_pose = start_pose();
+    origin_light = light_on();
     place(start_pose(), time);
 }
 
 void ArmModel::set_origin(double time) {
     origin_pose = pose_at(time);
+    origin_light = light_on();
 }
 
 std::uint64_t ArmModel::last_driven(Joint joint) const {

@@ -77,10 +77,10 @@ class ArmModel : public QObject {
 
     // The arm received `command` at `time`; times never go back.
     void set_command(ArmCommand command, double time);
-    // Puts the joints back to the start pose at `time`, which becomes the origin; the running
-    // motors keep running.
+    // Puts the joints back to the start pose at `time`, which becomes the origin with the light as
+    // it is; the running motors keep running.
     void reset_pose(double time);
-    // The pose at `time` becomes the origin, where Back to start returns the arm.
+    // The pose at `time` and the light become the origin, where Back to start returns the arm.
     void set_origin(double time);
     // Puts the joints in `pose` at `time`; the running motors keep running.
     void place(const Pose& pose, double time);
@@ -102,6 +102,7 @@ class ArmModel : public QObject {
     // Some joint is still travelling.
     bool moving(double time) const;
     const Pose& origin() const { return origin_pose; }
+    bool origin_light_on() const { return origin_light; }
     // The number of the last command that drove `joint`, counting every command taken: a joint
     // with a larger number moved later; 0 never moved.
     std::uint64_t last_driven(Joint joint) const;
@@ -115,6 +116,7 @@ class ArmModel : public QObject {
     double since;
     Pose pose_since;
     Pose origin_pose;
+    bool origin_light = false;
     std::uint64_t commands_taken = 0;
     std::array<std::uint64_t, joint_count> driven_by{};
 };

@@ -23,6 +23,9 @@ std::vector<Movement> back_to_start_plan(const ArmModel& model, double time) {
         return model.last_driven(a->joint) > model.last_driven(b->joint);
     });
     std::vector<Movement> plan;
+    if (model.light_on() != model.origin_light_on()) {
+        plan.push_back({light_command_number, 0.0});
+    }
     for (const JointRow* row : latest_first) {
         const auto index = static_cast<std::size_t>(row->joint);
         const double away = model.position_at(row->joint, time) - model.origin().at(index);
@@ -34,7 +37,8 @@ std::vector<Movement> back_to_start_plan(const ArmModel& model, double time) {
     return plan;
 }
 
-BackToStart::BackToStart(ArmLink& link, Pacer& pacer) : link(link), pacer(pacer) {}
+BackToStart::BackToStart(ArmLink& link, Pacer& pacer, ManualControl& manual)
+    : link(link), pacer(pacer), manual(manual) {}
 
 bool BackToStart::cut_short() const {
     return stop_requested || !link.attached() || pacer.cancelled();
@@ -47,9 +51,14 @@ bool BackToStart::run(const std::vector<Movement>& plan) {
     for (const Movement& movement : plan) {
         // A stop the arm did not take leaves a joint moving: the arm is not where the plan goes
         // on from.
-        all_stopped = run_timed_movement(link, pacer, movement.command, movement.seconds, [this] {
-                          return cut_short();
-                      }).stop_taken;
+        if (movement.command == light_command_number) {
+            manual.light();
+        } else {
+            all_stopped =
+                run_timed_movement(link, pacer, movement.command, movement.seconds, [this] {
+                    return cut_short();
+                }).stop_taken;
+        }
         if (cut_short() || !all_stopped) {
             break;
         }

@@ -96,13 +96,14 @@ void ProgramFiles::load_from(const QString& name) {
     // The whole file is read and checked before the pane is touched, so a failed load never
     // costs the text the user already has.
     QFile file(program_file_name);
+    // The system's reason alone ("No such file or directory") would not say which file it was.
     if (!file.open(QIODevice::ReadOnly)) {
-        fail(file.errorString());
+        fail(program_file_name + QStringLiteral(": ") + file.errorString());
         return;
     }
     const QByteArray bytes = file.read(largest_program_file + 1);
     if (file.error() != QFileDevice::NoError) {
-        fail(file.errorString());
+        fail(program_file_name + QStringLiteral(": ") + file.errorString());
         return;
     }
     if (bytes.size() > largest_program_file) {

@@ -608,7 +608,7 @@ void ArmWindow::update_preview() {
         preview_reverse->isChecked() ? Direction::reverse : Direction::forwards;
     const QString program_text = program_source();
     program_preview = preview_program(check_program(program_text), direction,
-                                      model.pose_at(clock()), model.light_on());
+                                      model.pose_at(clock()), model.light_on(), last_run_from);
     timeline->set_preview(program_preview);
 
     const auto steps = program_preview.steps.size();
@@ -706,6 +706,7 @@ void ArmWindow::run_started(const std::vector<RunStep>& steps) {
     run_index = -1;
     run_under_way = true;
     run_end_shown = false;
+    last_run_from = model.pose_at(clock());
     // The timeline shows this run only when it previewed this very run.
     run_on_timeline = steps == program_preview.steps;
     run_bar->setValue(0);

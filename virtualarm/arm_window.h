@@ -169,6 +169,8 @@ class ArmWindow : public QWidget {
     // The reading of a joint, and of one at its end.
     QString reading_style;
     QString strain_style;
+    // Where the last run began: the reverse preview tells whether it retraces that run.
+    std::optional<Pose> last_run_from;
 
     QCheckBox* preview_reverse = nullptr;
     QLabel* preview_summary = nullptr;

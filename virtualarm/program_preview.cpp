@@ -7,8 +7,12 @@ namespace quillmar {
 
 namespace {
 
-// Shorter than this, a joint counts as being at its end when the step begins.
+// Shorter than this, a joint counts as being at its end when the step begins; a step that turns a
+// joint back less than this much further than it came, at the joint's speed, retraces it.
 constexpr double at_end_already = 0.05;
+// The waits of a real run end a little late: a run's end counts as reached when every joint is
+// within this much travel of it.
+constexpr double same_place_seconds = 0.25;
 
 double pause_seconds() {
     return std::chrono::duration<double>(ProgramRunner::pause_between_steps).count();
@@ -18,11 +22,17 @@ QString joint_words(Joint joint) {
     return QStringLiteral("the ") + QString::fromUtf8(row_of(joint).name).toLower();
 }
 
+// "line 7, Elbow Up: the elbow", how every warning about a step begins.
+QString step_words(const ProgramPreview& preview, const PreviewMove& move) {
+    const RunStep& step = preview.steps.at(static_cast<std::size_t>(move.step));
+    return QStringLiteral("line %1, %2: %3")
+        .arg(step.line + 1)
+        .arg(command_name(step.command), joint_words(move.joint));
+}
+
 QString end_stop_warning(const ProgramPreview& preview, const PreviewMove& move) {
     const RunStep& step = preview.steps.at(static_cast<std::size_t>(move.step));
-    const QString start = QStringLiteral("line %1, %2: %3")
-                              .arg(step.line + 1)
-                              .arg(command_name(step.command), joint_words(move.joint));
+    const QString start = step_words(preview, move);
     const QString seconds = QString::number(step.seconds, 'f', 2);
     if (*move.end_stop < at_end_already) {
         return start +
@@ -32,13 +42,23 @@ QString end_stop_warning(const ProgramPreview& preview, const PreviewMove& move)
                        .arg(QString::number(*move.end_stop, 'f', 1), seconds);
 }
 
+QString overshoot_warning(const ProgramPreview& preview, const PreviewMove& move) {
+    const RunStep& step = preview.steps.at(static_cast<std::size_t>(move.step));
+    const QString unit = QString::fromUtf8(row_of(move.joint).unit);
+    // A degree sign follows its number; a unit in letters stands apart.
+    const QString amount = QString::number(*move.overshoot, 'f', 1) +
+                           (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
+    return step_words(preview, move) +
+           QStringLiteral(" overshoots by %1, since %2 strained at its end")
+               .arg(amount, command_name(opposite_command(step.command)));
+}
+
 QString rejected_warning(const RejectedLine& rejected) {
     const int line = rejected.line + 1;
     if (rejected.beyond_table) {
+        // In one pass: a "%1" in the line's own text must stay as it is.
         return QStringLiteral("line %1: \"%2\" will not run, a program holds %3 steps at most")
-            .arg(line)
-            .arg(rejected.text)
-            .arg(step_table_size);
+            .arg(QString::number(line), rejected.text, QString::number(step_table_size));
     }
     if (rejected.text.isEmpty()) {
         return QStringLiteral("line %1 is empty and will not run").arg(line);
@@ -48,29 +68,9 @@ QString rejected_warning(const RejectedLine& rejected) {
         .arg(rejected.text);
 }
 
-}  // namespace
-
-double run_duration(const std::vector<RunStep>& steps) {
-    return steps.empty() ? 0.0 : run_time_left(steps, 0, 0.0);
-}
-
-double run_time_left(const std::vector<RunStep>& steps, int index, double done) {
-    if (index < 0 || static_cast<std::size_t>(index) >= steps.size()) {
-        return 0.0;
-    }
-    double left = std::max(0.0, steps[static_cast<std::size_t>(index)].seconds - done);
-    for (auto next = static_cast<std::size_t>(index) + 1; next < steps.size(); ++next) {
-        left += pause_seconds() + steps[next].seconds;
-    }
-    return left;
-}
-
-ProgramPreview preview_program(const CheckedProgram& program, Direction direction, const Pose& pose,
-                               bool light) {
-    ProgramPreview preview;
-    preview.steps = run_order(program.steps, direction);
-    preview.rejected = program.rejected;
-    // The same mechanics as the arm window's model, on a copy that starts where the arm is.
+// Runs `preview`'s steps on a copy of the arm's model that starts in `pose` with the light as
+// `light`: the same mechanics as the arm window's model.
+void simulate(ProgramPreview& preview, const Pose& pose, bool light) {
     ArmModel model(0.0);
     model.place(pose, 0.0);
     double time = 0.0;
@@ -99,9 +99,9 @@ ProgramPreview preview_program(const CheckedProgram& program, Direction directio
             const double from = model.position_at(row.joint, time);
             const double limit = drive > 0 ? row.maximum : row.minimum;
             const double reach = std::abs(limit - from) / row.speed;
-            PreviewMove move{step_index,  row.joint, time,
-                             end,         from,      model.position_at(row.joint, end),
-                             std::nullopt};
+            PreviewMove move{step_index,   row.joint,   time,
+                             end,          from,        model.position_at(row.joint, end),
+                             std::nullopt, std::nullopt};
             if (reach < step.seconds) {
                 move.end_stop = reach;
             }
@@ -113,6 +113,64 @@ ProgramPreview preview_program(const CheckedProgram& program, Direction directio
     preview.duration = time;
     preview.end_pose = model.pose_at(time);
     preview.end_light = light;
+}
+
+bool same_place(const Pose& a, const Pose& b) {
+    return std::ranges::all_of(joint_table, [&a, &b](const JointRow& row) {
+        const auto joint = static_cast<std::size_t>(row.joint);
+        return std::abs(a.at(joint) - b.at(joint)) <= row.speed * same_place_seconds;
+    });
+}
+
+// Marks each move of `reverse`, which starts in `pose`, that turns its joint back further than the
+// forward run of `program` from `forwards_from` turned it, when that run ends in `pose`.
+void mark_overshoots(ProgramPreview& reverse, const CheckedProgram& program, const Pose& pose,
+                     const Pose& forwards_from) {
+    ProgramPreview forwards;
+    forwards.steps = run_order(program.steps, Direction::forwards);
+    simulate(forwards, forwards_from, false);
+    if (!same_place(forwards.end_pose, pose)) {
+        return;
+    }
+    // Every motor step drives one joint, so the reverse run's moves are the forward run's in the
+    // opposite order.
+    auto retraced = forwards.moves.rbegin();
+    for (PreviewMove& move : reverse.moves) {
+        const double further =
+            std::abs(move.to - move.from) - std::abs(retraced->to - retraced->from);
+        if (further > row_of(move.joint).speed * at_end_already) {
+            move.overshoot = further;
+        }
+        ++retraced;
+    }
+}
+
+}  // namespace
+
+double run_duration(const std::vector<RunStep>& steps) {
+    return steps.empty() ? 0.0 : run_time_left(steps, 0, 0.0);
+}
+
+double run_time_left(const std::vector<RunStep>& steps, int index, double done) {
+    if (index < 0 || static_cast<std::size_t>(index) >= steps.size()) {
+        return 0.0;
+    }
+    double left = std::max(0.0, steps[static_cast<std::size_t>(index)].seconds - done);
+    for (auto next = static_cast<std::size_t>(index) + 1; next < steps.size(); ++next) {
+        left += pause_seconds() + steps[next].seconds;
+    }
+    return left;
+}
+
+ProgramPreview preview_program(const CheckedProgram& program, Direction direction, const Pose& pose,
+                               bool light, const std::optional<Pose>& forwards_from) {
+    ProgramPreview preview;
+    preview.steps = run_order(program.steps, direction);
+    preview.rejected = program.rejected;
+    simulate(preview, pose, light);
+    if (direction == Direction::reverse && forwards_from) {
+        mark_overshoots(preview, program, pose, *forwards_from);
+    }
     return preview;
 }
 
@@ -128,6 +186,9 @@ QStringList preview_warnings(const ProgramPreview& preview, qsizetype most) {
         if (warnings.size() < most && move.end_stop) {
             warnings << end_stop_warning(preview, move);
         }
+        if (warnings.size() < most && move.overshoot) {
+            warnings << overshoot_warning(preview, move);
+        }
     }
     for (const RejectedLine& rejected : preview.rejected) {
         if (warnings.size() == most) {
@@ -139,9 +200,11 @@ QStringList preview_warnings(const ProgramPreview& preview, qsizetype most) {
 }
 
 qsizetype warning_count(const ProgramPreview& preview) {
-    const auto end_stops = std::count_if(preview.moves.begin(), preview.moves.end(),
-                                         [](const PreviewMove& move) { return move.end_stop; });
-    return static_cast<qsizetype>(end_stops) + static_cast<qsizetype>(preview.rejected.size());
+    auto count = static_cast<qsizetype>(preview.rejected.size());
+    for (const PreviewMove& move : preview.moves) {
+        count += (move.end_stop ? 1 : 0) + (move.overshoot ? 1 : 0);
+    }
+    return count;
 }
 
 }  // namespace quillmar

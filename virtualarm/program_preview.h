@@ -23,6 +23,9 @@ struct PreviewMove {
     // Seconds into the step at which the joint reaches the end of its travel, when it does
     // before the step is over; from then on its motor strains.
     std::optional<double> end_stop;
+    // In a reverse run that retraces a forward run: how much further, in the joint's unit, the
+    // step turns the joint back than the forward run turned it, where that run held it at its end.
+    std::optional<double> overshoot;
 };
 
 struct PreviewToggle {
@@ -53,15 +56,18 @@ double run_duration(const std::vector<RunStep>& steps);
 // Seconds left of that run when step `index` has run for `done` seconds.
 double run_time_left(const std::vector<RunStep>& steps, int index, double done);
 
-// The run of `program` in `direction` from `pose` with the light as `light`.
+// The run of `program` in `direction` from `pose` with the light as `light`. A reverse run retraces
+// the forward run from `forwards_from` when that run ends where `pose` is (the arm ran it and has
+// not moved since); the steps that turn a joint back further than that run turned it are marked.
 ProgramPreview preview_program(const CheckedProgram& program, Direction direction, const Pose& pose,
-                               bool light);
+                               bool light, const std::optional<Pose>& forwards_from = std::nullopt);
 
 // A command's caption without its number: "Elbow Up" for command 6.
 QString command_name(int command);
 
-// One line per step that drives a joint into its end, in run order, then one per line that will
-// not run, in text order; the first `most` of them. Lines are counted from 1, as people count them.
+// One line per step that drives a joint into its end or past where it retraces, in run order, then
+// one per line that will not run, in text order; the first `most` of them. Lines are counted from
+// 1, as people count them.
 QStringList preview_warnings(const ProgramPreview& preview, qsizetype most);
 
 // How many warnings there are in all.

@@ -219,6 +219,8 @@ class ArmWindowTest : public QObject {
     void every_text_is_legible_data();
     void every_text_is_legible();
     void the_preview_choice_needs_no_arrows();
+    void back_to_start_puts_the_light_back_data();
+    void back_to_start_puts_the_light_back();
 };
 
 void ArmWindowTest::both_windows_show_the_running_line_data() {
@@ -682,6 +684,48 @@ void ArmWindowTest::the_preview_choice_needs_no_arrows() {
     QVERIFY(reverse->hasFocus());
     QTest::keyClick(reverse, Qt::Key_Space);
     QTRY_VERIFY(first_warning().startsWith(QStringLiteral("line 1, Open:")));
+}
+
+void ArmWindowTest::back_to_start_puts_the_light_back_data() {
+    QTest::addColumn<bool>("lit_origin");    // L, then Reset pose, before the base turns
+    QTest::addColumn<bool>("turn");          // Left held for a second
+    QTest::addColumn<bool>("switch_light");  // L after that
+    // Everything Back to start sends: the light goes back first, through the light button's own
+    // command, so the way back's commands carry the origin's light byte.
+    QTest::addColumn<QStringList>("commands");
+    QTest::newRow("switched on since")
+        << false << true << true << QStringList{"0,0,0", "0,1,0", "0,0,0"};
+    QTest::newRow("switched off since")
+        << true << true << true << QStringList{"0,0,1", "0,1,1", "0,0,1"};
+    QTest::newRow("on as at the origin") << true << true << false << QStringList{"0,1,1", "0,0,1"};
+    QTest::newRow("only the light differs") << false << false << true << QStringList{"0,0,0"};
+}
+
+void ArmWindowTest::back_to_start_puts_the_light_back() {
+    QFETCH(bool, lit_origin);
+    QFETCH(bool, turn);
+    QFETCH(bool, switch_light);
+    QFETCH(QStringList, commands);
+    Windows windows;
+    windows.drive();
+    if (lit_origin) {
+        QTest::keyClick(&windows.arm_window, Qt::Key_L);
+        windows.button("resetpose")->click();
+    }
+    if (turn) {
+        windows.hold(Qt::Key_Left, 1.0);
+    }
+    if (switch_light) {
+        QTest::keyClick(&windows.arm_window, Qt::Key_L);
+    }
+    windows.bench.usb.clear_logs();
+
+    windows.button("backtostart")->click();
+    QCOMPARE(sent_commands(windows.bench.usb), commands);
+    QCOMPARE(windows.note(), QStringLiteral("Back at the start."));
+    QCOMPARE(windows.model.light_on(), lit_origin);
+    QCOMPARE(windows.bench.control<QCheckBox>("lighton")->isChecked(), lit_origin);
+    QVERIFY(std::abs(windows.position(Joint::base)) < 1e-6);
 }
 
 QTEST_MAIN(ArmWindowTest)

@@ -224,6 +224,16 @@ check_deb() {
     gzip -dc "$root/usr/share/doc/quillmar/changelog.gz" >"$scratch/changelog"
     [[ "$(changelog_version "$scratch/changelog")" == "$version" ]] || fail "packaged changelog"
 
+    # Every example program is installed as it is in the source tree, CR LF line ends included.
+    local example examples=0
+    for example in "$source"/examples/*.rob; do
+        examples=$((examples + 1))
+        path=./usr/share/quillmar/examples/${example##*/}
+        grep -qxF "$path" <<<"$listing" || { fail "package lacks $path"; continue; }
+        cmp -s "$example" "$root/$path" || fail "$path differs from the source tree's"
+    done
+    ((examples > 0)) || fail "no example programs in $source/examples"
+
     # Debian's own checks, errors and warnings alike.
     lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian"
 

@@ -277,6 +277,8 @@ void ProgramFilesTest::reports_failures_data() {
                                          << "File not loaded: ";
     QTest::newRow("load inside a file") << false << "plain.rob/x.rob"
                                         << "File not loaded: ";
+    QTest::newRow("load a missing file names it") << false << "gone.rob"
+                                                  << "File not loaded: %1: ";
     QTest::newRow("load a large file")
         << false << "big.rob"
         << "File not loaded: the file is larger than 1 MiB, too large for a program";

@@ -22,6 +22,8 @@ class ProgramPreviewTest : public QObject {
     void warns_of_end_stops_and_lines_that_will_not_run();
     void preview_ends_where_the_run_leaves_the_arm_data();
     void preview_ends_where_the_run_leaves_the_arm();
+    void reverse_preview_tells_where_it_overshoots_data();
+    void reverse_preview_tells_where_it_overshoots();
 };
 
 void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run_data() {
@@ -59,6 +61,11 @@ void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run_data() {
                                          "line 2: \"11,5\" is not a step and will not run",
                                          "line 3: \"1,0\" is not a step and will not run",
                                      };
+    // The step table's 256 steps are light lines; the 257th line's own %1 stays as it is.
+    QTest::newRow("beyond the step table")
+        << QStringLiteral("0,\r\n").repeated(step_table_size) + QStringLiteral("1,5%1")
+        << Direction::forwards
+        << QStringList{"line 257: \"1,5%1\" will not run, a program holds 256 steps at most"};
 }
 
 void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run() {
@@ -103,6 +110,71 @@ void ProgramPreviewTest::preview_ends_where_the_run_leaves_the_arm() {
     QCOMPARE(static_cast<int>(preview.toggles.size()), toggles);
     QCOMPARE(preview.pauses.size() + 1, preview.steps.size());
     QCOMPARE(preview.moves.size() + preview.toggles.size(), preview.steps.size());
+}
+
+void ProgramPreviewTest::reverse_preview_tells_where_it_overshoots_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("ran_forwards");  // the arm stands where the run forwards left it
+    QTest::addColumn<QStringList>("warnings");
+    // The elbow: -60° to -35°, then down into its end at -150° after 4.6 s of 9 s. Elbow Up then
+    // turns it back 225° where Elbow Down took it 115°.
+    QTest::newRow("the clamped step overshoots")
+        << QStringLiteral("6,100\r\n0,\r\n5,900") << true
+        << QStringList{
+               "line 3, Elbow Up: the elbow overshoots by 110.0°, since Elbow Down "
+               "strained at its end"};
+    // The gripper opens 8 mm, then 12 mm of 24 mm before its end at 40 mm.
+    QTest::newRow("in mm") << QStringLiteral("2,100\r\n2,300") << true
+                           << QStringList{
+                                  "line 2, Grip: the gripper overshoots by 12.0 mm, since "
+                                  "Open strained at its end"};
+    // Down into -150° after 3.6 s, then up for 13 s: 300° to the other end.
+    QTest::newRow("and then reaches the other end")
+        << QStringLiteral("5,1300") << true
+        << QStringList{
+               "line 1, Elbow Up: the elbow reaches its end after 12.0 s of 13.00 s",
+               "line 1, Elbow Up: the elbow overshoots by 210.0°, since Elbow Down strained at "
+               "its end",
+           };
+    QTest::newRow("no end met: it retraces")
+        << QStringLiteral("9,100\r\n0,\r\n10,50\r\n3,100") << true << QStringList{};
+    // The arm is not where that run ends: the reverse run retraces nothing, it only meets an end.
+    QTest::newRow("not after the run")
+        << QStringLiteral("6,100\r\n0,\r\n5,900") << false
+        << QStringList{"line 3, Elbow Up: the elbow reaches its end after 8.4 s of 9.00 s"};
+}
+
+// The run forwards on the virtual arm, then the preview of the reverse run from where it left the
+// arm, then that reverse run: the arm ends as far from its start as the warnings say.
+void ProgramPreviewTest::reverse_preview_tells_where_it_overshoots() {
+    QFETCH(QString, program);
+    QFETCH(bool, ran_forwards);
+    QFETCH(QStringList, warnings);
+    quillmar::testing::FollowedArm bench;
+    const Pose start = bench.model.pose_at(bench.pacer.now());
+    if (ran_forwards) {
+        bench.run(program, Direction::forwards);
+    }
+    const ProgramPreview preview =
+        preview_program(check_program(program), Direction::reverse,
+                        bench.model.pose_at(bench.pacer.now()), bench.model.light_on(), start);
+    QCOMPARE(preview_warnings(preview, 10), warnings);
+    QCOMPARE(warning_count(preview), warnings.size());
+    if (!ran_forwards) {
+        return;
+    }
+    bench.run(program, Direction::reverse);
+    Pose overshoots{};
+    for (const PreviewMove& move : preview.moves) {
+        overshoots.at(static_cast<std::size_t>(move.joint)) += move.overshoot.value_or(0.0);
+    }
+    const Pose reached = bench.model.pose_at(bench.pacer.now());
+    for (const auto& row : joint_table) {
+        const auto joint = static_cast<std::size_t>(row.joint);
+        QVERIFY2(
+            std::abs(std::abs(reached.at(joint) - start.at(joint)) - overshoots.at(joint)) < 1e-6,
+            row.name);
+    }
 }
 
 QTEST_GUILESS_MAIN(ProgramPreviewTest)
