@@ -32,20 +32,19 @@ QString end_stop_warning(const ProgramPreview& preview, const PreviewMove& move)
                        .arg(QString::number(*move.end_stop, 'f', 1), seconds);
 }
 
+// The line's text goes in with the numbers in one pass: a later arg() would take a "%1" that the
+// user typed for a place of its own.
 QString rejected_warning(const RejectedLine& rejected) {
-    const int line = rejected.line + 1;
+    const QString line = QString::number(rejected.line + 1);
     if (rejected.beyond_table) {
         return QStringLiteral("line %1: \"%2\" will not run, a program holds %3 steps at most")
-            .arg(line)
-            .arg(rejected.text)
-            .arg(step_table_size);
+            .arg(line, rejected.text, QString::number(step_table_size));
     }
     if (rejected.text.isEmpty()) {
         return QStringLiteral("line %1 is empty and will not run").arg(line);
     }
     return QStringLiteral("line %1: \"%2\" is not a step and will not run")
-        .arg(line)
-        .arg(rejected.text);
+        .arg(line, rejected.text);
 }
 
 }  // namespace
