@@ -1,16 +1,20 @@
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QFileInfo>
+#include <QFile>
 #include <QMessageBox>
 #include <QSettings>
+#include <QStandardPaths>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "arm_window_keeper.h"
 #include "motion/event_pacer.h"
 #include "qt_file_dialogs.h"
 #include "robot.h"
 #include "signal_bridge.h"
+#include "text/plain_file.h"
 #include "usb/libusb_bus.h"
 #include "virtualarm/estimated_arm.h"
 #include "virtualarm/virtual_arm.h"
@@ -38,6 +42,41 @@ void answer_printing_options(int argc, char* argv[], QCommandLineParser& parser)
     qputenv("QT_QPA_PLATFORM", "minimal");
     QApplication app(argc, argv);
     parser.process(app);
+}
+
+// The file argument as the file system spells it, made absolute so that the file dialogs later
+// open beside it, wherever the program started. The parser decodes the command line, and a name
+// that is not valid UTF-8 decodes to another file's name: the argument's own bytes are kept.
+QByteArray file_argument(const QString& parsed, int argc, char* argv[]) {
+    QByteArray name = QFile::encodeName(parsed);
+    for (int i = 1; i < argc; ++i) {
+        if (QFile::decodeName(argv[i]) == parsed) {
+            name = argv[i];
+        }
+    }
+    std::error_code failed;
+    const std::filesystem::path absolute = std::filesystem::absolute(name.toStdString(), failed);
+    return failed ? name : QByteArray::fromStdString(absolute.lexically_normal().native());
+}
+
+// The settings hold one flag in a few bytes. Anything else in the file's place (a pipe that never
+// delivers, a device, a huge file) is ignored with one line on standard error, so that it can
+// neither hold up the start nor exhaust memory.
+std::unique_ptr<QSettings> remembered_settings() {
+    constexpr qint64 largest_settings_file = 64 * 1024;
+    const QString name = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                         QStringLiteral("/quillmar/quillmar.conf");
+    const quillmar::PlainFile file =
+        quillmar::read_plain_file(QFile::encodeName(name), largest_settings_file);
+    using Refusal = quillmar::PlainFile::Refusal;
+    if (file.refusal == Refusal::none || file.refusal == Refusal::missing) {
+        return std::make_unique<QSettings>(name, QSettings::IniFormat);
+    }
+    const QString reason = file.refusal == Refusal::too_large
+                               ? name + QStringLiteral(" is larger than 64 KiB")
+                               : quillmar::refusal_text(file.refusal, name, file.system_error);
+    std::fputs(qPrintable(QStringLiteral("quillmar: settings ignored: ") + reason + u'\n'), stderr);
+    return nullptr;
 }
 
 }  // namespace
@@ -93,15 +132,8 @@ int main(int argc, char* argv[]) {
     }
     quillmar::ArmWindow& arm_window = virtual_arm ? virtual_arm->window() : estimated_arm->window();
     // Only the real arm's window remembers whether it was shown; the virtual arm always shows.
-    QSettings settings(QStringLiteral("quillmar"), QStringLiteral("quillmar"));
-    quillmar::ArmWindowKeeper arm_window_keeper(robot, arm_window,
-                                                virtual_arm ? nullptr : &settings);
-
-    // Watching from before the arm is attached: a signal always ends in the shutdown that
-    // switches the arm off.
-    quillmar::SignalBridge signals_to_close;
-    QObject::connect(&signals_to_close, &quillmar::SignalBridge::termination_requested, &robot,
-                     &QWidget::close);
+    const std::unique_ptr<QSettings> settings = virtual_arm ? nullptr : remembered_settings();
+    quillmar::ArmWindowKeeper arm_window_keeper(robot, arm_window, settings.get());
 
     if (const auto started = robot.start_up(); !started) {
         QMessageBox::critical(nullptr, QStringLiteral("Quillmar"),
@@ -111,9 +143,15 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     if (!files.isEmpty()) {
-        // Absolute, so that the file dialogs later open beside it, wherever the program started.
-        robot.files().load_from(QFileInfo(files.front()).absoluteFilePath());
+        robot.files().load_from(file_argument(files.front(), argc, argv));
     }
+
+    // Until here a signal ends the program at once, as by default: nothing has moved the arm yet,
+    // and nothing of the start waits for the event loop that would take the signal. From here on
+    // a signal closes the window, whose shutdown switches the arm off.
+    quillmar::SignalBridge signals_to_close;
+    QObject::connect(&signals_to_close, &quillmar::SignalBridge::termination_requested, &robot,
+                     &QWidget::close);
 
     robot.show();
     arm_window_keeper.start(virtual_arm || parser.isSet(arm_window_option));

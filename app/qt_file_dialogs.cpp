@@ -50,6 +50,8 @@ QString QtFileDialogs::ask_name(const QString& name, bool saving) {
 bool QtFileDialogs::confirm_replace(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Confirm File Deletion"), text,
                     QMessageBox::Ok | QMessageBox::Cancel, parent);
+    // The text holds a file name, which must not be read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Ok);
     // Closing the box without a button counts as Cancel.
     box.setEscapeButton(QMessageBox::Cancel);

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -430,7 +431,7 @@ bool Robot::go_back(const std::vector<Movement>& plan) {
     return all_ran;
 }
 
-QString Robot::droppable_file(const QDropEvent& drop) const {
+QByteArray Robot::droppable_file(const QDropEvent& drop) const {
     // The pane is locked while a program runs; loading then would change the running program.
     if (!data->isEnabled() || !drop.possibleActions().testFlag(Qt::CopyAction)) {
         return {};
@@ -440,7 +441,11 @@ QString Robot::droppable_file(const QDropEvent& drop) const {
     if (urls.size() != 1 || !urls.front().isLocalFile()) {
         return {};
     }
-    return urls.front().toLocalFile();
+    // The address's own bytes: a name that is not valid UTF-8 decodes to another file's name.
+    const QUrl& url = urls.front();
+    const QByteArray path =
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+    return url.host().isEmpty() ? path : QFile::encodeName(url.toLocalFile());
 }
 
 bool Robot::take_file_drag(QEvent* event) {
@@ -448,7 +453,7 @@ bool Robot::take_file_drag(QEvent* event) {
     if (!drop->mimeData()->hasUrls()) {
         return false;
     }
-    const QString name = droppable_file(*drop);
+    const QByteArray name = droppable_file(*drop);
     if (name.isEmpty()) {
         drop->ignore();
         return true;

@@ -104,7 +104,7 @@ class Robot : public QWidget,
     // The newest recorded lines stay in view.
     void show_recorded(bool added);
     // The local file a drag brings, or "" when it is to be refused.
-    QString droppable_file(const QDropEvent& drop) const;
+    QByteArray droppable_file(const QDropEvent& drop) const;
     // Accepts or refuses a drag that carries files, and loads the file on the drop; false for a
     // drag without files, which the control under it handles as usual.
     bool take_file_drag(QEvent* event);

@@ -13,6 +13,8 @@
 
 #include "program_check.h"
 #include "text/lines.h"
+#include "text/plain_file.h"
+#include "text/visible_text.h"
 
 namespace quillmar {
 
@@ -36,15 +38,14 @@ QString lines_with_crlf(const QString& content) {
     return text;
 }
 
-// Why the name cannot be a program file, or "" when it can. Pipes and devices are refused: reading
-// one may never end, and replacing one would remove it.
-QString unusable_name(const QString& name) {
+// Why the name cannot be saved to, or "" when it can: replacing a pipe or a device would remove it.
+QString unsavable_name(const QString& name) {
     const QFileInfo info(name);
     if (info.isDir()) {
-        return name + QStringLiteral(" is a folder");
+        return refusal_text(PlainFile::Refusal::folder, name);
     }
     if (info.exists() && !info.isFile()) {
-        return name + QStringLiteral(" is not a plain file");
+        return refusal_text(PlainFile::Refusal::not_plain, name);
     }
     return {};
 }
@@ -78,43 +79,48 @@ QString start_folder_for(const QString& program_folder) {
 ProgramFiles::ProgramFiles(FilePane& pane, FileDialogs& dialogs) : pane(pane), dialogs(dialogs) {}
 
 void ProgramFiles::load_file() {
-    program_file_name = trim_spaces(dialogs.ask_open_name(program_file_name));
+    take_name(dialogs.ask_open_name(program_file_name));
     if (!program_file_name.isEmpty()) {
-        load_from(program_file_name);
+        load();
     }
 }
 
-void ProgramFiles::load_from(const QString& name) {
-    program_file_name = name;
-    const auto fail = [this](const QString& reason) {
-        pane.show_message(QStringLiteral("File not loaded: ") + reason);
-    };
-    if (const QString reason = unusable_name(program_file_name); !reason.isEmpty()) {
-        fail(reason);
-        return;
+void ProgramFiles::load_from(const QByteArray& local_name) {
+    program_file_path = local_name;
+    program_file_name = QFile::decodeName(local_name);
+    load();
+}
+
+void ProgramFiles::take_name(const QString& dialog_name) {
+    const QString name = trim_spaces(dialog_name);
+    // The name given back unchanged keeps the bytes it came with, which a name that is not
+    // valid UTF-8 needs: its text names another file.
+    if (name != program_file_name) {
+        program_file_name = name;
+        program_file_path = QFile::encodeName(name);
     }
+}
+
+void ProgramFiles::load() {
+    const auto fail = [this](const QString& reason) {
+        pane.show_message(QStringLiteral("File not loaded: ") + visible_text(reason));
+    };
     // The whole file is read and checked before the pane is touched, so a failed load never
     // costs the text the user already has.
-    QFile file(program_file_name);
-    // The system's reason alone ("No such file or directory") would not say which file it was.
-    if (!file.open(QIODevice::ReadOnly)) {
-        fail(program_file_name + QStringLiteral(": ") + file.errorString());
-        return;
-    }
-    const QByteArray bytes = file.read(largest_program_file + 1);
-    if (file.error() != QFileDevice::NoError) {
-        fail(program_file_name + QStringLiteral(": ") + file.errorString());
-        return;
-    }
-    if (bytes.size() > largest_program_file) {
+    const PlainFile file = read_plain_file(program_file_path, largest_program_file);
+    if (file.refusal == PlainFile::Refusal::too_large) {
         fail(QStringLiteral("the file is larger than 1 MiB, too large for a program"));
         return;
     }
-    if (bytes.contains('\0')) {
+    if (file.refusal != PlainFile::Refusal::none) {
+        fail(refusal_text(file.refusal, program_file_name, file.system_error));
+        return;
+    }
+    if (file.bytes.contains('\0')) {
         fail(QStringLiteral("the file holds NUL bytes, it is not a program text"));
         return;
     }
-    pane.set_program_text(lines_with_crlf(QString::fromLatin1(bytes)));
+    pane.set_program_text(lines_with_crlf(QString::fromLatin1(file.bytes)));
 }
 
 void ProgramFiles::save_file() {
@@ -122,20 +128,27 @@ void ProgramFiles::save_file() {
         dialogs.beep();
         return;
     }
-    program_file_name = trim_spaces(dialogs.ask_save_name(program_file_name));
+    take_name(dialogs.ask_save_name(program_file_name));
     if (program_file_name.isEmpty()) {
         dialogs.beep();
         return;
     }
     const auto fail = [this](const QString& reason) {
-        pane.show_message(QStringLiteral("File not saved: ") + reason);
+        pane.show_message(QStringLiteral("File not saved: ") + visible_text(reason));
     };
-    if (const QString reason = unusable_name(program_file_name); !reason.isEmpty()) {
+    // A name that is not valid UTF-8 opens by its bytes, but a file is written through its
+    // name's text, which names another file.
+    if (QFile::encodeName(program_file_name) != program_file_path) {
+        fail(QStringLiteral("the file name is not valid UTF-8, choose another name"));
+        return;
+    }
+    if (const QString reason = unsavable_name(program_file_name); !reason.isEmpty()) {
         fail(reason);
         return;
     }
     if (QFileInfo::exists(program_file_name) &&
-        !dialogs.confirm_replace(QStringLiteral("Delete existing file ") + program_file_name)) {
+        !dialogs.confirm_replace(QStringLiteral("Delete existing file ") +
+                                 visible_text(program_file_name))) {
         pane.show_message(QStringLiteral("File not saved"));
         return;
     }

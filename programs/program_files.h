@@ -1,6 +1,7 @@
 // Load File and Save File: program text kept in .rob files without ever losing the user's work.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace quillmar {
@@ -48,15 +49,22 @@ class ProgramFiles {
     void load_file();
     void save_file();
     // Loads the named file into the program pane and remembers the name, as Load File does with
-    // the name from its dialog; a file named at start-up or dropped on the window comes here.
-    void load_from(const QString& name);
+    // the name from its dialog; a file named at start-up or dropped on the window comes here. The
+    // name is the file system's bytes, which need not be valid UTF-8.
+    void load_from(const QByteArray& local_name);
 
     const QString& file_name() const { return program_file_name; }
 
   private:
+    // Remembers the dialog's name without its outer spaces.
+    void take_name(const QString& dialog_name);
+    void load();
+
     FilePane& pane;
     FileDialogs& dialogs;
+    // As shown and offered by the dialogs, and as the file system spells it.
     QString program_file_name;
+    QByteArray program_file_path;
 };
 
 }  // namespace quillmar

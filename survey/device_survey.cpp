@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "text/number_text.h"
+#include "text/visible_text.h"
 
 namespace quillmar {
 
@@ -17,19 +18,6 @@ QString decimal(long long value) {
 
 QString hex(unsigned value) {
     return QString::number(value, 16).toUpper();
-}
-
-// A device's string as one line of the report: control characters (C0, DEL and the C1 range of
-// Latin-1) become '?', so a device cannot break the line or forge lines of its own.
-QString visible_text(const std::string& bytes) {
-    QString text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    for (QChar& c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7F && u <= 0x9F)) {
-            c = QLatin1Char('?');
-        }
-    }
-    return text;
 }
 
 }  // namespace
@@ -102,7 +90,11 @@ void DeviceSurvey::show_string(DeviceHandle device, int string_index, const QStr
     }
     constexpr std::size_t longest_string = 254;
     const std::string shown = text->substr(0, std::min(text->find('\0'), longest_string));
-    lines << label + visible_text(shown) + QLatin1Char(' ');
+    // Read as Latin-1; the device cannot break its line or forge lines of its own.
+    lines << label +
+                 visible_text(
+                     QString::fromLatin1(shown.data(), static_cast<qsizetype>(shown.size()))) +
+                 QLatin1Char(' ');
 }
 
 void DeviceSurvey::print_configuration(DeviceHandle device, int index) {

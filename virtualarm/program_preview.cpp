@@ -53,19 +53,19 @@ QString overshoot_warning(const ProgramPreview& preview, const PreviewMove& move
                .arg(amount, command_name(opposite_command(step.command)));
 }
 
+// The line's text goes in with the numbers in one pass: a later arg() would take a "%1" that the
+// user typed for a place of its own.
 QString rejected_warning(const RejectedLine& rejected) {
-    const int line = rejected.line + 1;
+    const QString line = QString::number(rejected.line + 1);
     if (rejected.beyond_table) {
-        // In one pass: a "%1" in the line's own text must stay as it is.
         return QStringLiteral("line %1: \"%2\" will not run, a program holds %3 steps at most")
-            .arg(QString::number(line), rejected.text, QString::number(step_table_size));
+            .arg(line, rejected.text, QString::number(step_table_size));
     }
     if (rejected.text.isEmpty()) {
         return QStringLiteral("line %1 is empty and will not run").arg(line);
     }
     return QStringLiteral("line %1: \"%2\" is not a step and will not run")
-        .arg(line)
-        .arg(rejected.text);
+        .arg(line, rejected.text);
 }
 
 // Runs `preview`'s steps on a copy of the arm's model that starts in `pose` with the light as

@@ -55,6 +55,7 @@ void DialogsAndSignalsTest::replace_question() {
         QCOMPARE(box->windowTitle(), QStringLiteral("Confirm File Deletion"));
         QCOMPARE(box->text(), QStringLiteral("Delete existing file /tmp/a.rob"));
         QCOMPARE(box->icon(), QMessageBox::NoIcon);
+        QCOMPARE(box->textFormat(), Qt::PlainText);
         QCOMPARE(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
         QCOMPARE(box->defaultButton(), box->button(QMessageBox::Ok));
         QTest::keyClick(box, static_cast<Qt::Key>(key));

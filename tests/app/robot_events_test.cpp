@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/pane_text.h"
 #include "app/robot_bench.h"
 
@@ -97,6 +101,8 @@ class RobotEventsTest : public QObject {
     void file_buttons();
     void dropped_files_data();
     void dropped_files();
+    void dropped_names_data();
+    void dropped_names();
     void run_locks_and_unlocks();
     void release_during_a_run_keeps_the_panel_locked();
     void close_data();
@@ -270,6 +276,50 @@ void RobotEventsTest::dropped_files() {
     QCOMPARE(bench.robot.program_text(), program);
     QCOMPARE(bench.robot.files().file_name(),
              accepted && !urls.isEmpty() ? folder.filePath("a.rob") : QString());
+}
+
+void RobotEventsTest::dropped_names_data() {
+    QTest::addColumn<QByteArray>("name");  // as the file system spells it
+    QTest::addColumn<bool>("folder");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("message");  // the message pane's last line; %1: the test folder
+
+    QTest::newRow("not valid UTF-8") << QByteArray("caf\xe9.rob") << false << "1,100\r\n"
+                                     << "Could not attach";
+    QTest::newRow("line ends in a folder's name")
+        << QByteArray("forged\r\nFile saved\r\nArm attached") << true << "old"
+        << "File not loaded: %1/forged??File saved??Arm attached is a folder";
+}
+
+void RobotEventsTest::dropped_names() {
+    QFETCH(QByteArray, name);
+    QFETCH(bool, folder);
+    QFETCH(QString, program);
+    QFETCH(QString, message);
+
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.path()) + '/' + name;
+    if (folder) {
+        QCOMPARE(::mkdir(path.constData(), 0700), 0);
+    } else {
+        const int descriptor = ::open(path.constData(), O_WRONLY | O_CREAT, 0600);
+        QCOMPARE(::write(descriptor, "1,100", 5), 5);
+        ::close(descriptor);
+    }
+    QMimeData mime;
+    mime.setUrls({QUrl::fromEncoded("file://" + path.toPercentEncoding("/"))});
+
+    RobotBench bench(false);
+    bench.robot.start_up();
+    bench.robot.set_program_text("old");
+    bench.robot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bench.robot));
+    const bool dropped = drop_on(bench, "data", mime);
+    folder ? ::rmdir(path.constData()) : ::unlink(path.constData());
+    QVERIFY(dropped);
+    QCOMPARE(bench.robot.program_text(), program);
+    QVERIFY(pane_text(*bench.control<QPlainTextEdit>("message"))
+                .endsWith("\r\n" + QString(message).replace("%1", dir.path()) + "\r\n"));
 }
 
 void RobotEventsTest::run_locks_and_unlocks() {

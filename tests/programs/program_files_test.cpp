@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,6 +82,9 @@ class ProgramFilesTest : public QObject {
     void reports_failures();
     void read_only_folder_keeps_old_file();
     void write_failing_midway_keeps_old_file();
+    void names_show_control_characters_as_question_marks_data();
+    void names_show_control_characters_as_question_marks();
+    void opens_a_name_that_is_not_utf8_by_its_bytes();
     void start_folder_data();
     void start_folder();
 
@@ -273,6 +277,8 @@ void ProgramFilesTest::reports_failures_data() {
                                  << "File not loaded: %1 is not a plain file";
     QTest::newRow("load a folder") << false << "folder.rob"
                                    << "File not loaded: %1 is a folder";
+    QTest::newRow("load an endless device") << false << "zero.rob"
+                                            << "File not loaded: %1 is not a plain file";
     QTest::newRow("load a missing file") << false << "gone.rob"
                                          << "File not loaded: ";
     QTest::newRow("load inside a file") << false << "plain.rob/x.rob"
@@ -297,6 +303,7 @@ void ProgramFilesTest::reports_failures() {
     write_bytes(path("big.rob"), QByteArray(1024 * 1024 + 1, '1'));
     write_bytes(path("nul.rob"), QByteArray("1,100\r\n\0\r\n", 10));
     QCOMPARE(mkfifo(QFile::encodeName(path("pipe.rob")).constData(), 0600), 0);
+    QVERIFY(QFile::link("/dev/zero", path("zero.rob")));
     const auto before = snapshot(dir->path());
 
     ProgramFiles files(pane, dialogs);
@@ -359,6 +366,77 @@ void ProgramFilesTest::write_failing_midway_keeps_old_file() {
     QCOMPARE(pane.message, "File not saved: File too large\r\n");
     QCOMPARE(read_bytes(path("p.rob")), "old\r\n");
     QCOMPARE(snapshot(dir->path()).keys(), QStringList{"p.rob"});
+}
+
+void ProgramFilesTest::names_show_control_characters_as_question_marks_data() {
+    QTest::addColumn<bool>("saving");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("folder");
+    QTest::addColumn<QString>("message");  // %1: the path as shown
+    QTest::addColumn<QString>("shown");
+
+    const QString forged = QStringLiteral("forged\r\nFile saved\r\nArm attached");
+    const QString forged_shown = QStringLiteral("forged??File saved??Arm attached");
+    QTest::newRow("load") << false << forged << true << "File not loaded: %1 is a folder"
+                          << forged_shown;
+    QTest::newRow("save") << true << forged << true << "File not saved: %1 is a folder"
+                          << forged_shown;
+    QTest::newRow("replace question, tab, NEL and line separator")
+        << true << QString::fromUtf8("a\tb\u0085c\u2028d.rob") << false << "File not saved"
+        << "a?b?c?d.rob";
+}
+
+void ProgramFilesTest::names_show_control_characters_as_question_marks() {
+    QFETCH(bool, saving);
+    QFETCH(QString, name);
+    QFETCH(bool, folder);
+    QFETCH(QString, message);
+    QFETCH(QString, shown);
+
+    if (folder) {
+        QVERIFY(QDir(dir->path()).mkdir(name));
+    } else {
+        write_bytes(path(name), "old\r\n");
+    }
+    ProgramFiles files(pane, dialogs);
+    pane.program = "1,100\r\n";
+    dialogs.answer = path(name);
+    dialogs.replace = false;
+    saving ? files.save_file() : files.load_file();
+    QCOMPARE(pane.message, QString(message).replace("%1", path(shown)) + "\r\n");
+    if (!folder) {
+        QCOMPARE(dialogs.shown.last(), "confirm Delete existing file " + path(shown));
+    }
+    QCOMPARE(files.file_name(), path(name));
+}
+
+// The command line and a drop give a name's bytes; Latin-1 bytes are no UTF-8 and decode to
+// another name, which the dialogs then show and hand back.
+void ProgramFilesTest::opens_a_name_that_is_not_utf8_by_its_bytes() {
+    const QByteArray name = QFile::encodeName(dir->path()) + "/caf\xe9.rob";
+    const int descriptor = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    QVERIFY(descriptor >= 0);
+    // The temporary folder cannot remove a name that it cannot decode.
+    const auto remove = [](const char* doomed) { ::unlink(doomed); };
+    const std::unique_ptr<const char, decltype(remove)> removed(name.constData(), remove);
+    QCOMPARE(::write(descriptor, "1,100", 5), 5);
+    ::close(descriptor);
+
+    ProgramFiles files(pane, dialogs);
+    files.load_from(name);
+    QCOMPARE(pane.program, "1,100\r\n");
+    QCOMPARE(pane.message, "");
+
+    pane.program.clear();
+    dialogs.answer = files.file_name();
+    files.load_file();
+    QCOMPARE(pane.program, "1,100\r\n");
+
+    // Saving goes through the name's text, which names another file.
+    files.save_file();
+    QCOMPARE(pane.message,
+             "File not saved: the file name is not valid UTF-8, choose another name\r\n");
+    QVERIFY(!QFile::exists(files.file_name()));
 }
 
 void ProgramFilesTest::start_folder_data() {

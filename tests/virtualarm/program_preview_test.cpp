@@ -24,6 +24,8 @@ class ProgramPreviewTest : public QObject {
     void preview_ends_where_the_run_leaves_the_arm();
     void reverse_preview_tells_where_it_overshoots_data();
     void reverse_preview_tells_where_it_overshoots();
+    void quotes_program_lines_as_typed_data();
+    void quotes_program_lines_as_typed();
 };
 
 void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run_data() {
@@ -179,3 +181,25 @@ void ProgramPreviewTest::reverse_preview_tells_where_it_overshoots() {
 
 QTEST_GUILESS_MAIN(ProgramPreviewTest)
 #include "program_preview_test.moc"
+
+void ProgramPreviewTest::quotes_program_lines_as_typed_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("message");  // the check pass's last line
+    QTest::addColumn<QString>("warning");  // the preview's last warning
+
+    QTest::newRow("not a step") << QStringLiteral("1,%1%2")
+                                << "Programing error at line  0 ( 1,%1%2 )"
+                                << "line 1: \"1,%1%2\" is not a step and will not run";
+    QTest::newRow("beyond the step table")
+        << QStringLiteral("0,\r\n").repeated(256) + QStringLiteral("1,1%1")
+        << "Line not run, a program holds 256 steps at most ( 1,1%1 )"
+        << "line 257: \"1,1%1\" will not run, a program holds 256 steps at most";
+}
+
+void ProgramPreviewTest::quotes_program_lines_as_typed() {
+    QFETCH(QString, program);
+    QFETCH(QString, message);
+    QFETCH(QString, warning);
+    QCOMPARE(check_program(program).messages.last(), message);
+    QCOMPARE(preview_warnings(preview_of(program, Direction::forwards), 10).last(), warning);
+}
