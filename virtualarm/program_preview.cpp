@@ -32,12 +32,19 @@ QString end_stop_warning(const ProgramPreview& preview, const PreviewMove& move)
                        .arg(QString::number(*move.end_stop, 'f', 1), seconds);
 }
 
+// A line as a warning quotes it: its start only when it is long, as a list laid out a line of
+// thousands of characters for longer than a frame.
+QString quoted(const QString& text) {
+    constexpr qsizetype longest_quote = 60;
+    return text.size() <= longest_quote ? text : text.left(longest_quote - 1) + QChar(0x2026);
+}
+
 QString rejected_warning(const RejectedLine& rejected) {
     const int line = rejected.line + 1;
     if (rejected.beyond_table) {
         return QStringLiteral("line %1: \"%2\" will not run, a program holds %3 steps at most")
             .arg(line)
-            .arg(rejected.text)
+            .arg(quoted(rejected.text))
             .arg(step_table_size);
     }
     if (rejected.text.isEmpty()) {
@@ -45,7 +52,7 @@ QString rejected_warning(const RejectedLine& rejected) {
     }
     return QStringLiteral("line %1: \"%2\" is not a step and will not run")
         .arg(line)
-        .arg(rejected.text);
+        .arg(quoted(rejected.text));
 }
 
 }  // namespace
@@ -70,6 +77,7 @@ ProgramPreview preview_program(const CheckedProgram& program, Direction directio
     ProgramPreview preview;
     preview.steps = run_order(program.steps, direction);
     preview.rejected = program.rejected;
+    preview.rejected_count = program.rejected_count;
     // The same mechanics as the arm window's model, on a copy that starts where the arm is.
     ArmModel model(0.0);
     model.place(pose, 0.0);
@@ -141,7 +149,7 @@ QStringList preview_warnings(const ProgramPreview& preview, qsizetype most) {
 qsizetype warning_count(const ProgramPreview& preview) {
     const auto end_stops = std::count_if(preview.moves.begin(), preview.moves.end(),
                                          [](const PreviewMove& move) { return move.end_stop; });
-    return static_cast<qsizetype>(end_stops) + static_cast<qsizetype>(preview.rejected.size());
+    return static_cast<qsizetype>(end_stops) + preview.rejected_count;
 }
 
 }  // namespace quillmar
