@@ -36,6 +36,19 @@ QString lines_with_crlf(const QString& content) {
     return text;
 }
 
+// The first line longer than a program line may be, counted from 1; 0 when there is none.
+qsizetype overlong_line(QStringView content) {
+    qsizetype number = 1;
+    for (qsizetype pos = 0; pos < content.size(); ++number) {
+        const TextLine line = line_at(content, pos);
+        if (line.text.size() > longest_line) {
+            return number;
+        }
+        pos = line.next;
+    }
+    return 0;
+}
+
 // Why the name cannot be a program file, or "" when it can. Pipes and devices are refused: reading
 // one may never end, and replacing one would remove it.
 QString unusable_name(const QString& name) {
@@ -113,7 +126,14 @@ void ProgramFiles::load_from(const QString& name) {
         fail(QStringLiteral("the file holds NUL bytes, it is not a program text"));
         return;
     }
-    pane.set_program_text(lines_with_crlf(QString::fromLatin1(bytes)));
+    const QString content = QString::fromLatin1(bytes);
+    if (const qsizetype line = overlong_line(content); line > 0) {
+        fail(QStringLiteral("line %1 is longer than %2 characters, too long for a program")
+                 .arg(line)
+                 .arg(longest_line));
+        return;
+    }
+    pane.set_program_text(lines_with_crlf(content));
 }
 
 void ProgramFiles::save_file() {
