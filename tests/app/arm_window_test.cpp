@@ -138,6 +138,8 @@ class ArmWindowTest : public QObject {
     void recorded_session_replays_to_the_same_pose();
     void back_to_start_returns_to_the_origin_data();
     void back_to_start_returns_to_the_origin();
+    void only_the_newest_preview_shows_data();
+    void only_the_newest_preview_shows();
 };
 
 void ArmWindowTest::both_windows_show_the_running_line_data() {
@@ -421,6 +423,32 @@ void ArmWindowTest::back_to_start_returns_to_the_origin() {
                           origin.at(static_cast<std::size_t>(row.joint))) <= tolerance,
                  row.name);
     }
+}
+
+void ArmWindowTest::only_the_newest_preview_shows_data() {
+    QTest::addColumn<QStringList>("programs");  // previewed one after the other at once
+    QTest::addColumn<QString>("summary");
+    // Simulated for a tenth of a second or more, long after the next program is asked for.
+    const QString slow = QStringLiteral("1,100\r\n").repeated(150000);
+    QTest::newRow("after a slow one")
+        << QStringList{slow, "5,200"} << "Takes 2.0 s in 1 step; the pale arm shows where it ends.";
+    QTest::newRow("of three") << QStringList{slow, "5,200", "abc"} << "No line of the program runs.";
+}
+
+void ArmWindowTest::only_the_newest_preview_shows() {
+    QFETCH(QStringList, programs);
+    QFETCH(QString, summary);
+    Windows windows;
+    QSignalSpy shown(&windows.arm_window, &ArmWindow::preview_shown);
+    for (const QString& program : programs) {
+        windows.bench.robot.set_program_text(program);
+        windows.arm_window.update_preview();
+    }
+    QVERIFY(shown.wait(10000));
+    QCOMPARE(windows.arm_window.findChild<QLabel*>(QStringLiteral("previewsummary"))->text(),
+             summary);
+    QTest::qWait(200);
+    QCOMPARE(shown.size(), 1);
 }
 
 QTEST_MAIN(ArmWindowTest)

@@ -22,6 +22,7 @@ class ProgramPreviewTest : public QObject {
     void warns_of_end_stops_and_lines_that_will_not_run();
     void preview_ends_where_the_run_leaves_the_arm_data();
     void preview_ends_where_the_run_leaves_the_arm();
+    void counts_every_line_that_will_not_run();
 };
 
 void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run_data() {
@@ -59,6 +60,10 @@ void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run_data() {
                                          "line 2: \"11,5\" is not a step and will not run",
                                          "line 3: \"1,0\" is not a step and will not run",
                                      };
+    QTest::newRow("a long line quoted by its start")
+        << "1," + QString(100, u'7') << Direction::forwards
+        << QStringList{"line 1: \"1," + QString(57, u'7') + QChar(0x2026) +
+                       "\" is not a step and will not run"};
 }
 
 void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run() {
@@ -103,6 +108,16 @@ void ProgramPreviewTest::preview_ends_where_the_run_leaves_the_arm() {
     QCOMPARE(static_cast<int>(preview.toggles.size()), toggles);
     QCOMPARE(preview.pauses.size() + 1, preview.steps.size());
     QCOMPARE(preview.moves.size() + preview.toggles.size(), preview.steps.size());
+}
+
+void ProgramPreviewTest::counts_every_line_that_will_not_run() {
+    const ProgramPreview preview =
+        preview_of(QStringLiteral("x\r\n").repeated(2500) + "1,100", Direction::forwards);
+    QCOMPARE(warning_count(preview), 2500);
+    QCOMPARE(preview_warnings(preview, 2).last(), "line 2: \"x\" is not a step and will not run");
+    // Only the first are kept, as no list shows more.
+    QCOMPARE(preview.rejected.size(), std::size_t{rejected_lines_kept});
+    QCOMPARE(preview.steps.size(), std::size_t{1});
 }
 
 QTEST_GUILESS_MAIN(ProgramPreviewTest)
