@@ -432,7 +432,8 @@ void ArmWindowTest::only_the_newest_preview_shows_data() {
     const QString slow = QStringLiteral("1,100\r\n").repeated(150000);
     QTest::newRow("after a slow one")
         << QStringList{slow, "5,200"} << "Takes 2.0 s in 1 step; the pale arm shows where it ends.";
-    QTest::newRow("of three") << QStringList{slow, "5,200", "abc"} << "No line of the program runs.";
+    QTest::newRow("of three") << QStringList{slow, "5,200", "abc"}
+                              << "No line of the program runs.";
 }
 
 void ArmWindowTest::only_the_newest_preview_shows() {
