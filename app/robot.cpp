@@ -17,6 +17,7 @@
 #include "caption_button.h"
 #include "caption_fit.h"
 #include "pane_text.h"
+#include "program_pane.h"
 #include "run_highlight.h"
 
 // Resources of a static library have to be registered by hand, outside any namespace.
@@ -63,9 +64,10 @@ QLabel* make_label(const char* name, const QString& caption, const QRect& place,
     return label;
 }
 
-QPlainTextEdit* make_pane(const char* name, const QRect& place, bool read_only,
-                          Qt::ScrollBarPolicy vertical, QWidget* parent) {
-    auto* pane = new QPlainTextEdit(parent);
+template <typename Pane = QPlainTextEdit>
+Pane* make_pane(const char* name, const QRect& place, bool read_only, Qt::ScrollBarPolicy vertical,
+                QWidget* parent) {
+    auto* pane = new Pane(parent);
     pane->setObjectName(QLatin1String(name));
     pane->setGeometry(place);
     pane->setReadOnly(read_only);
@@ -178,7 +180,8 @@ void Robot::build_controls() {
     message = make_pane("message", twips(3840, 240, 3615, 2175), true, Qt::ScrollBarAlwaysOn, this);
     label3 = make_label("Label3", QStringLiteral("Program the arm"), twips(3840, 2520, 1335, 255),
                         Qt::AlignLeft, this);
-    data = make_pane("data", twips(3840, 2880, 1215, 2655), false, Qt::ScrollBarAlwaysOn, this);
+    data = make_pane<ProgramPane>("data", twips(3840, 2880, 1215, 2655), false,
+                                  Qt::ScrollBarAlwaysOn, this);
     info = make_pane("info", twips(5160, 2880, 2295, 2655), true, Qt::ScrollBarAlwaysOff, this);
     loadfile =
         make_button("loadfile", QStringLiteral("Load File"), twips(3840, 5760, 1335, 495), this);
@@ -223,6 +226,9 @@ void Robot::set_tab_order() {
 void Robot::wire_events() {
     keep_caret_at_end(message);
     keep_caret_at_end(error);
+    // The message pane echoes the program's lines, however long they are.
+    wrap_long_words_anywhere(*message);
+    wrap_long_words_anywhere(*data);
 
     // A file dropped anywhere on the window loads; the read-only panes pass drops on to it, and
     // the program pane hands over files while it keeps taking dragged text.
@@ -256,6 +262,9 @@ void Robot::wire_events() {
     connect(loadfile, &QPushButton::clicked, this, [this] { program_files.load_file(); });
     connect(savefile, &QPushButton::clicked, this, [this] { program_files.save_file(); });
     connect(data, &QPlainTextEdit::textChanged, this, &Robot::program_text_changed);
+    connect(data, &ProgramPane::refused, this, [this](const QString& reason) {
+        show_message(QStringLiteral("Text not pasted: ") + reason);
+    });
     new RunHighlight(program_runner, *data);
 }
 

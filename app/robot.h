@@ -29,6 +29,8 @@ class QPushButton;
 
 namespace quillmar {
 
+class ProgramPane;
+
 class Robot : public QWidget,
               public ArmReports,
               public RunnerPane,
@@ -121,7 +123,7 @@ class Robot : public QWidget,
     QGroupBox* panel = nullptr;
     QPlainTextEdit* message = nullptr;
     QLabel* label3 = nullptr;
-    QPlainTextEdit* data = nullptr;
+    ProgramPane* data = nullptr;
     QPlainTextEdit* info = nullptr;
     QPushButton* loadfile = nullptr;
     QPushButton* savefile = nullptr;

@@ -2,8 +2,10 @@
 #include <QByteArray>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 
 #include "fuzz_check.h"
+#include "programs/program_check.h"
 #include "programs/program_files.h"
 #include "support/scripted_dialogs.h"
 
@@ -33,6 +35,15 @@ QByteArray with_crlf_lines(QByteArray bytes) {
     return bytes.replace("\n", "\r\n");
 }
 
+// The longest line's length; CR LF, a lone CR and a lone LF each end a line.
+qsizetype longest_line_of(const QByteArray& bytes) {
+    qsizetype longest = 0;
+    for (const QByteArray& line : with_crlf_lines(bytes).split('\n')) {
+        longest = std::max(longest, line.size() - (line.endsWith('\r') ? 1 : 0));
+    }
+    return longest;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -58,10 +69,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     pane.message.count(QStringLiteral("\r\n")) == 1 &&
                     pane.message.endsWith(QStringLiteral("\r\n")),
                 "a refused file gives exactly one File not loaded line");
+        if (!bytes.contains('\0') && longest_line_of(bytes) > quillmar::longest_line) {
+            require(pane.message.contains(QStringLiteral(" characters, too long for a program")),
+                    "a file with an overlong line is refused for it");
+            return 0;
+        }
         require(bytes.contains('\0'), "only a file with NUL bytes is refused");
         return 0;
     }
     const QString& text = pane.program;
+    require(longest_line_of(bytes) <= quillmar::longest_line,
+            "no line of a loaded file is overlong");
     require(text.isEmpty() == bytes.isEmpty(), "only an empty file gives an empty pane");
     require(text.isEmpty() || text.endsWith(QStringLiteral("\r\n")), "the text ends with CR LF");
     require(text.toLatin1() == with_crlf_lines(bytes),

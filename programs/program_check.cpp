@@ -1,5 +1,6 @@
 #include "program_check.h"
 
+#include <QStringBuilder>
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -190,6 +191,14 @@ std::optional<std::int16_t> read_number(const QString& text) {
 }
 
 CheckedProgram check_program(const QString& text) {
+    QStringList messages;
+    CheckedProgram program =
+        check_program(text, [&messages](const QString& message) { messages << message; });
+    program.messages = std::move(messages);
+    return program;
+}
+
+CheckedProgram check_program(const QString& text, const MessageSink& each_message) {
     CheckedProgram program;
     const qsizetype size = text.size();
     qsizetype pos = 0;
@@ -205,20 +214,26 @@ CheckedProgram check_program(const QString& text) {
 
         const int line_count = static_cast<int>(program.steps.size());
         std::optional<ProgramStep> step = read_step(line);
-        if (!step) {
-            program.messages << QStringLiteral("Programing error at line ") +
-                                    number_text(line_count) + QStringLiteral(" ( ") + line +
-                                    QStringLiteral(" )");
-            program.rejected.push_back({text_line, line, false});
-        } else if (line_count == step_table_size) {
-            program.messages << QStringLiteral("Line not run, a program holds %1 steps at most ( ")
-                                        .arg(step_table_size) +
-                                    line + QStringLiteral(" )");
-            program.rejected.push_back({text_line, line, true});
-        } else {
-            program.messages << echo_line(line_count, *step);
+        if (step && line_count < step_table_size) {
+            if (each_message) {
+                each_message(echo_line(line_count, *step));
+            }
             step->line = text_line;
             program.steps.push_back(*step);
+            continue;
+        }
+        if (each_message) {
+            // Built in one piece: the largest program file has a million of these.
+            each_message(step ? QString(QStringLiteral("Line not run, a program holds ") %
+                                        QString::number(step_table_size) %
+                                        QStringLiteral(" steps at most ( ") % line %
+                                        QStringLiteral(" )"))
+                              : QString(QStringLiteral("Programing error at line ") %
+                                        number_text(line_count) % QStringLiteral(" ( ") % line %
+                                        QStringLiteral(" )")));
+        }
+        if (program.rejected_count++ < rejected_lines_kept) {
+            program.rejected.push_back({text_line, line, step.has_value()});
         }
     }
     return program;

@@ -38,6 +38,19 @@ QString lines_with_crlf(const QString& content) {
     return text;
 }
 
+// The first line longer than a program line may be, counted from 1; 0 when there is none.
+qsizetype overlong_line(QStringView content) {
+    qsizetype number = 1;
+    for (qsizetype pos = 0; pos < content.size(); ++number) {
+        const TextLine line = line_at(content, pos);
+        if (line.text.size() > longest_line) {
+            return number;
+        }
+        pos = line.next;
+    }
+    return 0;
+}
+
 // Why the name cannot be saved to, or "" when it can: replacing a pipe or a device would remove it.
 QString unsavable_name(const QString& name) {
     const QFileInfo info(name);
@@ -120,7 +133,14 @@ void ProgramFiles::load() {
         fail(QStringLiteral("the file holds NUL bytes, it is not a program text"));
         return;
     }
-    pane.set_program_text(lines_with_crlf(QString::fromLatin1(file.bytes)));
+    const QString content = QString::fromLatin1(file.bytes);
+    if (const qsizetype line = overlong_line(content); line > 0) {
+        fail(QStringLiteral("line %1 is longer than %2 characters, too long for a program")
+                 .arg(line)
+                 .arg(longest_line));
+        return;
+    }
+    pane.set_program_text(lines_with_crlf(content));
 }
 
 void ProgramFiles::save_file() {

@@ -6,6 +6,12 @@
 
 namespace quillmar {
 
+namespace {
+
+constexpr qsizetype lines_per_message_append = 65536;
+
+}  // namespace
+
 std::vector<RunStep> run_order(const std::vector<ProgramStep>& steps, Direction direction) {
     std::vector<RunStep> order;
     order.reserve(steps.size());
@@ -34,11 +40,24 @@ void ProgramRunner::run_program(Direction direction) {
     }
     pane.lock_for_run();
     pane.show_message(QStringLiteral("\r\nTesting your program\r\n"));
-    const CheckedProgram program = check_program(pane.program_text());
-    // One append for the whole pass: a pane extended line by line re-lays itself out each time,
-    // which for the largest program file kept the window busy for most of a minute.
-    if (!program.messages.isEmpty()) {
-        pane.show_message(program.messages.join(QStringLiteral("\r\n")));
+    // The messages reach the pane many lines at a time: a pane extended line by line re-lays
+    // itself out each time, which for the largest program file kept the window busy for most of
+    // a minute, and all of them at once held that file's million messages twice over.
+    QString unshown;
+    qsizetype unshown_lines = 0;
+    const CheckedProgram program = check_program(pane.program_text(), [&](const QString& message) {
+        if (unshown_lines > 0) {
+            unshown += QStringLiteral("\r\n");
+        }
+        unshown += message;
+        if (++unshown_lines == lines_per_message_append) {
+            pane.show_message(unshown);
+            unshown.clear();
+            unshown_lines = 0;
+        }
+    });
+    if (unshown_lines > 0) {
+        pane.show_message(unshown);
     }
 
     const std::vector<RunStep> steps = run_order(program.steps, direction);

@@ -17,6 +17,7 @@
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -177,6 +178,8 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
             [this] { take_releases(std::numeric_limits<quint64>::max()); });
     connect(&frames, &QTimer::timeout, this, &ArmWindow::refresh);
     connect(&run_ticks, &QTimer::timeout, this, &ArmWindow::show_run_times);
+    connect(&preview_work, &QFutureWatcher<WorkedPreview>::finished, this,
+            &ArmWindow::preview_done);
     connect(&preview_delay, &QTimer::timeout, this, [this] {
         if (isVisible()) {
             update_preview();
@@ -604,16 +607,47 @@ void ArmWindow::preview_soon() {
 void ArmWindow::update_preview() {
     preview_stale = false;
     preview_delay.stop();
-    const Direction direction =
-        preview_reverse->isChecked() ? Direction::reverse : Direction::forwards;
-    const QString program_text = program_source();
-    program_preview = preview_program(check_program(program_text), direction,
-                                      model.pose_at(clock()), model.light_on(), last_run_from);
+    PreviewRequest request{program_source(),
+                           preview_reverse->isChecked() ? Direction::reverse : Direction::forwards,
+                           model.pose_at(clock()), model.light_on(), last_run_from};
+    // The pose and the text are those of now, so a request waits rather than be read again later.
+    if (preview_work.isRunning()) {
+        next_preview = std::move(request);
+    } else {
+        start_preview(std::move(request));
+    }
+}
+
+void ArmWindow::start_preview(PreviewRequest request) {
+    // The largest program file takes the check pass and the simulated run half a second, which
+    // the window's thread would spend away from typing.
+    preview_work.setFuture(QtConcurrent::run([request = std::move(request)] {
+        return WorkedPreview{preview_program(check_program(request.text, {}), request.direction,
+                                             request.pose, request.light, request.ran_from),
+                             request.text.trimmed().isEmpty()};
+    }));
+}
+
+void ArmWindow::preview_done() {
+    if (next_preview) {
+        // Worked out from older text or an older pose: the newer request replaces it.
+        start_preview(*std::exchange(next_preview, std::nullopt));
+    } else {
+        show_preview(preview_work.result());
+    }
+}
+
+void ArmWindow::show_preview(const WorkedPreview& worked) {
+    program_preview = worked.preview;
     timeline->set_preview(program_preview);
+    // A run that began before its preview was done shows on the timeline once it is.
+    if (run_under_way) {
+        run_on_timeline = run_steps == program_preview.steps;
+    }
 
     const auto steps = program_preview.steps.size();
     if (steps == 0) {
-        preview_summary->setText(program_text.trimmed().isEmpty()
+        preview_summary->setText(worked.blank
                                      ? tr("Type a program in the main window to see it here.")
                                      : tr("No line of the program runs."));
         ghost.reset();
@@ -638,6 +672,7 @@ void ArmWindow::update_preview() {
         warning_list->addItem(note);
     }
     refresh();
+    emit preview_shown();
 }
 
 QString ArmWindow::reading(Joint joint) const {

@@ -1,6 +1,7 @@
 // The arm window: where the arm is, the run under way, and what the program will do before it runs.
 #pragma once
 
+#include <QFutureWatcher>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -63,7 +64,8 @@ class ArmWindow : public QWidget {
     void set_program_source(std::function<QString()> source);
     // The program changed; the preview follows once typing pauses.
     void program_changed();
-    // Works the preview out at once, from where the arm is now.
+    // Works the preview out from where the arm is now, away from the window's thread; it shows
+    // when done, unless a newer request came meanwhile.
     void update_preview();
 
     // Lets the keys, Record and Back to start drive the arm through `control`.
@@ -84,6 +86,8 @@ class ArmWindow : public QWidget {
   signals:
     // The user closed the window; it is only hidden.
     void closed();
+    // A preview has been worked out and is shown.
+    void preview_shown();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -128,6 +132,21 @@ class ArmWindow : public QWidget {
     void run_ended(std::optional<int> stopped_at);
     void show_run_times();
     void preview_soon();
+    // What a preview is worked out from, taken on the window's thread.
+    struct PreviewRequest {
+        QString text;
+        Direction direction;
+        Pose pose;
+        bool light;
+        std::optional<Pose> ran_from;
+    };
+    struct WorkedPreview {
+        ProgramPreview preview;
+        bool blank;  // the text holds nothing but blanks
+    };
+    void start_preview(PreviewRequest request);
+    void preview_done();
+    void show_preview(const WorkedPreview& worked);
     // "3 of 12: Elbow Up (6), line 7".
     QString step_text(int index) const;
 
@@ -179,6 +198,9 @@ class ArmWindow : public QWidget {
     QTimer preview_delay;
     std::function<QString()> program_source = [] { return QString(); };
     ProgramPreview program_preview;
+    // One preview is worked out at a time; a request meanwhile waits here, the newest only.
+    QFutureWatcher<WorkedPreview> preview_work;
+    std::optional<PreviewRequest> next_preview;
     std::optional<Pose> ghost;
     // A change came while the window was hidden; the preview is worked out when it shows.
     bool preview_stale = false;

@@ -53,19 +53,26 @@ QString overshoot_warning(const ProgramPreview& preview, const PreviewMove& move
                .arg(amount, command_name(opposite_command(step.command)));
 }
 
+// A line as a warning quotes it: its start only when it is long, as a list laid out a line of
+// thousands of characters for longer than a frame.
+QString quoted(const QString& text) {
+    constexpr qsizetype longest_quote = 60;
+    return text.size() <= longest_quote ? text : text.left(longest_quote - 1) + QChar(0x2026);
+}
+
 // The line's text goes in with the numbers in one pass: a later arg() would take a "%1" that the
 // user typed for a place of its own.
 QString rejected_warning(const RejectedLine& rejected) {
     const QString line = QString::number(rejected.line + 1);
     if (rejected.beyond_table) {
         return QStringLiteral("line %1: \"%2\" will not run, a program holds %3 steps at most")
-            .arg(line, rejected.text, QString::number(step_table_size));
+            .arg(line, quoted(rejected.text), QString::number(step_table_size));
     }
     if (rejected.text.isEmpty()) {
         return QStringLiteral("line %1 is empty and will not run").arg(line);
     }
     return QStringLiteral("line %1: \"%2\" is not a step and will not run")
-        .arg(line, rejected.text);
+        .arg(line, quoted(rejected.text));
 }
 
 // Runs `preview`'s steps on a copy of the arm's model that starts in `pose` with the light as
@@ -167,6 +174,7 @@ ProgramPreview preview_program(const CheckedProgram& program, Direction directio
     ProgramPreview preview;
     preview.steps = run_order(program.steps, direction);
     preview.rejected = program.rejected;
+    preview.rejected_count = program.rejected_count;
     simulate(preview, pose, light);
     if (direction == Direction::reverse && forwards_from) {
         mark_overshoots(preview, program, pose, *forwards_from);
@@ -200,7 +208,7 @@ QStringList preview_warnings(const ProgramPreview& preview, qsizetype most) {
 }
 
 qsizetype warning_count(const ProgramPreview& preview) {
-    auto count = static_cast<qsizetype>(preview.rejected.size());
+    qsizetype count = preview.rejected_count;
     for (const PreviewMove& move : preview.moves) {
         count += (move.end_stop ? 1 : 0) + (move.overshoot ? 1 : 0);
     }

@@ -47,7 +47,8 @@ struct ProgramPreview {
     double duration = 0.0;
     Pose end_pose = start_pose();
     bool end_light = false;
-    std::vector<RejectedLine> rejected;
+    std::vector<RejectedLine> rejected;  // the first of them
+    qsizetype rejected_count = 0;        // all of them
 };
 
 // Seconds a run of `steps` takes: their times and the pauses between them.

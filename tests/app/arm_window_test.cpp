@@ -221,6 +221,8 @@ class ArmWindowTest : public QObject {
     void the_preview_choice_needs_no_arrows();
     void back_to_start_puts_the_light_back_data();
     void back_to_start_puts_the_light_back();
+    void only_the_newest_preview_shows_data();
+    void only_the_newest_preview_shows();
 };
 
 void ArmWindowTest::both_windows_show_the_running_line_data() {
@@ -726,6 +728,35 @@ void ArmWindowTest::back_to_start_puts_the_light_back() {
     QCOMPARE(windows.model.light_on(), lit_origin);
     QCOMPARE(windows.bench.control<QCheckBox>("lighton")->isChecked(), lit_origin);
     QVERIFY(std::abs(windows.position(Joint::base)) < 1e-6);
+}
+
+void ArmWindowTest::only_the_newest_preview_shows_data() {
+    QTest::addColumn<QStringList>("programs");  // previewed one after the other at once
+    QTest::addColumn<QString>("summary");
+    // Simulated for a tenth of a second or more, long after the next program is asked for.
+    const QString slow = QStringLiteral("1,100\r\n").repeated(150000);
+    QTest::newRow("after a slow one")
+        << QStringList{slow, "5,200"} << "Takes 2.0 s in 1 step; the pale arm shows where it ends.";
+    QTest::newRow("of three") << QStringList{slow, "5,200", "abc"}
+                              << "No line of the program runs.";
+}
+
+void ArmWindowTest::only_the_newest_preview_shows() {
+    QFETCH(QStringList, programs);
+    QFETCH(QString, summary);
+    Windows windows;
+    QSignalSpy shown(&windows.arm_window, &ArmWindow::preview_shown);
+    for (const QString& program : programs) {
+        windows.bench.robot.set_program_text(program);
+        windows.arm_window.update_preview();
+    }
+    // Polled: QSignalSpy::wait's own event loop returned at once when the whole case ran, after
+    // earlier tests had closed the main window.
+    QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 10000);
+    QCOMPARE(windows.arm_window.findChild<QLabel*>(QStringLiteral("previewsummary"))->text(),
+             summary);
+    QTest::qWait(200);
+    QCOMPARE(shown.size(), 1);
 }
 
 QTEST_MAIN(ArmWindowTest)

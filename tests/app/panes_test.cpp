@@ -1,10 +1,14 @@
 // The two log panes and the program pane: CR LF text, appending, and the caret at the end.
+#include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTextBlock>
 
 #include "app/pane_text.h"
 #include "app/robot_bench.h"
+#include "programs/program_check.h"
 
 using namespace quillmar;
 using quillmar::testing::RobotBench;
@@ -20,7 +24,18 @@ class PanesTest : public QObject {
     void program_text_round_trip_data();
     void program_text_round_trip();
     void long_log_stays_fast();
+    void paste_keeps_lines_within_bounds_data();
+    void paste_keeps_lines_within_bounds();
+    void long_words_wrap_anywhere_data();
+    void long_words_wrap_anywhere();
 };
+
+namespace {
+
+const QString longest = QStringLiteral("1,") + QString(longest_line - 2, u'7');
+const QString many_lines = QStringLiteral("1,100\r\n\r\nx\r\n").repeated(2000);
+
+}  // namespace
 
 void PanesTest::line_ends_data() {
     QTest::addColumn<QString>("widget_text");
@@ -108,6 +123,7 @@ void PanesTest::program_text_round_trip_data() {
                              << "0,\r\n5,200";
     QTest::newRow("spaces only") << "   "
                                  << "   ";
+    QTest::newRow("many lines") << many_lines << many_lines;
 }
 
 void PanesTest::program_text_round_trip() {
@@ -136,6 +152,104 @@ void PanesTest::long_log_stays_fast() {
     const QString text = pane_text(*bench.control<QPlainTextEdit>("message"));
     QVERIFY(text.endsWith("Endpoint 1999 bEndpointAddress  81\r\n"));
     QCOMPARE(text.count("\r\n"), 2000);
+}
+
+void PanesTest::paste_keeps_lines_within_bounds_data() {
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<int>("caret");  // where the paste goes; -1 replaces everything
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("after");
+    const QString refused = QStringLiteral(
+        "Text not pasted: a line would be longer than 32765 characters, too long for a program");
+    QTest::newRow("many lines") << "1,100" << -1 << many_lines << many_lines;
+    QTest::newRow("the longest line") << "1,100" << -1 << longest << longest;
+    QTest::newRow("a line too long") << "1,100" << -1 << longest + "7" << refused;
+    QTest::newRow("too long with the line it joins")
+        << "1,100\r\n2,50" << 10 << "0" + longest.mid(4) + "\r\n3,7" << refused;
+    QTest::newRow("between lines") << "1,100\r\n2,50" << 6 << longest + "\n"
+                                   << "1,100\r\n" + longest + "\r\n2,50";
+}
+
+void PanesTest::paste_keeps_lines_within_bounds() {
+    QFETCH(QString, before);
+    QFETCH(int, caret);
+    QFETCH(QString, pasted);
+    QFETCH(QString, after);
+    RobotBench bench(false);
+    bench.robot.set_program_text(before);
+    auto* data = bench.control<QPlainTextEdit>("data");
+    if (caret < 0) {
+        data->selectAll();
+    } else {
+        QTextCursor at(data->document());
+        at.setPosition(caret);
+        data->setTextCursor(at);
+    }
+    QApplication::clipboard()->setText(pasted);
+    data->paste();
+    const QString message = pane_text(*bench.control<QPlainTextEdit>("message"));
+    if (after.startsWith(QStringLiteral("Text not pasted"))) {
+        QCOMPARE(message, after + "\r\n");
+        QCOMPARE(bench.robot.program_text(), before);
+    } else {
+        QCOMPARE(message, QString());
+        QCOMPARE(bench.robot.program_text(), after);
+    }
+}
+
+void PanesTest::long_words_wrap_anywhere_data() {
+    QTest::addColumn<QByteArray>("pane");
+    QTest::addColumn<QStringList>("texts");   // set one after the other
+    QTest::addColumn<bool>("cut_long_line");  // then cut the line of the long word out
+    QTest::addColumn<QTextOption::WrapMode>("wrap");
+    // Wrapped at word boundaries, a word this long takes seconds.
+    const QString word = QStringLiteral("1,") + QString(100000, u'7');
+    const auto anywhere = QTextOption::WrapAnywhere;
+    const auto usual = QTextOption::WrapAtWordBoundaryOrAnywhere;
+    QTest::newRow("program") << QByteArray("data") << QStringList{word} << false << anywhere;
+    QTest::newRow("program again")
+        << QByteArray("data") << QStringList{word, word} << false << anywhere;
+    QTest::newRow("program replaced")
+        << QByteArray("data") << QStringList{word, "1,100"} << false << usual;
+    QTest::newRow("long line cut")
+        << QByteArray("data") << QStringList{"1,100\r\n" + word} << true << usual;
+    QTest::newRow("words with blanks")
+        << QByteArray("data") << QStringList{QStringLiteral("1 , 100 ").repeated(20000)} << false
+        << usual;
+    QTest::newRow("message") << QByteArray("message") << QStringList{"1,100", word} << false
+                             << anywhere;
+}
+
+void PanesTest::long_words_wrap_anywhere() {
+    QFETCH(QByteArray, pane);
+    QFETCH(QStringList, texts);
+    QFETCH(bool, cut_long_line);
+    QFETCH(QTextOption::WrapMode, wrap);
+    RobotBench bench(false);
+    bench.robot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&bench.robot));
+    auto* widget = bench.control<QPlainTextEdit>(pane.constData());
+    QElapsedTimer clock;
+    clock.start();
+    for (const QString& text : texts) {
+        if (pane == "data") {
+            bench.robot.set_program_text(text);
+        } else {
+            bench.robot.show_message(text);
+        }
+        QCoreApplication::processEvents();
+    }
+    if (cut_long_line) {
+        QTextCursor line(widget->document()->lastBlock());
+        line.movePosition(QTextCursor::PreviousCharacter);
+        line.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        line.removeSelectedText();
+        QCoreApplication::processEvents();
+        QCOMPARE(bench.robot.program_text(), "1,100");
+    }
+    // Wrapping anywhere lays each of these out in some ten milliseconds.
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(widget->wordWrapMode(), wrap);
 }
 
 QTEST_MAIN(PanesTest)

@@ -12,6 +12,7 @@
 
 #include <csignal>
 
+#include "programs/program_check.h"
 #include "programs/program_files.h"
 #include "support/scripted_dialogs.h"
 
@@ -151,6 +152,9 @@ void ProgramFilesTest::loads_line_ends_data() {
     QTest::newRow("LF then CR is two line ends") << QByteArray("a\n\rb") << "a\r\n\r\nb\r\n";
     QTest::newRow("empty lines kept") << QByteArray("\r\n\r\n") << "\r\n\r\n";
     QTest::newRow("empty file") << QByteArray() << "";
+    const QByteArray longest = "1," + QByteArray(longest_line - 2, '7');
+    QTest::newRow("the longest line")
+        << "0,\r" + longest << QString::fromLatin1("0,\r\n" + longest + "\r\n");
 }
 
 void ProgramFilesTest::loads_line_ends() {
@@ -291,6 +295,9 @@ void ProgramFilesTest::reports_failures_data() {
     QTest::newRow("load NUL bytes")
         << false << "nul.rob"
         << "File not loaded: the file holds NUL bytes, it is not a program text";
+    QTest::newRow("load a line too long")
+        << false << "long.rob"
+        << "File not loaded: line 3 is longer than 32765 characters, too long for a program";
 }
 
 void ProgramFilesTest::reports_failures() {
@@ -302,6 +309,8 @@ void ProgramFilesTest::reports_failures() {
     QVERIFY(QDir(dir->path()).mkdir("folder.rob"));
     write_bytes(path("big.rob"), QByteArray(1024 * 1024 + 1, '1'));
     write_bytes(path("nul.rob"), QByteArray("1,100\r\n\0\r\n", 10));
+    // Laid out in the program pane, a line this long would keep the window busy.
+    write_bytes(path("long.rob"), "1,100\n\r" + QByteArray(longest_line + 1, '7') + "\r\n");
     QCOMPARE(mkfifo(QFile::encodeName(path("pipe.rob")).constData(), 0600), 0);
     QVERIFY(QFile::link("/dev/zero", path("zero.rob")));
     const auto before = snapshot(dir->path());

@@ -68,6 +68,8 @@ class ProgramRunnerTest : public QObject {
     void steps_keep_their_text_lines();
     void three_lines_run_with_their_times_data();
     void three_lines_run_with_their_times();
+    void every_message_reaches_the_pane_data();
+    void every_message_reaches_the_pane();
     void empty_pane_does_nothing();
     void blank_program_checks_and_unlocks();
     void stop_during_a_step_ends_the_run();
@@ -150,6 +152,25 @@ void ProgramRunnerTest::three_lines_run_with_their_times() {
     QCOMPARE(bench.pacer.slept, std::chrono::milliseconds(1000));
     QCOMPARE(bench.pane.events, (QStringList{"lock", "focus stop", "unlock"}));
     QCOMPARE(bench.reports.error, QString());
+}
+
+void ProgramRunnerTest::every_message_reaches_the_pane_data() {
+    QTest::addColumn<int>("faulty_lines");
+    // The pane takes them many thousand at a time.
+    for (const int lines : {1, 65535, 65536, 65537, 131077}) {
+        QTest::addRow("%d faulty lines", lines) << lines;
+    }
+}
+
+void ProgramRunnerTest::every_message_reaches_the_pane() {
+    QFETCH(int, faulty_lines);
+    Bench bench;
+    bench.pane.program =
+        QStringLiteral("1,100\r\n") + QStringLiteral("\r\n").repeated(faulty_lines);
+    bench.runner.run_program(Direction::forwards);
+    QCOMPARE(bench.reports.message,
+             testing_banner + "Line  0 :    1 ,  100\r\n" +
+                 QStringLiteral("Programing error at line  1 (  )\r\n").repeated(faulty_lines));
 }
 
 void ProgramRunnerTest::empty_pane_does_nothing() {

@@ -26,6 +26,7 @@ class ProgramPreviewTest : public QObject {
     void reverse_preview_tells_where_it_overshoots();
     void quotes_program_lines_as_typed_data();
     void quotes_program_lines_as_typed();
+    void counts_every_line_that_will_not_run();
 };
 
 void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run_data() {
@@ -68,6 +69,10 @@ void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run_data() {
         << QStringLiteral("0,\r\n").repeated(step_table_size) + QStringLiteral("1,5%1")
         << Direction::forwards
         << QStringList{"line 257: \"1,5%1\" will not run, a program holds 256 steps at most"};
+    QTest::newRow("a long line quoted by its start")
+        << "1," + QString(100, u'7') << Direction::forwards
+        << QStringList{"line 1: \"1," + QString(57, u'7') + QChar(0x2026) +
+                       "\" is not a step and will not run"};
 }
 
 void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run() {
@@ -177,6 +182,16 @@ void ProgramPreviewTest::reverse_preview_tells_where_it_overshoots() {
             std::abs(std::abs(reached.at(joint) - start.at(joint)) - overshoots.at(joint)) < 1e-6,
             row.name);
     }
+}
+
+void ProgramPreviewTest::counts_every_line_that_will_not_run() {
+    const ProgramPreview preview =
+        preview_of(QStringLiteral("x\r\n").repeated(2500) + "1,100", Direction::forwards);
+    QCOMPARE(warning_count(preview), 2500);
+    QCOMPARE(preview_warnings(preview, 2).last(), "line 2: \"x\" is not a step and will not run");
+    // Only the first are kept, as no list shows more.
+    QCOMPARE(preview.rejected.size(), std::size_t{rejected_lines_kept});
+    QCOMPARE(preview.steps.size(), std::size_t{1});
 }
 
 QTEST_GUILESS_MAIN(ProgramPreviewTest)
