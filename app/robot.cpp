@@ -250,9 +250,15 @@ void Robot::wire_events() {
         show_recorded(recorder.add_light());
     });
     connect(program, &QPushButton::clicked, this,
-            [this] { program_runner.run_program(Direction::forwards); });
+            [this] { program_runner.run_program(program_text(), Direction::forwards); });
     connect(reverse, &QPushButton::clicked, this,
-            [this] { program_runner.run_program(Direction::reverse); });
+            [this] { program_runner.run_program(program_text(), Direction::reverse); });
+    // Before any other listener of the runner: the lock comes before the banner, the unlock
+    // before the run's end is shown anywhere.
+    connect(&program_runner, &ProgramRunner::checking, this, &Robot::lock_for_run);
+    connect(&program_runner, &ProgramRunner::run_started, this, &Robot::focus_stop);
+    connect(&program_runner, &ProgramRunner::run_finished, this, &Robot::unlock_after_run);
+    connect(&program_runner, &ProgramRunner::run_stopped, this, &Robot::unlock_after_run);
     connect(stopme, &QPushButton::clicked, this, [this] {
         motor_buttons->stop();
         keyboard_drive.end(HoldEnd::stopped);

@@ -31,11 +31,7 @@ namespace quillmar {
 
 class ProgramPane;
 
-class Robot : public QWidget,
-              public ArmReports,
-              public RunnerPane,
-              public FilePane,
-              public HandControl {
+class Robot : public QWidget, public ArmReports, public FilePane, public HandControl {
     Q_OBJECT
   public:
     // The client area in pixels at 96 dots per inch.
@@ -55,13 +51,16 @@ class Robot : public QWidget,
 
     void show_message(const QString& text) override;
     void show_error(const QString& text) override;
-    bool light_indicator() const override;
+    // What the light box shows.
+    bool light_indicator() const;
     void set_light_indicator(bool ticked) override;
     QString program_text() const override;
     void set_program_text(const QString& text) override;
-    void lock_for_run() override;
-    void unlock_after_run() override;
-    void focus_stop() override;
+    // A run locks the program pane, the controls frame and the file buttons, in that order, and
+    // unlocks the frame, the file buttons and the pane, in that order.
+    void lock_for_run();
+    void unlock_after_run();
+    void focus_stop();
     KeyDrive& key_drive() override { return keyboard_drive; }
     bool arm_is_attached() const override { return link.attached(); }
     void press_stop() override;

@@ -41,7 +41,7 @@ class ArmLink {
 
     // The light byte of a start or stop command: the indicator as it stands now.
     std::uint8_t light_byte() const;
-    // Ticks or clears the light indicator.
+    // Ticks or clears the light indicator, and reports it.
     void show_light(bool on);
 
     // Opens the first arm, reports "Arm attached" or "Could not attach", and selects the
@@ -79,6 +79,7 @@ class ArmLink {
     std::optional<DeviceHandle> arm;
     bool shut_down = false;
     bool letting_go = false;  // release is sending its all off
+    bool indicator = false;
     bool stop_not_taken = false;
     unsigned long long commands_taken = 0;
     std::function<void(ArmCommand)> command_sent;

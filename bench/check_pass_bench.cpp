@@ -29,7 +29,7 @@ void measure(Robot& robot, const char* what, const QString& text) {
     timer.restart();
     // No arm is attached, so the run ends after its first step and this is the check pass with
     // its lines shown.
-    robot.runner().run_program(Direction::forwards);
+    robot.runner().run_program(robot.program_text(), Direction::forwards);
     const double run_ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     std::printf("%-22s %7lld lines: check pass %7.1f ms, Run Program with its lines %8.1f ms\n",
                 what, static_cast<long long>(checked.messages.size()), check_ms, run_ms);

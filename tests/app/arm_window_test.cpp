@@ -145,7 +145,7 @@ void act(Windows& w, const QString& act) {
                                 2 * ArmWindow::note_fade_ms));
     } else if (act == "run") {
         w.bench.robot.set_program_text(QStringLiteral("1,100"));
-        w.bench.robot.runner().run_program(Direction::forwards);
+        w.bench.robot.runner().run_program(w.bench.robot.program_text(), Direction::forwards);
     } else if (act == "type") {
         w.bench.robot.set_program_text(QStringLiteral("1,100\r\n2,50"));
     }
@@ -266,7 +266,7 @@ void ArmWindowTest::both_windows_show_the_running_line() {
         texts << windows.arm_window.run_text().section(QLatin1Char('\n'), 0, 0);
         QVERIFY(windows.arm_window.timing_run());
     });
-    windows.bench.robot.runner().run_program(direction);
+    windows.bench.robot.runner().run_program(windows.bench.robot.program_text(), direction);
 
     QCOMPARE(marked, marked_lines);
     QCOMPARE(texts, step_texts);
@@ -425,7 +425,8 @@ void ArmWindowTest::recorded_session_replays_to_the_same_pose() {
     const Pose taught = windows.model.pose_at(windows.bench.pacer.now());
 
     windows.button("resetpose")->click();
-    windows.bench.robot.runner().run_program(Direction::forwards);
+    windows.bench.robot.runner().run_program(windows.bench.robot.program_text(),
+                                             Direction::forwards);
     for (const auto& row : joint_table) {
         // Each movement rounded to the nearest hundredth of a second.
         QVERIFY2(
@@ -625,7 +626,8 @@ void ArmWindowTest::every_text_is_legible() {
         straining = area_of(reading);
         running = arm.grab().toImage();
     });
-    windows.bench.robot.runner().run_program(Direction::forwards);
+    windows.bench.robot.runner().run_program(windows.bench.robot.program_text(),
+                                             Direction::forwards);
     windows.bench.robot.set_program_text(QString());
     windows.arm_window.update_preview();
     const QImage idle = arm.grab().toImage();

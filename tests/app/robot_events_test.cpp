@@ -188,7 +188,7 @@ void RobotEventsTest::command_buttons() {
     QFETCH(QStringList, commands);
     RobotBench bench(true);
     bench.robot.start_up();
-    bench.robot.set_light_indicator(true);
+    bench.robot.arm_link().show_light(true);
     bench.robot.set_program_text("1,100");
     QTest::mouseClick(bench.control(QTest::currentDataTag()), Qt::LeftButton);
     QCOMPARE(sent(bench.usb), commands);

@@ -62,7 +62,7 @@ void RobotSessionTest::attach_and_release_any_number_of_times() {
     session.robot.start_up();
     const QString survey_and_attach = session.pane("message");
     for (int round = 0; round < 3; ++round) {
-        session.robot.set_light_indicator(true);
+        session.robot.arm_link().show_light(true);
         session.usb.clear_logs();
         session.click("release");
         QCOMPARE(sent_commands(session.usb), QStringList{"0,0,0"});
