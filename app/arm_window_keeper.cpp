@@ -32,10 +32,6 @@ ArmWindowKeeper::ArmWindowKeeper(Robot& robot, ArmWindow& window, QSettings* rem
     robot.setContextMenuPolicy(Qt::CustomContextMenu);
     connect(&robot, &QWidget::customContextMenuRequested, this, &ArmWindowKeeper::offer_menu);
 
-    window.follow(robot.runner());
-    window.take_hand_control(robot);
-    connect(&robot, &Robot::hand_control_changed, &window, &ArmWindow::set_hand_control_usable);
-    connect(&robot, &Robot::arm_attached, &window, &ArmWindow::mark_origin);
     // Read when the preview is due, not at every keystroke.
     window.set_program_source([&robot] { return robot.program_text(); });
     connect(&robot, &Robot::program_text_changed, &window, &ArmWindow::program_changed);

@@ -18,6 +18,7 @@
 #include "caption_fit.h"
 #include "pane_text.h"
 #include "program_pane.h"
+#include "programs/program_recorder.h"
 #include "run_highlight.h"
 
 // Resources of a static library have to be registered by hand, outside any namespace.
@@ -103,20 +104,8 @@ void keep_caret_at_end(QPlainTextEdit* pane) {
 
 }  // namespace
 
-Robot::Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
-    : QWidget(parent),
-      usb(usb),
-      pacer(pacer),
-      dialogs(dialogs),
-      link(usb, *this, pacer),
-      survey(usb),
-      manual_control(link, pacer),
-      held_movement(link, *this, pacer),
-      program_runner(link, manual_control, *this, pacer),
-      program_files(*this, dialogs),
-      keyboard_drive(link, *this, pacer),
-      going_back(link, pacer, manual_control),
-      recorder(*this) {
+Robot::Robot(ArmSession& session, FileDialogs& dialogs, QWidget* parent)
+    : QWidget(parent), session(session), dialogs(dialogs), program_files(*this, dialogs) {
     register_resources();
     setObjectName(QStringLiteral("Robot"));
     setWindowTitle(QStringLiteral("Quillmar"));
@@ -238,47 +227,38 @@ void Robot::wire_events() {
     }
     data->viewport()->installEventFilter(this);
 
-    connect(gettit, &QPushButton::clicked, this, &Robot::on_attach_clicked);
-    connect(release, &QPushButton::clicked, this, &Robot::on_release_clicked);
-    motor_buttons =
-        std::make_unique<MotorButtons>(jog_buttons, manual_control, held_movement, *this);
-    connect(motor_buttons.get(), &MotorButtons::moved, this, &Robot::record_movement);
-    keyboard_drive.on_moved(
-        [this](int number, double seconds) { record_movement(number, seconds); });
-    connect(lightme, &QPushButton::clicked, this, [this] {
-        manual_control.light();
-        show_recorded(recorder.add_light());
-    });
+    connect(gettit, &QPushButton::clicked, &session, &ArmSession::attach);
+    connect(release, &QPushButton::clicked, &session, &ArmSession::release);
+    motor_buttons = std::make_unique<MotorButtons>(jog_buttons, session, *this);
+    connect(lightme, &QPushButton::clicked, &session, &ArmSession::light);
     connect(program, &QPushButton::clicked, this,
-            [this] { program_runner.run_program(program_text(), Direction::forwards); });
+            [this] { session.run(program_text(), Direction::forwards); });
     connect(reverse, &QPushButton::clicked, this,
-            [this] { program_runner.run_program(program_text(), Direction::reverse); });
-    // Before any other listener of the runner: the lock comes before the banner, the unlock
-    // before the run's end is shown anywhere.
-    connect(&program_runner, &ProgramRunner::checking, this, &Robot::lock_for_run);
-    connect(&program_runner, &ProgramRunner::run_started, this, &Robot::focus_stop);
-    connect(&program_runner, &ProgramRunner::run_finished, this, &Robot::unlock_after_run);
-    connect(&program_runner, &ProgramRunner::run_stopped, this, &Robot::unlock_after_run);
-    connect(stopme, &QPushButton::clicked, this, [this] {
-        motor_buttons->stop();
-        keyboard_drive.end(HoldEnd::stopped);
-        going_back.stop();
-        program_runner.stop();
-    });
+            [this] { session.run(program_text(), Direction::reverse); });
+    connect(stopme, &QPushButton::clicked, &session, &ArmSession::stop);
+    connect(&session, &ArmSession::state_changed, this, &Robot::show_state);
+    connect(&session, &ArmSession::run_started, this,
+            [this] { stopme->setFocus(Qt::OtherFocusReason); });
+    connect(&session, &ArmSession::messages_cleared, this,
+            [this] { set_pane_text(*message, QString()); });
+    connect(&session, &ArmSession::message_line, this, &Robot::show_message);
+    connect(&session, &ArmSession::error_line, this, &Robot::show_error);
+    connect(&session, &ArmSession::light_changed, lighton, &QCheckBox::setChecked);
+    connect(&session, &ArmSession::recorded, this, &Robot::add_recorded);
     connect(loadfile, &QPushButton::clicked, this, [this] { program_files.load_file(); });
     connect(savefile, &QPushButton::clicked, this, [this] { program_files.save_file(); });
     connect(data, &QPlainTextEdit::textChanged, this, &Robot::program_text_changed);
     connect(data, &ProgramPane::refused, this, [this](const QString& reason) {
         show_message(QStringLiteral("Text not pasted: ") + reason);
     });
-    new RunHighlight(program_runner, *data);
+    new RunHighlight(session, *data);
 }
 
 void Robot::add_shortcuts() {
     // Escape is Stop whatever has the focus, also inside a run or a hold; a disabled Stop
     // ignores it, as it ignores clicks.
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
-            &Robot::press_stop);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session,
+            &ArmSession::stop);
     const std::array<std::pair<QKeySequence, QPushButton*>, 4> keys{{
         {QKeySequence(Qt::CTRL | Qt::Key_O), loadfile},
         {QKeySequence(Qt::CTRL | Qt::Key_S), savefile},
@@ -288,7 +268,7 @@ void Robot::add_shortcuts() {
     for (const auto& [sequence, button] : keys) {
         connect(new QShortcut(sequence, this), &QShortcut::activated, this, [this, button] {
             if (button->isEnabled()) {
-                motor_buttons->when_still([button] { button->click(); });
+                session.when_still([button] { button->click(); });
             }
         });
     }
@@ -297,14 +277,7 @@ void Robot::add_shortcuts() {
 UsbResult<void> Robot::start_up() {
     write_help_text();
     dialogs.set_start_folder(start_folder_for(QCoreApplication::applicationDirPath()));
-    // The light state starts false with the manual control itself.
-    if (const auto started = usb.initialise(); !started) {
-        return started;
-    }
-    usb.set_debug_level(255);
-    list_devices();
-    attach();
-    return {};
+    return session.start_up();
 }
 
 void Robot::write_help_text() {
@@ -324,41 +297,41 @@ void Robot::write_help_text() {
     info->setFont(fitted_font(info->font(), info->toPlainText(), box, Qt::TextWordWrap));
 }
 
-void Robot::attach() {
-    if (link.attach_arm()) {
-        emit arm_attached();
-        show_attached_controls();
+void Robot::show_state() {
+    // A closed window keeps its controls as they were.
+    if (session.state() == ArmSession::State::shutting_down) {
+        return;
     }
-}
-
-void Robot::show_attached_controls() {
-    release->setEnabled(true);
-    gettit->setEnabled(false);
-    // A run that outlived a release keeps the panel locked until it ends, so that no second
-    // run or jog can start inside it.
-    enable_panel(!run_under_way);
-    stopme->setEnabled(true);
-}
-
-void Robot::list_devices() {
-    // The report arrives in one piece, so the pane lays it out once.
-    show_message(survey.list_devices().join(crlf));
-}
-
-void Robot::on_attach_clicked() {
-    set_pane_text(*message, QString());
-    list_devices();
-    attach();
-}
-
-void Robot::on_release_clicked() {
-    link.release();
-    // A wait under way tests again whether it still has an arm to drive.
-    pacer.wake();
-    release->setEnabled(false);
-    enable_panel(false);
-    stopme->setEnabled(false);
-    gettit->setEnabled(true);
+    const bool attached = session.attached();
+    const bool locked = session.locked();
+    if (attached != release->isEnabled()) {
+        if (attached) {
+            release->setEnabled(true);
+            gettit->setEnabled(false);
+            // A run that outlived a release keeps the panel locked until it ends.
+            panel->setEnabled(!locked);
+            stopme->setEnabled(true);
+        } else {
+            release->setEnabled(false);
+            panel->setEnabled(false);
+            stopme->setEnabled(false);
+            gettit->setEnabled(true);
+        }
+    }
+    if (locked == data->isEnabled()) {
+        if (locked) {
+            data->setEnabled(false);
+            panel->setEnabled(false);
+            loadfile->setEnabled(false);
+            savefile->setEnabled(false);
+        } else {
+            // An arm released during the run leaves its controls locked.
+            panel->setEnabled(attached);
+            loadfile->setEnabled(true);
+            savefile->setEnabled(true);
+            data->setEnabled(true);
+        }
+    }
 }
 
 void Robot::show_message(const QString& text) {
@@ -373,10 +346,6 @@ bool Robot::light_indicator() const {
     return lighton->isChecked();
 }
 
-void Robot::set_light_indicator(bool ticked) {
-    lighton->setChecked(ticked);
-}
-
 QString Robot::program_text() const {
     return pane_text(*data);
 }
@@ -385,65 +354,9 @@ void Robot::set_program_text(const QString& text) {
     set_pane_text(*data, text);
 }
 
-void Robot::lock_for_run() {
-    run_under_way = true;
-    data->setEnabled(false);
-    enable_panel(false);
-    loadfile->setEnabled(false);
-    savefile->setEnabled(false);
-}
-
-void Robot::unlock_after_run() {
-    run_under_way = false;
-    // An arm released during the run leaves its controls locked.
-    enable_panel(link.attached());
-    loadfile->setEnabled(true);
-    savefile->setEnabled(true);
-    data->setEnabled(true);
-}
-
-void Robot::focus_stop() {
-    stopme->setFocus(Qt::OtherFocusReason);
-}
-
-void Robot::enable_panel(bool enabled) {
-    panel->setEnabled(enabled);
-    emit hand_control_changed(enabled);
-}
-
-void Robot::press_stop() {
-    // A disabled button ignores the click.
-    stopme->click();
-}
-
-void Robot::press_light() {
-    lightme->click();
-}
-
-void Robot::set_recording(bool on) {
-    recorder.set_on(on);
-    keyboard_drive.set_one_motor_at_a_time(on);
-}
-
-void Robot::record_movement(int command_number, double seconds) {
-    show_recorded(recorder.add_movement(command_number, seconds));
-}
-
-void Robot::show_recorded(bool added) {
-    if (added) {
-        data->moveCursor(QTextCursor::End);
-    }
-}
-
-bool Robot::go_back(const std::vector<Movement>& plan) {
-    if (!panel->isEnabled()) {
-        return false;
-    }
-    // Locked as for a run, so that nothing else moves the arm on the way back.
-    lock_for_run();
-    const bool all_ran = going_back.run(plan);
-    unlock_after_run();
-    return all_ran;
+void Robot::add_recorded(const QStringList& lines) {
+    set_program_text(with_lines_added(program_text(), lines));
+    data->moveCursor(QTextCursor::End);
 }
 
 QByteArray Robot::droppable_file(const QDropEvent& drop) const {
@@ -517,12 +430,8 @@ void Robot::showEvent(QShowEvent* event) {
 }
 
 void Robot::closeEvent(QCloseEvent* event) {
-    if (!shut_down) {
-        shut_down = true;
-        // A jog or a run waiting beneath this handler ends at once instead of running on, and
-        // so does any wait that starts while the all off is tried again.
-        pacer.cancel();
-        link.shutdown();
+    if (session.state() != ArmSession::State::shutting_down) {
+        session.shut_down();
         emit closed();
     }
     event->accept();

@@ -6,20 +6,9 @@
 
 #include <QWidget>
 
-#include "armlink/arm_link.h"
-#include "armlink/arm_reports.h"
-#include "motion/back_to_start.h"
-#include "motion/held_movement.h"
-#include "motion/key_drive.h"
-#include "motion/manual_control.h"
-#include "motion/pacer.h"
 #include "motor_buttons.h"
 #include "programs/program_files.h"
-#include "programs/program_recorder.h"
-#include "programs/program_runner.h"
-#include "survey/device_survey.h"
-#include "usb/usb_bus.h"
-#include "virtualarm/hand_control.h"
+#include "session/arm_session.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -31,52 +20,34 @@ namespace quillmar {
 
 class ProgramPane;
 
-class Robot : public QWidget, public ArmReports, public FilePane, public HandControl {
+class Robot : public QWidget, public FilePane {
     Q_OBJECT
   public:
     // The client area in pixels at 96 dots per inch.
     static constexpr int client_width = 504;
     static constexpr int client_height = 424;
 
-    Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent = nullptr);
+    // A view of `session`: it shows the session's state and lines, and its controls drive it.
+    Robot(ArmSession& session, FileDialogs& dialogs, QWidget* parent = nullptr);
 
-    // Help text, start folder, USB library, survey and attach. When the USB library fails to
-    // start, its error, and nothing after it has run.
+    // Help text, start folder, then the session's start: USB library, survey and attach. When
+    // the USB library fails to start, its error, and nothing after it has run.
     UsbResult<void> start_up();
 
-    ArmLink& arm_link() { return link; }
-    ManualControl& manual() { return manual_control; }
-    ProgramRunner& runner() { return program_runner; }
     ProgramFiles& files() { return program_files; }
 
     void show_message(const QString& text) override;
-    void show_error(const QString& text) override;
+    void show_error(const QString& text);
     // What the light box shows.
     bool light_indicator() const;
-    void set_light_indicator(bool ticked) override;
     QString program_text() const override;
     void set_program_text(const QString& text) override;
-    // A run locks the program pane, the controls frame and the file buttons, in that order, and
-    // unlocks the frame, the file buttons and the pane, in that order.
-    void lock_for_run();
-    void unlock_after_run();
-    void focus_stop();
-    KeyDrive& key_drive() override { return keyboard_drive; }
-    bool arm_is_attached() const override { return link.attached(); }
-    void press_stop() override;
-    void press_light() override;
-    void set_recording(bool on) override;
-    bool go_back(const std::vector<Movement>& plan) override;
 
   signals:
     // The window has closed and the arm has been let go.
     void closed();
     // The program pane's text changed, typed or loaded.
     void program_text_changed();
-    // An arm was attached: Back to start returns to where it stands now.
-    void arm_attached();
-    // Moving the arm by hand became possible (an arm attached, no run) or impossible.
-    void hand_control_changed(bool usable);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -93,25 +64,20 @@ class Robot : public QWidget, public ArmReports, public FilePane, public HandCon
     void wire_events();
     void add_shortcuts();
     void write_help_text();
-    void attach();
-    void list_devices();
-    void show_attached_controls();
-    void on_attach_clicked();
-    void on_release_clicked();
-    // The controls frame, with every control that moves the arm by hand.
-    void enable_panel(bool enabled);
-    // A movement made by hand, recorded while Record is on.
-    void record_movement(int command_number, double seconds);
-    // The newest recorded lines stay in view.
-    void show_recorded(bool added);
+    // Enables the controls for the session's state. Attaching enables Release, Attach, the
+    // panel and Stop, in that order, releasing the reverse; a run locks the program pane, the
+    // panel and the file buttons, in that order, and unlocks the panel, the file buttons and
+    // the pane. Disabling a control that has the focus moves the focus, so the order matters.
+    void show_state();
+    // Recorded lines go to the end of the program, and stay in view.
+    void add_recorded(const QStringList& lines);
     // The local file a drag brings, or "" when it is to be refused.
     QByteArray droppable_file(const QDropEvent& drop) const;
     // Accepts or refuses a drag that carries files, and loads the file on the drop; false for a
     // drag without files, which the control under it handles as usual.
     bool take_file_drag(QEvent* event);
 
-    UsbBus& usb;
-    Pacer& pacer;
+    ArmSession& session;
     FileDialogs& dialogs;
 
     QPushButton* gettit = nullptr;
@@ -134,22 +100,10 @@ class Robot : public QWidget, public ArmReports, public FilePane, public HandCon
     // The ten jog buttons, by command number 1 to 10 (index 0 unused: that is the light).
     std::array<QPushButton*, last_command_number + 1> jog_buttons{};
 
-    ArmLink link;
-    DeviceSurvey survey;
-    ManualControl manual_control;
-    HeldMovement held_movement;
-    ProgramRunner program_runner;
     ProgramFiles program_files;
-    KeyDrive keyboard_drive;
-    BackToStart going_back;
-    Recorder recorder;
-    // Gone before the movement it drives, so that no event of the closing window reaches it.
+    // Gone before the window's controls, so that no event of the closing window reaches it.
     std::unique_ptr<MotorButtons> motor_buttons;
-
-    // Between lock_for_run and unlock_after_run.
-    bool run_under_way = false;
     bool placed = false;
-    bool shut_down = false;
 };
 
 }  // namespace quillmar

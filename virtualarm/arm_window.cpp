@@ -114,9 +114,8 @@ QLabel* key_legend(const JointRow& row, QWidget* parent) {
 
 }  // namespace
 
-ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource source,
-                     QWidget* parent)
-    : QWidget(parent), model(model), clock(std::move(clock)) {
+ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
+    : QWidget(parent), session(session), model(session.model()) {
     const bool estimate = source == ArmSource::commands_sent;
     setWindowTitle(estimate ? tr("Arm") : tr("Virtual arm"));
     // Closing it only hides it, and showing it leaves the keyboard with the main window.
@@ -194,7 +193,16 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
             preview_soon();
         }
     });
-    connect(reset, &QPushButton::clicked, this, [this] { this->model.reset_pose(this->clock()); });
+    connect(reset, &QPushButton::clicked, &session, &ArmSession::set_start_pose);
+    connect(&session, &ArmSession::state_changed, this, &ArmWindow::show_session_state);
+    connect(&session, &ArmSession::recording_changed, record, &QPushButton::setChecked);
+    connect(&session, &ArmSession::run_started, this, &ArmWindow::run_started);
+    connect(&session, &ArmSession::step_started, this, &ArmWindow::step_started);
+    connect(&session, &ArmSession::run_ended, this, &ArmWindow::run_ended);
+    // Stop whatever has the focus here, as in the main window.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session,
+            &ArmSession::stop);
+    show_session_state(session.state());
     apply_colours();
     refresh();
     update_preview();
@@ -235,9 +243,7 @@ QLayout* ArmWindow::build_hand_row(bool estimate) {
     row->addWidget(back);
     row->addWidget(reset);
     connect(record, &QPushButton::toggled, this, [this](bool on) {
-        if (hands != nullptr) {
-            hands->set_recording(on);
-        }
+        session.set_recording(on);
         show_recording();
         show_hand_state();
     });
@@ -308,15 +314,15 @@ QIcon ArmWindow::recording_dot() const {
 }
 
 QString ArmWindow::hand_hint() const {
-    if (going_back) {
+    if (session.state() == ArmSession::State::going_back) {
         return tr("Going back to start. Esc stops.");
     }
-    if (hands != nullptr && !attached) {
+    if (!session.attached()) {
         return tr(
             "Hold the keys to move the arm once \"Attach arm\" in the main window has "
             "attached it.");
     }
-    if (hands != nullptr && !hands_usable) {
+    if (!session.may(ArmSession::Operation::keys)) {
         return tr("Hold the keys to move the arm once the run has ended. Esc stops the run.");
     }
     if (record->isChecked()) {
@@ -339,44 +345,33 @@ void ArmWindow::tell(const QString& event) {
     note_fade.start();
 }
 
-void ArmWindow::take_hand_control(HandControl& control) {
-    hands = &control;
-    set_hand_control_usable(hands_usable);
-    // Stop whatever has the focus here, as in the main window.
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
-            [this] { hands->press_stop(); });
-}
-
-void ArmWindow::set_hand_control_usable(bool usable) {
-    hands_usable = usable;
-    attached = hands != nullptr && hands->arm_is_attached();
-    back->setEnabled(hands != nullptr && usable);
-    // Recording waits for an arm: switched off, so that nothing is recorded by surprise later.
-    if (!attached) {
-        record->setChecked(false);
+void ArmWindow::show_session_state(ArmSession::State state) {
+    const bool usable = session.may(ArmSession::Operation::keys);
+    const bool attached = session.attached();
+    // A jog or a key drive changes nothing shown here, so that a note on a refused key stays; a
+    // closed window keeps what it showed.
+    const bool by_hand =
+        state == ArmSession::State::idle || state == ArmSession::State::moving_by_hand;
+    if (state == ArmSession::State::shutting_down ||
+        (by_hand && back->isEnabled() == usable && record->isEnabled() == attached)) {
+        return;
     }
+    back->setEnabled(usable);
     record->setEnabled(attached);
     if (real_arm_notes != nullptr) {
         // The estimate's note, or the advice on attaching an arm.
         real_arm_notes->setCurrentIndex(attached ? 0 : 1);
     }
-    end_drive();
     show_hand_state();
 }
 
-void ArmWindow::mark_origin() {
-    model.set_origin(clock());
-}
-
 void ArmWindow::end_drive() {
-    if (hands != nullptr) {
-        hands->key_drive().end(HoldEnd::released);
-    }
+    session.end_key_drive(HoldEnd::released);
 }
 
 bool ArmWindow::take_key(const QKeyEvent& key) {
     const DriveKey* drive_key = drive_key_of(key.key());
-    if (drive_key == nullptr || hands == nullptr) {
+    if (drive_key == nullptr) {
         return false;
     }
     const bool press = key.type() == QEvent::KeyPress;
@@ -423,21 +418,21 @@ void ArmWindow::take_releases(quint64 before) {
 void ArmWindow::let_go(int command, quint64 time) {
     released_at.at(static_cast<std::size_t>(command)) = time;
     if (command != light_command_number) {
-        hands->key_drive().release(command);
+        session.release_key(command);
     }
 }
 
 void ArmWindow::press_key(int command) {
-    if (!hands_usable) {
+    if (!session.may(ArmSession::Operation::keys)) {
         return;
     }
     show_hand_state();
     if (command == light_command_number) {
-        hands->press_light();
+        session.light();
         return;
     }
     // The first key held returns only when the drive has ended.
-    switch (hands->key_drive().press(command)) {
+    switch (session.press_key(command).value_or(KeyAnswer::moving)) {
         case KeyAnswer::opposite_held:
             tell(tr("%1 refused: %2 runs the same motor the other way")
                      .arg(caption_of(command), caption_of(opposite_command(command))));
@@ -451,23 +446,22 @@ void ArmWindow::press_key(int command) {
 }
 
 void ArmWindow::go_back_to_start() {
-    if (hands == nullptr || !hands_usable) {
-        return;
+    switch (session.back_to_start()) {
+        case ArmSession::WayBack::refused:
+            break;
+        case ArmSession::WayBack::keys_held:
+            tell(tr("Let the keys go before going back to start."));
+            break;
+        case ArmSession::WayBack::at_start:
+            tell(tr("The arm is at its start."));
+            break;
+        case ArmSession::WayBack::done:
+            tell(tr("Back at the start."));
+            break;
+        case ArmSession::WayBack::stopped:
+            tell(tr("Back to start stopped."));
+            break;
     }
-    if (hands->key_drive().under_way()) {
-        tell(tr("Let the keys go before going back to start."));
-        return;
-    }
-    const std::vector<Movement> plan = back_to_start_plan(model, clock());
-    if (plan.empty()) {
-        tell(tr("The arm is at its start."));
-        return;
-    }
-    going_back = true;
-    show_hand_state();
-    const bool all_ran = hands->go_back(plan);
-    going_back = false;
-    tell(all_ran ? tr("Back at the start.") : tr("Back to start stopped."));
 }
 
 bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -577,13 +571,6 @@ void ArmWindow::fit_height(int room) {
     }
 }
 
-void ArmWindow::follow(ProgramRunner& runner) {
-    connect(&runner, &ProgramRunner::run_started, this, &ArmWindow::run_started);
-    connect(&runner, &ProgramRunner::step_started, this, &ArmWindow::step_started);
-    connect(&runner, &ProgramRunner::run_finished, this, [this] { run_ended(std::nullopt); });
-    connect(&runner, &ProgramRunner::run_stopped, this, [this](int index) { run_ended(index); });
-}
-
 void ArmWindow::set_program_source(std::function<QString()> source) {
     program_source = std::move(source);
     preview_soon();
@@ -609,7 +596,7 @@ void ArmWindow::update_preview() {
     preview_delay.stop();
     PreviewRequest request{program_source(),
                            preview_reverse->isChecked() ? Direction::reverse : Direction::forwards,
-                           model.pose_at(clock()), model.light_on(), last_run_from};
+                           model.pose_at(session.now()), model.light_on(), last_run_from};
     // The pose and the text are those of now, so a request waits rather than be read again later.
     if (preview_work.isRunning()) {
         next_preview = std::move(request);
@@ -711,7 +698,7 @@ void ArmWindow::showEvent(QShowEvent* event) {
 }
 
 void ArmWindow::refresh() {
-    const double now = clock();
+    const double now = session.now();
     ArmView view = view_at(model, now);
     view.ghost = ghost;
     arm_picture->set_view(view);
@@ -741,7 +728,7 @@ void ArmWindow::run_started(const std::vector<RunStep>& steps) {
     run_index = -1;
     run_under_way = true;
     run_end_shown = false;
-    last_run_from = model.pose_at(clock());
+    last_run_from = model.pose_at(session.now());
     // The timeline shows this run only when it previewed this very run.
     run_on_timeline = steps == program_preview.steps;
     run_bar->setValue(0);
@@ -751,7 +738,7 @@ void ArmWindow::run_started(const std::vector<RunStep>& steps) {
 
 void ArmWindow::step_started(int index) {
     run_index = index;
-    step_began = clock();
+    step_began = session.now();
     run_step->setText(tr("Step %1").arg(step_text(index)));
     show_run_times();
     run_ticks.start();
@@ -771,7 +758,7 @@ void ArmWindow::show_run_times() {
         return;
     }
     const RunStep& step = run_steps.at(static_cast<std::size_t>(run_index));
-    const double done = std::min(clock() - step_began, step.seconds);
+    const double done = std::min(session.now() - step_began, step.seconds);
     const double left = run_time_left(run_steps, run_index, done);
     const double total = run_duration(run_steps);
     const QString step_times =

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "arm_picture.h"
-#include "hand_control.h"
 #include "motion/arm_model.h"
 #include "program_preview.h"
+#include "session/arm_session.h"
 
 class QCheckBox;
 class QIcon;
@@ -27,11 +27,6 @@ class QStackedWidget;
 namespace quillmar {
 
 class PreviewTimeline;
-
-enum class ArmSource {
-    virtual_arm,    // the model is the emulated arm itself
-    commands_sent,  // the model estimates a real arm from the commands that reached it
-};
 
 class ArmWindow : public QWidget {
     Q_OBJECT
@@ -48,17 +43,13 @@ class ArmWindow : public QWidget {
     // A note on what just happened (a key refused, Back to start's end) shows this long.
     static constexpr int note_fade_ms = 4000;
 
-    // `clock` is the clock of the arm's commands (monotonic seconds).
-    ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource source,
-              QWidget* parent = nullptr);
+    // Shows `session`'s model and runs; its keys, Record and Back to start drive the session.
+    ArmWindow(ArmSession& session, ArmSource source, QWidget* parent = nullptr);
 
     // Shows the window just right of `main_window`, tops aligned unless it would then reach
     // below the screen. When the screen has no room
     // there, the main window moves left so that both fit side by side.
     void show_beside(QWidget& main_window);
-
-    // Shows each run of `runner`: the step under way, its time, the time left.
-    void follow(ProgramRunner& runner);
 
     // Where the program's text is read from when the preview is worked out.
     void set_program_source(std::function<QString()> source);
@@ -67,14 +58,6 @@ class ArmWindow : public QWidget {
     // Works the preview out from where the arm is now, away from the window's thread; it shows
     // when done, unless a newer request came meanwhile.
     void update_preview();
-
-    // Lets the keys, Record and Back to start drive the arm through `control`.
-    void take_hand_control(HandControl& control);
-    // Whether the arm may be moved by hand now: an arm is attached and no run is under way.
-    // Record is switched off and waits for an arm while none is attached.
-    void set_hand_control_usable(bool usable);
-    // Back to start returns to the pose the arm has now.
-    void mark_origin();
 
     bool animating() const { return frames.isActive(); }
     bool timing_run() const { return run_ticks.isActive(); }
@@ -111,6 +94,9 @@ class ArmWindow : public QWidget {
     // Record's caption, and a red dot while it is on.
     void show_recording();
     QIcon recording_dot() const;
+    // Back to start, Record and the notes follow the session: whether the arm may be moved by
+    // hand (an arm attached, no run), and whether an arm is attached.
+    void show_session_state(ArmSession::State state);
     // What the keys do now: the note shows it, and a note on what just happened goes.
     void show_hand_state();
     QString hand_hint() const;
@@ -150,18 +136,14 @@ class ArmWindow : public QWidget {
     // "3 of 12: Elbow Up (6), line 7".
     QString step_text(int index) const;
 
+    ArmSession& session;
     ArmModel& model;
-    std::function<double()> clock;
     ArmPicture* arm_picture = nullptr;
     std::array<QLabel*, joint_count> readings{};
     QLabel* light_reading = nullptr;
     QPushButton* reset = nullptr;
     QTimer frames;
 
-    HandControl* hands = nullptr;
-    bool hands_usable = false;
-    bool attached = false;
-    bool going_back = false;
     QLabel* hand_note = nullptr;
     QTimer note_fade;
     // Shown on a real arm in place of the estimate's note while no arm is attached.

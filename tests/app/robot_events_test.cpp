@@ -126,7 +126,7 @@ void RobotEventsTest::start_up_without_arm() {
 void RobotEventsTest::start_up_with_arm() {
     RobotBench bench(true);
     QVERIFY(bench.robot.start_up().ok());
-    QVERIFY(bench.robot.arm_link().attached());
+    QVERIFY(bench.session.link().attached());
     QVERIFY(
         pane_text(*bench.control<QPlainTextEdit>("message")).endsWith("\r\n\r\nArm attached\r\n"));
     QCOMPARE(usable(bench), attached);
@@ -137,7 +137,8 @@ void RobotEventsTest::start_up_stops_when_the_library_fails() {
     FailingUsb usb;
     quillmar::testing::FakePacer pacer;
     quillmar::testing::ScriptedDialogs dialogs;
-    Robot robot(usb, pacer, dialogs);
+    ArmSession session(usb, pacer, ArmSource::commands_sent);
+    Robot robot(session, dialogs);
     QCOMPARE(robot.start_up().error(), UsbError::io);
     QVERIFY(routines(usb).isEmpty());
     QVERIFY(pane_text(*robot.findChild<QPlainTextEdit*>("message")).isEmpty());
@@ -188,7 +189,7 @@ void RobotEventsTest::command_buttons() {
     QFETCH(QStringList, commands);
     RobotBench bench(true);
     bench.robot.start_up();
-    bench.robot.arm_link().show_light(true);
+    bench.session.link().show_light(true);
     bench.robot.set_program_text("1,100");
     QTest::mouseClick(bench.control(QTest::currentDataTag()), Qt::LeftButton);
     QCOMPARE(sent(bench.usb), commands);
@@ -265,17 +266,24 @@ void RobotEventsTest::dropped_files() {
         mime.setText(text);
     }
 
-    RobotBench bench(false);
+    // A run needs an arm.
+    RobotBench bench(running);
     bench.robot.set_program_text("old");
     bench.robot.show();
     QVERIFY(QTest::qWaitForWindowExposed(&bench.robot));
+    const auto drop_and_check = [&] {
+        QCOMPARE(drop_on(bench, onto, mime), accepted);
+        QCOMPARE(bench.robot.program_text(), program);
+        QCOMPARE(bench.robot.files().file_name(),
+                 accepted && !urls.isEmpty() ? folder.filePath("a.rob") : QString());
+    };
     if (running) {
-        bench.robot.lock_for_run();
+        bench.robot.start_up();
+        bench.pacer.at(bench.pacer.now() + 1.0, drop_and_check);
+        bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
+    } else {
+        drop_and_check();
     }
-    QCOMPARE(drop_on(bench, onto, mime), accepted);
-    QCOMPARE(bench.robot.program_text(), program);
-    QCOMPARE(bench.robot.files().file_name(),
-             accepted && !urls.isEmpty() ? folder.filePath("a.rob") : QString());
 }
 
 void RobotEventsTest::dropped_names_data() {
@@ -327,29 +335,30 @@ void RobotEventsTest::run_locks_and_unlocks() {
     bench.robot.start_up();
     bench.robot.show();
     QVERIFY(QTest::qWaitForWindowExposed(&bench.robot));
-    bench.robot.lock_for_run();
-    QCOMPARE(usable(bench), QStringLiteral("release stopme"));
-    bench.robot.focus_stop();
-    QCOMPARE(QApplication::focusWidget(), bench.control("stopme"));
-    bench.robot.unlock_after_run();
+    bench.pacer.at(bench.pacer.now() + 1.0, [&] {
+        QCOMPARE(usable(bench), QStringLiteral("release stopme"));
+        QCOMPARE(QApplication::focusWidget(), bench.control("stopme"));
+    });
+    bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
     QCOMPARE(usable(bench), attached);
 }
 
 void RobotEventsTest::release_during_a_run_keeps_the_panel_locked() {
     RobotBench bench(true);
     bench.robot.start_up();
-    bench.robot.lock_for_run();
-    QTest::mouseClick(bench.control("release"), Qt::LeftButton);
-    // Attaching again while the run unwinds must not open the panel to a second run.
-    QTest::mouseClick(bench.control("gettit"), Qt::LeftButton);
-    QVERIFY(!bench.control("panel")->isEnabled());
-    QVERIFY(bench.control("stopme")->isEnabled());
-    bench.robot.unlock_after_run();
+    bench.pacer.at(bench.pacer.now() + 1.0, [&] {
+        QTest::mouseClick(bench.control("release"), Qt::LeftButton);
+        // Attaching again while the run unwinds must not open the panel to a second run.
+        QTest::mouseClick(bench.control("gettit"), Qt::LeftButton);
+        QVERIFY(!bench.control("panel")->isEnabled());
+        QVERIFY(bench.control("stopme")->isEnabled());
+    });
+    bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
     QCOMPARE(usable(bench), attached);
 
-    bench.robot.lock_for_run();
-    QTest::mouseClick(bench.control("release"), Qt::LeftButton);
-    bench.robot.unlock_after_run();
+    bench.pacer.at(bench.pacer.now() + 1.0,
+                   [&] { QTest::mouseClick(bench.control("release"), Qt::LeftButton); });
+    bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
     QCOMPARE(usable(bench), detached);
 }
 
