@@ -105,6 +105,8 @@ class RobotEventsTest : public QObject {
     void dropped_names();
     void run_locks_and_unlocks();
     void release_during_a_run_keeps_the_panel_locked();
+    void controls_follow_the_state_data();
+    void controls_follow_the_state();
     void close_data();
     void close();
     void close_during_a_jog();
@@ -360,6 +362,67 @@ void RobotEventsTest::release_during_a_run_keeps_the_panel_locked() {
                    [&] { QTest::mouseClick(bench.control("release"), Qt::LeftButton); });
     bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
     QCOMPARE(usable(bench), detached);
+}
+
+void RobotEventsTest::controls_follow_the_state_data() {
+    QTest::addColumn<QString>("reached");
+    for (const char* reached : {"no arm", "idle", "jog", "running", "released in a run",
+                                "attached again in a run", "going back"}) {
+        QTest::newRow(reached) << QString::fromLatin1(reached);
+    }
+}
+
+// Each control that starts an operation is usable exactly when the session would take it.
+void RobotEventsTest::controls_follow_the_state() {
+    QFETCH(QString, reached);
+    RobotBench bench(true);
+    bench.robot.start_up();
+    using Operation = ArmSession::Operation;
+    const std::array<std::pair<const char*, Operation>, 6> controls{{
+        {"gettit", Operation::attach},
+        {"release", Operation::release},
+        {"stopme", Operation::stop},
+        {"panel", Operation::jog},
+        {"lightme", Operation::light},
+        {"program", Operation::run},
+    }};
+    QString shown;
+    QString allowed;
+    const auto compare = [&] {
+        for (const auto& [name, operation] : controls) {
+            shown += bench.control(name)->isEnabled() ? u'1' : u'0';
+            allowed += bench.session.may(operation) ? u'1' : u'0';
+        }
+    };
+    const auto click = [&](const char* name) {
+        QTest::mouseClick(bench.control(name), Qt::LeftButton);
+    };
+    const double within = bench.pacer.now() + 0.05;
+    if (reached == "no arm") {
+        click("release");
+        compare();
+    } else if (reached == "idle") {
+        compare();
+    } else if (reached == "jog") {
+        bench.pacer.at(within, compare);
+        click("handin");
+    } else if (reached == "going back") {
+        bench.pacer.at(within, compare);
+        bench.session.go_back({{1, 1.0}});
+    } else {
+        bench.pacer.at(within, [&] {
+            if (reached != "running") {
+                click("release");
+            }
+            if (reached == "attached again in a run") {
+                click("gettit");
+            }
+            compare();
+        });
+        bench.session.run(QStringLiteral("1,100"), Direction::forwards);
+    }
+    QVERIFY(!allowed.isEmpty());
+    QCOMPARE(shown, allowed);
 }
 
 void RobotEventsTest::close_data() {
