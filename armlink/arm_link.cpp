@@ -61,7 +61,7 @@ void ArmLink::report_failure(ArmCommand command, const UsbResult<int>& result) {
 }
 
 void ArmLink::send_command(ArmCommand command) {
-    if (shut_down || letting_go) {
+    if (shut_down || letting_go || arm_lost) {
         return;
     }
     if (const UsbResult<int> result = transfer(command); !taken(result)) {
@@ -70,7 +70,7 @@ void ArmLink::send_command(ArmCommand command) {
 }
 
 bool ArmLink::send_stop(ArmCommand stop) {
-    if (shut_down || letting_go) {
+    if (shut_down || letting_go || arm_lost) {
         return false;
     }
     return stop_until_taken(stop, false);
@@ -130,6 +130,7 @@ void ArmLink::show_light(bool on) {
 }
 
 bool ArmLink::attach_arm() {
+    arm_lost = false;
     const UsbResult<DeviceHandle> opened = usb.open_first(arm_vendor_id, arm_product_id);
     if (!opened) {
         arm.reset();
@@ -140,6 +141,8 @@ bool ArmLink::attach_arm() {
         return false;
     }
     arm = *opened;
+    const auto where = usb.location(*arm);
+    arm_location = where ? std::optional(*where) : std::nullopt;
     stop_not_taken = false;
     reports.show_message(QStringLiteral("\r\nArm attached"));
     // Commands still reach the arm without these two on Linux, so the attach goes on; a
@@ -175,6 +178,22 @@ void ArmLink::release() {
     arm.reset();
     letting_go = false;
     reports.show_message(QStringLiteral("\r\nArm released"));
+}
+
+void ArmLink::lose() {
+    if (!arm) {
+        return;
+    }
+    arm_lost = true;
+    if (letting_go) {
+        return;
+    }
+    // The light went out with the arm's power, as after a release.
+    show_light(false);
+    usb.close(*arm);
+    arm.reset();
+    reports.show_error(QStringLiteral("Arm unplugged: ") +
+                       return_value_text(error_code(UsbError::no_device)));
 }
 
 void ArmLink::shutdown() {

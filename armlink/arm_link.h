@@ -58,7 +58,18 @@ class ArmLink {
     // a jog or a run that is unwinding cannot move the arm after its all off.
     void shutdown();
 
+    // The arm was pulled out: its handle closed without a command, one line in the error pane,
+    // and from then on, until the next attach, no command goes out and none gives a line, so
+    // that a movement unwinding after it says nothing more. Inside a release, that release goes
+    // on with its handle (its tries fail as the arm's are gone) and no line is added. Nothing
+    // when no arm is attached.
+    void lose();
+
     bool attached() const { return arm.has_value(); }
+    // The arm was pulled out since the last attach.
+    bool lost() const { return arm_lost; }
+    // Where the attached arm sits; none when no arm is attached.
+    std::optional<DeviceLocation> location() const { return arm ? arm_location : std::nullopt; }
 
     // The arm never took the last stop it was sent and has taken no command since: a motor may
     // still be running.
@@ -81,6 +92,8 @@ class ArmLink {
     bool letting_go = false;  // release is sending its all off
     bool indicator = false;
     bool stop_not_taken = false;
+    bool arm_lost = false;
+    std::optional<DeviceLocation> arm_location;
     unsigned long long commands_taken = 0;
     std::function<void(ArmCommand)> command_sent;
 };

@@ -209,6 +209,15 @@ UsbResult<void> EmulatedBus::close(DeviceHandle device) {
                      open_handles.erase(device) == 1 ? UsbResult<void>{} : UsbError::no_device);
 }
 
+// Not logged: like the number of open handles, it is no routine that reaches a device.
+UsbResult<DeviceLocation> EmulatedBus::location(DeviceHandle device) {
+    const auto model = device_of(device);
+    if (!model) {
+        return model.error();
+    }
+    return DeviceLocation{(*model)->bus_number, (*model)->address};
+}
+
 UsbResult<DeviceDescriptor> EmulatedBus::device_descriptor(DeviceHandle device) {
     const auto model = readable_device_of(device);
     return log<DeviceDescriptor>(

@@ -334,6 +334,15 @@ UsbResult<void> LibusbBus::close(DeviceHandle device) {
     return {};
 }
 
+UsbResult<DeviceLocation> LibusbBus::location(DeviceHandle device) {
+    auto* opened = state->find(device);
+    if (opened == nullptr) {
+        return UsbError::no_device;
+    }
+    auto* found = libusb_get_device(opened);
+    return DeviceLocation{libusb_get_bus_number(found), libusb_get_device_address(found)};
+}
+
 int LibusbBus::open_handle_count() const {
     return static_cast<int>(state->handles.size());
 }

@@ -40,6 +40,7 @@ class LibusbBus : public UsbBus {
     UsbResult<DeviceHandle> open_nth(int index) override;
     UsbResult<DeviceHandle> open_first(std::uint16_t vendor_id, std::uint16_t product_id) override;
     UsbResult<void> close(DeviceHandle device) override;
+    UsbResult<DeviceLocation> location(DeviceHandle device) override;
     UsbResult<DeviceDescriptor> device_descriptor(DeviceHandle device) override;
     UsbResult<ConfigurationDescriptor> configuration_descriptor(DeviceHandle device,
                                                                 int config_index) override;

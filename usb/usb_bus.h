@@ -7,6 +7,7 @@
 #include <string>
 
 #include "descriptors.h"
+#include "device_location.h"
 #include "usb_result.h"
 
 namespace quillmar {
@@ -43,6 +44,8 @@ class UsbBus {
     virtual UsbResult<DeviceHandle> open_first(std::uint16_t vendor_id,
                                                std::uint16_t product_id) = 0;
     virtual UsbResult<void> close(DeviceHandle device) = 0;
+    // Where the device of an open handle sits; it asks the device nothing.
+    virtual UsbResult<DeviceLocation> location(DeviceHandle device) = 0;
 
     virtual UsbResult<DeviceDescriptor> device_descriptor(DeviceHandle device) = 0;
     virtual UsbResult<ConfigurationDescriptor> configuration_descriptor(DeviceHandle device,

@@ -50,6 +50,8 @@ class ArmLinkTest : public QObject {
     void attach_denied_explains_the_rule();
     void shutdown_switches_everything_off_once();
     void shutdown_without_arm_is_silent();
+    void a_lost_arm_is_let_go_quietly_data();
+    void a_lost_arm_is_let_go_quietly();
 };
 
 void ArmLinkTest::send_command_reports_every_result_but_three_data() {
@@ -263,6 +265,85 @@ void ArmLinkTest::shutdown_without_arm_is_silent() {
     QVERIFY(bench.usb.transfers().empty());
     QCOMPARE(bench.reports.message, QString());
     QCOMPARE(bench.reports.error, QString());
+}
+
+void ArmLinkTest::a_lost_arm_is_let_go_quietly_data() {
+    QTest::addColumn<QString>("during");  // when the arm is pulled out and the loss told
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("light");     // the indicator afterwards
+    QTest::addColumn<QString>("later");  // the lines of a start and a stop sent afterwards
+    const QString unplugged = QStringLiteral("Arm unplugged: Return value -19\r\n");
+    QTest::newRow("attached") << "idle" << QStringList{"close(1)"} << unplugged << "" << false
+                              << "";
+    // No more tries, and no line that the stop was not taken.
+    QTest::newRow("in a stop's tries")
+        << "stop" << QStringList{"close(1)"} << "Sent: ( 0, 0, 1) Return value -5\r\n" + unplugged
+        << "" << false << "";
+    // The release goes on with its handle; the line of its all off says enough.
+    QTest::newRow("in a release") << "release"
+                                  << QStringList{"release_interface(1,0)", "reset(1)", "close(1)"}
+                                  << "Sent: ( 0, 0, 0) Return value -5\r\n"
+                                  << "\r\nArm released\r\n"
+                                  << false << "";
+    QTest::newRow("no arm attached")
+        << "no arm" << QStringList{} << ""
+        << "" << true
+        << "Sent: ( 1, 0, 0) Return value -19\r\nSent: ( 0, 0, 0) Return value -19\r\n";
+}
+
+void ArmLinkTest::a_lost_arm_is_let_go_quietly() {
+    QFETCH(QString, during);
+    QFETCH(QStringList, calls);
+    QFETCH(QString, error);
+    QFETCH(QString, message);
+    QFETCH(bool, light);
+    QFETCH(QString, later);
+    Bench bench;
+    if (during != "no arm") {
+        QVERIFY(bench.link.attach_arm());
+        QVERIFY(bench.link.location() == (DeviceLocation{1, 2}));
+    }
+    bench.link.show_light(true);
+    bench.usb.clear_logs();
+    bench.reports.message.clear();
+    const auto pull_out = [&] {
+        bench.usb.unplug(arm_vendor_id, arm_product_id);
+        bench.link.lose();
+    };
+    bench.usb.fail_next_transfers(1'000'000, error_code(UsbError::io));
+    bench.pacer.at(bench.pacer.now() + 0.01, pull_out);
+    if (during == "stop") {
+        QVERIFY(!bench.link.send_stop(stop_command(1)));
+    } else if (during == "release") {
+        bench.link.release();
+    } else if (during == "idle") {
+        pull_out();
+    } else {
+        bench.link.lose();
+    }
+    QCOMPARE(device_calls(bench.usb), calls);
+    QCOMPARE(bench.reports.error, error);
+    QCOMPARE(bench.reports.message, message);
+    QCOMPARE(bench.link.light_byte(), light ? 1 : 0);
+    QCOMPARE(bench.link.attached(), false);
+    QCOMPARE(bench.link.location().has_value(), false);
+    QCOMPARE(bench.link.left_running(), false);
+    QCOMPARE(bench.usb.open_handle_count(), 0);
+    bench.usb.clear_logs();
+    bench.link.send_command(start_command(1, 0));
+    bench.link.send_stop(stop_command(0));
+    QVERIFY(bench.usb.transfers().empty());
+    QCOMPARE(bench.reports.error, error + later);
+
+    // The arm plugged in again: attached where it now is, its failures said again.
+    bench.usb.plug(arm_device_model(1, 3));
+    QVERIFY(bench.link.attach_arm());
+    QVERIFY(bench.link.location() == (DeviceLocation{1, during == "no arm" ? 2 : 3}));
+    bench.reports.error.clear();
+    bench.link.send_command(start_command(1, 0));
+    QCOMPARE(bench.reports.error, QStringLiteral("Sent: ( 1, 0, 0) Return value -5\r\n"));
 }
 
 QTEST_GUILESS_MAIN(ArmLinkTest)

@@ -44,6 +44,11 @@ std::string two_digits_hex(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
+// A little-endian 16-bit id as four lower-case hex digits.
+std::string hex_id(std::uint8_t low, std::uint8_t high) {
+    return two_digits_hex({high, low});
+}
+
 std::string padded(int number) {
     char text[8];
     std::snprintf(text, sizeof text, "%03d", number);
@@ -435,6 +440,12 @@ std::string device_record(const EmulatedDevice& device) {
     text += "A: speed=" + speed_of(model) + "\\n\n";
     text += "A: bConfigurationValue=1\\n\n";
     text += "A: dev=189:" + std::to_string(minor) + "\\n\n";
+    // The ids as sysfs shows them, from the descriptor bytes so that a raw device has its own.
+    const auto& bytes = device.descriptors;
+    if (bytes.size() >= 12) {
+        text += "A: idVendor=" + hex_id(bytes[8], bytes[9]) + "\\n\n";
+        text += "A: idProduct=" + hex_id(bytes[10], bytes[11]) + "\\n\n";
+    }
     text += "H: descriptors=" + two_digits_hex(device.descriptors) + "\n";
     return text;
 }

@@ -244,6 +244,8 @@ class UsbBusContractTest : public QObject {
   private slots:
     void open_nth_counts_openable_devices_in_bus_order_data();
     void open_nth_counts_openable_devices_in_bus_order();
+    void location_names_bus_and_address_data();
+    void location_names_bus_and_address();
     void open_first_by_ids_data();
     void open_first_by_ids();
     void first_of_two_matching_devices_wins_data();
@@ -309,6 +311,34 @@ void UsbBusContractTest::open_nth_counts_openable_devices_in_bus_order() {
         QVERIFY(bus->usb().close(handle).ok());
     }
     QCOMPARE(bus->open_handles(), 0);
+}
+
+void UsbBusContractTest::location_names_bus_and_address_data() {
+    QTest::addColumn<BusKind>("kind");
+    add_rows("two busses");
+}
+
+// The location tells apart devices with the same ids; a closed handle has none.
+void UsbBusContractTest::location_names_bus_and_address() {
+    QFETCH(BusKind, kind);
+    const auto bus = make_bus(
+        kind, {root_hub_model(2), gadget(2, 4, 0x24), root_hub_model(1), arm_device_model(1, 3)});
+    auto& usb = bus->usb();
+    QStringList seen;
+    for (int n = 0;; ++n) {
+        const auto opened = usb.open_nth(n);
+        if (!opened) {
+            break;
+        }
+        const auto where = usb.location(*opened);
+        QVERIFY(where.ok());
+        seen << vid_pid(usb, *opened) +
+                    QStringLiteral(" at %1-%2").arg(where->bus).arg(where->address);
+        QVERIFY(usb.close(*opened).ok());
+        QCOMPARE(usb.location(*opened).error(), UsbError::no_device);
+    }
+    QCOMPARE(seen,
+             (QStringList{"1d6b:2 at 1-1", "1267:0 at 1-3", "1d6b:2 at 2-1", "1234:24 at 2-4"}));
 }
 
 void UsbBusContractTest::open_first_by_ids_data() {
