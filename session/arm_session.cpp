@@ -18,10 +18,12 @@ class ArmSession::Activity {
     ArmSession& session;
 };
 
-ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, QObject* parent)
+ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresence* presence,
+                       QObject* parent)
     : QObject(parent),
       usb(usb),
       pacer(pacer),
+      presence(presence),
       arm_model(pacer.now()),
       arm_link(usb, *this, pacer),
       survey(usb),

@@ -19,6 +19,7 @@
 #include "motion/pacer.h"
 #include "programs/program_runner.h"
 #include "survey/device_survey.h"
+#include "usb/device_presence.h"
 #include "usb/usb_bus.h"
 
 namespace quillmar {
@@ -52,8 +53,10 @@ class ArmSession : public QObject, private ArmReports {
     enum class WayBack { done, stopped, at_start, keys_held, refused };
 
     // With `commands_sent` the model follows what the link sent; with `virtual_arm` the emulated
-    // bus is to drive model() (ArmModel::follow).
-    ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, QObject* parent = nullptr);
+    // bus is to drive model() (ArmModel::follow). `presence` tells of arms plugged in and pulled
+    // out; null when none does (the virtual arm, and every emulated bus in tests).
+    ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresence* presence = nullptr,
+               QObject* parent = nullptr);
 
     // USB library, debug level 255, the survey and attach. When the USB library fails to start,
     // its error, and nothing after it has run.
@@ -143,6 +146,7 @@ class ArmSession : public QObject, private ArmReports {
 
     UsbBus& usb;
     Pacer& pacer;
+    DevicePresence* presence;
     ArmModel arm_model;
     ArmLink arm_link;
     DeviceSurvey survey;
