@@ -71,7 +71,8 @@ void ArmWindowKeeper::offer_menu(const QPoint& position) {
     // Not exec(): a wait of a running step beneath it must be able to end on time.
     auto* menu = new QMenu(&robot);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(window.isVisible() ? tr("Hide arm window (F2)") : tr("Show arm window (F2)"),
+    menu->addAction(window.isVisible() ? QStringLiteral("Hide arm window (F2)")
+                                       : QStringLiteral("Show arm window (F2)"),
                     this, &ArmWindowKeeper::toggle);
     menu->popup(robot.mapToGlobal(position));
 }

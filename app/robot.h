@@ -58,11 +58,13 @@ class Robot : public QWidget, public FilePane {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    void build_controls();
-    void describe_controls();
-    void set_tab_order();
-    void wire_events();
-    void add_shortcuts();
+    // The controls that only the building and the wiring need.
+    struct Parts;
+    Parts build_controls();
+    void describe_controls(const Parts& parts);
+    void set_tab_order(const Parts& parts);
+    void wire_events(const Parts& parts);
+    void add_shortcuts(const Parts& parts);
     void write_help_text();
     // Enables the controls for the session's state. Attaching enables Release, Attach, the
     // panel and Stop, in that order, releasing the reverse; a run locks the program pane, the
@@ -80,25 +82,19 @@ class Robot : public QWidget, public FilePane {
     ArmSession& session;
     FileDialogs& dialogs;
 
-    QPushButton* gettit = nullptr;
-    QPushButton* release = nullptr;
-    QPlainTextEdit* error = nullptr;
-    QLabel* label1 = nullptr;
-    QLabel* label2 = nullptr;
-    QGroupBox* panel = nullptr;
-    QPlainTextEdit* message = nullptr;
-    QLabel* label3 = nullptr;
-    ProgramPane* data = nullptr;
-    QPlainTextEdit* info = nullptr;
-    QPushButton* loadfile = nullptr;
-    QPushButton* savefile = nullptr;
-    QPushButton* stopme = nullptr;
-    QCheckBox* lighton = nullptr;
-    QPushButton* lightme = nullptr;
-    QPushButton* program = nullptr;
-    QPushButton* reverse = nullptr;
-    // The ten jog buttons, by command number 1 to 10 (index 0 unused: that is the light).
-    std::array<QPushButton*, last_command_number + 1> jog_buttons{};
+    // The controls named by their role; the others live on in their connections.
+    QPushButton* attach_button = nullptr;
+    QPushButton* release_button = nullptr;
+    QPushButton* stop_button = nullptr;
+    // The frame of every control that moves the arm by hand.
+    QGroupBox* controls_frame = nullptr;
+    ProgramPane* program_pane = nullptr;
+    QPushButton* load_button = nullptr;
+    QPushButton* save_button = nullptr;
+    QPlainTextEdit* message_pane = nullptr;
+    QPlainTextEdit* error_pane = nullptr;
+    QCheckBox* light_box = nullptr;
+    QPlainTextEdit* help_pane = nullptr;
 
     ProgramFiles program_files;
     // Gone before the window's controls, so that no event of the closing window reaches it.
