@@ -42,7 +42,7 @@ QString reading_text(const JointRow& row, double value, bool straining) {
     QString text = QString::number(shown, 'f', 1) +
                    (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
     if (straining) {
-        text += QObject::tr(" at limit, straining");
+        text += QStringLiteral(" at limit, straining");
     }
     return text;
 }
@@ -51,16 +51,16 @@ QString reading_text(const JointRow& row, double value, bool straining) {
 QString duration_text(double seconds) {
     seconds = std::max(0.0, seconds);
     if (seconds < 60.0) {
-        return QObject::tr("%1 s").arg(seconds, 0, 'f', 1);
+        return QStringLiteral("%1 s").arg(seconds, 0, 'f', 1);
     }
     const double minutes = std::floor(seconds / 60.0);
-    return QObject::tr("%1 min %2 s")
+    return QStringLiteral("%1 min %2 s")
         .arg(minutes, 0, 'f', 0)
         .arg(seconds - 60.0 * minutes, 4, 'f', 1, QLatin1Char('0'));
 }
 
 QString steps_text(int count) {
-    return count == 1 ? QObject::tr("1 step") : QObject::tr("%1 steps").arg(count);
+    return count == 1 ? QStringLiteral("1 step") : QStringLiteral("%1 steps").arg(count);
 }
 
 struct DriveKey {
@@ -106,7 +106,7 @@ QLabel* key_legend(const JointRow& row, QWidget* parent) {
     auto* legend = new QLabel(QStringLiteral("<b>%1 %2</b>")
                                   .arg(QString::fromUtf8(up.label), QString::fromUtf8(down.label)),
                               parent);
-    legend->setToolTip(QObject::tr("Hold %1 for %2, %3 for %4")
+    legend->setToolTip(QStringLiteral("Hold %1 for %2, %3 for %4")
                            .arg(QString::fromUtf8(up.label), caption_of(up.command),
                                 QString::fromUtf8(down.label), caption_of(down.command)));
     return legend;
@@ -117,7 +117,7 @@ QLabel* key_legend(const JointRow& row, QWidget* parent) {
 ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     : QWidget(parent), session(session), model(session.model()) {
     const bool estimate = source == ArmSource::commands_sent;
-    setWindowTitle(estimate ? tr("Arm") : tr("Virtual arm"));
+    setWindowTitle(estimate ? QStringLiteral("Arm") : QStringLiteral("Virtual arm"));
     // Closing it only hides it, and showing it leaves the keyboard with the main window.
     setAttribute(Qt::WA_QuitOnClose, false);
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -139,14 +139,14 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
         readings.at(static_cast<std::size_t>(index)) = label;
         numbers->addWidget(label, row, column + 2);
     }
-    numbers->addWidget(new QLabel(tr("Light:"), this), 2, 3);
+    numbers->addWidget(new QLabel(QStringLiteral("Light:"), this), 2, 3);
     light_reading = new QLabel(this);
     numbers->addWidget(light_reading, 2, 5);
     auto* light_key =
         new QLabel(QStringLiteral("<b>%1</b>")
                        .arg(QString::fromUtf8(drive_key_for(light_command_number).label)),
                    this);
-    light_key->setToolTip(tr("Press %1 for %2")
+    light_key->setToolTip(QStringLiteral("Press %1 for %2")
                               .arg(QString::fromUtf8(drive_key_for(light_command_number).label),
                                    caption_of(light_command_number)));
     numbers->addWidget(light_key, 2, 4);
@@ -196,6 +196,7 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     connect(reset, &QPushButton::clicked, &session, &ArmSession::set_start_pose);
     connect(&session, &ArmSession::state_changed, this, &ArmWindow::show_session_state);
     connect(&session, &ArmSession::recording_changed, record, &QPushButton::setChecked);
+    connect(&session, &ArmSession::arm_plugged_in_changed, this, &ArmWindow::show_hand_state);
     connect(&session, &ArmSession::run_started, this, &ArmWindow::run_started);
     connect(&session, &ArmSession::step_started, this, &ArmWindow::step_started);
     connect(&session, &ArmSession::run_ended, this, &ArmWindow::run_ended);
@@ -222,19 +223,20 @@ QLayout* ArmWindow::build_hand_row(bool estimate) {
     record->setCheckable(true);
     record->setEnabled(false);
     // As wide as its caption while on, so that switching it moves nothing.
-    record->setText(tr("Recording"));
+    record->setText(QStringLiteral("Recording"));
     record->setIcon(recording_dot());
     record->setMinimumWidth(record->sizeHint().width());
     record->setToolTip(
-        tr("While on, every movement made by hand and every light switch is added "
-           "to the program, one motor at a time"));
-    back = new QPushButton(tr("Back to start"), this);
+        QStringLiteral("While on, every movement made by hand and every light switch is added "
+                       "to the program, one motor at a time"));
+    back = new QPushButton(QStringLiteral("Back to start"), this);
     back->setObjectName(QStringLiteral("backtostart"));
     back->setEnabled(false);
     back->setToolTip(
-        tr("Drives every joint back to where it stood when the arm was attached or "
-           "the start pose was set"));
-    reset = new QPushButton(estimate ? tr("Set start pose") : tr("Reset pose"), this);
+        QStringLiteral("Drives every joint back to where it stood when the arm was attached or "
+                       "the start pose was set"));
+    reset = new QPushButton(
+        estimate ? QStringLiteral("Set start pose") : QStringLiteral("Reset pose"), this);
     reset->setObjectName(QStringLiteral("resetpose"));
 
     auto* row = new QHBoxLayout;
@@ -253,18 +255,20 @@ QLayout* ArmWindow::build_hand_row(bool estimate) {
 
 QWidget* ArmWindow::build_real_arm_notes() {
     auto* estimate_note = new QLabel(
-        tr("A real arm cannot tell where it is: this pose is estimated from the commands "
-           "sent, starting from the start pose drawn here. Put the arm in that pose, then "
-           "press \"Set start pose\"."),
+        QStringLiteral(
+            "A real arm cannot tell where it is: this pose is estimated from the commands "
+            "sent, starting from the start pose drawn here. Put the arm in that pose, then "
+            "press \"Set start pose\"."),
         this);
     estimate_note->setObjectName(QStringLiteral("estimatenote"));
     estimate_note->setWordWrap(true);
     auto* help = new QLabel(
-        tr("No arm is attached. Plug the arm in, switch it on and press \"Attach arm\" in the "
-           "main window. Plugged in but not attached? This user may not open it until the udev "
-           "rule 60-quillmar.rules is in place (the package installs it; \"man quillmar\" shows "
-           "how to apply a copy); then plug the arm in again and press \"Attach arm\". No arm at "
-           "hand? Start Quillmar with --virtual-arm."),
+        QStringLiteral(
+            "No arm is attached. Plug the arm in, switch it on and press \"Attach arm\" in the "
+            "main window. Plugged in but not attached? This user may not open it until the udev "
+            "rule 60-quillmar.rules is in place (the package installs it; \"man quillmar\" shows "
+            "how to apply a copy); then plug the arm in again and press \"Attach arm\". No arm at "
+            "hand? Start Quillmar with --virtual-arm."),
         this);
     help->setObjectName(QStringLiteral("attachhelp"));
     help->setWordWrap(true);
@@ -296,7 +300,7 @@ void ArmWindow::apply_colours() {
 
 void ArmWindow::show_recording() {
     const bool on = record->isChecked();
-    record->setText(on ? tr("Recording") : tr("Record"));
+    record->setText(on ? QStringLiteral("Recording") : QStringLiteral("Record"));
     record->setIcon(on ? recording_dot() : QIcon());
 }
 
@@ -315,22 +319,26 @@ QIcon ArmWindow::recording_dot() const {
 
 QString ArmWindow::hand_hint() const {
     if (session.state() == ArmSession::State::going_back) {
-        return tr("Going back to start. Esc stops.");
+        return QStringLiteral("Going back to start. Esc stops.");
+    }
+    if (session.arm_plugged_in()) {
+        return QStringLiteral("Arm plugged in: press Attach arm");
     }
     if (!session.attached()) {
-        return tr(
+        return QStringLiteral(
             "Hold the keys to move the arm once \"Attach arm\" in the main window has "
             "attached it.");
     }
     if (!session.may(ArmSession::Operation::keys)) {
-        return tr("Hold the keys to move the arm once the run has ended. Esc stops the run.");
+        return QStringLiteral(
+            "Hold the keys to move the arm once the run has ended. Esc stops the run.");
     }
     if (record->isChecked()) {
-        return tr(
+        return QStringLiteral(
             "Recording: the keys move one joint at a time, and each movement is added to the "
             "program. Esc stops.");
     }
-    return tr(
+    return QStringLiteral(
         "Hold the keys beside a joint to move it: the first raises, opens or turns left. "
         "Esc stops.");
 }
@@ -434,11 +442,12 @@ void ArmWindow::press_key(int command) {
     // The first key held returns only when the drive has ended.
     switch (session.press_key(command).value_or(KeyAnswer::moving)) {
         case KeyAnswer::opposite_held:
-            tell(tr("%1 refused: %2 runs the same motor the other way")
+            tell(QStringLiteral("%1 refused: %2 runs the same motor the other way")
                      .arg(caption_of(command), caption_of(opposite_command(command))));
             break;
         case KeyAnswer::one_at_a_time:
-            tell(tr("%1 refused: Record takes one motor at a time").arg(caption_of(command)));
+            tell(QStringLiteral("%1 refused: Record takes one motor at a time")
+                     .arg(caption_of(command)));
             break;
         case KeyAnswer::moving:
             break;
@@ -450,16 +459,16 @@ void ArmWindow::go_back_to_start() {
         case ArmSession::WayBack::refused:
             break;
         case ArmSession::WayBack::keys_held:
-            tell(tr("Let the keys go before going back to start."));
+            tell(QStringLiteral("Let the keys go before going back to start."));
             break;
         case ArmSession::WayBack::at_start:
-            tell(tr("The arm is at its start."));
+            tell(QStringLiteral("The arm is at its start."));
             break;
         case ArmSession::WayBack::done:
-            tell(tr("Back at the start."));
+            tell(QStringLiteral("Back at the start."));
             break;
         case ArmSession::WayBack::stopped:
-            tell(tr("Back to start stopped."));
+            tell(QStringLiteral("Back to start stopped."));
             break;
     }
 }
@@ -488,8 +497,8 @@ bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 QWidget* ArmWindow::build_run_box() {
-    auto* box = new QGroupBox(tr("Run"), this);
-    run_step = new QLabel(tr("No run under way."), box);
+    auto* box = new QGroupBox(QStringLiteral("Run"), this);
+    run_step = new QLabel(QStringLiteral("No run under way."), box);
     run_step->setObjectName(QStringLiteral("runstep"));
     run_times = new QLabel(box);
     run_times->setObjectName(QStringLiteral("runtimes"));
@@ -497,7 +506,7 @@ QWidget* ArmWindow::build_run_box() {
     run_bar->setRange(0, run_bar_steps);
     run_bar->setValue(0);
     run_bar->setTextVisible(false);
-    run_bar->setAccessibleName(tr("Run progress"));
+    run_bar->setAccessibleName(QStringLiteral("Run progress"));
     auto* layout = new QGridLayout(box);
     layout->setVerticalSpacing(4);
     layout->addWidget(run_step, 0, 0);
@@ -508,20 +517,20 @@ QWidget* ArmWindow::build_run_box() {
 }
 
 QWidget* ArmWindow::build_preview_box() {
-    auto* box = new QGroupBox(tr("Before you run"), this);
+    auto* box = new QGroupBox(QStringLiteral("Before you run"), this);
     // A check box, not a pair of radio buttons: Space switches it, and the arrows stay the
     // keys that drive the arm.
-    preview_reverse = new QCheckBox(tr("Preview the reverse run"), box);
+    preview_reverse = new QCheckBox(QStringLiteral("Preview the reverse run"), box);
     preview_reverse->setObjectName(QStringLiteral("previewreverse"));
     preview_reverse->setToolTip(
-        tr("Shows what \"Reverse Program\" will do instead of \"Run Program\""));
+        QStringLiteral("Shows what \"Reverse Program\" will do instead of \"Run Program\""));
     preview_summary = new QLabel(box);
     preview_summary->setObjectName(QStringLiteral("previewsummary"));
     timeline = new PreviewTimeline(box);
-    timeline->setAccessibleName(tr("Timeline of the program"));
+    timeline->setAccessibleName(QStringLiteral("Timeline of the program"));
     warning_list = new QListWidget(box);
     warning_list->setObjectName(QStringLiteral("warnings"));
-    warning_list->setAccessibleName(tr("Warnings"));
+    warning_list->setAccessibleName(QStringLiteral("Warnings"));
     warning_list->setFixedHeight(warning_list->fontMetrics().height() * warning_rows +
                                  2 * warning_list->frameWidth() + 6);
 
@@ -580,7 +589,7 @@ void ArmWindow::program_changed() {
     // The end of a run tells of the program that ran, not of the one typed since.
     if (run_end_shown) {
         run_end_shown = false;
-        run_step->setText(tr("No run under way."));
+        run_step->setText(QStringLiteral("No run under way."));
         run_times->clear();
         run_bar->setValue(0);
     }
@@ -634,13 +643,13 @@ void ArmWindow::show_preview(const WorkedPreview& worked) {
 
     const auto steps = program_preview.steps.size();
     if (steps == 0) {
-        preview_summary->setText(worked.blank
-                                     ? tr("Type a program in the main window to see it here.")
-                                     : tr("No line of the program runs."));
+        preview_summary->setText(
+            worked.blank ? QStringLiteral("Type a program in the main window to see it here.")
+                         : QStringLiteral("No line of the program runs."));
         ghost.reset();
     } else {
         preview_summary->setText(
-            tr("Takes %1 in %2; the pale arm shows where it ends.")
+            QStringLiteral("Takes %1 in %2; the pale arm shows where it ends.")
                 .arg(duration_text(program_preview.duration), steps_text(static_cast<int>(steps))));
         ghost = program_preview.end_pose;
     }
@@ -649,8 +658,9 @@ void ArmWindow::show_preview(const WorkedPreview& worked) {
     const qsizetype unlisted = warning_count(program_preview) - warning_list->count();
     if (warning_list->count() == 0 || unlisted > 0) {
         auto* note = new QListWidgetItem(
-            unlisted > 0 ? tr("... and %1 more").arg(unlisted)
-                         : tr("No warnings: no joint runs into its end, every line runs."));
+            unlisted > 0
+                ? QStringLiteral("... and %1 more").arg(unlisted)
+                : QStringLiteral("No warnings: no joint runs into its end, every line runs."));
         // Not greyed out as a disabled item would be: it is read like the warnings.
         note->setFlags(Qt::ItemIsEnabled);
         QFont slanted = note->font();
@@ -711,7 +721,7 @@ void ArmWindow::refresh() {
             label->setStyleSheet(style);
         }
     }
-    light_reading->setText(view.light ? tr("on") : tr("off"));
+    light_reading->setText(view.light ? QStringLiteral("on") : QStringLiteral("off"));
     if (!model.moving(now)) {
         frames.stop();
     } else if (!frames.isActive()) {
@@ -732,21 +742,22 @@ void ArmWindow::run_started(const std::vector<RunStep>& steps) {
     // The timeline shows this run only when it previewed this very run.
     run_on_timeline = steps == program_preview.steps;
     run_bar->setValue(0);
-    run_step->setText(steps.empty() ? tr("No step to run") : tr("Starting"));
-    run_times->setText(tr("%1 in all").arg(duration_text(run_duration(run_steps))));
+    run_step->setText(steps.empty() ? QStringLiteral("No step to run")
+                                    : QStringLiteral("Starting"));
+    run_times->setText(QStringLiteral("%1 in all").arg(duration_text(run_duration(run_steps))));
 }
 
 void ArmWindow::step_started(int index) {
     run_index = index;
     step_began = session.now();
-    run_step->setText(tr("Step %1").arg(step_text(index)));
+    run_step->setText(QStringLiteral("Step %1").arg(step_text(index)));
     show_run_times();
     run_ticks.start();
 }
 
 QString ArmWindow::step_text(int index) const {
     const RunStep& step = run_steps.at(static_cast<std::size_t>(index));
-    return tr("%1 of %2: %3, line %4")
+    return QStringLiteral("%1 of %2: %3, line %4")
         .arg(index + 1)
         .arg(run_steps.size())
         .arg(QString::fromLatin1(command_table.at(static_cast<std::size_t>(step.command)).caption))
@@ -763,9 +774,10 @@ void ArmWindow::show_run_times() {
     const double total = run_duration(run_steps);
     const QString step_times =
         step.command == light_command_number
-            ? tr("the light switches")
-            : tr("%1 s of %2 s").arg(done, 0, 'f', 1).arg(step.seconds, 0, 'f', 2);
-    run_times->setText(tr("%1; %2 left of the run").arg(step_times, duration_text(left)));
+            ? QStringLiteral("the light switches")
+            : QStringLiteral("%1 s of %2 s").arg(done, 0, 'f', 1).arg(step.seconds, 0, 'f', 2);
+    run_times->setText(
+        QStringLiteral("%1; %2 left of the run").arg(step_times, duration_text(left)));
     if (run_on_timeline) {
         timeline->set_now(total - left);
     }
@@ -782,10 +794,10 @@ void ArmWindow::run_ended(std::optional<int> stopped_at) {
     timeline->set_now(std::nullopt);
     if (stopped_at) {
         show_run_times();
-        run_step->setText(tr("Run stopped at step %1").arg(step_text(*stopped_at)));
+        run_step->setText(QStringLiteral("Run stopped at step %1").arg(step_text(*stopped_at)));
     } else {
-        run_step->setText(tr("Run finished"));
-        run_times->setText(tr("%1 in %2")
+        run_step->setText(QStringLiteral("Run finished"));
+        run_times->setText(QStringLiteral("%1 in %2")
                                .arg(steps_text(static_cast<int>(run_steps.size())),
                                     duration_text(run_duration(run_steps))));
         run_bar->setValue(run_bar_steps);
