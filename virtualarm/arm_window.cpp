@@ -161,11 +161,12 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     if (estimate) {
         layout->addWidget(build_real_arm_notes());
     }
-    layout->addWidget(build_run_box());
-    layout->addWidget(build_preview_box());
+    QWidget* preview_box = build_preview_box();
+    run_box = new RunBox(session, *timeline, this);
+    layout->addWidget(run_box);
+    layout->addWidget(preview_box);
 
     frames.setInterval(frame_ms);
-    run_ticks.setInterval(run_tick_ms);
     preview_delay.setInterval(preview_delay_ms);
     preview_delay.setSingleShot(true);
     release_grace.setInterval(repeat_grace_ms);
@@ -176,7 +177,6 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     connect(&release_grace, &QTimer::timeout, this,
             [this] { take_releases(std::numeric_limits<quint64>::max()); });
     connect(&frames, &QTimer::timeout, this, &ArmWindow::refresh);
-    connect(&run_ticks, &QTimer::timeout, this, &ArmWindow::show_run_times);
     connect(&preview_work, &QFutureWatcher<WorkedPreview>::finished, this,
             &ArmWindow::preview_done);
     connect(&preview_delay, &QTimer::timeout, this, [this] {
@@ -189,7 +189,7 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     connect(&model, &ArmModel::changed, this, [this] {
         refresh();
         // During a run the preview keeps showing the run as it was planned.
-        if (!run_under_way) {
+        if (!run_box->under_way()) {
             preview_soon();
         }
     });
@@ -198,8 +198,12 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     connect(&session, &ArmSession::recording_changed, record, &QPushButton::setChecked);
     connect(&session, &ArmSession::arm_plugged_in_changed, this, &ArmWindow::show_hand_state);
     connect(&session, &ArmSession::run_started, this, &ArmWindow::run_started);
-    connect(&session, &ArmSession::step_started, this, &ArmWindow::step_started);
-    connect(&session, &ArmSession::run_ended, this, &ArmWindow::run_ended);
+    connect(&session, &ArmSession::step_started, run_box, &RunBox::show_step);
+    connect(&session, &ArmSession::run_ended, this, [this](std::optional<int> stopped_at) {
+        run_box->end(stopped_at);
+        // The arm has moved: the preview now starts from where the run left it.
+        preview_soon();
+    });
     // Stop whatever has the focus here, as in the main window.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session,
             &ArmSession::stop);
@@ -496,26 +500,6 @@ bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-QWidget* ArmWindow::build_run_box() {
-    auto* box = new QGroupBox(QStringLiteral("Run"), this);
-    run_step = new QLabel(QStringLiteral("No run under way."), box);
-    run_step->setObjectName(QStringLiteral("runstep"));
-    run_times = new QLabel(box);
-    run_times->setObjectName(QStringLiteral("runtimes"));
-    run_bar = new QProgressBar(box);
-    run_bar->setRange(0, run_bar_steps);
-    run_bar->setValue(0);
-    run_bar->setTextVisible(false);
-    run_bar->setAccessibleName(QStringLiteral("Run progress"));
-    auto* layout = new QGridLayout(box);
-    layout->setVerticalSpacing(4);
-    layout->addWidget(run_step, 0, 0);
-    layout->addWidget(run_times, 0, 1, Qt::AlignRight);
-    layout->addWidget(run_bar, 1, 0, 1, 2);
-    layout->setColumnStretch(0, 1);
-    return box;
-}
-
 QWidget* ArmWindow::build_preview_box() {
     auto* box = new QGroupBox(QStringLiteral("Before you run"), this);
     // A check box, not a pair of radio buttons: Space switches it, and the arrows stay the
@@ -586,13 +570,7 @@ void ArmWindow::set_program_source(std::function<QString()> source) {
 }
 
 void ArmWindow::program_changed() {
-    // The end of a run tells of the program that ran, not of the one typed since.
-    if (run_end_shown) {
-        run_end_shown = false;
-        run_step->setText(QStringLiteral("No run under way."));
-        run_times->clear();
-        run_bar->setValue(0);
-    }
+    run_box->program_changed();
     preview_soon();
 }
 
@@ -603,9 +581,9 @@ void ArmWindow::preview_soon() {
 void ArmWindow::update_preview() {
     preview_stale = false;
     preview_delay.stop();
-    PreviewRequest request{program_source(),
-                           preview_reverse->isChecked() ? Direction::reverse : Direction::forwards,
-                           model.pose_at(session.now()), model.light_on(), last_run_from};
+    PreviewRequest request{
+        program_source(), preview_reverse->isChecked() ? Direction::reverse : Direction::forwards,
+        model.pose_at(session.now()), model.light_on(), run_box->last_run_from()};
     // The pose and the text are those of now, so a request waits rather than be read again later.
     if (preview_work.isRunning()) {
         next_preview = std::move(request);
@@ -636,10 +614,7 @@ void ArmWindow::preview_done() {
 void ArmWindow::show_preview(const WorkedPreview& worked) {
     program_preview = worked.preview;
     timeline->set_preview(program_preview);
-    // A run that began before its preview was done shows on the timeline once it is.
-    if (run_under_way) {
-        run_on_timeline = run_steps == program_preview.steps;
-    }
+    run_box->preview_shown(program_preview.steps);
 
     const auto steps = program_preview.steps.size();
     if (steps == 0) {
@@ -677,7 +652,7 @@ QString ArmWindow::reading(Joint joint) const {
 }
 
 QString ArmWindow::run_text() const {
-    return run_step->text() + QLatin1Char('\n') + run_times->text();
+    return run_box->text();
 }
 
 void ArmWindow::closeEvent(QCloseEvent* event) {
@@ -734,76 +709,119 @@ void ArmWindow::run_started(const std::vector<RunStep>& steps) {
     if (preview_delay.isActive()) {
         update_preview();
     }
-    run_steps = steps;
-    run_index = -1;
-    run_under_way = true;
-    run_end_shown = false;
-    last_run_from = model.pose_at(session.now());
     // The timeline shows this run only when it previewed this very run.
-    run_on_timeline = steps == program_preview.steps;
-    run_bar->setValue(0);
-    run_step->setText(steps.empty() ? QStringLiteral("No step to run")
-                                    : QStringLiteral("Starting"));
-    run_times->setText(QStringLiteral("%1 in all").arg(duration_text(run_duration(run_steps))));
+    run_box->start(steps, steps == program_preview.steps);
 }
 
-void ArmWindow::step_started(int index) {
-    run_index = index;
+RunBox::RunBox(ArmSession& session, PreviewTimeline& timeline, QWidget* parent)
+    : QGroupBox(QStringLiteral("Run"), parent), session(session), timeline(timeline) {
+    step_line = new QLabel(QStringLiteral("No run under way."), this);
+    step_line->setObjectName(QStringLiteral("runstep"));
+    times_line = new QLabel(this);
+    times_line->setObjectName(QStringLiteral("runtimes"));
+    bar = new QProgressBar(this);
+    bar->setRange(0, run_bar_steps);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    bar->setAccessibleName(QStringLiteral("Run progress"));
+    auto* layout = new QGridLayout(this);
+    layout->setVerticalSpacing(4);
+    layout->addWidget(step_line, 0, 0);
+    layout->addWidget(times_line, 0, 1, Qt::AlignRight);
+    layout->addWidget(bar, 1, 0, 1, 2);
+    layout->setColumnStretch(0, 1);
+    ticks.setInterval(tick_ms);
+    connect(&ticks, &QTimer::timeout, this, &RunBox::show_times);
+}
+
+void RunBox::start(const std::vector<RunStep>& run, bool previewed) {
+    steps = run;
+    index = -1;
+    running = true;
+    end_shown = false;
+    ran_from = session.model().pose_at(session.now());
+    on_timeline = previewed;
+    bar->setValue(0);
+    step_line->setText(steps.empty() ? QStringLiteral("No step to run")
+                                     : QStringLiteral("Starting"));
+    times_line->setText(QStringLiteral("%1 in all").arg(duration_text(run_duration(steps))));
+}
+
+void RunBox::show_step(int step) {
+    index = step;
     step_began = session.now();
-    run_step->setText(QStringLiteral("Step %1").arg(step_text(index)));
-    show_run_times();
-    run_ticks.start();
+    step_line->setText(QStringLiteral("Step %1").arg(step_text(step)));
+    show_times();
+    ticks.start();
 }
 
-QString ArmWindow::step_text(int index) const {
-    const RunStep& step = run_steps.at(static_cast<std::size_t>(index));
+QString RunBox::step_text(int step) const {
+    const RunStep& shown = steps.at(static_cast<std::size_t>(step));
     return QStringLiteral("%1 of %2: %3, line %4")
-        .arg(index + 1)
-        .arg(run_steps.size())
-        .arg(QString::fromLatin1(command_table.at(static_cast<std::size_t>(step.command)).caption))
-        .arg(step.line + 1);
+        .arg(step + 1)
+        .arg(steps.size())
+        .arg(QString::fromLatin1(command_table.at(static_cast<std::size_t>(shown.command)).caption))
+        .arg(shown.line + 1);
 }
 
-void ArmWindow::show_run_times() {
-    if (run_index < 0) {
+void RunBox::show_times() {
+    if (index < 0) {
         return;
     }
-    const RunStep& step = run_steps.at(static_cast<std::size_t>(run_index));
+    const RunStep& step = steps.at(static_cast<std::size_t>(index));
     const double done = std::min(session.now() - step_began, step.seconds);
-    const double left = run_time_left(run_steps, run_index, done);
-    const double total = run_duration(run_steps);
+    const double left = run_time_left(steps, index, done);
+    const double total = run_duration(steps);
     const QString step_times =
         step.command == light_command_number
             ? QStringLiteral("the light switches")
             : QStringLiteral("%1 s of %2 s").arg(done, 0, 'f', 1).arg(step.seconds, 0, 'f', 2);
-    run_times->setText(
+    times_line->setText(
         QStringLiteral("%1; %2 left of the run").arg(step_times, duration_text(left)));
-    if (run_on_timeline) {
-        timeline->set_now(total - left);
+    if (on_timeline) {
+        timeline.set_now(total - left);
     }
-    run_bar->setValue(total > 0.0
-                          ? static_cast<int>(std::lround((total - left) / total * run_bar_steps))
-                          : run_bar_steps);
+    bar->setValue(total > 0.0
+                      ? static_cast<int>(std::lround((total - left) / total * run_bar_steps))
+                      : run_bar_steps);
 }
 
-void ArmWindow::run_ended(std::optional<int> stopped_at) {
-    run_ticks.stop();
-    run_under_way = false;
-    run_on_timeline = false;
-    run_end_shown = true;
-    timeline->set_now(std::nullopt);
+void RunBox::end(std::optional<int> stopped_at) {
+    ticks.stop();
+    running = false;
+    on_timeline = false;
+    end_shown = true;
+    timeline.set_now(std::nullopt);
     if (stopped_at) {
-        show_run_times();
-        run_step->setText(QStringLiteral("Run stopped at step %1").arg(step_text(*stopped_at)));
+        show_times();
+        step_line->setText(QStringLiteral("Run stopped at step %1").arg(step_text(*stopped_at)));
     } else {
-        run_step->setText(QStringLiteral("Run finished"));
-        run_times->setText(QStringLiteral("%1 in %2")
-                               .arg(steps_text(static_cast<int>(run_steps.size())),
-                                    duration_text(run_duration(run_steps))));
-        run_bar->setValue(run_bar_steps);
+        step_line->setText(QStringLiteral("Run finished"));
+        times_line->setText(QStringLiteral("%1 in %2")
+                                .arg(steps_text(static_cast<int>(steps.size())),
+                                     duration_text(run_duration(steps))));
+        bar->setValue(run_bar_steps);
     }
-    // The arm has moved: the preview now starts from where the run left it.
-    preview_soon();
+}
+
+void RunBox::preview_shown(const std::vector<RunStep>& previewed) {
+    // A run that began before its preview was done shows on the timeline once it is.
+    if (running) {
+        on_timeline = steps == previewed;
+    }
+}
+
+void RunBox::program_changed() {
+    if (end_shown) {
+        end_shown = false;
+        step_line->setText(QStringLiteral("No run under way."));
+        times_line->clear();
+        bar->setValue(0);
+    }
+}
+
+QString RunBox::text() const {
+    return step_line->text() + QLatin1Char('\n') + times_line->text();
 }
 
 }  // namespace quillmar

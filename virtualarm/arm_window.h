@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QFutureWatcher>
+#include <QGroupBox>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -28,13 +29,59 @@ namespace quillmar {
 
 class PreviewTimeline;
 
+// The run under way: its step, its times and how far it has come, also on the preview's timeline
+// when the preview showed this very run.
+class RunBox : public QGroupBox {
+    Q_OBJECT
+  public:
+    // How often a run's times are written while a step runs.
+    static constexpr int tick_ms = 100;
+
+    RunBox(ArmSession& session, PreviewTimeline& timeline, QWidget* parent);
+
+    // A run begins with `steps`; `previewed` when the preview showed these very steps.
+    void start(const std::vector<RunStep>& steps, bool previewed);
+    void show_step(int index);
+    // The run ended: all its steps ran, or it was cut short during step `stopped_at`.
+    void end(std::optional<int> stopped_at);
+    // A preview of `steps` is shown now: a run of them under way shows on the timeline.
+    void preview_shown(const std::vector<RunStep>& steps);
+    // The end of a run tells of the program that ran, not of one typed since.
+    void program_changed();
+
+    bool under_way() const { return running; }
+    bool timing() const { return ticks.isActive(); }
+    // Where the last run began: the reverse preview tells whether it retraces that run.
+    const std::optional<Pose>& last_run_from() const { return ran_from; }
+    // The run's two lines: the step and its times.
+    QString text() const;
+
+  private:
+    void show_times();
+    // "3 of 12: Elbow Up (6), line 7".
+    QString step_text(int index) const;
+
+    ArmSession& session;
+    PreviewTimeline& timeline;
+    QLabel* step_line = nullptr;
+    QLabel* times_line = nullptr;
+    QProgressBar* bar = nullptr;
+    QTimer ticks;
+    std::vector<RunStep> steps;
+    int index = -1;
+    double step_began = 0.0;
+    bool running = false;
+    bool on_timeline = false;
+    // A run's end shows until the program changes.
+    bool end_shown = false;
+    std::optional<Pose> ran_from;
+};
+
 class ArmWindow : public QWidget {
     Q_OBJECT
   public:
     // Frame interval while a joint travels; the window is not redrawn while the arm stands.
     static constexpr int frame_ms = 16;
-    // How often a run's times are written while a step runs.
-    static constexpr int run_tick_ms = 100;
     // The preview follows the program this long after the last keystroke.
     static constexpr int preview_delay_ms = 250;
     // X11 sends a held key's repeats as a release and a press of the same time, and the press
@@ -60,7 +107,7 @@ class ArmWindow : public QWidget {
     void update_preview();
 
     bool animating() const { return frames.isActive(); }
-    bool timing_run() const { return run_ticks.isActive(); }
+    bool timing_run() const { return run_box->timing(); }
     const ArmPicture& picture() const { return *arm_picture; }
     QString reading(Joint joint) const;
     // The run's two lines: the step and its times.
@@ -83,7 +130,6 @@ class ArmWindow : public QWidget {
     // On a screen lower than the whole window the picture is drawn smaller, so that nothing of
     // the window is cut off.
     void fit_height(int room);
-    QWidget* build_run_box();
     QWidget* build_preview_box();
     // The note on driving by hand, Record, Back to start and the start pose.
     QLayout* build_hand_row(bool estimate);
@@ -113,10 +159,6 @@ class ArmWindow : public QWidget {
     // Shows the arm as it is now, and keeps the frames going only while a joint travels.
     void refresh();
     void run_started(const std::vector<RunStep>& steps);
-    void step_started(int index);
-    // The run ended: all its steps ran, or it was cut short during step `stopped_at`.
-    void run_ended(std::optional<int> stopped_at);
-    void show_run_times();
     void preview_soon();
     // What a preview is worked out from, taken on the window's thread.
     struct PreviewRequest {
@@ -133,8 +175,6 @@ class ArmWindow : public QWidget {
     void start_preview(PreviewRequest request);
     void preview_done();
     void show_preview(const WorkedPreview& worked);
-    // "3 of 12: Elbow Up (6), line 7".
-    QString step_text(int index) const;
 
     ArmSession& session;
     ArmModel& model;
@@ -156,22 +196,10 @@ class ArmWindow : public QWidget {
     // When each command's key was last let go: a press of that same time is a late repeat.
     std::array<quint64, last_command_number + 1> released_at{};
 
-    QLabel* run_step = nullptr;
-    QLabel* run_times = nullptr;
-    QProgressBar* run_bar = nullptr;
-    QTimer run_ticks;
-    std::vector<RunStep> run_steps;
-    int run_index = -1;
-    double step_began = 0.0;
-    bool run_under_way = false;
-    bool run_on_timeline = false;
-    // A run's end shows until the program changes.
-    bool run_end_shown = false;
+    RunBox* run_box = nullptr;
     // The reading of a joint, and of one at its end.
     QString reading_style;
     QString strain_style;
-    // Where the last run began: the reverse preview tells whether it retraces that run.
-    std::optional<Pose> last_run_from;
 
     QCheckBox* preview_reverse = nullptr;
     QLabel* preview_summary = nullptr;
