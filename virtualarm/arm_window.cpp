@@ -157,7 +157,8 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(arm_picture);
     layout->addLayout(numbers);
-    layout->addLayout(build_hand_row(estimate));
+    hand_row = new HandRow(session, estimate, this);
+    layout->addWidget(hand_row);
     if (estimate) {
         layout->addWidget(build_real_arm_notes());
     }
@@ -171,9 +172,6 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     preview_delay.setSingleShot(true);
     release_grace.setInterval(repeat_grace_ms);
     release_grace.setSingleShot(true);
-    note_fade.setInterval(note_fade_ms);
-    note_fade.setSingleShot(true);
-    connect(&note_fade, &QTimer::timeout, this, &ArmWindow::show_hand_state);
     connect(&release_grace, &QTimer::timeout, this,
             [this] { take_releases(std::numeric_limits<quint64>::max()); });
     connect(&frames, &QTimer::timeout, this, &ArmWindow::refresh);
@@ -193,10 +191,7 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
             preview_soon();
         }
     });
-    connect(reset, &QPushButton::clicked, &session, &ArmSession::set_start_pose);
     connect(&session, &ArmSession::state_changed, this, &ArmWindow::show_session_state);
-    connect(&session, &ArmSession::recording_changed, record, &QPushButton::setChecked);
-    connect(&session, &ArmSession::arm_plugged_in_changed, this, &ArmWindow::show_hand_state);
     connect(&session, &ArmSession::run_started, this, &ArmWindow::run_started);
     connect(&session, &ArmSession::step_started, run_box, &RunBox::show_step);
     connect(&session, &ArmSession::run_ended, this, [this](std::optional<int> stopped_at) {
@@ -216,45 +211,6 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     for (QWidget* child : findChildren<QWidget*>()) {
         child->installEventFilter(this);
     }
-}
-
-QLayout* ArmWindow::build_hand_row(bool estimate) {
-    hand_note = new QLabel(this);
-    hand_note->setObjectName(QStringLiteral("handnote"));
-    hand_note->setWordWrap(true);
-    record = new QPushButton(this);
-    record->setObjectName(QStringLiteral("record"));
-    record->setCheckable(true);
-    record->setEnabled(false);
-    // As wide as its caption while on, so that switching it moves nothing.
-    record->setText(QStringLiteral("Recording"));
-    record->setIcon(recording_dot());
-    record->setMinimumWidth(record->sizeHint().width());
-    record->setToolTip(
-        QStringLiteral("While on, every movement made by hand and every light switch is added "
-                       "to the program, one motor at a time"));
-    back = new QPushButton(QStringLiteral("Back to start"), this);
-    back->setObjectName(QStringLiteral("backtostart"));
-    back->setEnabled(false);
-    back->setToolTip(
-        QStringLiteral("Drives every joint back to where it stood when the arm was attached or "
-                       "the start pose was set"));
-    reset = new QPushButton(
-        estimate ? QStringLiteral("Set start pose") : QStringLiteral("Reset pose"), this);
-    reset->setObjectName(QStringLiteral("resetpose"));
-
-    auto* row = new QHBoxLayout;
-    row->addWidget(hand_note, 1);
-    row->addWidget(record);
-    row->addWidget(back);
-    row->addWidget(reset);
-    connect(record, &QPushButton::toggled, this, [this](bool on) {
-        session.set_recording(on);
-        show_recording();
-        show_hand_state();
-    });
-    connect(back, &QPushButton::clicked, this, &ArmWindow::go_back_to_start);
-    return row;
 }
 
 QWidget* ArmWindow::build_real_arm_notes() {
@@ -299,82 +255,14 @@ void ArmWindow::apply_colours() {
                         .arg(colours.color(QPalette::Active, QPalette::WindowText).name());
     strain_style =
         QStringLiteral("color: %1; font-weight: bold;").arg(arm_colours(colours).red.name());
-    show_recording();
-}
-
-void ArmWindow::show_recording() {
-    const bool on = record->isChecked();
-    record->setText(on ? QStringLiteral("Recording") : QStringLiteral("Record"));
-    record->setIcon(on ? recording_dot() : QIcon());
-}
-
-QIcon ArmWindow::recording_dot() const {
-    // A red dot, as on a recorder.
-    QPixmap dot(record->iconSize() * devicePixelRatio());
-    dot.setDevicePixelRatio(devicePixelRatio());
-    dot.fill(Qt::transparent);
-    QPainter painter(&dot);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(arm_colours(palette()).red);
-    painter.drawEllipse(QRectF(QPointF(), record->iconSize()).adjusted(2.0, 2.0, -2.0, -2.0));
-    return dot;
-}
-
-QString ArmWindow::hand_hint() const {
-    if (session.state() == ArmSession::State::going_back) {
-        return QStringLiteral("Going back to start. Esc stops.");
-    }
-    if (session.arm_plugged_in()) {
-        return QStringLiteral("Arm plugged in: press Attach arm");
-    }
-    if (!session.attached()) {
-        return QStringLiteral(
-            "Hold the keys to move the arm once \"Attach arm\" in the main window has "
-            "attached it.");
-    }
-    if (!session.may(ArmSession::Operation::keys)) {
-        return QStringLiteral(
-            "Hold the keys to move the arm once the run has ended. Esc stops the run.");
-    }
-    if (record->isChecked()) {
-        return QStringLiteral(
-            "Recording: the keys move one joint at a time, and each movement is added to the "
-            "program. Esc stops.");
-    }
-    return QStringLiteral(
-        "Hold the keys beside a joint to move it: the first raises, opens or turns left. "
-        "Esc stops.");
-}
-
-void ArmWindow::show_hand_state() {
-    note_fade.stop();
-    hand_note->setText(hand_hint());
-}
-
-void ArmWindow::tell(const QString& event) {
-    hand_note->setText(event);
-    note_fade.start();
+    hand_row->show_recording();
 }
 
 void ArmWindow::show_session_state(ArmSession::State state) {
-    const bool usable = session.may(ArmSession::Operation::keys);
-    const bool attached = session.attached();
-    // A jog or a key drive changes nothing shown here, so that a note on a refused key stays; a
-    // closed window keeps what it showed.
-    const bool by_hand =
-        state == ArmSession::State::idle || state == ArmSession::State::moving_by_hand;
-    if (state == ArmSession::State::shutting_down ||
-        (by_hand && back->isEnabled() == usable && record->isEnabled() == attached)) {
-        return;
-    }
-    back->setEnabled(usable);
-    record->setEnabled(attached);
-    if (real_arm_notes != nullptr) {
+    if (hand_row->follow(state) && real_arm_notes != nullptr) {
         // The estimate's note, or the advice on attaching an arm.
-        real_arm_notes->setCurrentIndex(attached ? 0 : 1);
+        real_arm_notes->setCurrentIndex(session.attached() ? 0 : 1);
     }
-    show_hand_state();
 }
 
 void ArmWindow::end_drive() {
@@ -438,7 +326,7 @@ void ArmWindow::press_key(int command) {
     if (!session.may(ArmSession::Operation::keys)) {
         return;
     }
-    show_hand_state();
+    hand_row->show_hand_state();
     if (command == light_command_number) {
         session.light();
         return;
@@ -446,33 +334,14 @@ void ArmWindow::press_key(int command) {
     // The first key held returns only when the drive has ended.
     switch (session.press_key(command).value_or(KeyAnswer::moving)) {
         case KeyAnswer::opposite_held:
-            tell(QStringLiteral("%1 refused: %2 runs the same motor the other way")
-                     .arg(caption_of(command), caption_of(opposite_command(command))));
+            hand_row->tell(QStringLiteral("%1 refused: %2 runs the same motor the other way")
+                               .arg(caption_of(command), caption_of(opposite_command(command))));
             break;
         case KeyAnswer::one_at_a_time:
-            tell(QStringLiteral("%1 refused: Record takes one motor at a time")
-                     .arg(caption_of(command)));
+            hand_row->tell(QStringLiteral("%1 refused: Record takes one motor at a time")
+                               .arg(caption_of(command)));
             break;
         case KeyAnswer::moving:
-            break;
-    }
-}
-
-void ArmWindow::go_back_to_start() {
-    switch (session.back_to_start()) {
-        case ArmSession::WayBack::refused:
-            break;
-        case ArmSession::WayBack::keys_held:
-            tell(QStringLiteral("Let the keys go before going back to start."));
-            break;
-        case ArmSession::WayBack::at_start:
-            tell(QStringLiteral("The arm is at its start."));
-            break;
-        case ArmSession::WayBack::done:
-            tell(QStringLiteral("Back at the start."));
-            break;
-        case ArmSession::WayBack::stopped:
-            tell(QStringLiteral("Back to start stopped."));
             break;
     }
 }
@@ -822,6 +691,141 @@ void RunBox::program_changed() {
 
 QString RunBox::text() const {
     return step_line->text() + QLatin1Char('\n') + times_line->text();
+}
+
+HandRow::HandRow(ArmSession& session, bool estimate, QWidget* parent)
+    : QWidget(parent), session(session) {
+    note = new QLabel(this);
+    note->setObjectName(QStringLiteral("handnote"));
+    note->setWordWrap(true);
+    record = new QPushButton(this);
+    record->setObjectName(QStringLiteral("record"));
+    record->setCheckable(true);
+    record->setEnabled(false);
+    // As wide as its caption while on, so that switching it moves nothing.
+    record->setText(QStringLiteral("Recording"));
+    record->setIcon(recording_dot());
+    record->setMinimumWidth(record->sizeHint().width());
+    record->setToolTip(
+        QStringLiteral("While on, every movement made by hand and every light switch is added "
+                       "to the program, one motor at a time"));
+    back = new QPushButton(QStringLiteral("Back to start"), this);
+    back->setObjectName(QStringLiteral("backtostart"));
+    back->setEnabled(false);
+    back->setToolTip(
+        QStringLiteral("Drives every joint back to where it stood when the arm was attached or "
+                       "the start pose was set"));
+    auto* reset = new QPushButton(
+        estimate ? QStringLiteral("Set start pose") : QStringLiteral("Reset pose"), this);
+    reset->setObjectName(QStringLiteral("resetpose"));
+
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(QMargins());
+    row->addWidget(note, 1);
+    row->addWidget(record);
+    row->addWidget(back);
+    row->addWidget(reset);
+    fade.setInterval(note_fade_ms);
+    fade.setSingleShot(true);
+    connect(&fade, &QTimer::timeout, this, &HandRow::show_hand_state);
+    connect(record, &QPushButton::toggled, this, [this](bool on) {
+        this->session.set_recording(on);
+        show_recording();
+        show_hand_state();
+    });
+    connect(back, &QPushButton::clicked, this, &HandRow::go_back_to_start);
+    connect(reset, &QPushButton::clicked, &session, &ArmSession::set_start_pose);
+    connect(&session, &ArmSession::recording_changed, record, &QPushButton::setChecked);
+    connect(&session, &ArmSession::arm_plugged_in_changed, this, &HandRow::show_hand_state);
+}
+
+bool HandRow::follow(ArmSession::State state) {
+    const bool usable = session.may(ArmSession::Operation::keys);
+    const bool attached = session.attached();
+    // A closed window keeps what it showed.
+    const bool by_hand =
+        state == ArmSession::State::idle || state == ArmSession::State::moving_by_hand;
+    if (state == ArmSession::State::shutting_down ||
+        (by_hand && back->isEnabled() == usable && record->isEnabled() == attached)) {
+        return false;
+    }
+    back->setEnabled(usable);
+    record->setEnabled(attached);
+    show_hand_state();
+    return true;
+}
+
+void HandRow::show_recording() {
+    const bool on = record->isChecked();
+    record->setText(on ? QStringLiteral("Recording") : QStringLiteral("Record"));
+    record->setIcon(on ? recording_dot() : QIcon());
+}
+
+QIcon HandRow::recording_dot() const {
+    // A red dot, as on a recorder.
+    QPixmap dot(record->iconSize() * devicePixelRatio());
+    dot.setDevicePixelRatio(devicePixelRatio());
+    dot.fill(Qt::transparent);
+    QPainter painter(&dot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(arm_colours(palette()).red);
+    painter.drawEllipse(QRectF(QPointF(), record->iconSize()).adjusted(2.0, 2.0, -2.0, -2.0));
+    return dot;
+}
+
+QString HandRow::hand_hint() const {
+    if (session.state() == ArmSession::State::going_back) {
+        return QStringLiteral("Going back to start. Esc stops.");
+    }
+    if (session.arm_plugged_in()) {
+        return QStringLiteral("Arm plugged in: press Attach arm");
+    }
+    if (!session.attached()) {
+        return QStringLiteral(
+            "Hold the keys to move the arm once \"Attach arm\" in the main window has "
+            "attached it.");
+    }
+    if (!session.may(ArmSession::Operation::keys)) {
+        return QStringLiteral(
+            "Hold the keys to move the arm once the run has ended. Esc stops the run.");
+    }
+    if (record->isChecked()) {
+        return QStringLiteral(
+            "Recording: the keys move one joint at a time, and each movement is added to the "
+            "program. Esc stops.");
+    }
+    return QStringLiteral(
+        "Hold the keys beside a joint to move it: the first raises, opens or turns left. "
+        "Esc stops.");
+}
+void HandRow::show_hand_state() {
+    fade.stop();
+    note->setText(hand_hint());
+}
+
+void HandRow::tell(const QString& event) {
+    note->setText(event);
+    fade.start();
+}
+
+void HandRow::go_back_to_start() {
+    switch (session.back_to_start()) {
+        case ArmSession::WayBack::refused:
+            break;
+        case ArmSession::WayBack::keys_held:
+            tell(QStringLiteral("Let the keys go before going back to start."));
+            break;
+        case ArmSession::WayBack::at_start:
+            tell(QStringLiteral("The arm is at its start."));
+            break;
+        case ArmSession::WayBack::done:
+            tell(QStringLiteral("Back at the start."));
+            break;
+        case ArmSession::WayBack::stopped:
+            tell(QStringLiteral("Back to start stopped."));
+            break;
+    }
 }
 
 }  // namespace quillmar

@@ -77,6 +77,38 @@ class RunBox : public QGroupBox {
     std::optional<Pose> ran_from;
 };
 
+// The note on driving by hand, Record, Back to start and the start pose, as the session allows.
+class HandRow : public QWidget {
+    Q_OBJECT
+  public:
+    // A note on what just happened (a key refused, Back to start's end) shows this long.
+    static constexpr int note_fade_ms = 4000;
+
+    // `estimate`: the model estimates a real arm, whose start pose is set rather than reset.
+    HandRow(ArmSession& session, bool estimate, QWidget* parent);
+
+    // Back to start and Record follow the session; false when nothing shown here changed, so
+    // that a note on a refused key stays through a jog or a key drive.
+    bool follow(ArmSession::State state);
+    // What the keys do now: the note shows it, and a note on what just happened goes.
+    void show_hand_state();
+    // What just happened, until the next key, a change of state or `note_fade_ms`.
+    void tell(const QString& event);
+    // Record's caption, and a red dot in the palette's red while it is on.
+    void show_recording();
+
+  private:
+    QIcon recording_dot() const;
+    QString hand_hint() const;
+    void go_back_to_start();
+
+    ArmSession& session;
+    QLabel* note = nullptr;
+    QTimer fade;
+    QPushButton* record = nullptr;
+    QPushButton* back = nullptr;
+};
+
 class ArmWindow : public QWidget {
     Q_OBJECT
   public:
@@ -87,8 +119,7 @@ class ArmWindow : public QWidget {
     // X11 sends a held key's repeats as a release and a press of the same time, and the press
     // may reach the window a moment after the release: a release waits this long for it.
     static constexpr int repeat_grace_ms = 15;
-    // A note on what just happened (a key refused, Back to start's end) shows this long.
-    static constexpr int note_fade_ms = 4000;
+    static constexpr int note_fade_ms = HandRow::note_fade_ms;
 
     // Shows `session`'s model and runs; its keys, Record and Back to start drive the session.
     ArmWindow(ArmSession& session, ArmSource source, QWidget* parent = nullptr);
@@ -131,23 +162,13 @@ class ArmWindow : public QWidget {
     // the window is cut off.
     void fit_height(int room);
     QWidget* build_preview_box();
-    // The note on driving by hand, Record, Back to start and the start pose.
-    QLayout* build_hand_row(bool estimate);
     // A real arm's notes: how its pose is estimated, or how to attach one.
     QWidget* build_real_arm_notes();
     // Text and marks stand out on the palette, also while another window has the keyboard.
     void apply_colours();
-    // Record's caption, and a red dot while it is on.
-    void show_recording();
-    QIcon recording_dot() const;
-    // Back to start, Record and the notes follow the session: whether the arm may be moved by
-    // hand (an arm attached, no run), and whether an arm is attached.
+    // The hand row and the real arm's notes follow the session: whether the arm may be moved
+    // by hand (an arm attached, no run), and whether an arm is attached.
     void show_session_state(ArmSession::State state);
-    // What the keys do now: the note shows it, and a note on what just happened goes.
-    void show_hand_state();
-    QString hand_hint() const;
-    // What just happened, until the next key, a change of state or `note_fade_ms`.
-    void tell(const QString& event);
     // A drive key went down or up: true when it was taken.
     bool take_key(const QKeyEvent& key);
     // The releases waiting out the grace from before `before` were real: their keys go up.
@@ -155,7 +176,6 @@ class ArmWindow : public QWidget {
     void let_go(int command, quint64 time);
     void press_key(int command);
     void end_drive();
-    void go_back_to_start();
     // Shows the arm as it is now, and keeps the frames going only while a joint travels.
     void refresh();
     void run_started(const std::vector<RunStep>& steps);
@@ -181,15 +201,11 @@ class ArmWindow : public QWidget {
     ArmPicture* arm_picture = nullptr;
     std::array<QLabel*, joint_count> readings{};
     QLabel* light_reading = nullptr;
-    QPushButton* reset = nullptr;
     QTimer frames;
 
-    QLabel* hand_note = nullptr;
-    QTimer note_fade;
+    HandRow* hand_row = nullptr;
     // Shown on a real arm in place of the estimate's note while no arm is attached.
     QStackedWidget* real_arm_notes = nullptr;
-    QPushButton* record = nullptr;
-    QPushButton* back = nullptr;
     QTimer release_grace;
     // Drive keys let go, by command and time, that a repeat's press may yet take back.
     std::vector<std::pair<int, quint64>> waiting_releases;
