@@ -162,33 +162,27 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     if (estimate) {
         layout->addWidget(build_real_arm_notes());
     }
-    QWidget* preview_box = build_preview_box();
-    run_box = new RunBox(session, *timeline, this);
+    preview_box = new PreviewBox(session, this);
+    run_box = new RunBox(session, preview_box->timeline(), this);
     layout->addWidget(run_box);
     layout->addWidget(preview_box);
 
     frames.setInterval(frame_ms);
-    preview_delay.setInterval(preview_delay_ms);
-    preview_delay.setSingleShot(true);
     release_grace.setInterval(repeat_grace_ms);
     release_grace.setSingleShot(true);
     connect(&release_grace, &QTimer::timeout, this,
             [this] { take_releases(std::numeric_limits<quint64>::max()); });
     connect(&frames, &QTimer::timeout, this, &ArmWindow::refresh);
-    connect(&preview_work, &QFutureWatcher<WorkedPreview>::finished, this,
-            &ArmWindow::preview_done);
-    connect(&preview_delay, &QTimer::timeout, this, [this] {
-        if (isVisible()) {
-            update_preview();
-        } else {
-            preview_stale = true;
-        }
+    connect(preview_box, &PreviewBox::shown, this, [this](const std::vector<RunStep>& steps) {
+        run_box->preview_shown(steps);
+        refresh();
+        emit preview_shown();
     });
     connect(&model, &ArmModel::changed, this, [this] {
         refresh();
         // During a run the preview keeps showing the run as it was planned.
         if (!run_box->under_way()) {
-            preview_soon();
+            preview_box->soon();
         }
     });
     connect(&session, &ArmSession::state_changed, this, &ArmWindow::show_session_state);
@@ -197,7 +191,7 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     connect(&session, &ArmSession::run_ended, this, [this](std::optional<int> stopped_at) {
         run_box->end(stopped_at);
         // The arm has moved: the preview now starts from where the run left it.
-        preview_soon();
+        preview_box->soon();
     });
     // Stop whatever has the focus here, as in the main window.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session,
@@ -205,7 +199,7 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     show_session_state(session.state());
     apply_colours();
     refresh();
-    update_preview();
+    preview_box->work_out();
     // The keys drive the arm whichever control of this window has the focus.
     installEventFilter(this);
     for (QWidget* child : findChildren<QWidget*>()) {
@@ -369,34 +363,6 @@ bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-QWidget* ArmWindow::build_preview_box() {
-    auto* box = new QGroupBox(QStringLiteral("Before you run"), this);
-    // A check box, not a pair of radio buttons: Space switches it, and the arrows stay the
-    // keys that drive the arm.
-    preview_reverse = new QCheckBox(QStringLiteral("Preview the reverse run"), box);
-    preview_reverse->setObjectName(QStringLiteral("previewreverse"));
-    preview_reverse->setToolTip(
-        QStringLiteral("Shows what \"Reverse Program\" will do instead of \"Run Program\""));
-    preview_summary = new QLabel(box);
-    preview_summary->setObjectName(QStringLiteral("previewsummary"));
-    timeline = new PreviewTimeline(box);
-    timeline->setAccessibleName(QStringLiteral("Timeline of the program"));
-    warning_list = new QListWidget(box);
-    warning_list->setObjectName(QStringLiteral("warnings"));
-    warning_list->setAccessibleName(QStringLiteral("Warnings"));
-    warning_list->setFixedHeight(warning_list->fontMetrics().height() * warning_rows +
-                                 2 * warning_list->frameWidth() + 6);
-
-    auto* layout = new QVBoxLayout(box);
-    layout->setSpacing(4);
-    layout->addWidget(preview_reverse);
-    layout->addWidget(preview_summary);
-    layout->addWidget(timeline);
-    layout->addWidget(warning_list);
-    connect(preview_reverse, &QCheckBox::toggled, this, [this] { update_preview(); });
-    return box;
-}
-
 void ArmWindow::show_beside(QWidget& main_window) {
     constexpr int gap = 12;
     if (const QScreen* display = main_window.screen()) {
@@ -434,86 +400,16 @@ void ArmWindow::fit_height(int room) {
 }
 
 void ArmWindow::set_program_source(std::function<QString()> source) {
-    program_source = std::move(source);
-    preview_soon();
+    preview_box->set_program_source(std::move(source));
 }
 
 void ArmWindow::program_changed() {
     run_box->program_changed();
-    preview_soon();
-}
-
-void ArmWindow::preview_soon() {
-    preview_delay.start();
+    preview_box->soon();
 }
 
 void ArmWindow::update_preview() {
-    preview_stale = false;
-    preview_delay.stop();
-    PreviewRequest request{
-        program_source(), preview_reverse->isChecked() ? Direction::reverse : Direction::forwards,
-        model.pose_at(session.now()), model.light_on(), run_box->last_run_from()};
-    // The pose and the text are those of now, so a request waits rather than be read again later.
-    if (preview_work.isRunning()) {
-        next_preview = std::move(request);
-    } else {
-        start_preview(std::move(request));
-    }
-}
-
-void ArmWindow::start_preview(PreviewRequest request) {
-    // The largest program file takes the check pass and the simulated run half a second, which
-    // the window's thread would spend away from typing.
-    preview_work.setFuture(QtConcurrent::run([request = std::move(request)] {
-        return WorkedPreview{preview_program(check_program(request.text, {}), request.direction,
-                                             request.pose, request.light, request.ran_from),
-                             request.text.trimmed().isEmpty()};
-    }));
-}
-
-void ArmWindow::preview_done() {
-    if (next_preview) {
-        // Worked out from older text or an older pose: the newer request replaces it.
-        start_preview(*std::exchange(next_preview, std::nullopt));
-    } else {
-        show_preview(preview_work.result());
-    }
-}
-
-void ArmWindow::show_preview(const WorkedPreview& worked) {
-    program_preview = worked.preview;
-    timeline->set_preview(program_preview);
-    run_box->preview_shown(program_preview.steps);
-
-    const auto steps = program_preview.steps.size();
-    if (steps == 0) {
-        preview_summary->setText(
-            worked.blank ? QStringLiteral("Type a program in the main window to see it here.")
-                         : QStringLiteral("No line of the program runs."));
-        ghost.reset();
-    } else {
-        preview_summary->setText(
-            QStringLiteral("Takes %1 in %2; the pale arm shows where it ends.")
-                .arg(duration_text(program_preview.duration), steps_text(static_cast<int>(steps))));
-        ghost = program_preview.end_pose;
-    }
-    warning_list->clear();
-    warning_list->addItems(preview_warnings(program_preview, most_warnings_listed));
-    const qsizetype unlisted = warning_count(program_preview) - warning_list->count();
-    if (warning_list->count() == 0 || unlisted > 0) {
-        auto* note = new QListWidgetItem(
-            unlisted > 0
-                ? QStringLiteral("... and %1 more").arg(unlisted)
-                : QStringLiteral("No warnings: no joint runs into its end, every line runs."));
-        // Not greyed out as a disabled item would be: it is read like the warnings.
-        note->setFlags(Qt::ItemIsEnabled);
-        QFont slanted = note->font();
-        slanted.setItalic(true);
-        note->setFont(slanted);
-        warning_list->addItem(note);
-    }
-    refresh();
-    emit preview_shown();
+    preview_box->work_out();
 }
 
 QString ArmWindow::reading(Joint joint) const {
@@ -546,15 +442,13 @@ bool ArmWindow::event(QEvent* event) {
 
 void ArmWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (preview_stale) {
-        update_preview();
-    }
+    preview_box->window_shown();
 }
 
 void ArmWindow::refresh() {
     const double now = session.now();
     ArmView view = view_at(model, now);
-    view.ghost = ghost;
+    view.ghost = preview_box->ghost();
     arm_picture->set_view(view);
     for (const auto& row : joint_table) {
         const auto index = static_cast<std::size_t>(row.joint);
@@ -574,12 +468,8 @@ void ArmWindow::refresh() {
 }
 
 void ArmWindow::run_started(const std::vector<RunStep>& steps) {
-    // A program typed just before the run is previewed now, from where the run starts.
-    if (preview_delay.isActive()) {
-        update_preview();
-    }
     // The timeline shows this run only when it previewed this very run.
-    run_box->start(steps, steps == program_preview.steps);
+    run_box->start(steps, preview_box->run_begins(steps));
 }
 
 RunBox::RunBox(ArmSession& session, PreviewTimeline& timeline, QWidget* parent)
@@ -608,7 +498,6 @@ void RunBox::start(const std::vector<RunStep>& run, bool previewed) {
     index = -1;
     running = true;
     end_shown = false;
-    ran_from = session.model().pose_at(session.now());
     on_timeline = previewed;
     bar->setValue(0);
     step_line->setText(steps.empty() ? QStringLiteral("No step to run")
@@ -826,6 +715,133 @@ void HandRow::go_back_to_start() {
             tell(QStringLiteral("Back to start stopped."));
             break;
     }
+}
+
+PreviewBox::PreviewBox(ArmSession& session, QWidget* parent)
+    : QGroupBox(QStringLiteral("Before you run"), parent), session(session) {
+    // A check box, not a pair of radio buttons: Space switches it, and the arrows stay the
+    // keys that drive the arm.
+    reverse = new QCheckBox(QStringLiteral("Preview the reverse run"), this);
+    reverse->setObjectName(QStringLiteral("previewreverse"));
+    reverse->setToolTip(
+        QStringLiteral("Shows what \"Reverse Program\" will do instead of \"Run Program\""));
+    summary = new QLabel(this);
+    summary->setObjectName(QStringLiteral("previewsummary"));
+    lanes = new PreviewTimeline(this);
+    lanes->setAccessibleName(QStringLiteral("Timeline of the program"));
+    warnings = new QListWidget(this);
+    warnings->setObjectName(QStringLiteral("warnings"));
+    warnings->setAccessibleName(QStringLiteral("Warnings"));
+    warnings->setFixedHeight(warnings->fontMetrics().height() * warning_rows +
+                             2 * warnings->frameWidth() + 6);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(4);
+    layout->addWidget(reverse);
+    layout->addWidget(summary);
+    layout->addWidget(lanes);
+    layout->addWidget(warnings);
+    connect(reverse, &QCheckBox::toggled, this, [this] { work_out(); });
+    delay.setInterval(delay_ms);
+    delay.setSingleShot(true);
+    connect(&work, &QFutureWatcher<Worked>::finished, this, &PreviewBox::done);
+    connect(&delay, &QTimer::timeout, this, [this] {
+        if (isVisible()) {
+            work_out();
+        } else {
+            stale = true;
+        }
+    });
+}
+
+void PreviewBox::set_program_source(std::function<QString()> program) {
+    source = std::move(program);
+    soon();
+}
+
+void PreviewBox::soon() {
+    delay.start();
+}
+
+bool PreviewBox::run_begins(const std::vector<RunStep>& steps) {
+    // A program typed just before the run is previewed now, from where the run starts.
+    if (delay.isActive()) {
+        work_out();
+    }
+    ran_from = session.model().pose_at(session.now());
+    return steps == preview.steps;
+}
+
+void PreviewBox::window_shown() {
+    if (stale) {
+        work_out();
+    }
+}
+
+void PreviewBox::work_out() {
+    stale = false;
+    delay.stop();
+    const ArmModel& model = session.model();
+    Request request{source(), reverse->isChecked() ? Direction::reverse : Direction::forwards,
+                    model.pose_at(session.now()), model.light_on(), ran_from};
+    // The pose and the text are those of now, so a request waits rather than be read again later.
+    if (work.isRunning()) {
+        next = std::move(request);
+    } else {
+        start(std::move(request));
+    }
+}
+
+void PreviewBox::start(Request request) {
+    // The largest program file takes the check pass and the simulated run half a second, which
+    // the window's thread would spend away from typing.
+    work.setFuture(QtConcurrent::run([request = std::move(request)] {
+        return Worked{preview_program(check_program(request.text, {}), request.direction,
+                                      request.pose, request.light, request.ran_from),
+                      request.text.trimmed().isEmpty()};
+    }));
+}
+
+void PreviewBox::done() {
+    if (next) {
+        // Worked out from older text or an older pose: the newer request replaces it.
+        start(*std::exchange(next, std::nullopt));
+    } else {
+        show_worked(work.result());
+    }
+}
+
+void PreviewBox::show_worked(const Worked& worked) {
+    preview = worked.preview;
+    lanes->set_preview(preview);
+    const auto steps = preview.steps.size();
+    if (steps == 0) {
+        summary->setText(worked.blank
+                             ? QStringLiteral("Type a program in the main window to see it here.")
+                             : QStringLiteral("No line of the program runs."));
+        end_pose.reset();
+    } else {
+        summary->setText(
+            QStringLiteral("Takes %1 in %2; the pale arm shows where it ends.")
+                .arg(duration_text(preview.duration), steps_text(static_cast<int>(steps))));
+        end_pose = preview.end_pose;
+    }
+    warnings->clear();
+    warnings->addItems(preview_warnings(preview, most_warnings_listed));
+    const qsizetype unlisted = warning_count(preview) - warnings->count();
+    if (warnings->count() == 0 || unlisted > 0) {
+        auto* note = new QListWidgetItem(
+            unlisted > 0
+                ? QStringLiteral("... and %1 more").arg(unlisted)
+                : QStringLiteral("No warnings: no joint runs into its end, every line runs."));
+        // Not greyed out as a disabled item would be: it is read like the warnings.
+        note->setFlags(Qt::ItemIsEnabled);
+        QFont slanted = note->font();
+        slanted.setItalic(true);
+        note->setFont(slanted);
+        warnings->addItem(note);
+    }
+    emit shown(preview.steps);
 }
 
 }  // namespace quillmar

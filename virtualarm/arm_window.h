@@ -51,8 +51,6 @@ class RunBox : public QGroupBox {
 
     bool under_way() const { return running; }
     bool timing() const { return ticks.isActive(); }
-    // Where the last run began: the reverse preview tells whether it retraces that run.
-    const std::optional<Pose>& last_run_from() const { return ran_from; }
     // The run's two lines: the step and its times.
     QString text() const;
 
@@ -74,7 +72,72 @@ class RunBox : public QGroupBox {
     bool on_timeline = false;
     // A run's end shows until the program changes.
     bool end_shown = false;
+};
+
+// What the program will do before it runs: how long it takes, its timeline, its warnings and
+// where it leaves the arm. Worked out away from the window's thread; only the newest shows.
+class PreviewBox : public QGroupBox {
+    Q_OBJECT
+  public:
+    // The preview follows the program this long after the last keystroke.
+    static constexpr int delay_ms = 250;
+
+    PreviewBox(ArmSession& session, QWidget* parent);
+
+    // Where the program's text is read from when the preview is worked out.
+    void set_program_source(std::function<QString()> source);
+    // The program or the arm changed: the preview follows once typing pauses.
+    void soon();
+    // Works the preview out from where the arm is now; it shows when done, unless a newer
+    // request came meanwhile.
+    void work_out();
+    // A run of `steps` begins: a preview still due is worked out first, from where the run
+    // starts. True when the preview shows these very steps.
+    bool run_begins(const std::vector<RunStep>& steps);
+    // The window shows again: a change that came while it was hidden is worked out now.
+    void window_shown();
+
+    PreviewTimeline& timeline() { return *lanes; }
+    // Where the program leaves the arm, drawn pale; none when nothing runs.
+    const std::optional<Pose>& ghost() const { return end_pose; }
+
+  signals:
+    // A preview of `steps` has been worked out and is shown.
+    void shown(const std::vector<quillmar::RunStep>& steps);
+
+  private:
+    // What a preview is worked out from, taken on the window's thread.
+    struct Request {
+        QString text;
+        Direction direction;
+        Pose pose;
+        bool light;
+        std::optional<Pose> ran_from;
+    };
+    struct Worked {
+        ProgramPreview preview;
+        bool blank;  // the text holds nothing but blanks
+    };
+    void start(Request request);
+    void done();
+    void show_worked(const Worked& worked);
+
+    ArmSession& session;
+    QCheckBox* reverse = nullptr;
+    QLabel* summary = nullptr;
+    PreviewTimeline* lanes = nullptr;
+    QListWidget* warnings = nullptr;
+    QTimer delay;
+    std::function<QString()> source = [] { return QString(); };
+    ProgramPreview preview;
+    // One preview is worked out at a time; a request meanwhile waits here, the newest only.
+    QFutureWatcher<Worked> work;
+    std::optional<Request> next;
+    std::optional<Pose> end_pose;
+    // Where the last run began: the reverse preview tells whether it retraces that run.
     std::optional<Pose> ran_from;
+    // A change came while the window was hidden; the preview is worked out when it shows.
+    bool stale = false;
 };
 
 // The note on driving by hand, Record, Back to start and the start pose, as the session allows.
@@ -114,8 +177,6 @@ class ArmWindow : public QWidget {
   public:
     // Frame interval while a joint travels; the window is not redrawn while the arm stands.
     static constexpr int frame_ms = 16;
-    // The preview follows the program this long after the last keystroke.
-    static constexpr int preview_delay_ms = 250;
     // X11 sends a held key's repeats as a release and a press of the same time, and the press
     // may reach the window a moment after the release: a release waits this long for it.
     static constexpr int repeat_grace_ms = 15;
@@ -161,7 +222,6 @@ class ArmWindow : public QWidget {
     // On a screen lower than the whole window the picture is drawn smaller, so that nothing of
     // the window is cut off.
     void fit_height(int room);
-    QWidget* build_preview_box();
     // A real arm's notes: how its pose is estimated, or how to attach one.
     QWidget* build_real_arm_notes();
     // Text and marks stand out on the palette, also while another window has the keyboard.
@@ -179,22 +239,6 @@ class ArmWindow : public QWidget {
     // Shows the arm as it is now, and keeps the frames going only while a joint travels.
     void refresh();
     void run_started(const std::vector<RunStep>& steps);
-    void preview_soon();
-    // What a preview is worked out from, taken on the window's thread.
-    struct PreviewRequest {
-        QString text;
-        Direction direction;
-        Pose pose;
-        bool light;
-        std::optional<Pose> ran_from;
-    };
-    struct WorkedPreview {
-        ProgramPreview preview;
-        bool blank;  // the text holds nothing but blanks
-    };
-    void start_preview(PreviewRequest request);
-    void preview_done();
-    void show_preview(const WorkedPreview& worked);
 
     ArmSession& session;
     ArmModel& model;
@@ -217,19 +261,7 @@ class ArmWindow : public QWidget {
     QString reading_style;
     QString strain_style;
 
-    QCheckBox* preview_reverse = nullptr;
-    QLabel* preview_summary = nullptr;
-    PreviewTimeline* timeline = nullptr;
-    QListWidget* warning_list = nullptr;
-    QTimer preview_delay;
-    std::function<QString()> program_source = [] { return QString(); };
-    ProgramPreview program_preview;
-    // One preview is worked out at a time; a request meanwhile waits here, the newest only.
-    QFutureWatcher<WorkedPreview> preview_work;
-    std::optional<PreviewRequest> next_preview;
-    std::optional<Pose> ghost;
-    // A change came while the window was hidden; the preview is worked out when it shows.
-    bool preview_stale = false;
+    PreviewBox* preview_box = nullptr;
 };
 
 }  // namespace quillmar
