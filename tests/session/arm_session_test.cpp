@@ -224,6 +224,13 @@ void ArmSessionTest::operation_in_each_state_data() {
         << "running"
         << "release, attach" << QStringList{"1,0,0", "0,0,0", "0,0,0"} << State::running
         << State::idle << QStringLiteral("\r\nArm attached") << none;
+    // Once the arm went during an activity, nothing more may move it, Stop included.
+    QTest::newRow("jog: release, stop") << "jog"
+                                        << "release, stop" << jog << State::moving_by_hand
+                                        << State::no_arm << released << QStringList{no_arm_stop};
+    QTest::newRow("running: release, jog") << "running"
+                                           << "release, jog 2" << jog << State::running
+                                           << State::no_arm << released << QStringList{no_arm_stop};
     QTest::newRow("going back: stop") << "going back"
                                       << "stop" << QStringList{"1,0,0", "0,0,0", "0,0,0", "0,0,0"}
                                       << State::going_back << State::idle << "" << none;
