@@ -9,6 +9,7 @@
 #include "app/pane_text.h"
 #include "app/robot_bench.h"
 #include "programs/program_check.h"
+#include "support/emulation.h"
 
 using namespace quillmar;
 using quillmar::testing::RobotBench;
@@ -135,6 +136,9 @@ void PanesTest::program_text_round_trip() {
 }
 
 void PanesTest::long_log_stays_fast() {
+    if (testing::under_emulation()) {
+        QSKIP("the time budget is for a real processor");
+    }
     RobotBench bench(false);
     bench.robot.show();
     QVERIFY(QTest::qWaitForWindowExposed(&bench.robot));

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Checks Quillmar's packaging. Usage: check_packaging.sh metadata|command_line|open_file|deb SOURCE
-# BUILD BINARY VERSION VENDOR_ID PRODUCT_ID (the arm's ids in hex). Every failed check prints one
-# line; the exit status is the number of failures.
+# BUILD BINARY VERSION VENDOR_ID PRODUCT_ID [EMULATOR...] (the arm's ids in hex; the programs of a
+# cross build run under EMULATOR). Every failed check prints one line; the exit status is the
+# number of failures.
 set -uo pipefail
 
 mode=$1 source=$2 build=$3 binary=$4 version=$5 vendor=$6 product=$7
+emulator=("${@:8}")
 app_id=io.github.quillmar.Quillmar
 mime_type=application/x-quillmar-program
 rule_name=60-quillmar.rules
@@ -92,7 +94,7 @@ check_metadata() {
 
 check_command_line() {
     # The options that only print work where no display can be reached.
-    local printing=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$binary")
+    local printing=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "${emulator[@]}" "$binary")
     local help help_all version_text
     help=$("${printing[@]}" --help) || fail "--help exits $?"
     expect_match "$help" "Usage:" "--help"
@@ -123,6 +125,37 @@ window_named() {
     done
 }
 
+# The left and right edges of window $1.
+window_edges() {
+    local X Y WIDTH HEIGHT SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$1" 2>/dev/null)"
+    echo "${X:-0} $((${X:-0} + ${WIDTH:-0}))"
+}
+
+# Waits up to 20 s until window $1 lies right of window $2. The program moves the main window
+# aside when it places the arm window beside it, so a click aimed before that can miss.
+placed_beside() {
+    local tries left right
+    for ((tries = 0; tries < 100; tries++)); do
+        read -r left _ <<<"$(window_edges "$1")"
+        read -r _ right <<<"$(window_edges "$2")"
+        ((left >= right)) && return
+        sleep 0.2
+    done
+    return 1
+}
+
+# Waits up to 20 s until window $1 has the keyboard: a dialog may show before it takes keys, and
+# keys typed then are lost.
+focus_on() {
+    local tries
+    for ((tries = 0; tries < 100; tries++)); do
+        [[ "$(xdotool getwindowfocus 2>/dev/null)" == "$1" ]] && return
+        sleep 0.2
+    done
+    return 1
+}
+
 # quillmar FILE, started elsewhere than beside FILE, loads FILE and remembers its name: Save File
 # then offers that name, and saving writes back what was loaded with the line end that loading
 # adds. Runs the built program on an X server of its own, clicked and typed at by xdotool.
@@ -137,18 +170,27 @@ check_open_file() {
     export DISPLAY=:$(<"$scratch/display")
     mkdir "$scratch/work"
     printf '1,100\r\n2,50' >"$scratch/work/wave.rob"
-    (cd "$scratch/work" && QT_QPA_PLATFORM=xcb exec "$binary" --virtual-arm wave.rob) &
+    (cd "$scratch/work" &&
+        QT_QPA_PLATFORM=xcb exec "${emulator[@]}" "$binary" --virtual-arm wave.rob) &
     started+=($!)
 
-    local window X Y WIDTH HEIGHT SCREEN WINDOW
+    local window arm X Y WIDTH HEIGHT SCREEN WINDOW
     window=$(window_named Quillmar)
     [[ -n "$window" ]] || { fail "no window"; return; }
+    arm=$(window_named "Virtual arm")
+    [[ -n "$arm" ]] || { fail "no arm window"; return; }
+    placed_beside "$arm" "$window" || { fail "arm window not beside the main window"; return; }
     eval "$(xdotool getwindowgeometry --shell "$window")"
     # The middle of "Save File" (twips 6120, 5760, 1335 by 495).
     xdotool mousemove --sync $((X + 452)) $((Y + 400)) click 1
-    [[ -n "$(window_named "Select file for Quillmar")" ]] || { fail "no file dialog"; return; }
+    local dialog
+    dialog=$(window_named "Select file for Quillmar")
+    [[ -n "$dialog" ]] || { fail "no file dialog"; return; }
+    focus_on "$dialog" || { fail "file dialog never takes the keyboard"; return; }
     xdotool key Return
-    [[ -n "$(window_named "Confirm File Deletion")" ]] || { fail "not asked to replace"; return; }
+    dialog=$(window_named "Confirm File Deletion")
+    [[ -n "$dialog" ]] || { fail "not asked to replace"; return; }
+    focus_on "$dialog" || { fail "question never takes the keyboard"; return; }
     xdotool key Return
 
     local expected=$scratch/expected
@@ -160,9 +202,19 @@ check_open_file() {
     fail "wave.rob holds $(od -c "$scratch/work/wave.rob" | head -2 | tr -s ' ')"
 }
 
+# The Debian architecture of the ELF program $1, from the machine that `file` reads in it.
+debian_architecture() {
+    case $(file -b "$1") in
+    *x86-64*) echo amd64 ;;
+    *"ARM aarch64"*) echo arm64 ;;
+    *) echo "unknown: $(file -b "$1")" ;;
+    esac
+}
+
 check_deb() {
+    # The package is for the machines the program was built for, the build machine's or not.
     local arch deb
-    arch=$(dpkg --print-architecture)
+    arch=$(debian_architecture "$binary")
     deb=$build/quillmar_${version}_${arch}.deb
     rm -f "$deb"
     if ! cpack --config "$build/CPackConfig.cmake" -B "$build" >"$scratch/cpack.log" 2>&1; then
@@ -192,7 +244,7 @@ check_deb() {
     done
 
     local field expected
-    for field in Package:quillmar "Version:$version"; do
+    for field in Package:quillmar "Version:$version" "Architecture:$arch"; do
         expected=${field#*:}
         [[ "$(dpkg-deb -f "$deb" "${field%%:*}")" == "$expected" ]] ||
             fail "${field%%:*} is not $expected"
@@ -214,7 +266,21 @@ check_deb() {
         fail "48x48 icon has another size"
     [[ "$(file -b "$root/usr/share/icons/hicolor/32x32/apps/quillmar.png")" == *"32 x 32"* ]] ||
         fail "32x32 icon has another size"
-    [[ "$("$root/usr/bin/quillmar" --version)" == "quillmar $version" ]] ||
+    [[ "$(debian_architecture "$root/usr/bin/quillmar")" == "$arch" ]] ||
+        fail "packaged binary is for $(debian_architecture "$root/usr/bin/quillmar")"
+    # Each library the program needs is in the library folder of its architecture, and the
+    # package that put it there is depended on.
+    local multiarch library owner depended
+    multiarch=$(dpkg-architecture -A "$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
+    depended=$(sed -e 's/ *([^)]*)//g' -e 's/, */\n/g' <<<"$depends")
+    for library in $(readelf -d "$root/usr/bin/quillmar" |
+        sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+        owner=$(dpkg -S "/lib/$multiarch/$library" "/usr/lib/$multiarch/$library" 2>/dev/null |
+            head -1 | cut -d: -f1)
+        [[ -n $owner ]] || { fail "no $arch package has $library"; continue; }
+        grep -qxF "$owner" <<<"$depended" || fail "Depends lacks $owner"
+    done
+    [[ "$("${emulator[@]}" "$root/usr/bin/quillmar" --version)" == "quillmar $version" ]] ||
         fail "packaged binary does not run"
     # The copyright file carries LICENSE's terms word for word.
     sed -n '/^License: Expat$/,$p' "$root/usr/share/doc/quillmar/copyright" |
