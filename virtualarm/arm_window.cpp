@@ -16,7 +16,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <utility>
 
 #include "preview_timeline.h"
@@ -173,10 +172,6 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
     run_ticks.setInterval(run_tick_ms);
     preview_delay.setInterval(preview_delay_ms);
     preview_delay.setSingleShot(true);
-    release_grace.setInterval(repeat_grace_ms);
-    release_grace.setSingleShot(true);
-    connect(&release_grace, &QTimer::timeout, this,
-            [this] { take_releases(std::numeric_limits<quint64>::max()); });
     connect(&frames, &QTimer::timeout, this, &ArmWindow::refresh);
     connect(&run_ticks, &QTimer::timeout, this, &ArmWindow::show_run_times);
     connect(&preview_delay, &QTimer::timeout, this, [this] {
@@ -276,45 +271,11 @@ bool ArmWindow::take_key(const QKeyEvent& key) {
     if (press && (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
         return false;
     }
-    // A key that stays down repeats; only its first press and its last release count.
-    if (key.isAutoRepeat()) {
-        return true;
-    }
-    const int command = drive_key->command;
-    const quint64 time = key.timestamp();
-    // A synthesized event has no time, and no repeat to wait for.
-    if (time == 0) {
-        press ? press_key(command) : let_go(command, time);
-        return true;
-    }
-    // Events come in order: a release older than this event was no half of a repeat.
-    take_releases(time);
-    if (!press) {
-        waiting_releases.emplace_back(command, time);
-        release_grace.start();
-        return true;
-    }
-    const auto repeat = std::ranges::find(waiting_releases, std::pair{command, time});
-    if (repeat != waiting_releases.end()) {
-        waiting_releases.erase(repeat);
-    } else if (time != released_at.at(static_cast<std::size_t>(command))) {
-        press_key(command);
-    }
+    repeats.take(drive_key->command, press, key.timestamp(), key.isAutoRepeat());
     return true;
 }
 
-void ArmWindow::take_releases(quint64 before) {
-    std::erase_if(waiting_releases, [this, before](const std::pair<int, quint64>& release) {
-        if (release.second >= before) {
-            return false;
-        }
-        let_go(release.first, release.second);
-        return true;
-    });
-}
-
-void ArmWindow::let_go(int command, quint64 time) {
-    released_at.at(static_cast<std::size_t>(command)) = time;
+void ArmWindow::let_go(int command) {
     if (command != light_command_number) {
         hands->key_drive().release(command);
     }

@@ -11,6 +11,7 @@
 #include "arm_picture.h"
 #include "hand_control.h"
 #include "motion/arm_model.h"
+#include "motion/key_repeat_filter.h"
 #include "program_preview.h"
 
 class QKeyEvent;
@@ -39,9 +40,6 @@ class ArmWindow : public QWidget {
     static constexpr int run_tick_ms = 100;
     // The preview follows the program this long after the last keystroke.
     static constexpr int preview_delay_ms = 250;
-    // X11 sends a held key's repeats as a release and a press of the same time, and the press
-    // may reach the window a moment after the release: a release waits this long for it.
-    static constexpr int repeat_grace_ms = 15;
 
     // `clock` is the clock of the arm's commands (monotonic seconds).
     ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource source,
@@ -97,9 +95,7 @@ class ArmWindow : public QWidget {
     static QString hand_hint();
     // A drive key went down or up: true when it was taken.
     bool take_key(const QKeyEvent& key);
-    // The releases waiting out the grace from before `before` were real: their keys go up.
-    void take_releases(quint64 before);
-    void let_go(int command, quint64 time);
+    void let_go(int command);
     void press_key(int command);
     void end_drive();
     void go_back_to_start();
@@ -127,11 +123,9 @@ class ArmWindow : public QWidget {
     QLabel* hand_note = nullptr;
     QPushButton* record = nullptr;
     QPushButton* back = nullptr;
-    QTimer release_grace;
-    // Drive keys let go, by command and time, that a repeat's press may yet take back.
-    std::vector<std::pair<int, quint64>> waiting_releases;
-    // When each command's key was last let go: a press of that same time is a late repeat.
-    std::array<quint64, last_command_number + 1> released_at{};
+    // Only a key's first press and its last release drive, by command.
+    KeyRepeatFilter repeats{
+        [this](int command, bool press) { press ? press_key(command) : let_go(command); }};
 
     QLabel* run_step = nullptr;
     QLabel* run_times = nullptr;
