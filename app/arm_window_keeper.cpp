@@ -4,11 +4,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
+#include <algorithm>
 
 #include "robot.h"
 #include "virtualarm/arm_window.h"
+#include "window_placement.h"
 
 namespace quillmar {
 
@@ -50,6 +53,8 @@ void ArmWindowKeeper::start(bool asked) {
 void ArmWindowKeeper::toggle() {
     if (window.isVisible()) {
         window.hide();
+        // The window manager may leave the keyboard with no window, or give it to another.
+        robot.activateWindow();
         remember(false);
     } else {
         show_window();
@@ -58,7 +63,44 @@ void ArmWindowKeeper::toggle() {
 }
 
 void ArmWindowKeeper::show_window() {
-    window.show_beside(robot);
+    place_window();
+    window.show();
+    place_again_when_framed(window, [this] { place_window(); });
+}
+
+void ArmWindowKeeper::place_window() {
+    constexpr int gap = 12;
+    // Narrower than this, too little of the arm window would show beside the main window: it
+    // covers the main window's right side instead.
+    constexpr int least_width = 240;
+    const QScreen* display = robot.screen();
+    if (display == nullptr) {
+        return;
+    }
+    const QRect room = display->availableGeometry();
+    const QMargins frame = frame_margins(window, &robot);
+    const QSize frame_room = room.size().shrunkBy(frame);
+    window.fit(frame_room);
+    int width = window.width() + frame.left() + frame.right();
+
+    // Just right of the main window; when the screen has no room there, the main window moves
+    // left so that both fit side by side, or as nearly as they can.
+    const QMargins main_frame = frame_margins(robot);
+    QRect main = robot.geometry().marginsAdded(main_frame);
+    if (main.right() + gap + width > room.right()) {
+        const int pair_width = main.width() + gap + width;
+        main.moveLeft(std::max(room.left(), room.center().x() - pair_width / 2));
+        move_frame(robot, main.topLeft(), main_frame);
+    }
+    const int beside = room.right() - main.right() - gap;
+    if (beside < width) {
+        width = std::max(beside, std::min(width, least_width));
+        window.fit(QSize(width - frame.left() - frame.right(), frame_room.height()));
+    }
+    // Tops aligned; a taller window rises as far as the screen needs.
+    const QSize size = window.size().grownBy(frame);
+    move_frame(window, frame_corner_within(room, size, {main.right() + 1 + gap, main.top()}),
+               frame);
 }
 
 void ArmWindowKeeper::remember(bool shown) {

@@ -31,6 +31,8 @@ class ArmWindowKeeper : public QObject {
 
   private:
     void show_window();
+    // Beside the main window, both inside the free part of the screen as far as they fit.
+    void place_window();
     void remember(bool shown);
     // The menu of the main window's background; controls keep their own.
     void offer_menu(const QPoint& position);

@@ -86,6 +86,7 @@ class Robot : public QWidget,
 
   private:
     void build_controls();
+    void place_on_screen();
     void describe_controls();
     void set_tab_order();
     void wire_events();

@@ -11,8 +11,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -150,7 +151,8 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
     numbers->setColumnStretch(2, 1);
     numbers->setColumnStretch(5, 1);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(arm_picture);
     layout->addLayout(numbers);
@@ -167,6 +169,13 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
     }
     layout->addWidget(build_run_box());
     layout->addWidget(build_preview_box());
+    // On a screen too small for the whole window, it scrolls.
+    scroller = new QScrollArea(this);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidget(content);
+    auto* window_layout = new QVBoxLayout(this);
+    window_layout->setContentsMargins(QMargins());
+    window_layout->addWidget(scroller);
 
     frames.setInterval(frame_ms);
     run_ticks.setInterval(run_tick_ms);
@@ -332,6 +341,12 @@ bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
                 return true;
             }
             break;
+        // The texts grew or shrank: the window follows, as far as its room goes.
+        case QEvent::Resize:
+            if (watched == scroller->widget()) {
+                follow_content();
+            }
+            break;
         // Keys let go elsewhere never reach this window.
         case QEvent::WindowDeactivate:
             end_drive();
@@ -399,40 +414,35 @@ QWidget* ArmWindow::build_preview_box() {
     return box;
 }
 
-void ArmWindow::show_beside(QWidget& main_window) {
-    constexpr int gap = 12;
-    if (const QScreen* display = main_window.screen()) {
-        fit_height(display->availableGeometry().height());
-    }
-    show();
-    const QRect main_frame = main_window.frameGeometry();
-    const QSize size = frameGeometry().size();
-    int top = main_frame.top();
-    if (const QScreen* display = main_window.screen()) {
-        const QRect room = display->availableGeometry();
-        if (main_frame.right() + gap + size.width() > room.right()) {
-            const int pair_width = main_frame.width() + gap + size.width();
-            const int left = std::max(room.left(), room.center().x() - pair_width / 2);
-            main_window.move(left, main_frame.top());
-        }
-        // Taller than the main window: it rises as far as the screen needs.
-        top = std::max(room.top(), std::min(top, room.bottom() + 1 - size.height()));
-    }
-    move(main_window.frameGeometry().right() + 1 + gap, top);
-}
-
-void ArmWindow::fit_height(int room) {
-    // Room for the title bar that a window manager adds around the window.
-    constexpr int title_bar = 40;
+void ArmWindow::fit(QSize room) {
     constexpr int lowest_picture = 160;
+    // Measured as it will be drawn.
+    ensurePolished();
+    space = room;
+    QWidget& content = *scroller->widget();
     const int natural = arm_picture->sizeHint().height();
     arm_picture->setFixedHeight(natural);
-    layout()->activate();
-    const int excess = sizeHint().height() + title_bar - room;
+    content.layout()->activate();
+    const int excess = content.height() - room.height();
     if (excess > 0) {
         arm_picture->setFixedHeight(std::max(lowest_picture, natural - excess));
-        layout()->activate();
+        content.layout()->activate();
     }
+    follow_content();
+}
+
+void ArmWindow::follow_content() {
+    // A scroll bar takes room from the other way.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    QSize whole = scroller->widget()->size();
+    if (whole.height() > space.height()) {
+        whole.rwidth() += bar;
+    }
+    if (whole.width() > space.width()) {
+        whole.rheight() += bar;
+    }
+    setMaximumSize(whole);
+    resize(whole.boundedTo(space));
 }
 
 void ArmWindow::follow(ProgramRunner& runner) {

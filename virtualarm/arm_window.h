@@ -21,6 +21,7 @@ class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 
 namespace quillmar {
 
@@ -45,10 +46,9 @@ class ArmWindow : public QWidget {
     ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource source,
               QWidget* parent = nullptr);
 
-    // Shows the window just right of `main_window`, tops aligned unless it would then reach
-    // below the screen. When the screen has no room
-    // there, the main window moves left so that both fit side by side.
-    void show_beside(QWidget& main_window);
+    // Sizes the window to show all of itself within `room` (its frame not counted) where it can:
+    // the picture is drawn smaller first, down to a least height, then the window scrolls.
+    void fit(QSize room);
 
     // Shows each run of `runner`: the step under way, its time, the time left.
     void follow(ProgramRunner& runner);
@@ -85,9 +85,8 @@ class ArmWindow : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // On a screen lower than the whole window the picture is drawn smaller, so that nothing of
-    // the window is cut off.
-    void fit_height(int room);
+    // The window as large as what it shows, within its room.
+    void follow_content();
     QWidget* build_run_box();
     QWidget* build_preview_box();
     // The note on driving by hand, Record, Back to start and the start pose.
@@ -112,6 +111,9 @@ class ArmWindow : public QWidget {
 
     ArmModel& model;
     std::function<double()> clock;
+    QScrollArea* scroller = nullptr;
+    // Room for the window that fit() was given.
+    QSize space{QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
     ArmPicture* arm_picture = nullptr;
     std::array<QLabel*, joint_count> readings{};
     QLabel* light_reading = nullptr;
