@@ -2,11 +2,13 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
+#include <QWindow>
 #include <algorithm>
 
 #include "robot.h"
@@ -66,6 +68,38 @@ void ArmWindowKeeper::show_window() {
     place_window();
     window.show();
     place_again_when_framed(window, [this] { place_window(); });
+    // The window as the window system's events reach it; a second filter changes nothing.
+    window.windowHandle()->installEventFilter(this);
+}
+
+bool ArmWindowKeeper::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != window.windowHandle()) {
+        return QObject::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            keys_invited = true;
+            break;
+        case QEvent::FocusOut:
+        case QEvent::Hide:
+            keys_invited = false;
+            break;
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease: {
+            // A window manager may give the arm window the keyboard on its own: when a dialog
+            // closes, on a focus that follows the pointer. Text typed for the main window then
+            // goes back there instead of driving the arm; Stop and F2 work in either window.
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (!keys_invited && key != Qt::Key_Escape && key != Qt::Key_F2) {
+                robot.activateWindow();
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void ArmWindowKeeper::place_window() {

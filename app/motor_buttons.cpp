@@ -45,6 +45,8 @@ void MotorButtons::on_released(int number) {
         pressed_number = 0;
     }
     if (number == held_number) {
+        // A press from now on is a new one, though the hold's stop may not have gone out yet.
+        held_number = 0;
         held.end(HoldEnd::released);
     }
 }

@@ -86,7 +86,8 @@ class Robot : public QWidget,
 
   private:
     void build_controls();
-    void place_on_screen();
+    // Again: once the window manager has framed the window, with the frame it has.
+    void place_on_screen(bool again);
     void describe_controls();
     void set_tab_order();
     void wire_events();
