@@ -34,6 +34,12 @@ ArmWindowKeeper::ArmWindowKeeper(Robot& robot, ArmWindow& window, QSettings* rem
         connect(new QShortcut(QKeySequence(Qt::Key_F2), owner), &QShortcut::activated, this,
                 &ArmWindowKeeper::toggle);
     }
+    // The main window centred itself again: the arm window goes beside it again.
+    connect(&robot, &Robot::framed, this, [this] {
+        if (this->window.isVisible()) {
+            place_window();
+        }
+    });
     robot.setContextMenuPolicy(Qt::CustomContextMenu);
     connect(&robot, &QWidget::customContextMenuRequested, this, &ArmWindowKeeper::offer_menu);
 

@@ -75,6 +75,9 @@ class Robot : public QWidget,
     void arm_attached();
     // Moving the arm by hand became possible (an arm attached, no run) or impossible.
     void hand_control_changed(bool usable);
+    // The window manager framed the window when it was first shown, and it took its place again
+    // with that frame.
+    void framed();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -86,8 +89,7 @@ class Robot : public QWidget,
 
   private:
     void build_controls();
-    // Again: once the window manager has framed the window, with the frame it has.
-    void place_on_screen(bool again);
+    void place_on_screen();
     void describe_controls();
     void set_tab_order();
     void wire_events();

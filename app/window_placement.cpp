@@ -36,10 +36,17 @@ class WhenExposed : public QObject {
 };
 
 QMargins measured_frame(const QWidget& window) {
-    const QRect frame = window.frameGeometry();
-    const QRect inner = window.geometry();
-    return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
-            frame.bottom() - inner.bottom()};
+    const QWindow* handle = window.windowHandle();
+    if (handle == nullptr) {
+        return {};
+    }
+    // While the window manager is still building the frame, Qt may measure one smaller than the
+    // window: that is no frame yet.
+    const QMargins frame = handle->frameMargins();
+    if (frame.left() < 0 || frame.top() < 0 || frame.right() < 0 || frame.bottom() < 0) {
+        return {};
+    }
+    return frame;
 }
 
 }  // namespace
