@@ -72,13 +72,10 @@ QPoint frame_corner_within(const QRect& room, QSize size, QPoint wanted) {
 }
 
 void move_frame(QWidget& window, QPoint corner, const QMargins& frame) {
-    // Made but not framed yet, as while it is being shown, Qt places the window itself: it goes
-    // where `frame` would put it. Otherwise Qt places the frame.
-    if (window.windowHandle() != nullptr && measured_frame(window).isNull()) {
-        window.move(corner + QPoint(frame.left(), frame.top()));
-    } else {
-        window.move(corner);
-    }
+    // Always by the window's own corner: a window made afterwards would ask the window manager
+    // to place its frame instead, which window managers may do before or after a later move.
+    window.winId();
+    window.setGeometry(QRect(corner + QPoint(frame.left(), frame.top()), window.size()));
 }
 
 void place_again_when_framed(QWidget& window, std::function<void()> place) {

@@ -20,7 +20,7 @@ QMargins frame_margins(const QWidget& window, const QWidget* framed_like = nullp
 QPoint frame_corner_within(const QRect& room, QSize size, QPoint wanted);
 
 // Moves `window` so that the top left of its frame, `frame` as frame_margins gave it, is at
-// `corner`, framed yet or not.
+// `corner`.
 void move_frame(QWidget& window, QPoint corner, const QMargins& frame);
 
 // Calls `place` again once `window` shows on the screen: a window manager has framed it by then,

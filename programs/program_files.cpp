@@ -69,9 +69,13 @@ QString choose_start_folder(const QString& program_folder, bool own_build_folder
 }
 
 QString start_folder_for(const QString& program_folder) {
-    const QDir folder(program_folder);
-    const bool build = folder.exists(QStringLiteral("CMakeCache.txt")) ||
-                       folder.exists(QStringLiteral("../CMakeCache.txt"));
+    bool build = false;
+    for (QDir folder(program_folder); !build; folder.cdUp()) {
+        build = folder.exists(QStringLiteral("CMakeCache.txt"));
+        if (folder.isRoot()) {
+            break;
+        }
+    }
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return choose_start_folder(program_folder, build && QFileInfo(program_folder).isWritable(),
                                QFileInfo(documents).isDir() ? documents : QString(),

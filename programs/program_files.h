@@ -40,7 +40,7 @@ class FileDialogs {
 QString choose_start_folder(const QString& program_folder, bool own_build_folder,
                             const QString& documents_folder, const QString& home_folder);
 // The same choice for this user, from the file system and the desktop's standard folders. A build
-// folder is one of a CMake build: it or the folder above it holds CMakeCache.txt.
+// folder is one of a CMake build: it or a folder above it holds CMakeCache.txt.
 QString start_folder_for(const QString& program_folder);
 
 class ProgramFiles {

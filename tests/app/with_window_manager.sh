@@ -13,9 +13,11 @@ finish() {
 }
 trap finish EXIT
 
-# Xvfb picks a free display and writes its number into the pipe once it takes connections.
+# Xvfb picks a free display and writes its number into the pipe once it takes connections. It
+# keeps going when its last client leaves: a look at the screen before openbox has connected
+# would otherwise reset the server under openbox's feet.
 mkfifo "$scratch/display"
-Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp -ardelay 250 -arinterval 20 \
+Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp -noreset -ardelay 250 -arinterval 20 \
     3>"$scratch/display" 2>"$scratch/xvfb.log" &
 started+=($!)
 if ! read -r -t 20 number <"$scratch/display"; then

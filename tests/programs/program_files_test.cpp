@@ -391,14 +391,14 @@ void ProgramFilesTest::start_folder_of_a_program_data() {
     QTest::addColumn<QString>("cache");  // where CMakeCache.txt lies, below the temporary folder
     QTest::addColumn<QString>("program");
     QTest::addColumn<bool>("opens_there");
-    QTest::newRow("a build's program folder") << "build"
-                                              << "build/app" << true;
-    QTest::newRow("a build's top folder") << "build"
-                                          << "build" << true;
-    QTest::newRow("an installed program") << ""
-                                          << "usr/bin" << false;
-    QTest::newRow("a cache two folders up") << "build"
-                                            << "build/app/sub" << false;
+    const auto row = [](const char* name, const char* cache, const char* program, bool there) {
+        QTest::newRow(name) << cache << program << there;
+    };
+    row("a build's program folder", "build", "build/app", true);
+    row("a build's top folder", "build", "build", true);
+    row("a test's folder in a build", "build", "build/tests/app", true);
+    row("an installed program", "", "usr/bin", false);
+    row("beside a build", "build", "usr/bin", false);
 }
 
 void ProgramFilesTest::start_folder_of_a_program() {
@@ -407,6 +407,7 @@ void ProgramFilesTest::start_folder_of_a_program() {
     QFETCH(bool, opens_there);
     QVERIFY(QDir(dir->path()).mkpath(program));
     if (!cache.isEmpty()) {
+        QVERIFY(QDir(dir->path()).mkpath(cache));
         write_bytes(path(cache + QStringLiteral("/CMakeCache.txt")), "");
     }
     const QString folder = path(program);
