@@ -11,8 +11,10 @@
 
 #include "armlink/arm_command.h"
 #include "motion/held_movement.h"
+#include "motion/key_repeat_filter.h"
 #include "motion/manual_control.h"
 
+class QKeyEvent;
 class QPushButton;
 class QWidget;
 
@@ -49,9 +51,17 @@ class MotorButtons : public QObject {
     void on_clicked(int number);
     void start_hold();
     void movement_over();
+    // Space on a button, as the window system sent it: true when it was taken here.
+    bool take_space(int number, const QKeyEvent& key);
+    // A real press or release of Space on the button of `number` reaches the button.
+    void pass_space(int number, bool press);
 
+    std::array<QPushButton*, last_command_number + 1> buttons;
     ManualControl& manual;
     HeldMovement& held;
+    // Space held on a focused button repeats: only its first press and its last release reach
+    // the button, by command number.
+    KeyRepeatFilter space_repeats{[this](int number, bool press) { pass_space(number, press); }};
     QTimer threshold;
     int pressed_number = 0;  // whose press the threshold is timing
     int held_number = 0;     // whose hold is under way

@@ -78,6 +78,9 @@ class Robot : public QWidget,
     void arm_attached();
     // Moving the arm by hand became possible (an arm attached, no run) or impossible.
     void hand_control_changed(bool usable);
+    // The window manager framed the window when it was first shown, and it took its place again
+    // with that frame.
+    void framed();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -89,6 +92,7 @@ class Robot : public QWidget,
 
   private:
     void build_controls();
+    void place_on_screen();
     void describe_controls();
     void set_tab_order();
     void wire_events();

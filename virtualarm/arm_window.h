@@ -12,6 +12,7 @@
 #include "arm_picture.h"
 #include "hand_control.h"
 #include "motion/arm_model.h"
+#include "motion/key_repeat_filter.h"
 #include "program_preview.h"
 
 class QCheckBox;
@@ -22,6 +23,7 @@ class QLayout;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QStackedWidget;
 
 namespace quillmar {
@@ -42,9 +44,6 @@ class ArmWindow : public QWidget {
     static constexpr int run_tick_ms = 100;
     // The preview follows the program this long after the last keystroke.
     static constexpr int preview_delay_ms = 250;
-    // X11 sends a held key's repeats as a release and a press of the same time, and the press
-    // may reach the window a moment after the release: a release waits this long for it.
-    static constexpr int repeat_grace_ms = 15;
     // A note on what just happened (a key refused, Back to start's end) shows this long.
     static constexpr int note_fade_ms = 4000;
 
@@ -52,10 +51,9 @@ class ArmWindow : public QWidget {
     ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource source,
               QWidget* parent = nullptr);
 
-    // Shows the window just right of `main_window`, tops aligned unless it would then reach
-    // below the screen. When the screen has no room
-    // there, the main window moves left so that both fit side by side.
-    void show_beside(QWidget& main_window);
+    // Sizes the window to show all of itself within `room` (its frame not counted) where it can:
+    // the picture is drawn smaller first, down to a least height, then the window scrolls.
+    void fit(QSize room);
 
     // Shows each run of `runner`: the step under way, its time, the time left.
     void follow(ProgramRunner& runner);
@@ -97,9 +95,8 @@ class ArmWindow : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // On a screen lower than the whole window the picture is drawn smaller, so that nothing of
-    // the window is cut off.
-    void fit_height(int room);
+    // The window as large as what it shows, within its room.
+    void follow_content();
     QWidget* build_run_box();
     QWidget* build_preview_box();
     // The note on driving by hand, Record, Back to start and the start pose.
@@ -118,9 +115,7 @@ class ArmWindow : public QWidget {
     void tell(const QString& event);
     // A drive key went down or up: true when it was taken.
     bool take_key(const QKeyEvent& key);
-    // The releases waiting out the grace from before `before` were real: their keys go up.
-    void take_releases(quint64 before);
-    void let_go(int command, quint64 time);
+    void let_go(int command);
     void press_key(int command);
     void end_drive();
     void go_back_to_start();
@@ -152,6 +147,9 @@ class ArmWindow : public QWidget {
 
     ArmModel& model;
     std::function<double()> clock;
+    QScrollArea* scroller = nullptr;
+    // Room for the window that fit() was given.
+    QSize space{QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
     ArmPicture* arm_picture = nullptr;
     std::array<QLabel*, joint_count> readings{};
     QLabel* light_reading = nullptr;
@@ -168,11 +166,9 @@ class ArmWindow : public QWidget {
     QStackedWidget* real_arm_notes = nullptr;
     QPushButton* record = nullptr;
     QPushButton* back = nullptr;
-    QTimer release_grace;
-    // Drive keys let go, by command and time, that a repeat's press may yet take back.
-    std::vector<std::pair<int, quint64>> waiting_releases;
-    // When each command's key was last let go: a press of that same time is a late repeat.
-    std::array<quint64, last_command_number + 1> released_at{};
+    // Only a key's first press and its last release drive, by command.
+    KeyRepeatFilter repeats{
+        [this](int command, bool press) { press ? press_key(command) : let_go(command); }};
 
     QLabel* run_step = nullptr;
     QLabel* run_times = nullptr;
