@@ -2,13 +2,18 @@
 
 #include <QApplication>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
+#include <QWindow>
+#include <algorithm>
 
 #include "robot.h"
 #include "virtualarm/arm_window.h"
+#include "window_placement.h"
 
 namespace quillmar {
 
@@ -29,6 +34,12 @@ ArmWindowKeeper::ArmWindowKeeper(Robot& robot, ArmWindow& window, QSettings* rem
         connect(new QShortcut(QKeySequence(Qt::Key_F2), owner), &QShortcut::activated, this,
                 &ArmWindowKeeper::toggle);
     }
+    // The main window centred itself again: the arm window goes beside it again.
+    connect(&robot, &Robot::framed, this, [this] {
+        if (this->window.isVisible()) {
+            place_window();
+        }
+    });
     robot.setContextMenuPolicy(Qt::CustomContextMenu);
     connect(&robot, &QWidget::customContextMenuRequested, this, &ArmWindowKeeper::offer_menu);
 
@@ -46,6 +57,8 @@ void ArmWindowKeeper::start(bool asked) {
 void ArmWindowKeeper::toggle() {
     if (window.isVisible()) {
         window.hide();
+        // The window manager may leave the keyboard with no window, or give it to another.
+        robot.activateWindow();
         remember(false);
     } else {
         show_window();
@@ -54,7 +67,76 @@ void ArmWindowKeeper::toggle() {
 }
 
 void ArmWindowKeeper::show_window() {
-    window.show_beside(robot);
+    place_window();
+    window.show();
+    place_again_when_framed(window, [this] { place_window(); });
+    // The window as the window system's events reach it; a second filter changes nothing.
+    window.windowHandle()->installEventFilter(this);
+}
+
+bool ArmWindowKeeper::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != window.windowHandle()) {
+        return QObject::eventFilter(watched, event);
+    }
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            keys_invited = true;
+            break;
+        case QEvent::FocusOut:
+        case QEvent::Hide:
+            keys_invited = false;
+            break;
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease: {
+            // A window manager may give the arm window the keyboard on its own: when a dialog
+            // closes, on a focus that follows the pointer. Text typed for the main window then
+            // goes back there instead of driving the arm; Stop and F2 work in either window.
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (!keys_invited && key != Qt::Key_Escape && key != Qt::Key_F2) {
+                robot.activateWindow();
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void ArmWindowKeeper::place_window() {
+    constexpr int gap = 12;
+    // Narrower than this, too little of the arm window would show beside the main window: it
+    // covers the main window's right side instead.
+    constexpr int least_width = 240;
+    const QScreen* display = robot.screen();
+    if (display == nullptr) {
+        return;
+    }
+    const QRect room = display->availableGeometry();
+    const QMargins frame = frame_margins(window, &robot);
+    const QSize frame_room = room.size().shrunkBy(frame);
+    window.fit(frame_room);
+    int width = window.width() + frame.left() + frame.right();
+
+    // Just right of the main window; when the screen has no room there, the main window moves
+    // left so that both fit side by side, or as nearly as they can.
+    const QMargins main_frame = frame_margins(robot);
+    QRect main = robot.geometry().marginsAdded(main_frame);
+    if (main.right() + gap + width > room.right()) {
+        const int pair_width = main.width() + gap + width;
+        main.moveLeft(std::max(room.left(), room.center().x() - pair_width / 2));
+        move_frame(robot, main.topLeft(), main_frame);
+    }
+    const int beside = room.right() - main.right() - gap;
+    if (beside < width) {
+        width = std::max(beside, std::min(width, least_width));
+        window.fit(QSize(width - frame.left() - frame.right(), frame_room.height()));
+    }
+    // Tops aligned; a taller window rises as far as the screen needs.
+    const QSize size = window.size().grownBy(frame);
+    move_frame(window, frame_corner_within(room, size, {main.right() + 1 + gap, main.top()}),
+               frame);
 }
 
 void ArmWindowKeeper::remember(bool shown) {

@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+class QEvent;
 class QPoint;
 class QSettings;
 
@@ -29,8 +30,14 @@ class ArmWindowKeeper : public QObject {
     // Shows the arm window beside the main window, or hides it; remembers which.
     void toggle();
 
+  protected:
+    // Keys from the keyboard reach the arm window only after a click in it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void show_window();
+    // Beside the main window, both inside the free part of the screen as far as they fit.
+    void place_window();
     void remember(bool shown);
     // The menu of the main window's background; controls keep their own.
     void offer_menu(const QPoint& position);
@@ -38,6 +45,8 @@ class ArmWindowKeeper : public QObject {
     Robot& robot;
     ArmWindow& window;
     QSettings* remembered;
+    // The user clicked in the arm window since it last had the keyboard: its keys may drive.
+    bool keys_invited = false;
 };
 
 }  // namespace quillmar

@@ -1,17 +1,18 @@
 #include "motor_buttons.h"
 
-#include <QEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QPushButton>
+#include <algorithm>
 #include <utility>
 
 namespace quillmar {
 
 MotorButtons::MotorButtons(const std::array<QPushButton*, last_command_number + 1>& buttons,
                            ArmSession& session, QWidget& window)
-    : session(session) {
+    : buttons(buttons), session(session) {
     threshold.setSingleShot(true);
     threshold.setTimerType(Qt::PreciseTimer);
-    threshold.setInterval(hold_threshold);
     connect(&threshold, &QTimer::timeout, this, &MotorButtons::start_hold);
     connect(&session, &ArmSession::stopping, this, &MotorButtons::stop);
     for (int number = 1; number <= last_command_number; ++number) {
@@ -21,6 +22,7 @@ MotorButtons::MotorButtons(const std::array<QPushButton*, last_command_number + 
         connect(button, &QPushButton::pressed, this, [this, number] { on_pressed(number); });
         connect(button, &QPushButton::released, this, [this, number] { on_released(number); });
         connect(button, &QPushButton::clicked, this, [this, number] { on_clicked(number); });
+        button->installEventFilter(this);
     }
     window.installEventFilter(this);
 }
@@ -35,7 +37,7 @@ void MotorButtons::on_pressed(int number) {
     session.end_hold(HoldEnd::released);
     spent_number = 0;
     pressed_number = number;
-    threshold.start();
+    threshold.start(hold_threshold);
 }
 
 void MotorButtons::on_released(int number) {
@@ -44,6 +46,8 @@ void MotorButtons::on_released(int number) {
         pressed_number = 0;
     }
     if (number == held_number) {
+        // A press from now on is a new one, though the hold's stop may not have gone out yet.
+        held_number = 0;
         session.end_hold(HoldEnd::released);
     }
 }
@@ -58,6 +62,11 @@ void MotorButtons::on_clicked(int number) {
 }
 
 void MotorButtons::start_hold() {
+    // A release that may be the half of a repeat is waiting: the hold starts only if it was.
+    if (space_repeats.releases_waiting()) {
+        threshold.start(KeyRepeatFilter::grace);
+        return;
+    }
     const int number = std::exchange(pressed_number, 0);
     spent_number = number;
     held_number = number;
@@ -72,7 +81,29 @@ void MotorButtons::stop() {
     }
 }
 
+bool MotorButtons::take_space(int number, const QKeyEvent& key) {
+    // An event without a time is the program's own, passed on by pass_space or a test's.
+    if ((key.key() != Qt::Key_Space && key.key() != Qt::Key_Select) || key.timestamp() == 0) {
+        return false;
+    }
+    space_repeats.take(number, key.type() == QEvent::KeyPress, key.timestamp(), key.isAutoRepeat());
+    return true;
+}
+
+void MotorButtons::pass_space(int number, bool press) {
+    QKeyEvent space(press ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier,
+                    QStringLiteral(" "));
+    QCoreApplication::sendEvent(buttons.at(static_cast<std::size_t>(number)), &space);
+}
+
 bool MotorButtons::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        const auto button = std::ranges::find(buttons, watched);
+        if (button != buttons.end() && take_space(static_cast<int>(button - buttons.begin()),
+                                                  *static_cast<QKeyEvent*>(event))) {
+            return true;
+        }
+    }
     // The held button may not have the focus when the window stops taking input.
     if (event->type() == QEvent::WindowDeactivate) {
         threshold.stop();

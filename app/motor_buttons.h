@@ -9,8 +9,10 @@
 #include <QTimer>
 
 #include "armlink/arm_command.h"
+#include "motion/key_repeat_filter.h"
 #include "session/arm_session.h"
 
+class QKeyEvent;
 class QPushButton;
 class QWidget;
 
@@ -36,8 +38,16 @@ class MotorButtons : public QObject {
     void start_hold();
     // Stop: a press that is not a hold yet never becomes one or a jog.
     void stop();
+    // Space on a button, as the window system sent it: true when it was taken here.
+    bool take_space(int number, const QKeyEvent& key);
+    // A real press or release of Space on the button of `number` reaches the button.
+    void pass_space(int number, bool press);
 
+    std::array<QPushButton*, last_command_number + 1> buttons;
     ArmSession& session;
+    // Space held on a focused button repeats: only its first press and its last release reach
+    // the button, by command number.
+    KeyRepeatFilter space_repeats{[this](int number, bool press) { pass_space(number, press); }};
     QTimer threshold;
     int pressed_number = 0;  // whose press the threshold is timing
     int held_number = 0;     // whose hold is under way

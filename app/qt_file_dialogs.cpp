@@ -41,10 +41,8 @@ QString QtFileDialogs::ask_name(const QString& name, bool saving) {
         places.removeAll(examples);
         dialog.setSidebarUrls(places);
     }
-    if (!chosen) {
-        return {};
-    }
-    return dialog.selectedFiles().value(0);
+    give_keyboard_back();
+    return chosen ? dialog.selectedFiles().value(0) : QString();
 }
 
 bool QtFileDialogs::confirm_replace(const QString& text) {
@@ -55,7 +53,15 @@ bool QtFileDialogs::confirm_replace(const QString& text) {
     box.setDefaultButton(QMessageBox::Ok);
     // Closing the box without a button counts as Cancel.
     box.setEscapeButton(QMessageBox::Cancel);
-    return box.exec() == QMessageBox::Ok;
+    const bool replace = box.exec() == QMessageBox::Ok;
+    give_keyboard_back();
+    return replace;
+}
+
+void QtFileDialogs::give_keyboard_back() {
+    if (parent) {
+        parent->activateWindow();
+    }
 }
 
 void QtFileDialogs::beep() {

@@ -21,6 +21,9 @@ class QtFileDialogs : public FileDialogs {
 
   private:
     QString ask_name(const QString& name, bool saving);
+    // A window manager gives the keyboard to another window when a dialog closes, maybe the arm
+    // window, whose keys drive the arm: the window that opened the dialog takes it back.
+    void give_keyboard_back();
 
     QPointer<QWidget> parent;
     QString start_folder;

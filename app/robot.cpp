@@ -20,6 +20,7 @@
 #include "program_pane.h"
 #include "programs/program_recorder.h"
 #include "run_highlight.h"
+#include "window_placement.h"
 
 // Resources of a static library have to be registered by hand, outside any namespace.
 static void register_resources() {
@@ -442,12 +443,24 @@ bool Robot::eventFilter(QObject* watched, QEvent* event) {
 void Robot::showEvent(QShowEvent* event) {
     if (!placed) {
         placed = true;
-        if (const QScreen* display = screen()) {
-            setGeometry(QStyle::alignedRect(layoutDirection(), Qt::AlignCenter, size(),
-                                            display->availableGeometry()));
-        }
+        place_on_screen();
+        place_again_when_framed(*this, [this] {
+            place_on_screen();
+            emit framed();
+        });
     }
     QWidget::showEvent(event);
+}
+
+void Robot::place_on_screen() {
+    // Centred on the free part of the screen, its title bar on it when the window is taller.
+    if (const QScreen* display = screen()) {
+        const QRect room = display->availableGeometry();
+        const QMargins frame = frame_margins(*this);
+        const QSize whole = size().grownBy(frame);
+        const QRect centred = QStyle::alignedRect(layoutDirection(), Qt::AlignCenter, whole, room);
+        move_frame(*this, frame_corner_within(room, whole, centred.topLeft()), frame);
+    }
 }
 
 void Robot::closeEvent(QCloseEvent* event) {

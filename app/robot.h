@@ -48,6 +48,9 @@ class Robot : public QWidget, public FilePane {
     void closed();
     // The program pane's text changed, typed or loaded.
     void program_text_changed();
+    // The window manager framed the window when it was first shown, and it took its place again
+    // with that frame.
+    void framed();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -61,6 +64,7 @@ class Robot : public QWidget, public FilePane {
     // The controls that only the building and the wiring need.
     struct Parts;
     Parts build_controls();
+    void place_on_screen();
     void describe_controls(const Parts& parts);
     void set_tab_order(const Parts& parts);
     void wire_events(const Parts& parts);

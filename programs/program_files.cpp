@@ -74,17 +74,24 @@ bool fits_in_latin1(const QString& text) {
 
 }  // namespace
 
-QString choose_start_folder(const QString& program_folder, bool program_folder_writable,
+QString choose_start_folder(const QString& program_folder, bool own_build_folder,
                             const QString& documents_folder, const QString& home_folder) {
-    if (program_folder_writable) {
+    if (own_build_folder) {
         return program_folder;
     }
     return documents_folder.isEmpty() ? home_folder : documents_folder;
 }
 
 QString start_folder_for(const QString& program_folder) {
+    bool build = false;
+    for (QDir folder(program_folder); !build; folder.cdUp()) {
+        build = folder.exists(QStringLiteral("CMakeCache.txt"));
+        if (folder.isRoot()) {
+            break;
+        }
+    }
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return choose_start_folder(program_folder, QFileInfo(program_folder).isWritable(),
+    return choose_start_folder(program_folder, build && QFileInfo(program_folder).isWritable(),
                                QFileInfo(documents).isDir() ? documents : QString(),
                                QDir::homePath());
 }

@@ -34,12 +34,14 @@ class FileDialogs {
     virtual void beep() = 0;
 };
 
-// Where the first file dialog opens: the program's folder when the user may write there (a build
-// folder), else the documents folder (passed empty when the user has none), else home. An
-// installed program's folder (/usr/bin) is no place for program files.
-QString choose_start_folder(const QString& program_folder, bool program_folder_writable,
+// Where the first file dialog opens: the program's folder when it is a build folder the user may
+// write to, else the documents folder (passed empty when the user has none), else home. An
+// installed program's folder (/usr/bin) is no place for program files, even for root, who may
+// write there.
+QString choose_start_folder(const QString& program_folder, bool own_build_folder,
                             const QString& documents_folder, const QString& home_folder);
-// The same choice for this user, from the file system and the desktop's standard folders.
+// The same choice for this user, from the file system and the desktop's standard folders. A build
+// folder is one of a CMake build: it or a folder above it holds CMakeCache.txt.
 QString start_folder_for(const QString& program_folder);
 
 class ProgramFiles {

@@ -14,13 +14,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <utility>
 
 #include "preview_timeline.h"
@@ -153,7 +154,8 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     numbers->setColumnStretch(2, 1);
     numbers->setColumnStretch(5, 1);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(arm_picture);
     layout->addLayout(numbers);
@@ -166,12 +168,15 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     run_box = new RunBox(session, preview_box->timeline(), this);
     layout->addWidget(run_box);
     layout->addWidget(preview_box);
+    // On a screen too small for the whole window, it scrolls.
+    scroller = new QScrollArea(this);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidget(content);
+    auto* window_layout = new QVBoxLayout(this);
+    window_layout->setContentsMargins(QMargins());
+    window_layout->addWidget(scroller);
 
     frames.setInterval(frame_ms);
-    release_grace.setInterval(repeat_grace_ms);
-    release_grace.setSingleShot(true);
-    connect(&release_grace, &QTimer::timeout, this,
-            [this] { take_releases(std::numeric_limits<quint64>::max()); });
     connect(&frames, &QTimer::timeout, this, &ArmWindow::refresh);
     connect(preview_box, &PreviewBox::shown, this, [this](const std::vector<RunStep>& steps) {
         run_box->preview_shown(steps);
@@ -272,45 +277,11 @@ bool ArmWindow::take_key(const QKeyEvent& key) {
     if (press && (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
         return false;
     }
-    // A key that stays down repeats; only its first press and its last release count.
-    if (key.isAutoRepeat()) {
-        return true;
-    }
-    const int command = drive_key->command;
-    const quint64 time = key.timestamp();
-    // A synthesized event has no time, and no repeat to wait for.
-    if (time == 0) {
-        press ? press_key(command) : let_go(command, time);
-        return true;
-    }
-    // Events come in order: a release older than this event was no half of a repeat.
-    take_releases(time);
-    if (!press) {
-        waiting_releases.emplace_back(command, time);
-        release_grace.start();
-        return true;
-    }
-    const auto repeat = std::ranges::find(waiting_releases, std::pair{command, time});
-    if (repeat != waiting_releases.end()) {
-        waiting_releases.erase(repeat);
-    } else if (time != released_at.at(static_cast<std::size_t>(command))) {
-        press_key(command);
-    }
+    repeats.take(drive_key->command, press, key.timestamp(), key.isAutoRepeat());
     return true;
 }
 
-void ArmWindow::take_releases(quint64 before) {
-    std::erase_if(waiting_releases, [this, before](const std::pair<int, quint64>& release) {
-        if (release.second >= before) {
-            return false;
-        }
-        let_go(release.first, release.second);
-        return true;
-    });
-}
-
-void ArmWindow::let_go(int command, quint64 time) {
-    released_at.at(static_cast<std::size_t>(command)) = time;
+void ArmWindow::let_go(int command) {
     if (command != light_command_number) {
         session.release_key(command);
     }
@@ -348,6 +319,12 @@ bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
                 return true;
             }
             break;
+        // The texts grew or shrank: the window follows, as far as its room goes.
+        case QEvent::Resize:
+            if (watched == scroller->widget()) {
+                follow_content();
+            }
+            break;
         // Keys let go elsewhere never reach this window.
         case QEvent::WindowDeactivate:
             end_drive();
@@ -363,40 +340,35 @@ bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void ArmWindow::show_beside(QWidget& main_window) {
-    constexpr int gap = 12;
-    if (const QScreen* display = main_window.screen()) {
-        fit_height(display->availableGeometry().height());
-    }
-    show();
-    const QRect main_frame = main_window.frameGeometry();
-    const QSize size = frameGeometry().size();
-    int top = main_frame.top();
-    if (const QScreen* display = main_window.screen()) {
-        const QRect room = display->availableGeometry();
-        if (main_frame.right() + gap + size.width() > room.right()) {
-            const int pair_width = main_frame.width() + gap + size.width();
-            const int left = std::max(room.left(), room.center().x() - pair_width / 2);
-            main_window.move(left, main_frame.top());
-        }
-        // Taller than the main window: it rises as far as the screen needs.
-        top = std::max(room.top(), std::min(top, room.bottom() + 1 - size.height()));
-    }
-    move(main_window.frameGeometry().right() + 1 + gap, top);
-}
-
-void ArmWindow::fit_height(int room) {
-    // Room for the title bar that a window manager adds around the window.
-    constexpr int title_bar = 40;
+void ArmWindow::fit(QSize room) {
     constexpr int lowest_picture = 160;
+    // Measured as it will be drawn.
+    ensurePolished();
+    space = room;
+    QWidget& content = *scroller->widget();
     const int natural = arm_picture->sizeHint().height();
     arm_picture->setFixedHeight(natural);
-    layout()->activate();
-    const int excess = sizeHint().height() + title_bar - room;
+    content.layout()->activate();
+    const int excess = content.height() - room.height();
     if (excess > 0) {
         arm_picture->setFixedHeight(std::max(lowest_picture, natural - excess));
-        layout()->activate();
+        content.layout()->activate();
     }
+    follow_content();
+}
+
+void ArmWindow::follow_content() {
+    // A scroll bar takes room from the other way.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    QSize whole = scroller->widget()->size();
+    if (whole.height() > space.height()) {
+        whole.rwidth() += bar;
+    }
+    if (whole.width() > space.width()) {
+        whole.rheight() += bar;
+    }
+    setMaximumSize(whole);
+    resize(whole.boundedTo(space));
 }
 
 void ArmWindow::set_program_source(std::function<QString()> source) {

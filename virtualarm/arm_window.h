@@ -12,6 +12,7 @@
 
 #include "arm_picture.h"
 #include "motion/arm_model.h"
+#include "motion/key_repeat_filter.h"
 #include "program_preview.h"
 #include "session/arm_session.h"
 
@@ -23,6 +24,7 @@ class QLayout;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QStackedWidget;
 
 namespace quillmar {
@@ -177,18 +179,14 @@ class ArmWindow : public QWidget {
   public:
     // Frame interval while a joint travels; the window is not redrawn while the arm stands.
     static constexpr int frame_ms = 16;
-    // X11 sends a held key's repeats as a release and a press of the same time, and the press
-    // may reach the window a moment after the release: a release waits this long for it.
-    static constexpr int repeat_grace_ms = 15;
     static constexpr int note_fade_ms = HandRow::note_fade_ms;
 
     // Shows `session`'s model and runs; its keys, Record and Back to start drive the session.
     ArmWindow(ArmSession& session, ArmSource source, QWidget* parent = nullptr);
 
-    // Shows the window just right of `main_window`, tops aligned unless it would then reach
-    // below the screen. When the screen has no room
-    // there, the main window moves left so that both fit side by side.
-    void show_beside(QWidget& main_window);
+    // Sizes the window to show all of itself within `room` (its frame not counted) where it can:
+    // the picture is drawn smaller first, down to a least height, then the window scrolls.
+    void fit(QSize room);
 
     // Where the program's text is read from when the preview is worked out.
     void set_program_source(std::function<QString()> source);
@@ -219,9 +217,8 @@ class ArmWindow : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // On a screen lower than the whole window the picture is drawn smaller, so that nothing of
-    // the window is cut off.
-    void fit_height(int room);
+    // The window as large as what it shows, within its room.
+    void follow_content();
     // A real arm's notes: how its pose is estimated, or how to attach one.
     QWidget* build_real_arm_notes();
     // Text and marks stand out on the palette, also while another window has the keyboard.
@@ -231,9 +228,7 @@ class ArmWindow : public QWidget {
     void show_session_state(ArmSession::State state);
     // A drive key went down or up: true when it was taken.
     bool take_key(const QKeyEvent& key);
-    // The releases waiting out the grace from before `before` were real: their keys go up.
-    void take_releases(quint64 before);
-    void let_go(int command, quint64 time);
+    void let_go(int command);
     void press_key(int command);
     void end_drive();
     // Shows the arm as it is now, and keeps the frames going only while a joint travels.
@@ -242,6 +237,9 @@ class ArmWindow : public QWidget {
 
     ArmSession& session;
     ArmModel& model;
+    QScrollArea* scroller = nullptr;
+    // Room for the window that fit() was given.
+    QSize space{QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
     ArmPicture* arm_picture = nullptr;
     std::array<QLabel*, joint_count> readings{};
     QLabel* light_reading = nullptr;
@@ -250,11 +248,9 @@ class ArmWindow : public QWidget {
     HandRow* hand_row = nullptr;
     // Shown on a real arm in place of the estimate's note while no arm is attached.
     QStackedWidget* real_arm_notes = nullptr;
-    QTimer release_grace;
-    // Drive keys let go, by command and time, that a repeat's press may yet take back.
-    std::vector<std::pair<int, quint64>> waiting_releases;
-    // When each command's key was last let go: a press of that same time is a late repeat.
-    std::array<quint64, last_command_number + 1> released_at{};
+    // Only a key's first press and its last release drive, by command.
+    KeyRepeatFilter repeats{
+        [this](int command, bool press) { press ? press_key(command) : let_go(command); }};
 
     RunBox* run_box = nullptr;
     // The reading of a joint, and of one at its end.

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -88,6 +89,8 @@ class ProgramFilesTest : public QObject {
     void opens_a_name_that_is_not_utf8_by_its_bytes();
     void start_folder_data();
     void start_folder();
+    void start_folder_of_a_program_data();
+    void start_folder_of_a_program();
 
   private:
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -467,7 +470,39 @@ void ProgramFilesTest::start_folder() {
     QFETCH(QString, expected);
 
     QCOMPARE(choose_start_folder("/opt/q", writable, documents, "/home/u"), expected);
+    write_bytes(path("CMakeCache.txt"), "");
     QCOMPARE(start_folder_for(dir->path()), dir->path());
+}
+
+// Only a build folder is the first folder; an installed program's is not, though root may write
+// to it.
+void ProgramFilesTest::start_folder_of_a_program_data() {
+    QTest::addColumn<QString>("cache");  // where CMakeCache.txt lies, below the temporary folder
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("opens_there");
+    const auto row = [](const char* name, const char* cache, const char* program, bool there) {
+        QTest::newRow(name) << cache << program << there;
+    };
+    row("a build's program folder", "build", "build/app", true);
+    row("a build's top folder", "build", "build", true);
+    row("a test's folder in a build", "build", "build/tests/app", true);
+    row("an installed program", "", "usr/bin", false);
+    row("beside a build", "build", "usr/bin", false);
+}
+
+void ProgramFilesTest::start_folder_of_a_program() {
+    QFETCH(QString, cache);
+    QFETCH(QString, program);
+    QFETCH(bool, opens_there);
+    QVERIFY(QDir(dir->path()).mkpath(program));
+    if (!cache.isEmpty()) {
+        QVERIFY(QDir(dir->path()).mkpath(cache));
+        write_bytes(path(cache + QStringLiteral("/CMakeCache.txt")), "");
+    }
+    const QString folder = path(program);
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString elsewhere = QFileInfo(documents).isDir() ? documents : QDir::homePath();
+    QCOMPARE(start_folder_for(folder), opens_there ? folder : elsewhere);
 }
 
 }  // namespace quillmar

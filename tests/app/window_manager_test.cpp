@@ -1,0 +1,298 @@
+// Both windows under a real window manager: with_window_manager.sh runs this on an X server of its
+// own under openbox, and a second thread plays the user through xdotool, at the X server's
+// keyboard and mouse, while this one runs the windows, their dialogs and their waits.
+#include <QApplication>
+#include <QFile>
+#include <QProcess>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "app/arm_window_keeper.h"
+#include "app/qt_file_dialogs.h"
+#include "app/robot.h"
+#include "armlink/arm_device.h"
+#include "motion/event_pacer.h"
+#include "support/arm_bytes.h"
+#include "usb/emulated_bus.h"
+#include "virtualarm/arm_window.h"
+
+using namespace quillmar;
+using quillmar::testing::sent_commands;
+
+namespace {
+
+// The windows on the virtual arm, wired as the program wires them, with the program "1,10".
+struct Session {
+    Session() {
+        session.model().follow(usb);
+        dialogs.set_parent(&robot);
+        robot.start_up();
+        robot.set_program_text(QStringLiteral("1,10\r\n"));
+        robot.show();
+        keeper.start(true);
+    }
+
+    EventPacer pacer;
+    EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
+    ArmSession session{usb, pacer, ArmSource::virtual_arm};
+    ArmWindow arm_window{session, ArmSource::virtual_arm};
+    QtFileDialogs dialogs;
+    Robot robot{session, dialogs};
+    ArmWindowKeeper keeper{robot, arm_window, nullptr};
+};
+
+// Seconds from each start command to the stop command after it.
+QList<double> movement_times(const EmulatedBus& usb) {
+    QList<double> times;
+    const auto& transfers = usb.transfers();
+    for (std::size_t i = 0; i + 1 < transfers.size(); i += 2) {
+        times << transfers.at(i + 1).time - transfers.at(i).time;
+    }
+    return times;
+}
+
+// The user, acting through xdotool on a thread of its own. Each step is one line:
+//   key KEYS           keys pressed and let go, as "ctrl+o" or "Escape"
+//   type TEXT          text typed
+//   click WINDOW X Y   a click at X, Y in "main" or "arm"
+//   activate WINDOW    "main" or "arm" given the keyboard as a task bar would, without a click
+//   hold KEY SECONDS   a key held down
+//   active TITLE       waits until the window of that title has the keyboard
+class User {
+  public:
+    User(WId main, WId arm) : windows{{"main", main}, {"arm", arm}} {}
+
+    // Runs the steps on a thread of its own; done() tells when they are over.
+    void start(const QStringList& steps) {
+        thread = std::thread([this, steps] {
+            for (const QString& step : steps) {
+                act(step);
+            }
+            over = true;
+        });
+    }
+    bool done() const { return over; }
+    // What went wrong, step by step; empty when every step did what it should.
+    QStringList faults() {
+        thread.join();
+        return found;
+    }
+
+  private:
+    static constexpr std::chrono::seconds longest_wait{5};
+
+    void act(const QString& step) {
+        const QString verb = step.section(QLatin1Char(' '), 0, 0);
+        const QString rest = step.section(QLatin1Char(' '), 1);
+        const QStringList words = rest.split(QLatin1Char(' '));
+        if (verb == QLatin1String("key")) {
+            xdotool({QStringLiteral("key"), rest});
+        } else if (verb == QLatin1String("type")) {
+            xdotool(
+                {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("30"), rest});
+        } else if (verb == QLatin1String("click")) {
+            xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"),
+                     QString::number(windows.value(words.at(0))), words.at(1), words.at(2),
+                     QStringLiteral("click"), QStringLiteral("1")});
+        } else if (verb == QLatin1String("activate")) {
+            xdotool({QStringLiteral("windowactivate"), QString::number(windows.value(rest))});
+        } else if (verb == QLatin1String("hold")) {
+            xdotool({QStringLiteral("keydown"), words.at(0), QStringLiteral("sleep"), words.at(1),
+                     QStringLiteral("keyup"), words.at(0)});
+        } else if (verb == QLatin1String("active")) {
+            wait_for_active(rest, step);
+        } else {
+            found << QStringLiteral("no such step: ") + step;
+        }
+        last_step = step;
+    }
+
+    void wait_for_active(const QString& title, const QString& step) {
+        const auto end = std::chrono::steady_clock::now() + longest_wait;
+        QString active;
+        while (std::chrono::steady_clock::now() < end) {
+            active = xdotool({QStringLiteral("getactivewindow"), QStringLiteral("getwindowname")});
+            if (active == title) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        found << QStringLiteral("after \"%1\": \"%2\" has the keyboard, not %3")
+                     .arg(last_step, active, step.section(QLatin1Char(' '), 1));
+    }
+
+    // Runs xdotool with `arguments`; its output without the line end.
+    QString xdotool(const QStringList& arguments) {
+        QProcess process;
+        process.start(QStringLiteral("xdotool"), arguments);
+        if (!process.waitForFinished(10000)) {
+            found << QStringLiteral("xdotool %1 did not finish").arg(arguments.join(' '));
+            process.kill();
+            process.waitForFinished();
+        }
+        return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+    }
+
+    const QMap<QString, WId> windows;
+    std::thread thread;
+    std::atomic<bool> over = false;
+    QString last_step;
+    QStringList found;
+};
+
+}  // namespace
+
+class WindowManagerTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void typed_text_never_moves_the_arm_data();
+    void typed_text_never_moves_the_arm();
+    void windows_fit_the_screen();
+
+  private:
+    QTemporaryDir folder;
+};
+
+void WindowManagerTest::initTestCase() {
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    QFile wave(folder.filePath(QStringLiteral("wave.rob")));
+    QVERIFY(wave.open(QIODevice::WriteOnly));
+    wave.write("1,10\r\n");
+}
+
+// Each row starts with a click below the program in the program pane. Places in the main window:
+// the program pane (296, 340), Load File (300, 400), Save File (452, 400), Open (2) (204, 104).
+void WindowManagerTest::typed_text_never_moves_the_arm_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QList<double>>("seconds");  // how long each movement ran
+    const QStringList run{"1,0,0", "0,0,0"};
+    // The keys that drove the arm and switched its light, typed on a line of their own wherever
+    // the caret is, before or after the program's line.
+    const QStringList type_then_run{"key Return", "type edsal", "key Return", "key F5"};
+    const QString dialog = QStringLiteral("active Select file for Quillmar");
+    const QString main = QStringLiteral("active Quillmar");
+    const QString cancel = QStringLiteral("key Escape");
+
+    QTest::newRow("Ctrl+O, a file chosen")
+        << QStringList{"key ctrl+o", dialog, "type FILE", "key Return", main} + type_then_run << run
+        << QList<double>{0.1};
+    QTest::newRow("Ctrl+O twice, cancelled")
+        << QStringList{"key ctrl+o", dialog, cancel, main, "key ctrl+o", dialog, cancel, main} +
+               type_then_run
+        << run << QList<double>{0.1};
+    QTest::newRow("Load File, cancelled")
+        << QStringList{"click main 300 400", dialog, cancel, main} + type_then_run << run
+        << QList<double>{0.1};
+    QTest::newRow("Ctrl+S, the file replaced") << QStringList{"key ctrl+s",
+                                                              dialog,
+                                                              "type FILE",
+                                                              "key Return",
+                                                              "active Confirm File Deletion",
+                                                              "key Return",
+                                                              main} +
+                                                      type_then_run
+                                               << run << QList<double>{0.1};
+    QTest::newRow("Save File, cancelled")
+        << QStringList{"click main 452 400", dialog, cancel, main} + type_then_run << run
+        << QList<double>{0.1};
+    // A click gives the arm window the keyboard; F2 there hides it and gives it back.
+    QTest::newRow("F2 in the arm window")
+        << QStringList{"click arm 300 150", "active Virtual arm", "hold e 0.3", "key F2", main} +
+               type_then_run
+        << QStringList{"16,0,0", "0,0,0"} + run << QList<double>{0.3, 0.1};
+    // Given the keyboard without a click, the arm window hands typed text back.
+    QTest::newRow("the arm window activated without a click")
+        << QStringList{"activate arm", "active Virtual arm", "type edsal", main, "key F5"} << run
+        << QList<double>{0.1};
+    // X11 repeats a held key from 250 ms on, 50 times a second; a tap is a jog.
+    QStringList space{"click main 204 104"};
+    for (int hold = 0; hold < 5; ++hold) {
+        space << QStringLiteral("hold space 1.2");
+    }
+    space << QStringLiteral("key space");
+    QStringList open;
+    for (int movement = 0; movement < 7; ++movement) {
+        open << QStringLiteral("2,0,0") << QStringLiteral("0,0,0");
+    }
+    QTest::newRow("Space held on Open (2)")
+        << space << open << QList<double>{0.1, 0.9, 0.9, 0.9, 0.9, 0.9, 0.1};
+}
+
+void WindowManagerTest::typed_text_never_moves_the_arm() {
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, commands);
+    QFETCH(QList<double>, seconds);
+    Session session;
+    QVERIFY(QTest::qWaitForWindowExposed(&session.arm_window));
+    session.usb.clear_logs();
+
+    steps.replaceInStrings(QStringLiteral("FILE"), folder.filePath(QStringLiteral("wave.rob")));
+    User user(session.robot.winId(), session.arm_window.winId());
+    user.start(QStringList{"click main 296 340", "active Quillmar"} + steps);
+    QVERIFY(QTest::qWaitFor([&user] { return user.done(); }, 120000));
+    const QStringList faults = user.faults();
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+
+    // Joined, so that a failure shows them.
+    QTRY_COMPARE_WITH_TIMEOUT(sent_commands(session.usb).join(QLatin1Char(' ')),
+                              commands.join(QLatin1Char(' ')), 5000);
+    const QList<double> times = movement_times(session.usb);
+    for (qsizetype i = 0; i < seconds.size(); ++i) {
+        // A hold ends 15 ms after its key is let go, and xdotool's own steps take a moment.
+        QVERIFY2(times.at(i) >= seconds.at(i) - 0.05 && times.at(i) < seconds.at(i) + 0.2,
+                 qPrintable(QStringLiteral("movement %1 ran %2 s").arg(i + 1).arg(times.at(i))));
+    }
+}
+
+// Inside the free part of the screen, with a panel at its bottom: the title bars always; each
+// window whole when it fits; side by side when both fit; the main window centred from top to
+// bottom. The window manager places the windows after the program asks, so the test waits for the
+// places.
+void WindowManagerTest::windows_fit_the_screen() {
+    Session session;
+    const QRect room = session.robot.screen()->availableGeometry();
+    QVERIFY2(room.height() < session.robot.screen()->geometry().height(), "no panel");
+    const auto inside = [&room](const QWidget& window) {
+        const QRect frame = window.frameGeometry();
+        const bool framed = frame != window.geometry();
+        const bool whole =
+            frame.height() > room.height() ? frame.top() == room.top() : room.contains(frame);
+        return framed && room.contains(frame.topLeft()) && room.contains(frame.topRight()) && whole;
+    };
+    const auto placed = [&] {
+        const QRect main = session.robot.frameGeometry();
+        const QRect arm = session.arm_window.frameGeometry();
+        const bool apart = main.width() + arm.width() >= room.width() || !main.intersects(arm);
+        // Moved aside for the arm window, the main window stays centred from top to bottom.
+        const bool centred =
+            main.height() > room.height() || std::abs(main.center().y() - room.center().y()) <= 1;
+        return inside(session.robot) && inside(session.arm_window) && apart && centred;
+    };
+    const auto places = [&] {
+        const auto text = [](const QRect& r) {
+            return QStringLiteral("%1,%2 %3x%4")
+                .arg(r.x())
+                .arg(r.y())
+                .arg(r.width())
+                .arg(r.height());
+        };
+        return QStringLiteral("main %1, arm %2 in %3")
+            .arg(text(session.robot.frameGeometry()), text(session.arm_window.frameGeometry()),
+                 text(room));
+    };
+    for (int shown = 0; shown < 2; ++shown) {
+        QTRY_VERIFY2_WITH_TIMEOUT(placed(), qPrintable(places()), 5000);
+        // Hidden and shown again with F2: placed as its frame now is.
+        session.keeper.toggle();
+        session.keeper.toggle();
+    }
+}
+
+QTEST_MAIN(WindowManagerTest)
+#include "window_manager_test.moc"
