@@ -43,10 +43,6 @@ ArmWindowKeeper::ArmWindowKeeper(Robot& robot, ArmWindow& window, QSettings* rem
     robot.setContextMenuPolicy(Qt::CustomContextMenu);
     connect(&robot, &QWidget::customContextMenuRequested, this, &ArmWindowKeeper::offer_menu);
 
-    window.follow(robot.runner());
-    window.take_hand_control(robot);
-    connect(&robot, &Robot::hand_control_changed, &window, &ArmWindow::set_hand_control_usable);
-    connect(&robot, &Robot::arm_attached, &window, &ArmWindow::mark_origin);
     // Read when the preview is due, not at every keystroke.
     window.set_program_source([&robot] { return robot.program_text(); });
     connect(&robot, &Robot::program_text_changed, &window, &ArmWindow::program_changed);
@@ -157,7 +153,8 @@ void ArmWindowKeeper::offer_menu(const QPoint& position) {
     // Not exec(): a wait of a running step beneath it must be able to end on time.
     auto* menu = new QMenu(&robot);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(window.isVisible() ? tr("Hide arm window (F2)") : tr("Show arm window (F2)"),
+    menu->addAction(window.isVisible() ? QStringLiteral("Hide arm window (F2)")
+                                       : QStringLiteral("Show arm window (F2)"),
                     this, &ArmWindowKeeper::toggle);
     menu->popup(robot.mapToGlobal(position));
 }

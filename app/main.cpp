@@ -10,14 +10,16 @@
 #include <system_error>
 
 #include "arm_window_keeper.h"
+#include "armlink/arm_device.h"
 #include "motion/event_pacer.h"
 #include "qt_file_dialogs.h"
 #include "robot.h"
+#include "session/arm_session.h"
 #include "signal_bridge.h"
 #include "text/plain_file.h"
+#include "usb/emulated_bus.h"
 #include "usb/libusb_bus.h"
-#include "virtualarm/estimated_arm.h"
-#include "virtualarm/virtual_arm.h"
+#include "virtualarm/arm_window.h"
 
 namespace {
 
@@ -112,25 +114,28 @@ int main(int argc, char* argv[]) {
     }
 
     quillmar::EventPacer pacer;
-    auto clock = [&pacer] { return pacer.now(); };
-    // Made before the window and gone after it, so the window's last commands still reach it.
-    std::unique_ptr<quillmar::VirtualArm> virtual_arm;
+    // Made before the windows and gone after them, so their last commands still reach the bus.
+    std::unique_ptr<quillmar::EmulatedBus> virtual_arm;
     std::unique_ptr<quillmar::LibusbBus> libusb;
     if (parser.isSet(virtual_arm_option)) {
-        virtual_arm = std::make_unique<quillmar::VirtualArm>(clock);
+        virtual_arm = std::make_unique<quillmar::EmulatedBus>([&pacer] { return pacer.now(); },
+                                                              quillmar::hub_and_arm());
     } else {
         libusb = std::make_unique<quillmar::LibusbBus>();
     }
-    quillmar::UsbBus& usb = virtual_arm ? virtual_arm->usb() : *libusb;
-    quillmar::QtFileDialogs dialogs;
-    quillmar::Robot robot(usb, pacer, dialogs);
-    dialogs.set_parent(&robot);
-    // The real arm's estimate follows every command from the start, shown or not.
-    std::unique_ptr<quillmar::EstimatedArm> estimated_arm;
-    if (!virtual_arm) {
-        estimated_arm = std::make_unique<quillmar::EstimatedArm>(robot.arm_link(), clock);
+    quillmar::UsbBus& usb = virtual_arm ? static_cast<quillmar::UsbBus&>(*virtual_arm) : *libusb;
+    // The virtual arm's model is the emulated arm; a real arm's is estimated from every command
+    // sent, from the start, shown or not.
+    const quillmar::ArmSource source =
+        virtual_arm ? quillmar::ArmSource::virtual_arm : quillmar::ArmSource::commands_sent;
+    quillmar::ArmSession session(usb, pacer, source);
+    if (virtual_arm) {
+        session.model().follow(*virtual_arm);
     }
-    quillmar::ArmWindow& arm_window = virtual_arm ? virtual_arm->window() : estimated_arm->window();
+    quillmar::QtFileDialogs dialogs;
+    quillmar::Robot robot(session, dialogs);
+    dialogs.set_parent(&robot);
+    quillmar::ArmWindow arm_window(session, source);
     // Only the real arm's window remembers whether it was shown; the virtual arm always shows.
     const std::unique_ptr<QSettings> settings = virtual_arm ? nullptr : remembered_settings();
     quillmar::ArmWindowKeeper arm_window_keeper(robot, arm_window, settings.get());
@@ -157,7 +162,7 @@ int main(int argc, char* argv[]) {
     arm_window_keeper.start(virtual_arm || parser.isSet(arm_window_option));
     const int code = QApplication::exec();
     // Closed, also by a signal, with a stop the arm never took: whoever started it must know.
-    if (robot.arm_link().left_running()) {
+    if (session.link().left_running()) {
         std::fputs("quillmar: the arm did not take the stop command: switch it off\n", stderr);
         return 1;
     }

@@ -9,11 +9,12 @@
 namespace quillmar {
 
 MotorButtons::MotorButtons(const std::array<QPushButton*, last_command_number + 1>& buttons,
-                           ManualControl& manual, HeldMovement& held, QWidget& window)
-    : buttons(buttons), manual(manual), held(held) {
+                           ArmSession& session, QWidget& window)
+    : buttons(buttons), session(session) {
     threshold.setSingleShot(true);
     threshold.setTimerType(Qt::PreciseTimer);
     connect(&threshold, &QTimer::timeout, this, &MotorButtons::start_hold);
+    connect(&session, &ArmSession::stopping, this, &MotorButtons::stop);
     for (int number = 1; number <= last_command_number; ++number) {
         QPushButton* button = buttons.at(static_cast<std::size_t>(number));
         // Qt lets a button go when the pointer leaves it, when it loses the focus (also to
@@ -33,7 +34,7 @@ void MotorButtons::on_pressed(int number) {
     }
     // A press on another button ends the hold first. The focus it takes does that already; this
     // covers a press that takes none, such as an assistive tool's.
-    held.end(HoldEnd::released);
+    session.end_hold(HoldEnd::released);
     spent_number = 0;
     pressed_number = number;
     threshold.start(hold_threshold);
@@ -47,7 +48,7 @@ void MotorButtons::on_released(int number) {
     if (number == held_number) {
         // A press from now on is a new one, though the hold's stop may not have gone out yet.
         held_number = 0;
-        held.end(HoldEnd::released);
+        session.end_hold(HoldEnd::released);
     }
 }
 
@@ -57,9 +58,7 @@ void MotorButtons::on_clicked(int number) {
         spent_number = 0;
         return;
     }
-    ++movements;
-    emit moved(number, manual.jog(number));
-    movement_over();
+    session.jog(number);
 }
 
 void MotorButtons::start_hold() {
@@ -71,37 +70,14 @@ void MotorButtons::start_hold() {
     const int number = std::exchange(pressed_number, 0);
     spent_number = number;
     held_number = number;
-    ++movements;
-    const HoldOutcome outcome = held.run(number);
+    session.begin_hold(number);
     held_number = 0;
-    emit moved(number, outcome.seconds);
-    movement_over();
-}
-
-void MotorButtons::movement_over() {
-    if (--movements == 0 && after_movement) {
-        std::exchange(after_movement, {})();
-    }
 }
 
 void MotorButtons::stop() {
     if (pressed_number != 0) {
         threshold.stop();
         spent_number = std::exchange(pressed_number, 0);
-    }
-    held.end(HoldEnd::stopped);
-}
-
-void MotorButtons::when_still(std::function<void()> action) {
-    if (movements == 0) {
-        action();
-        return;
-    }
-    held.end(HoldEnd::released);
-    // The first key pressed during a movement acts; the ones after it would have met its dialog
-    // or its run.
-    if (!after_movement) {
-        after_movement = std::move(action);
     }
 }
 
@@ -132,7 +108,7 @@ bool MotorButtons::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::WindowDeactivate) {
         threshold.stop();
         pressed_number = 0;
-        held.end(HoldEnd::released);
+        session.end_hold(HoldEnd::released);
     }
     return QObject::eventFilter(watched, event);
 }

@@ -4,15 +4,13 @@
 
 #include <array>
 #include <chrono>
-#include <functional>
 
 #include <QObject>
 #include <QTimer>
 
 #include "armlink/arm_command.h"
-#include "motion/held_movement.h"
 #include "motion/key_repeat_filter.h"
-#include "motion/manual_control.h"
+#include "session/arm_session.h"
 
 class QKeyEvent;
 class QPushButton;
@@ -28,19 +26,7 @@ class MotorButtons : public QObject {
 
     // `buttons` by command number 1 to 10 (index 0 unused); `window` holds them.
     MotorButtons(const std::array<QPushButton*, last_command_number + 1>& buttons,
-                 ManualControl& manual, HeldMovement& held, QWidget& window);
-
-    // Stop: ends the hold under way, and a press that is not a hold yet never becomes one or
-    // a jog.
-    void stop();
-
-    // Runs `action` now, or once the jog or hold under way has sent its stop command, so that a
-    // dialog or a run never starts inside a movement's wait. A hold under way ends first.
-    void when_still(std::function<void()> action);
-
-  signals:
-    // A jog or a hold of the motor of command 1 to 10 has ended, after it ran `seconds`.
-    void moved(int command_number, double seconds);
+                 ArmSession& session, QWidget& window);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -50,15 +36,15 @@ class MotorButtons : public QObject {
     void on_released(int number);
     void on_clicked(int number);
     void start_hold();
-    void movement_over();
+    // Stop: a press that is not a hold yet never becomes one or a jog.
+    void stop();
     // Space on a button, as the window system sent it: true when it was taken here.
     bool take_space(int number, const QKeyEvent& key);
     // A real press or release of Space on the button of `number` reaches the button.
     void pass_space(int number, bool press);
 
     std::array<QPushButton*, last_command_number + 1> buttons;
-    ManualControl& manual;
-    HeldMovement& held;
+    ArmSession& session;
     // Space held on a focused button repeats: only its first press and its last release reach
     // the button, by command number.
     KeyRepeatFilter space_repeats{[this](int number, bool press) { pass_space(number, press); }};
@@ -66,8 +52,6 @@ class MotorButtons : public QObject {
     int pressed_number = 0;  // whose press the threshold is timing
     int held_number = 0;     // whose hold is under way
     int spent_number = 0;    // whose press became a hold, or met Stop: its click is no jog
-    int movements = 0;       // jogs and holds under way, nested ones included
-    std::function<void()> after_movement;
 };
 
 }  // namespace quillmar

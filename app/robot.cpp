@@ -18,6 +18,7 @@
 #include "caption_fit.h"
 #include "pane_text.h"
 #include "program_pane.h"
+#include "programs/program_recorder.h"
 #include "run_highlight.h"
 #include "window_placement.h"
 
@@ -96,6 +97,13 @@ const QString stop_style = QStringLiteral(
     "QPushButton:pressed { border-style: inset; }"
     "QPushButton:disabled { color: rgb(80, 40, 0); border: 2px solid rgb(255, 128, 0); }");
 
+// "Could not attach" alone does not say what to do.
+const QString attach_tip = QStringLiteral(
+    "Attaches the arm: plug it in and switch it on first. Plugged in but not attached? This user "
+    "may not open it until the udev rule 60-quillmar.rules is in place (the package installs it; "
+    "\"man quillmar\" shows how to apply a copy). No arm at hand? Start Quillmar with "
+    "--virtual-arm.");
+
 // The newest line of a log stays in view.
 void keep_caret_at_end(QPlainTextEdit* pane) {
     QObject::connect(pane, &QPlainTextEdit::textChanged, pane,
@@ -104,20 +112,18 @@ void keep_caret_at_end(QPlainTextEdit* pane) {
 
 }  // namespace
 
-Robot::Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
-    : QWidget(parent),
-      usb(usb),
-      pacer(pacer),
-      dialogs(dialogs),
-      link(usb, *this, pacer),
-      survey(usb),
-      manual_control(link, pacer),
-      held_movement(link, *this, pacer),
-      program_runner(link, manual_control, *this, pacer),
-      program_files(*this, dialogs),
-      keyboard_drive(link, *this, pacer),
-      going_back(link, pacer, manual_control),
-      recorder(*this) {
+struct Robot::Parts {
+    QLabel* info_heading = nullptr;
+    QLabel* program_heading = nullptr;
+    QPushButton* light = nullptr;
+    QPushButton* run = nullptr;
+    QPushButton* reverse = nullptr;
+    // The ten jog buttons, by command number 1 to 10 (index 0 unused: that is the light).
+    std::array<QPushButton*, last_command_number + 1> jogs{};
+};
+
+Robot::Robot(ArmSession& session, FileDialogs& dialogs, QWidget* parent)
+    : QWidget(parent), session(session), dialogs(dialogs), program_files(*this, dialogs) {
     register_resources();
     setObjectName(QStringLiteral("Robot"));
     setWindowTitle(QStringLiteral("Quillmar"));
@@ -128,162 +134,160 @@ Robot::Robot(UsbBus& usb, Pacer& pacer, FileDialogs& dialogs, QWidget* parent)
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(client_width, client_height);
 
-    build_controls();
-    describe_controls();
-    set_tab_order();
-    wire_events();
-    add_shortcuts();
+    const Parts parts = build_controls();
+    describe_controls(parts);
+    set_tab_order(parts);
+    wire_events(parts);
+    add_shortcuts(parts);
 }
 
-void Robot::build_controls() {
-    gettit = make_button("gettit", QStringLiteral("Attach arm"), twips(120, 120, 1335, 615), this);
-    // "Could not attach" alone does not say what to do.
-    gettit->setToolTip(
-        QStringLiteral("Attaches the arm: plug it in and switch it on first. Plugged in but not "
-                       "attached? This user may not open it until the udev rule "
-                       "60-quillmar.rules is in place (the package installs it; \"man quillmar\" "
-                       "shows how to apply a copy). No arm at hand? Start Quillmar with "
-                       "--virtual-arm."));
-    release =
+Robot::Parts Robot::build_controls() {
+    Parts parts;
+    attach_button =
+        make_button("gettit", QStringLiteral("Attach arm"), twips(120, 120, 1335, 615), this);
+    attach_button->setToolTip(attach_tip);
+    release_button =
         make_button("release", QStringLiteral("Release arm"), twips(2400, 120, 1335, 615), this);
-    release->setEnabled(false);
-    error = make_pane("error", twips(240, 5520, 3255, 735), true, Qt::ScrollBarAlwaysOn, this);
-    label1 = make_label("Label1", QStringLiteral("Info"), twips(4080, 0, 2655, 255),
-                        Qt::AlignHCenter, this);
-    label2 =
-        make_label("Label2", QStringLiteral("USB response ( \"-5\" : I/O , \" -116\" Timeout )"),
-                   twips(240, 5160, 3255, 255), Qt::AlignHCenter, this);
+    release_button->setEnabled(false);
+    error_pane = make_pane("error", twips(240, 5520, 3255, 735), true, Qt::ScrollBarAlwaysOn, this);
+    parts.info_heading = make_label("Label1", QStringLiteral("Info"), twips(4080, 0, 2655, 255),
+                                    Qt::AlignHCenter, this);
+    make_label("Label2", QStringLiteral("USB response ( \"-5\" : I/O , \" -116\" Timeout )"),
+               twips(240, 5160, 3255, 255), Qt::AlignHCenter, this);
 
-    panel = new QGroupBox(QStringLiteral("Controls"), this);
-    panel->setObjectName(QStringLiteral("panel"));
-    panel->setGeometry(twips(120, 960, 3615, 4095));
-    panel->setEnabled(false);
+    controls_frame = new QGroupBox(QStringLiteral("Controls"), this);
+    controls_frame->setObjectName(QStringLiteral("panel"));
+    controls_frame->setGeometry(twips(120, 960, 3615, 4095));
+    controls_frame->setEnabled(false);
 
-    lightme = make_button(command_table[light_command_number].button,
-                          QString::fromLatin1(command_table[light_command_number].caption),
-                          command_button_places[light_command_number], panel);
-    lighton = new QCheckBox(panel);
-    lighton->setObjectName(QStringLiteral("lighton"));
-    lighton->setGeometry(twips(1080, 480, 255, 255));
+    parts.light = make_button(command_table[light_command_number].button,
+                              QString::fromLatin1(command_table[light_command_number].caption),
+                              command_button_places[light_command_number], controls_frame);
+    light_box = new QCheckBox(controls_frame);
+    light_box->setObjectName(QStringLiteral("lighton"));
+    light_box->setGeometry(twips(1080, 480, 255, 255));
     // Only the program ticks it; the user cannot, whatever the panel's state.
-    lighton->setEnabled(false);
+    light_box->setEnabled(false);
     for (int number = 1; number <= last_command_number; ++number) {
         const auto& row = command_table.at(static_cast<std::size_t>(number));
-        jog_buttons.at(static_cast<std::size_t>(number)) =
+        parts.jogs.at(static_cast<std::size_t>(number)) =
             make_button(row.button, QString::fromLatin1(row.caption),
-                        command_button_places.at(static_cast<std::size_t>(number)), panel);
+                        command_button_places.at(static_cast<std::size_t>(number)), controls_frame);
     }
-    program =
-        make_button("program", QStringLiteral("Run Program"), twips(1680, 3360, 855, 495), panel);
-    reverse = make_button("reverse", QStringLiteral("Reverse Program"), twips(2640, 3360, 855, 495),
-                          panel);
+    parts.run = make_button("program", QStringLiteral("Run Program"), twips(1680, 3360, 855, 495),
+                            controls_frame);
+    parts.reverse = make_button("reverse", QStringLiteral("Reverse Program"),
+                                twips(2640, 3360, 855, 495), controls_frame);
 
-    message = make_pane("message", twips(3840, 240, 3615, 2175), true, Qt::ScrollBarAlwaysOn, this);
-    label3 = make_label("Label3", QStringLiteral("Program the arm"), twips(3840, 2520, 1335, 255),
-                        Qt::AlignLeft, this);
-    data = make_pane<ProgramPane>("data", twips(3840, 2880, 1215, 2655), false,
-                                  Qt::ScrollBarAlwaysOn, this);
-    info = make_pane("info", twips(5160, 2880, 2295, 2655), true, Qt::ScrollBarAlwaysOff, this);
-    loadfile =
+    message_pane =
+        make_pane("message", twips(3840, 240, 3615, 2175), true, Qt::ScrollBarAlwaysOn, this);
+    parts.program_heading = make_label("Label3", QStringLiteral("Program the arm"),
+                                       twips(3840, 2520, 1335, 255), Qt::AlignLeft, this);
+    program_pane = make_pane<ProgramPane>("data", twips(3840, 2880, 1215, 2655), false,
+                                          Qt::ScrollBarAlwaysOn, this);
+    help_pane =
+        make_pane("info", twips(5160, 2880, 2295, 2655), true, Qt::ScrollBarAlwaysOff, this);
+    load_button =
         make_button("loadfile", QStringLiteral("Load File"), twips(3840, 5760, 1335, 495), this);
-    savefile =
+    save_button =
         make_button("savefile", QStringLiteral("Save File"), twips(6120, 5760, 1335, 495), this);
 
     // Stop lies over the panel's lower left corner but is the window's own, so that it stays
     // usable while a run has the panel disabled.
-    stopme = make_button("stopme", QStringLiteral("Stop!"), twips(240, 4320, 1455, 495), this);
-    stopme->setStyleSheet(stop_style);
-    stopme->setEnabled(false);
-    stopme->raise();
+    stop_button = make_button("stopme", QStringLiteral("Stop!"), twips(240, 4320, 1455, 495), this);
+    stop_button->setStyleSheet(stop_style);
+    stop_button->setEnabled(false);
+    stop_button->raise();
+    return parts;
 }
 
-void Robot::describe_controls() {
-    describe(message, label1->text(),
+void Robot::describe_controls(const Parts& parts) {
+    describe(message_pane, parts.info_heading->text(),
              QStringLiteral("Messages: the USB device survey, attaching, programs and files"));
-    describe(error, QStringLiteral("USB response"),
+    describe(error_pane, QStringLiteral("USB response"),
              QStringLiteral("Arm commands the arm did not take, with the USB return value"));
-    describe(data, label3->text(),
+    describe(program_pane, parts.program_heading->text(),
              QStringLiteral("The program: one line of command number, comma, duration per step"));
-    describe(info, QStringLiteral("Examples"), QStringLiteral("How to write a program"));
-    describe(lighton, QStringLiteral("Light is on"),
+    describe(help_pane, QStringLiteral("Examples"), QStringLiteral("How to write a program"));
+    describe(light_box, QStringLiteral("Light is on"),
              QStringLiteral("Ticked while the arm's light is on; Light (0) switches it"));
-    stopme->setAccessibleDescription(
+    stop_button->setAccessibleDescription(
         QStringLiteral("Stops the motors and ends the program that is running"));
 }
 
-void Robot::set_tab_order() {
+void Robot::set_tab_order(const Parts& parts) {
     const std::array<QWidget*, 23> order{
-        gettit,         release,        error,          jog_buttons[8], jog_buttons[7],
-        lightme,        lighton,        jog_buttons[1], jog_buttons[2], jog_buttons[3],
-        jog_buttons[4], jog_buttons[5], jog_buttons[6], jog_buttons[9], jog_buttons[10],
-        message,        program,        data,           info,           reverse,
-        loadfile,       savefile,       stopme,
+        attach_button, release_button, error_pane,     parts.jogs[8], parts.jogs[7], parts.light,
+        light_box,     parts.jogs[1],  parts.jogs[2],  parts.jogs[3], parts.jogs[4], parts.jogs[5],
+        parts.jogs[6], parts.jogs[9],  parts.jogs[10], message_pane,  parts.run,     program_pane,
+        help_pane,     parts.reverse,  load_button,    save_button,   stop_button,
     };
     for (std::size_t i = 1; i < order.size(); ++i) {
         setTabOrder(order.at(i - 1), order.at(i));
     }
 }
 
-void Robot::wire_events() {
-    keep_caret_at_end(message);
-    keep_caret_at_end(error);
+void Robot::wire_events(const Parts& parts) {
+    keep_caret_at_end(message_pane);
+    keep_caret_at_end(error_pane);
     // The message pane echoes the program's lines, however long they are.
-    wrap_long_words_anywhere(*message);
-    wrap_long_words_anywhere(*data);
+    wrap_long_words_anywhere(*message_pane);
+    wrap_long_words_anywhere(*program_pane);
 
     // A file dropped anywhere on the window loads; the read-only panes pass drops on to it, and
     // the program pane hands over files while it keeps taking dragged text.
     setAcceptDrops(true);
-    for (QPlainTextEdit* pane : {message, error, info}) {
+    for (QPlainTextEdit* pane : {message_pane, error_pane, help_pane}) {
         pane->setAcceptDrops(false);
     }
-    data->viewport()->installEventFilter(this);
+    program_pane->viewport()->installEventFilter(this);
 
-    connect(gettit, &QPushButton::clicked, this, &Robot::on_attach_clicked);
-    connect(release, &QPushButton::clicked, this, &Robot::on_release_clicked);
-    motor_buttons =
-        std::make_unique<MotorButtons>(jog_buttons, manual_control, held_movement, *this);
-    connect(motor_buttons.get(), &MotorButtons::moved, this, &Robot::record_movement);
-    keyboard_drive.on_moved(
-        [this](int number, double seconds) { record_movement(number, seconds); });
-    connect(lightme, &QPushButton::clicked, this, [this] {
-        manual_control.light();
-        show_recorded(recorder.add_light());
+    connect(attach_button, &QPushButton::clicked, &session, &ArmSession::attach);
+    connect(release_button, &QPushButton::clicked, &session, &ArmSession::release);
+    motor_buttons = std::make_unique<MotorButtons>(parts.jogs, session, *this);
+    connect(parts.light, &QPushButton::clicked, &session, &ArmSession::light);
+    connect(parts.run, &QPushButton::clicked, this,
+            [this] { session.run(program_text(), Direction::forwards); });
+    connect(parts.reverse, &QPushButton::clicked, this,
+            [this] { session.run(program_text(), Direction::reverse); });
+    connect(stop_button, &QPushButton::clicked, &session, &ArmSession::stop);
+    connect(&session, &ArmSession::state_changed, this, &Robot::show_state);
+    connect(&session, &ArmSession::run_started, this,
+            [this] { stop_button->setFocus(Qt::OtherFocusReason); });
+    connect(&session, &ArmSession::messages_cleared, this,
+            [this] { set_pane_text(*message_pane, QString()); });
+    connect(&session, &ArmSession::message_line, this, &Robot::show_message);
+    connect(&session, &ArmSession::error_line, this, &Robot::show_error);
+    connect(&session, &ArmSession::light_changed, light_box, &QCheckBox::setChecked);
+    connect(&session, &ArmSession::recorded, this, &Robot::add_recorded);
+    connect(&session, &ArmSession::arm_plugged_in_changed, this, [this](bool plugged) {
+        attach_button->setToolTip(plugged ? QStringLiteral("Arm plugged in: press Attach arm")
+                                          : attach_tip);
     });
-    connect(program, &QPushButton::clicked, this,
-            [this] { program_runner.run_program(Direction::forwards); });
-    connect(reverse, &QPushButton::clicked, this,
-            [this] { program_runner.run_program(Direction::reverse); });
-    connect(stopme, &QPushButton::clicked, this, [this] {
-        motor_buttons->stop();
-        keyboard_drive.end(HoldEnd::stopped);
-        going_back.stop();
-        program_runner.stop();
-    });
-    connect(loadfile, &QPushButton::clicked, this, [this] { program_files.load_file(); });
-    connect(savefile, &QPushButton::clicked, this, [this] { program_files.save_file(); });
-    connect(data, &QPlainTextEdit::textChanged, this, &Robot::program_text_changed);
-    connect(data, &ProgramPane::refused, this, [this](const QString& reason) {
+    connect(load_button, &QPushButton::clicked, this, [this] { program_files.load_file(); });
+    connect(save_button, &QPushButton::clicked, this, [this] { program_files.save_file(); });
+    connect(program_pane, &QPlainTextEdit::textChanged, this, &Robot::program_text_changed);
+    connect(program_pane, &ProgramPane::refused, this, [this](const QString& reason) {
         show_message(QStringLiteral("Text not pasted: ") + reason);
     });
-    new RunHighlight(program_runner, *data);
+    new RunHighlight(session, *program_pane);
 }
 
-void Robot::add_shortcuts() {
+void Robot::add_shortcuts(const Parts& parts) {
     // Escape is Stop whatever has the focus, also inside a run or a hold; a disabled Stop
     // ignores it, as it ignores clicks.
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
-            &Robot::press_stop);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session,
+            &ArmSession::stop);
     const std::array<std::pair<QKeySequence, QPushButton*>, 4> keys{{
-        {QKeySequence(Qt::CTRL | Qt::Key_O), loadfile},
-        {QKeySequence(Qt::CTRL | Qt::Key_S), savefile},
-        {QKeySequence(Qt::Key_F5), program},
-        {QKeySequence(Qt::SHIFT | Qt::Key_F5), reverse},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), load_button},
+        {QKeySequence(Qt::CTRL | Qt::Key_S), save_button},
+        {QKeySequence(Qt::Key_F5), parts.run},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F5), parts.reverse},
     }};
     for (const auto& [sequence, button] : keys) {
         connect(new QShortcut(sequence, this), &QShortcut::activated, this, [this, button] {
             if (button->isEnabled()) {
-                motor_buttons->when_still([button] { button->click(); });
+                session.when_still([button] { button->click(); });
             }
         });
     }
@@ -292,158 +296,94 @@ void Robot::add_shortcuts() {
 UsbResult<void> Robot::start_up() {
     write_help_text();
     dialogs.set_start_folder(start_folder_for(QCoreApplication::applicationDirPath()));
-    // The light state starts false with the manual control itself.
-    if (const auto started = usb.initialise(); !started) {
-        return started;
-    }
-    usb.set_debug_level(255);
-    list_devices();
-    attach();
-    return {};
+    return session.start_up();
 }
 
 void Robot::write_help_text() {
     // Written in two steps: the first three lines, then the rest after what the pane reads back.
-    set_pane_text(*info, QStringLiteral("Examples:") + crlf + QStringLiteral("Enter \"1,100\"") +
-                             crlf + QStringLiteral("To close the Grip for 100 cS"));
-    set_pane_text(*info, pane_text(*info) + crlf + crlf +
-                             QStringLiteral("Seperate commands with return:") + crlf +
-                             QStringLiteral("0,") + crlf + QStringLiteral("2,50") + crlf +
-                             QStringLiteral("5,200") + crlf + QStringLiteral("7,200") + crlf +
-                             crlf + QStringLiteral("The light is not timed (Just enter \"0,\")"));
+    set_pane_text(*help_pane, QStringLiteral("Examples:") + crlf +
+                                  QStringLiteral("Enter \"1,100\"") + crlf +
+                                  QStringLiteral("To close the Grip for 100 cS"));
+    set_pane_text(*help_pane, pane_text(*help_pane) + crlf + crlf +
+                                  QStringLiteral("Seperate commands with return:") + crlf +
+                                  QStringLiteral("0,") + crlf + QStringLiteral("2,50") + crlf +
+                                  QStringLiteral("5,200") + crlf + QStringLiteral("7,200") + crlf +
+                                  crlf +
+                                  QStringLiteral("The light is not timed (Just enter \"0,\")"));
     // The help pane has no scroll bars: its text shrinks until the whole of it shows.
-    const qreal margin = info->document()->documentMargin();
-    const QRect box = QRect(QPoint(), info->contentsRect().size())
+    const qreal margin = help_pane->document()->documentMargin();
+    const QRect box = QRect(QPoint(), help_pane->contentsRect().size())
                           .adjusted(static_cast<int>(margin), static_cast<int>(margin),
                                     -static_cast<int>(margin) - 1, -static_cast<int>(margin) - 1);
-    info->setFont(fitted_font(info->font(), info->toPlainText(), box, Qt::TextWordWrap));
+    help_pane->setFont(
+        fitted_font(help_pane->font(), help_pane->toPlainText(), box, Qt::TextWordWrap));
 }
 
-void Robot::attach() {
-    if (link.attach_arm()) {
-        emit arm_attached();
-        show_attached_controls();
+void Robot::show_state() {
+    // A closed window keeps its controls as they were.
+    if (session.state() == ArmSession::State::shutting_down) {
+        return;
     }
-}
-
-void Robot::show_attached_controls() {
-    release->setEnabled(true);
-    gettit->setEnabled(false);
-    // A run that outlived a release keeps the panel locked until it ends, so that no second
-    // run or jog can start inside it.
-    enable_panel(!run_under_way);
-    stopme->setEnabled(true);
-}
-
-void Robot::list_devices() {
-    // The report arrives in one piece, so the pane lays it out once.
-    show_message(survey.list_devices().join(crlf));
-}
-
-void Robot::on_attach_clicked() {
-    set_pane_text(*message, QString());
-    list_devices();
-    attach();
-}
-
-void Robot::on_release_clicked() {
-    link.release();
-    // A wait under way tests again whether it still has an arm to drive.
-    pacer.wake();
-    release->setEnabled(false);
-    enable_panel(false);
-    stopme->setEnabled(false);
-    gettit->setEnabled(true);
+    const bool attached = session.attached();
+    const bool locked = session.locked();
+    if (attached != release_button->isEnabled()) {
+        if (attached) {
+            release_button->setEnabled(true);
+            attach_button->setEnabled(false);
+            // A run that outlived a release keeps the panel locked until it ends.
+            controls_frame->setEnabled(!locked);
+            stop_button->setEnabled(true);
+        } else {
+            release_button->setEnabled(false);
+            controls_frame->setEnabled(false);
+            stop_button->setEnabled(false);
+            attach_button->setEnabled(true);
+        }
+    }
+    if (locked == program_pane->isEnabled()) {
+        if (locked) {
+            program_pane->setEnabled(false);
+            controls_frame->setEnabled(false);
+            load_button->setEnabled(false);
+            save_button->setEnabled(false);
+        } else {
+            // An arm released during the run leaves its controls locked.
+            controls_frame->setEnabled(attached);
+            load_button->setEnabled(true);
+            save_button->setEnabled(true);
+            program_pane->setEnabled(true);
+        }
+    }
 }
 
 void Robot::show_message(const QString& text) {
-    append_to_pane(*message, text + crlf);
+    append_to_pane(*message_pane, text + crlf);
 }
 
 void Robot::show_error(const QString& text) {
-    append_to_pane(*error, text + crlf);
+    append_to_pane(*error_pane, text + crlf);
 }
 
 bool Robot::light_indicator() const {
-    return lighton->isChecked();
-}
-
-void Robot::set_light_indicator(bool ticked) {
-    lighton->setChecked(ticked);
+    return light_box->isChecked();
 }
 
 QString Robot::program_text() const {
-    return pane_text(*data);
+    return pane_text(*program_pane);
 }
 
 void Robot::set_program_text(const QString& text) {
-    set_pane_text(*data, text);
+    set_pane_text(*program_pane, text);
 }
 
-void Robot::lock_for_run() {
-    run_under_way = true;
-    data->setEnabled(false);
-    enable_panel(false);
-    loadfile->setEnabled(false);
-    savefile->setEnabled(false);
-}
-
-void Robot::unlock_after_run() {
-    run_under_way = false;
-    // An arm released during the run leaves its controls locked.
-    enable_panel(link.attached());
-    loadfile->setEnabled(true);
-    savefile->setEnabled(true);
-    data->setEnabled(true);
-}
-
-void Robot::focus_stop() {
-    stopme->setFocus(Qt::OtherFocusReason);
-}
-
-void Robot::enable_panel(bool enabled) {
-    panel->setEnabled(enabled);
-    emit hand_control_changed(enabled);
-}
-
-void Robot::press_stop() {
-    // A disabled button ignores the click.
-    stopme->click();
-}
-
-void Robot::press_light() {
-    lightme->click();
-}
-
-void Robot::set_recording(bool on) {
-    recorder.set_on(on);
-    keyboard_drive.set_one_motor_at_a_time(on);
-}
-
-void Robot::record_movement(int command_number, double seconds) {
-    show_recorded(recorder.add_movement(command_number, seconds));
-}
-
-void Robot::show_recorded(bool added) {
-    if (added) {
-        data->moveCursor(QTextCursor::End);
-    }
-}
-
-bool Robot::go_back(const std::vector<Movement>& plan) {
-    if (!panel->isEnabled()) {
-        return false;
-    }
-    // Locked as for a run, so that nothing else moves the arm on the way back.
-    lock_for_run();
-    const bool all_ran = going_back.run(plan);
-    unlock_after_run();
-    return all_ran;
+void Robot::add_recorded(const QStringList& lines) {
+    set_program_text(with_lines_added(program_text(), lines));
+    program_pane->moveCursor(QTextCursor::End);
 }
 
 QByteArray Robot::droppable_file(const QDropEvent& drop) const {
     // The pane is locked while a program runs; loading then would change the running program.
-    if (!data->isEnabled() || !drop.possibleActions().testFlag(Qt::CopyAction)) {
+    if (!program_pane->isEnabled() || !drop.possibleActions().testFlag(Qt::CopyAction)) {
         return {};
     }
     // One program at a time: several files are refused rather than one picked silently.
@@ -524,12 +464,8 @@ void Robot::place_on_screen() {
 }
 
 void Robot::closeEvent(QCloseEvent* event) {
-    if (!shut_down) {
-        shut_down = true;
-        // A jog or a run waiting beneath this handler ends at once instead of running on, and
-        // so does any wait that starts while the all off is tried again.
-        pacer.cancel();
-        link.shutdown();
+    if (session.state() != ArmSession::State::shutting_down) {
+        session.shut_down();
         emit closed();
     }
     event->accept();

@@ -38,15 +38,12 @@ std::optional<QTextCursor> line_start(const QTextDocument& document, int line) {
 
 }  // namespace
 
-RunHighlight::RunHighlight(ProgramRunner& runner, QPlainTextEdit& pane)
-    : QObject(&pane), pane(pane) {
-    connect(&runner, &ProgramRunner::run_started, this,
+RunHighlight::RunHighlight(ArmSession& session, QPlainTextEdit& pane) : QObject(&pane), pane(pane) {
+    connect(&session, &ArmSession::run_started, this,
             [this](const std::vector<RunStep>& run) { steps = run; });
-    connect(&runner, &ProgramRunner::step_started, this,
+    connect(&session, &ArmSession::step_started, this,
             [this](int index) { mark(steps.at(static_cast<std::size_t>(index)).line); });
-    auto clear = [this] { this->pane.setExtraSelections({}); };
-    connect(&runner, &ProgramRunner::run_finished, this, clear);
-    connect(&runner, &ProgramRunner::run_stopped, this, clear);
+    connect(&session, &ArmSession::run_ended, this, [this] { this->pane.setExtraSelections({}); });
 }
 
 void RunHighlight::mark(int line) {

@@ -4,7 +4,7 @@
 #include <QObject>
 #include <vector>
 
-#include "programs/program_runner.h"
+#include "session/arm_session.h"
 
 class QPlainTextEdit;
 
@@ -14,7 +14,7 @@ class RunHighlight : public QObject {
     Q_OBJECT
   public:
     // Lives as long as `pane`, which owns it.
-    RunHighlight(ProgramRunner& runner, QPlainTextEdit& pane);
+    RunHighlight(ArmSession& session, QPlainTextEdit& pane);
 
   private:
     // Marks text line `line` (a block of the pane) and scrolls it into view.

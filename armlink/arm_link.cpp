@@ -121,10 +121,11 @@ void ArmLink::on_command_sent(std::function<void(ArmCommand)> observer) {
 }
 
 std::uint8_t ArmLink::light_byte() const {
-    return reports.light_indicator() ? 1 : 0;
+    return indicator ? 1 : 0;
 }
 
 void ArmLink::show_light(bool on) {
+    indicator = on;
     reports.set_light_indicator(on);
 }
 

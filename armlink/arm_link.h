@@ -41,7 +41,7 @@ class ArmLink {
 
     // The light byte of a start or stop command: the indicator as it stands now.
     std::uint8_t light_byte() const;
-    // Ticks or clears the light indicator.
+    // Ticks or clears the light indicator, and reports it.
     void show_light(bool on);
 
     // Opens the first arm, reports "Arm attached" or "Could not attach", and selects the
@@ -90,6 +90,7 @@ class ArmLink {
     std::optional<DeviceHandle> arm;
     bool shut_down = false;
     bool letting_go = false;  // release is sending its all off
+    bool indicator = false;
     bool stop_not_taken = false;
     bool arm_lost = false;
     std::optional<DeviceLocation> arm_location;

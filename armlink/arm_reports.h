@@ -1,4 +1,4 @@
-// What the arm link tells the window, and the light indicator it reads every command's light from.
+// What the arm link tells the window: its messages, its errors and the light indicator.
 #pragma once
 
 #include <QString>
@@ -13,8 +13,7 @@ class ArmReports {
     virtual void show_message(const QString& text) = 0;
     virtual void show_error(const QString& text) = 0;
 
-    // Ticked shows the light on. It is also the light byte of every start and stop command.
-    virtual bool light_indicator() const = 0;
+    // The light indicator changed: ticked shows the light on.
     virtual void set_light_indicator(bool ticked) = 0;
 };
 

@@ -6,6 +6,7 @@
 
 #include "app/qt_file_dialogs.h"
 #include "app/robot.h"
+#include "armlink/arm_device.h"
 #include "motion/event_pacer.h"
 #include "programs/program_check.h"
 #include "usb/emulated_bus.h"
@@ -20,16 +21,16 @@ QString largest_program(const QString& line) {
     return one.repeated((1024 * 1024) / one.size());
 }
 
-void measure(Robot& robot, const char* what, const QString& text) {
+void measure(ArmSession& session, Robot& robot, const char* what, const QString& text) {
     robot.set_program_text(text);
     QElapsedTimer timer;
     timer.start();
     const CheckedProgram checked = check_program(robot.program_text());
     const double check_ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     timer.restart();
-    // No arm is attached, so the run ends after its first step and this is the check pass with
-    // its lines shown.
-    robot.runner().run_program(Direction::forwards);
+    // The arm is let go as the first step begins, so the run ends after it and this is the check
+    // pass with its lines shown.
+    session.run(robot.program_text(), Direction::forwards);
     const double run_ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     std::printf("%-22s %7lld lines: check pass %7.1f ms, Run Program with its lines %8.1f ms\n",
                 what, static_cast<long long>(checked.messages.size()), check_ms, run_ms);
@@ -43,12 +44,14 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     EventPacer pacer;
-    EmulatedBus usb([&] { return pacer.now(); });
+    EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
+    ArmSession session(usb, pacer, ArmSource::commands_sent);
     QtFileDialogs dialogs;
-    Robot robot(usb, pacer, dialogs);
+    Robot robot(session, dialogs);
+    QObject::connect(&session, &ArmSession::step_started, &session, &ArmSession::release);
     robot.start_up();
     robot.show();
-    measure(robot, "1 MiB of empty lines", largest_program(QString()));
-    measure(robot, "1 MiB of \"1,100\" lines", largest_program(QStringLiteral("1,100")));
+    measure(session, robot, "1 MiB of empty lines", largest_program(QString()));
+    measure(session, robot, "1 MiB of \"1,100\" lines", largest_program(QStringLiteral("1,100")));
     return 0;
 }

@@ -55,10 +55,9 @@ int main(int argc, char* argv[]) {
     EventPacer pacer;
     EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
     QtFileDialogs dialogs;
-    Robot robot(usb, pacer, dialogs);
-    ArmModel model(pacer.now());
-    ArmWindow arm_window(
-        model, [&] { return pacer.now(); }, ArmSource::virtual_arm);
+    ArmSession session(usb, pacer, ArmSource::virtual_arm);
+    Robot robot(session, dialogs);
+    ArmWindow arm_window(session, ArmSource::virtual_arm);
     ArmWindowKeeper keeper(robot, arm_window, nullptr);
     robot.start_up();
     robot.show();

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "motion/event_pacer.h"
+#include "usb/emulated_bus.h"
 #include "virtualarm/arm_window.h"
 
 using namespace quillmar;
@@ -71,9 +73,11 @@ int main(int argc, char* argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    ArmModel model(0.0);
-    ArmWindow window(
-        model, [] { return 0.0; }, ArmSource::virtual_arm);
+    EventPacer pacer;
+    EmulatedBus usb([&pacer] { return pacer.now(); }, {});
+    ArmSession session(usb, pacer, ArmSource::virtual_arm);
+    ArmModel& model = session.model();
+    ArmWindow window(session, ArmSource::virtual_arm);
     window.show();
     QApplication::processEvents();
     std::printf("median and worst of the updates\n");

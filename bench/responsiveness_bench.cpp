@@ -21,8 +21,10 @@
 #include "app/arm_window_keeper.h"
 #include "app/qt_file_dialogs.h"
 #include "app/robot.h"
+#include "armlink/arm_device.h"
 #include "motion/event_pacer.h"
-#include "virtualarm/virtual_arm.h"
+#include "usb/emulated_bus.h"
+#include "virtualarm/arm_window.h"
 
 using namespace quillmar;
 
@@ -147,10 +149,13 @@ int measure_kind(int argc, char* argv[], const QByteArray& kind, qsizetype bytes
 
     // Put together as the program does at start-up, on the virtual arm.
     EventPacer pacer;
-    VirtualArm virtual_arm([&pacer] { return pacer.now(); });
+    EmulatedBus usb([&pacer] { return pacer.now(); }, hub_and_arm());
+    ArmSession session(usb, pacer, ArmSource::virtual_arm);
+    session.model().follow(usb);
     QtFileDialogs dialogs;
-    Robot robot(virtual_arm.usb(), pacer, dialogs);
-    ArmWindowKeeper keeper(robot, virtual_arm.window(), nullptr);
+    Robot robot(session, dialogs);
+    ArmWindow arm_window(session, ArmSource::virtual_arm);
+    ArmWindowKeeper keeper(robot, arm_window, nullptr);
     auto* data = robot.findChild<QPlainTextEdit*>(QStringLiteral("data"));
     Heartbeat heart;
 
@@ -180,7 +185,7 @@ int measure_kind(int argc, char* argv[], const QByteArray& kind, qsizetype bytes
     measure_typing(heart, *data);
     measure(heart, "Run Program, stopped at once", [&] {
         // Stop is pressed as soon as the window answers again, which is inside the first step.
-        QTimer::singleShot(0, &robot, [&robot] { robot.press_stop(); });
+        QTimer::singleShot(0, &session, &ArmSession::stop);
         robot.findChild<QPushButton*>(QStringLiteral("program"))->click();
     });
     QApplication::clipboard()->setText(QString::fromLatin1(content));

@@ -18,20 +18,14 @@ using namespace quillmar;
 
 namespace {
 
-// A window that shows nothing but failed transfers, and holds the program to run.
-class SilentWindow : public ArmReports, public RunnerPane {
+// A window that shows nothing but failed transfers.
+class SilentWindow : public ArmReports {
   public:
     void show_message(const QString&) override {}
     void show_error(const QString& text) override {
         std::fprintf(stderr, "%s\n", qPrintable(text));
     }
-    bool light_indicator() const override { return false; }
     void set_light_indicator(bool) override {}
-    QString program_text() const override { return program; }
-    void lock_for_run() override {}
-    void unlock_after_run() override {}
-    void focus_stop() override {}
-    QString program;
 };
 
 double process_seconds() {
@@ -100,8 +94,7 @@ Figures measure(Pacer& pacer) {
     Figures figures = report("jog, 0.1 s", on_time_errors(usb, 0.1));
 
     usb.clear_logs();
-    window.program = QStringLiteral("1,25\r\n2,25\r\n").repeated(10);
-    runner.run_program(Direction::forwards);
+    runner.run_program(QStringLiteral("1,25\r\n2,25\r\n").repeated(10), Direction::forwards);
     report("program step, 0.25 s", on_time_errors(usb, 0.25));
     report("pause between steps, 0.5 s", on_time_errors(usb, 0.5, true));
 
@@ -121,10 +114,9 @@ Figures measure(Pacer& pacer) {
                 usb.transfers().back().time - usb.transfers().front().time);
 
     usb.clear_logs();
-    window.program = QStringLiteral("10,500");
     const double cpu_before = process_seconds();
     const double wall_before = pacer.now();
-    runner.run_program(Direction::forwards);
+    runner.run_program(QStringLiteral("10,500"), Direction::forwards);
     const double cpu = process_seconds() - cpu_before;
     const double wall = pacer.now() - wall_before;
     report("program step, 5 s", on_time_errors(usb, 5.0));

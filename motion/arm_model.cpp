@@ -80,11 +80,6 @@ void ArmModel::follow(EmulatedBus& usb) {
     usb.on_transfer([this](const EmulatedBus::Transfer& transfer) { take_transfer(transfer); });
 }
 
-void ArmModel::follow(ArmLink& link, std::function<double()> clock) {
-    link.on_command_sent(
-        [this, clock = std::move(clock)](ArmCommand command) { set_command(command, clock()); });
-}
-
 double ArmModel::position_at(Joint joint, double time) const {
     const JointRow& row = row_of(joint);
     const double elapsed = std::max(0.0, time - since);

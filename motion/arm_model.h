@@ -89,9 +89,6 @@ class ArmModel : public QObject {
     bool take_transfer(const EmulatedBus::Transfer& transfer);
     // Lets every arm command that reaches `usb` drive this model.
     void follow(EmulatedBus& usb);
-    // Lets every command that `link` sent to the arm drive this model, at `clock`'s time: the
-    // estimate of an arm that cannot tell where it is.
-    void follow(ArmLink& link, std::function<double()> clock);
 
     ArmCommand command() const { return current; }
     bool light_on() const { return current.light != 0; }

@@ -40,21 +40,4 @@ QString with_lines_added(const QString& text, const QStringList& lines) {
     return added;
 }
 
-Recorder::Recorder(FilePane& pane) : pane(pane) {}
-
-bool Recorder::add_movement(int command_number, double seconds) {
-    return add(movement_lines(command_number, seconds));
-}
-
-bool Recorder::add_light() {
-    return add({light_line()});
-}
-
-bool Recorder::add(const QStringList& lines) {
-    if (recording) {
-        pane.set_program_text(with_lines_added(pane.program_text(), lines));
-    }
-    return recording;
-}
-
 }  // namespace quillmar

@@ -27,42 +27,42 @@ std::vector<RunStep> run_order(const std::vector<ProgramStep>& steps, Direction 
     return order;
 }
 
-ProgramRunner::ProgramRunner(ArmLink& link, ManualControl& manual, RunnerPane& pane, Pacer& pacer)
-    : link(link), manual(manual), pane(pane), pacer(pacer) {}
+ProgramRunner::ProgramRunner(ArmLink& link, ManualControl& manual, ArmReports& reports,
+                             Pacer& pacer)
+    : link(link), manual(manual), reports(reports), pacer(pacer) {}
 
 bool ProgramRunner::cut_short() const {
     return stop_requested || !link.attached() || pacer.cancelled();
 }
 
-void ProgramRunner::run_program(Direction direction) {
-    if (pane.program_text().isEmpty()) {
+void ProgramRunner::run_program(const QString& text, Direction direction) {
+    if (text.isEmpty()) {
         return;
     }
-    pane.lock_for_run();
-    pane.show_message(QStringLiteral("\r\nTesting your program\r\n"));
+    emit checking();
+    reports.show_message(QStringLiteral("\r\nTesting your program\r\n"));
     // The messages reach the pane many lines at a time: a pane extended line by line re-lays
     // itself out each time, which for the largest program file kept the window busy for most of
     // a minute, and all of them at once held that file's million messages twice over.
     QString unshown;
     qsizetype unshown_lines = 0;
-    const CheckedProgram program = check_program(pane.program_text(), [&](const QString& message) {
+    const CheckedProgram program = check_program(text, [&](const QString& message) {
         if (unshown_lines > 0) {
             unshown += QStringLiteral("\r\n");
         }
         unshown += message;
         if (++unshown_lines == lines_per_message_append) {
-            pane.show_message(unshown);
+            reports.show_message(unshown);
             unshown.clear();
             unshown_lines = 0;
         }
     });
     if (unshown_lines > 0) {
-        pane.show_message(unshown);
+        reports.show_message(unshown);
     }
 
     const std::vector<RunStep> steps = run_order(program.steps, direction);
     emit run_started(steps);
-    pane.focus_stop();
     stop_requested = false;
     std::optional<int> stopped_at;
     for (std::size_t index = 0; index < steps.size(); ++index) {
@@ -88,7 +88,6 @@ void ProgramRunner::run_program(Direction direction) {
             break;
         }
     }
-    pane.unlock_after_run();
     if (stopped_at) {
         emit run_stopped(*stopped_at);
     } else {

@@ -8,27 +8,12 @@
 #include <QString>
 
 #include "armlink/arm_link.h"
+#include "armlink/arm_reports.h"
 #include "motion/manual_control.h"
 #include "motion/pacer.h"
 #include "program_check.h"
 
 namespace quillmar {
-
-// What a run needs of the window: the program, the lock on everything a run must not meet, and
-// the Stop button's focus.
-class RunnerPane {
-  public:
-    virtual ~RunnerPane() = default;
-    // The program pane's text, lines ended by CR LF.
-    virtual QString program_text() const = 0;
-    // A run locks the program pane, the controls frame and the file buttons, in that order, and
-    // unlocks the frame, the file buttons and the pane, in that order.
-    virtual void lock_for_run() = 0;
-    virtual void unlock_after_run() = 0;
-    virtual void focus_stop() = 0;
-    // Appends text and CR LF to the message pane.
-    virtual void show_message(const QString& text) = 0;
-};
 
 enum class Direction { forwards, reverse };
 
@@ -49,14 +34,19 @@ class ProgramRunner : public QObject {
   public:
     static constexpr std::chrono::milliseconds pause_between_steps{500};
 
-    ProgramRunner(ArmLink& link, ManualControl& manual, RunnerPane& pane, Pacer& pacer);
+    // The banner and the check pass's messages go to `reports`.
+    ProgramRunner(ArmLink& link, ManualControl& manual, ArmReports& reports, Pacer& pacer);
 
-    void run_program(Direction direction);
+    // Runs `text`, lines ended by CR LF; an empty text does nothing.
+    void run_program(const QString& text, Direction direction);
 
     // Stops the motors at once; a running program ends after the step under way.
     void stop();
 
   signals:
+    // A run begins: its check comes next; everything a run must not meet is to be locked.
+    void checking();
+    // The steps are checked and about to run; Stop is what the user needs now.
     void run_started(const std::vector<quillmar::RunStep>& steps);
     // Step `index` of the run's steps begins; its command has not gone out yet.
     void step_started(int index);
@@ -71,7 +61,7 @@ class ProgramRunner : public QObject {
 
     ArmLink& link;
     ManualControl& manual;
-    RunnerPane& pane;
+    ArmReports& reports;
     Pacer& pacer;
     bool stop_requested = false;
 };

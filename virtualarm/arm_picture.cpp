@@ -264,8 +264,8 @@ void draw_arm(QPainter& painter, const QRectF& area, const ArmView& view,
     const double panel_width = (area.width() - gap) / 2.0;
     const QRectF side(area.left(), area.top(), panel_width, area.height());
     const QRectF top(area.left() + panel_width + gap, area.top(), panel_width, area.height());
-    draw_view(painter, side, QObject::tr("Side view"), false, view, colours);
-    draw_view(painter, top, QObject::tr("Top view"), true, view, colours);
+    draw_view(painter, side, QStringLiteral("Side view"), false, view, colours);
+    draw_view(painter, top, QStringLiteral("Top view"), true, view, colours);
     painter.restore();
 }
 

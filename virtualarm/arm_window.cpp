@@ -43,7 +43,7 @@ QString reading_text(const JointRow& row, double value, bool straining) {
     QString text = QString::number(shown, 'f', 1) +
                    (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
     if (straining) {
-        text += QObject::tr(" at limit, straining");
+        text += QStringLiteral(" at limit, straining");
     }
     return text;
 }
@@ -52,16 +52,16 @@ QString reading_text(const JointRow& row, double value, bool straining) {
 QString duration_text(double seconds) {
     seconds = std::max(0.0, seconds);
     if (seconds < 60.0) {
-        return QObject::tr("%1 s").arg(seconds, 0, 'f', 1);
+        return QStringLiteral("%1 s").arg(seconds, 0, 'f', 1);
     }
     const double minutes = std::floor(seconds / 60.0);
-    return QObject::tr("%1 min %2 s")
+    return QStringLiteral("%1 min %2 s")
         .arg(minutes, 0, 'f', 0)
         .arg(seconds - 60.0 * minutes, 4, 'f', 1, QLatin1Char('0'));
 }
 
 QString steps_text(int count) {
-    return count == 1 ? QObject::tr("1 step") : QObject::tr("%1 steps").arg(count);
+    return count == 1 ? QStringLiteral("1 step") : QStringLiteral("%1 steps").arg(count);
 }
 
 struct DriveKey {
@@ -107,7 +107,7 @@ QLabel* key_legend(const JointRow& row, QWidget* parent) {
     auto* legend = new QLabel(QStringLiteral("<b>%1 %2</b>")
                                   .arg(QString::fromUtf8(up.label), QString::fromUtf8(down.label)),
                               parent);
-    legend->setToolTip(QObject::tr("Hold %1 for %2, %3 for %4")
+    legend->setToolTip(QStringLiteral("Hold %1 for %2, %3 for %4")
                            .arg(QString::fromUtf8(up.label), caption_of(up.command),
                                 QString::fromUtf8(down.label), caption_of(down.command)));
     return legend;
@@ -115,11 +115,10 @@ QLabel* key_legend(const JointRow& row, QWidget* parent) {
 
 }  // namespace
 
-ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource source,
-                     QWidget* parent)
-    : QWidget(parent), model(model), clock(std::move(clock)) {
+ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
+    : QWidget(parent), session(session), model(session.model()) {
     const bool estimate = source == ArmSource::commands_sent;
-    setWindowTitle(estimate ? tr("Arm") : tr("Virtual arm"));
+    setWindowTitle(estimate ? QStringLiteral("Arm") : QStringLiteral("Virtual arm"));
     // Closing it only hides it, and showing it leaves the keyboard with the main window.
     setAttribute(Qt::WA_QuitOnClose, false);
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -141,14 +140,14 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
         readings.at(static_cast<std::size_t>(index)) = label;
         numbers->addWidget(label, row, column + 2);
     }
-    numbers->addWidget(new QLabel(tr("Light:"), this), 2, 3);
+    numbers->addWidget(new QLabel(QStringLiteral("Light:"), this), 2, 3);
     light_reading = new QLabel(this);
     numbers->addWidget(light_reading, 2, 5);
     auto* light_key =
         new QLabel(QStringLiteral("<b>%1</b>")
                        .arg(QString::fromUtf8(drive_key_for(light_command_number).label)),
                    this);
-    light_key->setToolTip(tr("Press %1 for %2")
+    light_key->setToolTip(QStringLiteral("Press %1 for %2")
                               .arg(QString::fromUtf8(drive_key_for(light_command_number).label),
                                    caption_of(light_command_number)));
     numbers->addWidget(light_key, 2, 4);
@@ -160,12 +159,15 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(arm_picture);
     layout->addLayout(numbers);
-    layout->addLayout(build_hand_row(estimate));
+    hand_row = new HandRow(session, estimate, this);
+    layout->addWidget(hand_row);
     if (estimate) {
         layout->addWidget(build_real_arm_notes());
     }
-    layout->addWidget(build_run_box());
-    layout->addWidget(build_preview_box());
+    preview_box = new PreviewBox(session, this);
+    run_box = new RunBox(session, preview_box->timeline(), this);
+    layout->addWidget(run_box);
+    layout->addWidget(preview_box);
     // On a screen too small for the whole window, it scrolls.
     scroller = new QScrollArea(this);
     scroller->setFrameShape(QFrame::NoFrame);
@@ -175,34 +177,34 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
     window_layout->addWidget(scroller);
 
     frames.setInterval(frame_ms);
-    run_ticks.setInterval(run_tick_ms);
-    preview_delay.setInterval(preview_delay_ms);
-    preview_delay.setSingleShot(true);
-    note_fade.setInterval(note_fade_ms);
-    note_fade.setSingleShot(true);
-    connect(&note_fade, &QTimer::timeout, this, &ArmWindow::show_hand_state);
     connect(&frames, &QTimer::timeout, this, &ArmWindow::refresh);
-    connect(&run_ticks, &QTimer::timeout, this, &ArmWindow::show_run_times);
-    connect(&preview_work, &QFutureWatcher<WorkedPreview>::finished, this,
-            &ArmWindow::preview_done);
-    connect(&preview_delay, &QTimer::timeout, this, [this] {
-        if (isVisible()) {
-            update_preview();
-        } else {
-            preview_stale = true;
-        }
+    connect(preview_box, &PreviewBox::shown, this, [this](const std::vector<RunStep>& steps) {
+        run_box->preview_shown(steps);
+        refresh();
+        emit preview_shown();
     });
     connect(&model, &ArmModel::changed, this, [this] {
         refresh();
         // During a run the preview keeps showing the run as it was planned.
-        if (!run_under_way) {
-            preview_soon();
+        if (!run_box->under_way()) {
+            preview_box->soon();
         }
     });
-    connect(reset, &QPushButton::clicked, this, [this] { this->model.reset_pose(this->clock()); });
+    connect(&session, &ArmSession::state_changed, this, &ArmWindow::show_session_state);
+    connect(&session, &ArmSession::run_started, this, &ArmWindow::run_started);
+    connect(&session, &ArmSession::step_started, run_box, &RunBox::show_step);
+    connect(&session, &ArmSession::run_ended, this, [this](std::optional<int> stopped_at) {
+        run_box->end(stopped_at);
+        // The arm has moved: the preview now starts from where the run left it.
+        preview_box->soon();
+    });
+    // Stop whatever has the focus here, as in the main window.
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session,
+            &ArmSession::stop);
+    show_session_state(session.state());
     apply_colours();
     refresh();
-    update_preview();
+    preview_box->work_out();
     // The keys drive the arm whichever control of this window has the focus.
     installEventFilter(this);
     for (QWidget* child : findChildren<QWidget*>()) {
@@ -210,60 +212,22 @@ ArmWindow::ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource s
     }
 }
 
-QLayout* ArmWindow::build_hand_row(bool estimate) {
-    hand_note = new QLabel(this);
-    hand_note->setObjectName(QStringLiteral("handnote"));
-    hand_note->setWordWrap(true);
-    record = new QPushButton(this);
-    record->setObjectName(QStringLiteral("record"));
-    record->setCheckable(true);
-    record->setEnabled(false);
-    // As wide as its caption while on, so that switching it moves nothing.
-    record->setText(tr("Recording"));
-    record->setIcon(recording_dot());
-    record->setMinimumWidth(record->sizeHint().width());
-    record->setToolTip(
-        tr("While on, every movement made by hand and every light switch is added "
-           "to the program, one motor at a time"));
-    back = new QPushButton(tr("Back to start"), this);
-    back->setObjectName(QStringLiteral("backtostart"));
-    back->setEnabled(false);
-    back->setToolTip(
-        tr("Drives every joint back to where it stood when the arm was attached or "
-           "the start pose was set"));
-    reset = new QPushButton(estimate ? tr("Set start pose") : tr("Reset pose"), this);
-    reset->setObjectName(QStringLiteral("resetpose"));
-
-    auto* row = new QHBoxLayout;
-    row->addWidget(hand_note, 1);
-    row->addWidget(record);
-    row->addWidget(back);
-    row->addWidget(reset);
-    connect(record, &QPushButton::toggled, this, [this](bool on) {
-        if (hands != nullptr) {
-            hands->set_recording(on);
-        }
-        show_recording();
-        show_hand_state();
-    });
-    connect(back, &QPushButton::clicked, this, &ArmWindow::go_back_to_start);
-    return row;
-}
-
 QWidget* ArmWindow::build_real_arm_notes() {
     auto* estimate_note = new QLabel(
-        tr("A real arm cannot tell where it is: this pose is estimated from the commands "
-           "sent, starting from the start pose drawn here. Put the arm in that pose, then "
-           "press \"Set start pose\"."),
+        QStringLiteral(
+            "A real arm cannot tell where it is: this pose is estimated from the commands "
+            "sent, starting from the start pose drawn here. Put the arm in that pose, then "
+            "press \"Set start pose\"."),
         this);
     estimate_note->setObjectName(QStringLiteral("estimatenote"));
     estimate_note->setWordWrap(true);
     auto* help = new QLabel(
-        tr("No arm is attached. Plug the arm in, switch it on and press \"Attach arm\" in the "
-           "main window. Plugged in but not attached? This user may not open it until the udev "
-           "rule 60-quillmar.rules is in place (the package installs it; \"man quillmar\" shows "
-           "how to apply a copy); then plug the arm in again and press \"Attach arm\". No arm at "
-           "hand? Start Quillmar with --virtual-arm."),
+        QStringLiteral(
+            "No arm is attached. Plug the arm in, switch it on and press \"Attach arm\" in the "
+            "main window. Plugged in but not attached? This user may not open it until the udev "
+            "rule 60-quillmar.rules is in place (the package installs it; \"man quillmar\" shows "
+            "how to apply a copy); then plug the arm in again and press \"Attach arm\". No arm at "
+            "hand? Start Quillmar with --virtual-arm."),
         this);
     help->setObjectName(QStringLiteral("attachhelp"));
     help->setWordWrap(true);
@@ -290,98 +254,23 @@ void ArmWindow::apply_colours() {
                         .arg(colours.color(QPalette::Active, QPalette::WindowText).name());
     strain_style =
         QStringLiteral("color: %1; font-weight: bold;").arg(arm_colours(colours).red.name());
-    show_recording();
+    hand_row->show_recording();
 }
 
-void ArmWindow::show_recording() {
-    const bool on = record->isChecked();
-    record->setText(on ? tr("Recording") : tr("Record"));
-    record->setIcon(on ? recording_dot() : QIcon());
-}
-
-QIcon ArmWindow::recording_dot() const {
-    // A red dot, as on a recorder.
-    QPixmap dot(record->iconSize() * devicePixelRatio());
-    dot.setDevicePixelRatio(devicePixelRatio());
-    dot.fill(Qt::transparent);
-    QPainter painter(&dot);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(arm_colours(palette()).red);
-    painter.drawEllipse(QRectF(QPointF(), record->iconSize()).adjusted(2.0, 2.0, -2.0, -2.0));
-    return dot;
-}
-
-QString ArmWindow::hand_hint() const {
-    if (going_back) {
-        return tr("Going back to start. Esc stops.");
-    }
-    if (hands != nullptr && !attached) {
-        return tr(
-            "Hold the keys to move the arm once \"Attach arm\" in the main window has "
-            "attached it.");
-    }
-    if (hands != nullptr && !hands_usable) {
-        return tr("Hold the keys to move the arm once the run has ended. Esc stops the run.");
-    }
-    if (record->isChecked()) {
-        return tr(
-            "Recording: the keys move one joint at a time, and each movement is added to the "
-            "program. Esc stops.");
-    }
-    return tr(
-        "Hold the keys beside a joint to move it: the first raises, opens or turns left. "
-        "Esc stops.");
-}
-
-void ArmWindow::show_hand_state() {
-    note_fade.stop();
-    hand_note->setText(hand_hint());
-}
-
-void ArmWindow::tell(const QString& event) {
-    hand_note->setText(event);
-    note_fade.start();
-}
-
-void ArmWindow::take_hand_control(HandControl& control) {
-    hands = &control;
-    set_hand_control_usable(hands_usable);
-    // Stop whatever has the focus here, as in the main window.
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
-            [this] { hands->press_stop(); });
-}
-
-void ArmWindow::set_hand_control_usable(bool usable) {
-    hands_usable = usable;
-    attached = hands != nullptr && hands->arm_is_attached();
-    back->setEnabled(hands != nullptr && usable);
-    // Recording waits for an arm: switched off, so that nothing is recorded by surprise later.
-    if (!attached) {
-        record->setChecked(false);
-    }
-    record->setEnabled(attached);
-    if (real_arm_notes != nullptr) {
+void ArmWindow::show_session_state(ArmSession::State state) {
+    if (hand_row->follow(state) && real_arm_notes != nullptr) {
         // The estimate's note, or the advice on attaching an arm.
-        real_arm_notes->setCurrentIndex(attached ? 0 : 1);
+        real_arm_notes->setCurrentIndex(session.attached() ? 0 : 1);
     }
-    end_drive();
-    show_hand_state();
-}
-
-void ArmWindow::mark_origin() {
-    model.set_origin(clock());
 }
 
 void ArmWindow::end_drive() {
-    if (hands != nullptr) {
-        hands->key_drive().end(HoldEnd::released);
-    }
+    session.end_key_drive(HoldEnd::released);
 }
 
 bool ArmWindow::take_key(const QKeyEvent& key) {
     const DriveKey* drive_key = drive_key_of(key.key());
-    if (drive_key == nullptr || hands == nullptr) {
+    if (drive_key == nullptr) {
         return false;
     }
     const bool press = key.type() == QEvent::KeyPress;
@@ -394,51 +283,32 @@ bool ArmWindow::take_key(const QKeyEvent& key) {
 
 void ArmWindow::let_go(int command) {
     if (command != light_command_number) {
-        hands->key_drive().release(command);
+        session.release_key(command);
     }
 }
 
 void ArmWindow::press_key(int command) {
-    if (!hands_usable) {
+    if (!session.may(ArmSession::Operation::keys)) {
         return;
     }
-    show_hand_state();
+    hand_row->show_hand_state();
     if (command == light_command_number) {
-        hands->press_light();
+        session.light();
         return;
     }
     // The first key held returns only when the drive has ended.
-    switch (hands->key_drive().press(command)) {
+    switch (session.press_key(command).value_or(KeyAnswer::moving)) {
         case KeyAnswer::opposite_held:
-            tell(tr("%1 refused: %2 runs the same motor the other way")
-                     .arg(caption_of(command), caption_of(opposite_command(command))));
+            hand_row->tell(QStringLiteral("%1 refused: %2 runs the same motor the other way")
+                               .arg(caption_of(command), caption_of(opposite_command(command))));
             break;
         case KeyAnswer::one_at_a_time:
-            tell(tr("%1 refused: Record takes one motor at a time").arg(caption_of(command)));
+            hand_row->tell(QStringLiteral("%1 refused: Record takes one motor at a time")
+                               .arg(caption_of(command)));
             break;
         case KeyAnswer::moving:
             break;
     }
-}
-
-void ArmWindow::go_back_to_start() {
-    if (hands == nullptr || !hands_usable) {
-        return;
-    }
-    if (hands->key_drive().under_way()) {
-        tell(tr("Let the keys go before going back to start."));
-        return;
-    }
-    const std::vector<Movement> plan = back_to_start_plan(model, clock());
-    if (plan.empty()) {
-        tell(tr("The arm is at its start."));
-        return;
-    }
-    going_back = true;
-    show_hand_state();
-    const bool all_ran = hands->go_back(plan);
-    going_back = false;
-    tell(all_ran ? tr("Back at the start.") : tr("Back to start stopped."));
 }
 
 bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -468,54 +338,6 @@ bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
             break;
     }
     return QWidget::eventFilter(watched, event);
-}
-
-QWidget* ArmWindow::build_run_box() {
-    auto* box = new QGroupBox(tr("Run"), this);
-    run_step = new QLabel(tr("No run under way."), box);
-    run_step->setObjectName(QStringLiteral("runstep"));
-    run_times = new QLabel(box);
-    run_times->setObjectName(QStringLiteral("runtimes"));
-    run_bar = new QProgressBar(box);
-    run_bar->setRange(0, run_bar_steps);
-    run_bar->setValue(0);
-    run_bar->setTextVisible(false);
-    run_bar->setAccessibleName(tr("Run progress"));
-    auto* layout = new QGridLayout(box);
-    layout->setVerticalSpacing(4);
-    layout->addWidget(run_step, 0, 0);
-    layout->addWidget(run_times, 0, 1, Qt::AlignRight);
-    layout->addWidget(run_bar, 1, 0, 1, 2);
-    layout->setColumnStretch(0, 1);
-    return box;
-}
-
-QWidget* ArmWindow::build_preview_box() {
-    auto* box = new QGroupBox(tr("Before you run"), this);
-    // A check box, not a pair of radio buttons: Space switches it, and the arrows stay the
-    // keys that drive the arm.
-    preview_reverse = new QCheckBox(tr("Preview the reverse run"), box);
-    preview_reverse->setObjectName(QStringLiteral("previewreverse"));
-    preview_reverse->setToolTip(
-        tr("Shows what \"Reverse Program\" will do instead of \"Run Program\""));
-    preview_summary = new QLabel(box);
-    preview_summary->setObjectName(QStringLiteral("previewsummary"));
-    timeline = new PreviewTimeline(box);
-    timeline->setAccessibleName(tr("Timeline of the program"));
-    warning_list = new QListWidget(box);
-    warning_list->setObjectName(QStringLiteral("warnings"));
-    warning_list->setAccessibleName(tr("Warnings"));
-    warning_list->setFixedHeight(warning_list->fontMetrics().height() * warning_rows +
-                                 2 * warning_list->frameWidth() + 6);
-
-    auto* layout = new QVBoxLayout(box);
-    layout->setSpacing(4);
-    layout->addWidget(preview_reverse);
-    layout->addWidget(preview_summary);
-    layout->addWidget(timeline);
-    layout->addWidget(warning_list);
-    connect(preview_reverse, &QCheckBox::toggled, this, [this] { update_preview(); });
-    return box;
 }
 
 void ArmWindow::fit(QSize room) {
@@ -549,102 +371,17 @@ void ArmWindow::follow_content() {
     resize(whole.boundedTo(space));
 }
 
-void ArmWindow::follow(ProgramRunner& runner) {
-    connect(&runner, &ProgramRunner::run_started, this, &ArmWindow::run_started);
-    connect(&runner, &ProgramRunner::step_started, this, &ArmWindow::step_started);
-    connect(&runner, &ProgramRunner::run_finished, this, [this] { run_ended(std::nullopt); });
-    connect(&runner, &ProgramRunner::run_stopped, this, [this](int index) { run_ended(index); });
-}
-
 void ArmWindow::set_program_source(std::function<QString()> source) {
-    program_source = std::move(source);
-    preview_soon();
+    preview_box->set_program_source(std::move(source));
 }
 
 void ArmWindow::program_changed() {
-    // The end of a run tells of the program that ran, not of the one typed since.
-    if (run_end_shown) {
-        run_end_shown = false;
-        run_step->setText(tr("No run under way."));
-        run_times->clear();
-        run_bar->setValue(0);
-    }
-    preview_soon();
-}
-
-void ArmWindow::preview_soon() {
-    preview_delay.start();
+    run_box->program_changed();
+    preview_box->soon();
 }
 
 void ArmWindow::update_preview() {
-    preview_stale = false;
-    preview_delay.stop();
-    PreviewRequest request{program_source(),
-                           preview_reverse->isChecked() ? Direction::reverse : Direction::forwards,
-                           model.pose_at(clock()), model.light_on(), last_run_from};
-    // The pose and the text are those of now, so a request waits rather than be read again later.
-    if (preview_work.isRunning()) {
-        next_preview = std::move(request);
-    } else {
-        start_preview(std::move(request));
-    }
-}
-
-void ArmWindow::start_preview(PreviewRequest request) {
-    // The largest program file takes the check pass and the simulated run half a second, which
-    // the window's thread would spend away from typing.
-    preview_work.setFuture(QtConcurrent::run([request = std::move(request)] {
-        return WorkedPreview{preview_program(check_program(request.text, {}), request.direction,
-                                             request.pose, request.light, request.ran_from),
-                             request.text.trimmed().isEmpty()};
-    }));
-}
-
-void ArmWindow::preview_done() {
-    if (next_preview) {
-        // Worked out from older text or an older pose: the newer request replaces it.
-        start_preview(*std::exchange(next_preview, std::nullopt));
-    } else {
-        show_preview(preview_work.result());
-    }
-}
-
-void ArmWindow::show_preview(const WorkedPreview& worked) {
-    program_preview = worked.preview;
-    timeline->set_preview(program_preview);
-    // A run that began before its preview was done shows on the timeline once it is.
-    if (run_under_way) {
-        run_on_timeline = run_steps == program_preview.steps;
-    }
-
-    const auto steps = program_preview.steps.size();
-    if (steps == 0) {
-        preview_summary->setText(worked.blank
-                                     ? tr("Type a program in the main window to see it here.")
-                                     : tr("No line of the program runs."));
-        ghost.reset();
-    } else {
-        preview_summary->setText(
-            tr("Takes %1 in %2; the pale arm shows where it ends.")
-                .arg(duration_text(program_preview.duration), steps_text(static_cast<int>(steps))));
-        ghost = program_preview.end_pose;
-    }
-    warning_list->clear();
-    warning_list->addItems(preview_warnings(program_preview, most_warnings_listed));
-    const qsizetype unlisted = warning_count(program_preview) - warning_list->count();
-    if (warning_list->count() == 0 || unlisted > 0) {
-        auto* note = new QListWidgetItem(
-            unlisted > 0 ? tr("... and %1 more").arg(unlisted)
-                         : tr("No warnings: no joint runs into its end, every line runs."));
-        // Not greyed out as a disabled item would be: it is read like the warnings.
-        note->setFlags(Qt::ItemIsEnabled);
-        QFont slanted = note->font();
-        slanted.setItalic(true);
-        note->setFont(slanted);
-        warning_list->addItem(note);
-    }
-    refresh();
-    emit preview_shown();
+    preview_box->work_out();
 }
 
 QString ArmWindow::reading(Joint joint) const {
@@ -652,7 +389,7 @@ QString ArmWindow::reading(Joint joint) const {
 }
 
 QString ArmWindow::run_text() const {
-    return run_step->text() + QLatin1Char('\n') + run_times->text();
+    return run_box->text();
 }
 
 void ArmWindow::closeEvent(QCloseEvent* event) {
@@ -677,15 +414,13 @@ bool ArmWindow::event(QEvent* event) {
 
 void ArmWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (preview_stale) {
-        update_preview();
-    }
+    preview_box->window_shown();
 }
 
 void ArmWindow::refresh() {
-    const double now = clock();
+    const double now = session.now();
     ArmView view = view_at(model, now);
-    view.ghost = ghost;
+    view.ghost = preview_box->ghost();
     arm_picture->set_view(view);
     for (const auto& row : joint_table) {
         const auto index = static_cast<std::size_t>(row.joint);
@@ -696,7 +431,7 @@ void ArmWindow::refresh() {
             label->setStyleSheet(style);
         }
     }
-    light_reading->setText(view.light ? tr("on") : tr("off"));
+    light_reading->setText(view.light ? QStringLiteral("on") : QStringLiteral("off"));
     if (!model.moving(now)) {
         frames.stop();
     } else if (!frames.isActive()) {
@@ -705,78 +440,380 @@ void ArmWindow::refresh() {
 }
 
 void ArmWindow::run_started(const std::vector<RunStep>& steps) {
-    // A program typed just before the run is previewed now, from where the run starts.
-    if (preview_delay.isActive()) {
-        update_preview();
-    }
-    run_steps = steps;
-    run_index = -1;
-    run_under_way = true;
-    run_end_shown = false;
-    last_run_from = model.pose_at(clock());
     // The timeline shows this run only when it previewed this very run.
-    run_on_timeline = steps == program_preview.steps;
-    run_bar->setValue(0);
-    run_step->setText(steps.empty() ? tr("No step to run") : tr("Starting"));
-    run_times->setText(tr("%1 in all").arg(duration_text(run_duration(run_steps))));
+    run_box->start(steps, preview_box->run_begins(steps));
 }
 
-void ArmWindow::step_started(int index) {
-    run_index = index;
-    step_began = clock();
-    run_step->setText(tr("Step %1").arg(step_text(index)));
-    show_run_times();
-    run_ticks.start();
+RunBox::RunBox(ArmSession& session, PreviewTimeline& timeline, QWidget* parent)
+    : QGroupBox(QStringLiteral("Run"), parent), session(session), timeline(timeline) {
+    step_line = new QLabel(QStringLiteral("No run under way."), this);
+    step_line->setObjectName(QStringLiteral("runstep"));
+    times_line = new QLabel(this);
+    times_line->setObjectName(QStringLiteral("runtimes"));
+    bar = new QProgressBar(this);
+    bar->setRange(0, run_bar_steps);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    bar->setAccessibleName(QStringLiteral("Run progress"));
+    auto* layout = new QGridLayout(this);
+    layout->setVerticalSpacing(4);
+    layout->addWidget(step_line, 0, 0);
+    layout->addWidget(times_line, 0, 1, Qt::AlignRight);
+    layout->addWidget(bar, 1, 0, 1, 2);
+    layout->setColumnStretch(0, 1);
+    ticks.setInterval(tick_ms);
+    connect(&ticks, &QTimer::timeout, this, &RunBox::show_times);
 }
 
-QString ArmWindow::step_text(int index) const {
-    const RunStep& step = run_steps.at(static_cast<std::size_t>(index));
-    return tr("%1 of %2: %3, line %4")
-        .arg(index + 1)
-        .arg(run_steps.size())
-        .arg(QString::fromLatin1(command_table.at(static_cast<std::size_t>(step.command)).caption))
-        .arg(step.line + 1);
+void RunBox::start(const std::vector<RunStep>& run, bool previewed) {
+    steps = run;
+    index = -1;
+    running = true;
+    end_shown = false;
+    on_timeline = previewed;
+    bar->setValue(0);
+    step_line->setText(steps.empty() ? QStringLiteral("No step to run")
+                                     : QStringLiteral("Starting"));
+    times_line->setText(QStringLiteral("%1 in all").arg(duration_text(run_duration(steps))));
 }
 
-void ArmWindow::show_run_times() {
-    if (run_index < 0) {
+void RunBox::show_step(int step) {
+    index = step;
+    step_began = session.now();
+    step_line->setText(QStringLiteral("Step %1").arg(step_text(step)));
+    show_times();
+    ticks.start();
+}
+
+QString RunBox::step_text(int step) const {
+    const RunStep& shown = steps.at(static_cast<std::size_t>(step));
+    return QStringLiteral("%1 of %2: %3, line %4")
+        .arg(step + 1)
+        .arg(steps.size())
+        .arg(QString::fromLatin1(command_table.at(static_cast<std::size_t>(shown.command)).caption))
+        .arg(shown.line + 1);
+}
+
+void RunBox::show_times() {
+    if (index < 0) {
         return;
     }
-    const RunStep& step = run_steps.at(static_cast<std::size_t>(run_index));
-    const double done = std::min(clock() - step_began, step.seconds);
-    const double left = run_time_left(run_steps, run_index, done);
-    const double total = run_duration(run_steps);
+    const RunStep& step = steps.at(static_cast<std::size_t>(index));
+    const double done = std::min(session.now() - step_began, step.seconds);
+    const double left = run_time_left(steps, index, done);
+    const double total = run_duration(steps);
     const QString step_times =
         step.command == light_command_number
-            ? tr("the light switches")
-            : tr("%1 s of %2 s").arg(done, 0, 'f', 1).arg(step.seconds, 0, 'f', 2);
-    run_times->setText(tr("%1; %2 left of the run").arg(step_times, duration_text(left)));
-    if (run_on_timeline) {
-        timeline->set_now(total - left);
+            ? QStringLiteral("the light switches")
+            : QStringLiteral("%1 s of %2 s").arg(done, 0, 'f', 1).arg(step.seconds, 0, 'f', 2);
+    times_line->setText(
+        QStringLiteral("%1; %2 left of the run").arg(step_times, duration_text(left)));
+    if (on_timeline) {
+        timeline.set_now(total - left);
     }
-    run_bar->setValue(total > 0.0
-                          ? static_cast<int>(std::lround((total - left) / total * run_bar_steps))
-                          : run_bar_steps);
+    bar->setValue(total > 0.0
+                      ? static_cast<int>(std::lround((total - left) / total * run_bar_steps))
+                      : run_bar_steps);
 }
 
-void ArmWindow::run_ended(std::optional<int> stopped_at) {
-    run_ticks.stop();
-    run_under_way = false;
-    run_on_timeline = false;
-    run_end_shown = true;
-    timeline->set_now(std::nullopt);
+void RunBox::end(std::optional<int> stopped_at) {
+    ticks.stop();
+    running = false;
+    on_timeline = false;
+    end_shown = true;
+    timeline.set_now(std::nullopt);
     if (stopped_at) {
-        show_run_times();
-        run_step->setText(tr("Run stopped at step %1").arg(step_text(*stopped_at)));
+        show_times();
+        step_line->setText(QStringLiteral("Run stopped at step %1").arg(step_text(*stopped_at)));
     } else {
-        run_step->setText(tr("Run finished"));
-        run_times->setText(tr("%1 in %2")
-                               .arg(steps_text(static_cast<int>(run_steps.size())),
-                                    duration_text(run_duration(run_steps))));
-        run_bar->setValue(run_bar_steps);
+        step_line->setText(QStringLiteral("Run finished"));
+        times_line->setText(QStringLiteral("%1 in %2")
+                                .arg(steps_text(static_cast<int>(steps.size())),
+                                     duration_text(run_duration(steps))));
+        bar->setValue(run_bar_steps);
     }
-    // The arm has moved: the preview now starts from where the run left it.
-    preview_soon();
+}
+
+void RunBox::preview_shown(const std::vector<RunStep>& previewed) {
+    // A run that began before its preview was done shows on the timeline once it is.
+    if (running) {
+        on_timeline = steps == previewed;
+    }
+}
+
+void RunBox::program_changed() {
+    if (end_shown) {
+        end_shown = false;
+        step_line->setText(QStringLiteral("No run under way."));
+        times_line->clear();
+        bar->setValue(0);
+    }
+}
+
+QString RunBox::text() const {
+    return step_line->text() + QLatin1Char('\n') + times_line->text();
+}
+
+HandRow::HandRow(ArmSession& session, bool estimate, QWidget* parent)
+    : QWidget(parent), session(session) {
+    note = new QLabel(this);
+    note->setObjectName(QStringLiteral("handnote"));
+    note->setWordWrap(true);
+    record = new QPushButton(this);
+    record->setObjectName(QStringLiteral("record"));
+    record->setCheckable(true);
+    record->setEnabled(false);
+    // As wide as its caption while on, so that switching it moves nothing.
+    record->setText(QStringLiteral("Recording"));
+    record->setIcon(recording_dot());
+    record->setMinimumWidth(record->sizeHint().width());
+    record->setToolTip(
+        QStringLiteral("While on, every movement made by hand and every light switch is added "
+                       "to the program, one motor at a time"));
+    back = new QPushButton(QStringLiteral("Back to start"), this);
+    back->setObjectName(QStringLiteral("backtostart"));
+    back->setEnabled(false);
+    back->setToolTip(
+        QStringLiteral("Drives every joint back to where it stood when the arm was attached or "
+                       "the start pose was set"));
+    auto* reset = new QPushButton(
+        estimate ? QStringLiteral("Set start pose") : QStringLiteral("Reset pose"), this);
+    reset->setObjectName(QStringLiteral("resetpose"));
+
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(QMargins());
+    row->addWidget(note, 1);
+    row->addWidget(record);
+    row->addWidget(back);
+    row->addWidget(reset);
+    fade.setInterval(note_fade_ms);
+    fade.setSingleShot(true);
+    connect(&fade, &QTimer::timeout, this, &HandRow::show_hand_state);
+    connect(record, &QPushButton::toggled, this, [this](bool on) {
+        this->session.set_recording(on);
+        show_recording();
+        show_hand_state();
+    });
+    connect(back, &QPushButton::clicked, this, &HandRow::go_back_to_start);
+    connect(reset, &QPushButton::clicked, &session, &ArmSession::set_start_pose);
+    connect(&session, &ArmSession::recording_changed, record, &QPushButton::setChecked);
+    connect(&session, &ArmSession::arm_plugged_in_changed, this, &HandRow::show_hand_state);
+}
+
+bool HandRow::follow(ArmSession::State state) {
+    const bool usable = session.may(ArmSession::Operation::keys);
+    const bool attached = session.attached();
+    // A closed window keeps what it showed.
+    const bool by_hand =
+        state == ArmSession::State::idle || state == ArmSession::State::moving_by_hand;
+    if (state == ArmSession::State::shutting_down ||
+        (by_hand && back->isEnabled() == usable && record->isEnabled() == attached)) {
+        return false;
+    }
+    back->setEnabled(usable);
+    record->setEnabled(attached);
+    show_hand_state();
+    return true;
+}
+
+void HandRow::show_recording() {
+    const bool on = record->isChecked();
+    record->setText(on ? QStringLiteral("Recording") : QStringLiteral("Record"));
+    record->setIcon(on ? recording_dot() : QIcon());
+}
+
+QIcon HandRow::recording_dot() const {
+    // A red dot, as on a recorder.
+    QPixmap dot(record->iconSize() * devicePixelRatio());
+    dot.setDevicePixelRatio(devicePixelRatio());
+    dot.fill(Qt::transparent);
+    QPainter painter(&dot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(arm_colours(palette()).red);
+    painter.drawEllipse(QRectF(QPointF(), record->iconSize()).adjusted(2.0, 2.0, -2.0, -2.0));
+    return dot;
+}
+
+QString HandRow::hand_hint() const {
+    if (session.state() == ArmSession::State::going_back) {
+        return QStringLiteral("Going back to start. Esc stops.");
+    }
+    if (session.arm_plugged_in()) {
+        return QStringLiteral("Arm plugged in: press Attach arm");
+    }
+    if (!session.attached()) {
+        return QStringLiteral(
+            "Hold the keys to move the arm once \"Attach arm\" in the main window has "
+            "attached it.");
+    }
+    if (!session.may(ArmSession::Operation::keys)) {
+        return QStringLiteral(
+            "Hold the keys to move the arm once the run has ended. Esc stops the run.");
+    }
+    if (record->isChecked()) {
+        return QStringLiteral(
+            "Recording: the keys move one joint at a time, and each movement is added to the "
+            "program. Esc stops.");
+    }
+    return QStringLiteral(
+        "Hold the keys beside a joint to move it: the first raises, opens or turns left. "
+        "Esc stops.");
+}
+void HandRow::show_hand_state() {
+    fade.stop();
+    note->setText(hand_hint());
+}
+
+void HandRow::tell(const QString& event) {
+    note->setText(event);
+    fade.start();
+}
+
+void HandRow::go_back_to_start() {
+    switch (session.back_to_start()) {
+        case ArmSession::WayBack::refused:
+            break;
+        case ArmSession::WayBack::keys_held:
+            tell(QStringLiteral("Let the keys go before going back to start."));
+            break;
+        case ArmSession::WayBack::at_start:
+            tell(QStringLiteral("The arm is at its start."));
+            break;
+        case ArmSession::WayBack::done:
+            tell(QStringLiteral("Back at the start."));
+            break;
+        case ArmSession::WayBack::stopped:
+            tell(QStringLiteral("Back to start stopped."));
+            break;
+    }
+}
+
+PreviewBox::PreviewBox(ArmSession& session, QWidget* parent)
+    : QGroupBox(QStringLiteral("Before you run"), parent), session(session) {
+    // A check box, not a pair of radio buttons: Space switches it, and the arrows stay the
+    // keys that drive the arm.
+    reverse = new QCheckBox(QStringLiteral("Preview the reverse run"), this);
+    reverse->setObjectName(QStringLiteral("previewreverse"));
+    reverse->setToolTip(
+        QStringLiteral("Shows what \"Reverse Program\" will do instead of \"Run Program\""));
+    summary = new QLabel(this);
+    summary->setObjectName(QStringLiteral("previewsummary"));
+    lanes = new PreviewTimeline(this);
+    lanes->setAccessibleName(QStringLiteral("Timeline of the program"));
+    warnings = new QListWidget(this);
+    warnings->setObjectName(QStringLiteral("warnings"));
+    warnings->setAccessibleName(QStringLiteral("Warnings"));
+    warnings->setFixedHeight(warnings->fontMetrics().height() * warning_rows +
+                             2 * warnings->frameWidth() + 6);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(4);
+    layout->addWidget(reverse);
+    layout->addWidget(summary);
+    layout->addWidget(lanes);
+    layout->addWidget(warnings);
+    connect(reverse, &QCheckBox::toggled, this, [this] { work_out(); });
+    delay.setInterval(delay_ms);
+    delay.setSingleShot(true);
+    connect(&work, &QFutureWatcher<Worked>::finished, this, &PreviewBox::done);
+    connect(&delay, &QTimer::timeout, this, [this] {
+        if (isVisible()) {
+            work_out();
+        } else {
+            stale = true;
+        }
+    });
+}
+
+void PreviewBox::set_program_source(std::function<QString()> program) {
+    source = std::move(program);
+    soon();
+}
+
+void PreviewBox::soon() {
+    delay.start();
+}
+
+bool PreviewBox::run_begins(const std::vector<RunStep>& steps) {
+    // A program typed just before the run is previewed now, from where the run starts.
+    if (delay.isActive()) {
+        work_out();
+    }
+    ran_from = session.model().pose_at(session.now());
+    return steps == preview.steps;
+}
+
+void PreviewBox::window_shown() {
+    if (stale) {
+        work_out();
+    }
+}
+
+void PreviewBox::work_out() {
+    stale = false;
+    delay.stop();
+    const ArmModel& model = session.model();
+    Request request{source(), reverse->isChecked() ? Direction::reverse : Direction::forwards,
+                    model.pose_at(session.now()), model.light_on(), ran_from};
+    // The pose and the text are those of now, so a request waits rather than be read again later.
+    if (work.isRunning()) {
+        next = std::move(request);
+    } else {
+        start(std::move(request));
+    }
+}
+
+void PreviewBox::start(Request request) {
+    // The largest program file takes the check pass and the simulated run half a second, which
+    // the window's thread would spend away from typing.
+    work.setFuture(QtConcurrent::run([request = std::move(request)] {
+        return Worked{preview_program(check_program(request.text, {}), request.direction,
+                                      request.pose, request.light, request.ran_from),
+                      request.text.trimmed().isEmpty()};
+    }));
+}
+
+void PreviewBox::done() {
+    if (next) {
+        // Worked out from older text or an older pose: the newer request replaces it.
+        start(*std::exchange(next, std::nullopt));
+    } else {
+        show_worked(work.result());
+    }
+}
+
+void PreviewBox::show_worked(const Worked& worked) {
+    preview = worked.preview;
+    lanes->set_preview(preview);
+    const auto steps = preview.steps.size();
+    if (steps == 0) {
+        summary->setText(worked.blank
+                             ? QStringLiteral("Type a program in the main window to see it here.")
+                             : QStringLiteral("No line of the program runs."));
+        end_pose.reset();
+    } else {
+        summary->setText(
+            QStringLiteral("Takes %1 in %2; the pale arm shows where it ends.")
+                .arg(duration_text(preview.duration), steps_text(static_cast<int>(steps))));
+        end_pose = preview.end_pose;
+    }
+    warnings->clear();
+    warnings->addItems(preview_warnings(preview, most_warnings_listed));
+    const qsizetype unlisted = warning_count(preview) - warnings->count();
+    if (warnings->count() == 0 || unlisted > 0) {
+        auto* note = new QListWidgetItem(
+            unlisted > 0
+                ? QStringLiteral("... and %1 more").arg(unlisted)
+                : QStringLiteral("No warnings: no joint runs into its end, every line runs."));
+        // Not greyed out as a disabled item would be: it is read like the warnings.
+        note->setFlags(Qt::ItemIsEnabled);
+        QFont slanted = note->font();
+        slanted.setItalic(true);
+        note->setFont(slanted);
+        warnings->addItem(note);
+    }
+    emit shown(preview.steps);
 }
 
 }  // namespace quillmar

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QFutureWatcher>
+#include <QGroupBox>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -10,10 +11,10 @@
 #include <vector>
 
 #include "arm_picture.h"
-#include "hand_control.h"
 #include "motion/arm_model.h"
 #include "motion/key_repeat_filter.h"
 #include "program_preview.h"
+#include "session/arm_session.h"
 
 class QCheckBox;
 class QIcon;
@@ -30,9 +31,147 @@ namespace quillmar {
 
 class PreviewTimeline;
 
-enum class ArmSource {
-    virtual_arm,    // the model is the emulated arm itself
-    commands_sent,  // the model estimates a real arm from the commands that reached it
+// The run under way: its step, its times and how far it has come, also on the preview's timeline
+// when the preview showed this very run.
+class RunBox : public QGroupBox {
+    Q_OBJECT
+  public:
+    // How often a run's times are written while a step runs.
+    static constexpr int tick_ms = 100;
+
+    RunBox(ArmSession& session, PreviewTimeline& timeline, QWidget* parent);
+
+    // A run begins with `steps`; `previewed` when the preview showed these very steps.
+    void start(const std::vector<RunStep>& steps, bool previewed);
+    void show_step(int index);
+    // The run ended: all its steps ran, or it was cut short during step `stopped_at`.
+    void end(std::optional<int> stopped_at);
+    // A preview of `steps` is shown now: a run of them under way shows on the timeline.
+    void preview_shown(const std::vector<RunStep>& steps);
+    // The end of a run tells of the program that ran, not of one typed since.
+    void program_changed();
+
+    bool under_way() const { return running; }
+    bool timing() const { return ticks.isActive(); }
+    // The run's two lines: the step and its times.
+    QString text() const;
+
+  private:
+    void show_times();
+    // "3 of 12: Elbow Up (6), line 7".
+    QString step_text(int index) const;
+
+    ArmSession& session;
+    PreviewTimeline& timeline;
+    QLabel* step_line = nullptr;
+    QLabel* times_line = nullptr;
+    QProgressBar* bar = nullptr;
+    QTimer ticks;
+    std::vector<RunStep> steps;
+    int index = -1;
+    double step_began = 0.0;
+    bool running = false;
+    bool on_timeline = false;
+    // A run's end shows until the program changes.
+    bool end_shown = false;
+};
+
+// What the program will do before it runs: how long it takes, its timeline, its warnings and
+// where it leaves the arm. Worked out away from the window's thread; only the newest shows.
+class PreviewBox : public QGroupBox {
+    Q_OBJECT
+  public:
+    // The preview follows the program this long after the last keystroke.
+    static constexpr int delay_ms = 250;
+
+    PreviewBox(ArmSession& session, QWidget* parent);
+
+    // Where the program's text is read from when the preview is worked out.
+    void set_program_source(std::function<QString()> source);
+    // The program or the arm changed: the preview follows once typing pauses.
+    void soon();
+    // Works the preview out from where the arm is now; it shows when done, unless a newer
+    // request came meanwhile.
+    void work_out();
+    // A run of `steps` begins: a preview still due is worked out first, from where the run
+    // starts. True when the preview shows these very steps.
+    bool run_begins(const std::vector<RunStep>& steps);
+    // The window shows again: a change that came while it was hidden is worked out now.
+    void window_shown();
+
+    PreviewTimeline& timeline() { return *lanes; }
+    // Where the program leaves the arm, drawn pale; none when nothing runs.
+    const std::optional<Pose>& ghost() const { return end_pose; }
+
+  signals:
+    // A preview of `steps` has been worked out and is shown.
+    void shown(const std::vector<quillmar::RunStep>& steps);
+
+  private:
+    // What a preview is worked out from, taken on the window's thread.
+    struct Request {
+        QString text;
+        Direction direction;
+        Pose pose;
+        bool light;
+        std::optional<Pose> ran_from;
+    };
+    struct Worked {
+        ProgramPreview preview;
+        bool blank;  // the text holds nothing but blanks
+    };
+    void start(Request request);
+    void done();
+    void show_worked(const Worked& worked);
+
+    ArmSession& session;
+    QCheckBox* reverse = nullptr;
+    QLabel* summary = nullptr;
+    PreviewTimeline* lanes = nullptr;
+    QListWidget* warnings = nullptr;
+    QTimer delay;
+    std::function<QString()> source = [] { return QString(); };
+    ProgramPreview preview;
+    // One preview is worked out at a time; a request meanwhile waits here, the newest only.
+    QFutureWatcher<Worked> work;
+    std::optional<Request> next;
+    std::optional<Pose> end_pose;
+    // Where the last run began: the reverse preview tells whether it retraces that run.
+    std::optional<Pose> ran_from;
+    // A change came while the window was hidden; the preview is worked out when it shows.
+    bool stale = false;
+};
+
+// The note on driving by hand, Record, Back to start and the start pose, as the session allows.
+class HandRow : public QWidget {
+    Q_OBJECT
+  public:
+    // A note on what just happened (a key refused, Back to start's end) shows this long.
+    static constexpr int note_fade_ms = 4000;
+
+    // `estimate`: the model estimates a real arm, whose start pose is set rather than reset.
+    HandRow(ArmSession& session, bool estimate, QWidget* parent);
+
+    // Back to start and Record follow the session; false when nothing shown here changed, so
+    // that a note on a refused key stays through a jog or a key drive.
+    bool follow(ArmSession::State state);
+    // What the keys do now: the note shows it, and a note on what just happened goes.
+    void show_hand_state();
+    // What just happened, until the next key, a change of state or `note_fade_ms`.
+    void tell(const QString& event);
+    // Record's caption, and a red dot in the palette's red while it is on.
+    void show_recording();
+
+  private:
+    QIcon recording_dot() const;
+    QString hand_hint() const;
+    void go_back_to_start();
+
+    ArmSession& session;
+    QLabel* note = nullptr;
+    QTimer fade;
+    QPushButton* record = nullptr;
+    QPushButton* back = nullptr;
 };
 
 class ArmWindow : public QWidget {
@@ -40,23 +179,14 @@ class ArmWindow : public QWidget {
   public:
     // Frame interval while a joint travels; the window is not redrawn while the arm stands.
     static constexpr int frame_ms = 16;
-    // How often a run's times are written while a step runs.
-    static constexpr int run_tick_ms = 100;
-    // The preview follows the program this long after the last keystroke.
-    static constexpr int preview_delay_ms = 250;
-    // A note on what just happened (a key refused, Back to start's end) shows this long.
-    static constexpr int note_fade_ms = 4000;
+    static constexpr int note_fade_ms = HandRow::note_fade_ms;
 
-    // `clock` is the clock of the arm's commands (monotonic seconds).
-    ArmWindow(ArmModel& model, std::function<double()> clock, ArmSource source,
-              QWidget* parent = nullptr);
+    // Shows `session`'s model and runs; its keys, Record and Back to start drive the session.
+    ArmWindow(ArmSession& session, ArmSource source, QWidget* parent = nullptr);
 
     // Sizes the window to show all of itself within `room` (its frame not counted) where it can:
     // the picture is drawn smaller first, down to a least height, then the window scrolls.
     void fit(QSize room);
-
-    // Shows each run of `runner`: the step under way, its time, the time left.
-    void follow(ProgramRunner& runner);
 
     // Where the program's text is read from when the preview is worked out.
     void set_program_source(std::function<QString()> source);
@@ -66,16 +196,8 @@ class ArmWindow : public QWidget {
     // when done, unless a newer request came meanwhile.
     void update_preview();
 
-    // Lets the keys, Record and Back to start drive the arm through `control`.
-    void take_hand_control(HandControl& control);
-    // Whether the arm may be moved by hand now: an arm is attached and no run is under way.
-    // Record is switched off and waits for an arm while none is attached.
-    void set_hand_control_usable(bool usable);
-    // Back to start returns to the pose the arm has now.
-    void mark_origin();
-
     bool animating() const { return frames.isActive(); }
-    bool timing_run() const { return run_ticks.isActive(); }
+    bool timing_run() const { return run_box->timing(); }
     const ArmPicture& picture() const { return *arm_picture; }
     QString reading(Joint joint) const;
     // The run's two lines: the step and its times.
@@ -97,109 +219,45 @@ class ArmWindow : public QWidget {
   private:
     // The window as large as what it shows, within its room.
     void follow_content();
-    QWidget* build_run_box();
-    QWidget* build_preview_box();
-    // The note on driving by hand, Record, Back to start and the start pose.
-    QLayout* build_hand_row(bool estimate);
     // A real arm's notes: how its pose is estimated, or how to attach one.
     QWidget* build_real_arm_notes();
     // Text and marks stand out on the palette, also while another window has the keyboard.
     void apply_colours();
-    // Record's caption, and a red dot while it is on.
-    void show_recording();
-    QIcon recording_dot() const;
-    // What the keys do now: the note shows it, and a note on what just happened goes.
-    void show_hand_state();
-    QString hand_hint() const;
-    // What just happened, until the next key, a change of state or `note_fade_ms`.
-    void tell(const QString& event);
+    // The hand row and the real arm's notes follow the session: whether the arm may be moved
+    // by hand (an arm attached, no run), and whether an arm is attached.
+    void show_session_state(ArmSession::State state);
     // A drive key went down or up: true when it was taken.
     bool take_key(const QKeyEvent& key);
     void let_go(int command);
     void press_key(int command);
     void end_drive();
-    void go_back_to_start();
     // Shows the arm as it is now, and keeps the frames going only while a joint travels.
     void refresh();
     void run_started(const std::vector<RunStep>& steps);
-    void step_started(int index);
-    // The run ended: all its steps ran, or it was cut short during step `stopped_at`.
-    void run_ended(std::optional<int> stopped_at);
-    void show_run_times();
-    void preview_soon();
-    // What a preview is worked out from, taken on the window's thread.
-    struct PreviewRequest {
-        QString text;
-        Direction direction;
-        Pose pose;
-        bool light;
-        std::optional<Pose> ran_from;
-    };
-    struct WorkedPreview {
-        ProgramPreview preview;
-        bool blank;  // the text holds nothing but blanks
-    };
-    void start_preview(PreviewRequest request);
-    void preview_done();
-    void show_preview(const WorkedPreview& worked);
-    // "3 of 12: Elbow Up (6), line 7".
-    QString step_text(int index) const;
 
+    ArmSession& session;
     ArmModel& model;
-    std::function<double()> clock;
     QScrollArea* scroller = nullptr;
     // Room for the window that fit() was given.
     QSize space{QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
     ArmPicture* arm_picture = nullptr;
     std::array<QLabel*, joint_count> readings{};
     QLabel* light_reading = nullptr;
-    QPushButton* reset = nullptr;
     QTimer frames;
 
-    HandControl* hands = nullptr;
-    bool hands_usable = false;
-    bool attached = false;
-    bool going_back = false;
-    QLabel* hand_note = nullptr;
-    QTimer note_fade;
+    HandRow* hand_row = nullptr;
     // Shown on a real arm in place of the estimate's note while no arm is attached.
     QStackedWidget* real_arm_notes = nullptr;
-    QPushButton* record = nullptr;
-    QPushButton* back = nullptr;
     // Only a key's first press and its last release drive, by command.
     KeyRepeatFilter repeats{
         [this](int command, bool press) { press ? press_key(command) : let_go(command); }};
 
-    QLabel* run_step = nullptr;
-    QLabel* run_times = nullptr;
-    QProgressBar* run_bar = nullptr;
-    QTimer run_ticks;
-    std::vector<RunStep> run_steps;
-    int run_index = -1;
-    double step_began = 0.0;
-    bool run_under_way = false;
-    bool run_on_timeline = false;
-    // A run's end shows until the program changes.
-    bool run_end_shown = false;
+    RunBox* run_box = nullptr;
     // The reading of a joint, and of one at its end.
     QString reading_style;
     QString strain_style;
-    // Where the last run began: the reverse preview tells whether it retraces that run.
-    std::optional<Pose> last_run_from;
 
-    QCheckBox* preview_reverse = nullptr;
-    QLabel* preview_summary = nullptr;
-    PreviewTimeline* timeline = nullptr;
-    QListWidget* warning_list = nullptr;
-    QTimer preview_delay;
-    std::function<QString()> program_source = [] { return QString(); };
-    ProgramPreview program_preview;
-    // One preview is worked out at a time; a request meanwhile waits here, the newest only.
-    QFutureWatcher<WorkedPreview> preview_work;
-    std::optional<PreviewRequest> next_preview;
-    std::optional<Pose> ghost;
-    // A change came while the window was hidden; the preview is worked out when it shows.
-    bool preview_stale = false;
+    PreviewBox* preview_box = nullptr;
 };
 
 }  // namespace quillmar

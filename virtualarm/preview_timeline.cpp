@@ -65,8 +65,8 @@ void PreviewTimeline::paintEvent(QPaintEvent*) {
     std::array<QString, lane_count> names;
     int name_width = 0;
     for (std::size_t lane = 0; lane < names.size(); ++lane) {
-        names.at(lane) =
-            lane < joint_count ? QString::fromUtf8(joint_table.at(lane).name) : tr("Light");
+        names.at(lane) = lane < joint_count ? QString::fromUtf8(joint_table.at(lane).name)
+                                            : QStringLiteral("Light");
         name_width = std::max(name_width, fontMetrics().horizontalAdvance(names.at(lane)));
     }
     const QRectF lanes(name_width + 12.0, 2.0, width() - name_width - 20.0,
@@ -85,10 +85,10 @@ void PreviewTimeline::paintEvent(QPaintEvent*) {
     double legend_x = 6.0;
     const double legend_top = lanes.bottom() + axis_height + 2.0;
     const std::array<std::pair<QColor, QString>, 4> legend{{
-        {colours.raising, tr("up, open or anticlockwise")},
-        {colours.lowering, tr("down, close or clockwise")},
-        {colours.red, tr("at its end")},
-        {colours.pause, tr("pause")},
+        {colours.raising, QStringLiteral("up, open or anticlockwise")},
+        {colours.lowering, QStringLiteral("down, close or clockwise")},
+        {colours.red, QStringLiteral("at its end")},
+        {colours.pause, QStringLiteral("pause")},
     }};
     for (const auto& [colour, text] : legend) {
         // Framed, so that the faint pause shows too.
@@ -104,7 +104,7 @@ void PreviewTimeline::paintEvent(QPaintEvent*) {
 
     if (preview.steps.empty()) {
         // On a clear patch, not struck through by the lanes' lines.
-        const QString nothing = tr("No step to run");
+        const QString nothing = QStringLiteral("No step to run");
         painter.fillRect(
             painter.boundingRect(lanes, Qt::AlignCenter, nothing).adjusted(-6.0, 0.0, 6.0, 0.0),
             colours.background);

@@ -40,11 +40,9 @@ namespace {
 struct Windows {
     explicit Windows(QSettings* remembered = nullptr, bool with_arm = true,
                      ArmSource source = ArmSource::virtual_arm)
-        : bench(with_arm),
-          arm_window(
-              model, [this] { return bench.pacer.now(); }, source),
+        : bench(with_arm, source),
+          arm_window(bench.session, source),
           keeper(bench.robot, arm_window, remembered) {
-        model.follow(bench.usb);
         bench.robot.start_up();
         QObject::connect(&bridge, &SignalBridge::termination_requested, &bench.robot,
                          &QWidget::close);
@@ -80,7 +78,7 @@ struct Windows {
     }
 
     quillmar::testing::RobotBench bench;
-    ArmModel model{bench.pacer.now()};
+    ArmModel& model = bench.session.model();
     ArmWindow arm_window;
     ArmWindowKeeper keeper;
     SignalBridge bridge;
@@ -124,8 +122,6 @@ void act(Windows& w, const QString& act) {
             repeat.setTimestamp(marked ? 0 : 5000);
             QApplication::sendEvent(&w.arm_window, &repeat);
         }
-    } else if (act == "lock") {
-        w.bench.robot.lock_for_run();
     } else if (act == "Record") {
         w.button("record")->click();
     } else if (act == "Attach arm") {
@@ -146,7 +142,7 @@ void act(Windows& w, const QString& act) {
                                 2 * ArmWindow::note_fade_ms));
     } else if (act == "run") {
         w.bench.robot.set_program_text(QStringLiteral("1,100"));
-        w.bench.robot.runner().run_program(Direction::forwards);
+        w.bench.session.run(w.bench.robot.program_text(), Direction::forwards);
     } else if (act == "type") {
         w.bench.robot.set_program_text(QStringLiteral("1,100\r\n2,50"));
     }
@@ -262,12 +258,12 @@ void ArmWindowTest::both_windows_show_the_running_line() {
 
     QStringList marked;
     QStringList texts;
-    QObject::connect(&windows.bench.robot.runner(), &ProgramRunner::step_started, [&] {
+    QObject::connect(&windows.bench.session, &ArmSession::step_started, [&] {
         marked << windows.marked_line();
         texts << windows.arm_window.run_text().section(QLatin1Char('\n'), 0, 0);
         QVERIFY(windows.arm_window.timing_run());
     });
-    windows.bench.robot.runner().run_program(direction);
+    windows.bench.session.run(windows.bench.robot.program_text(), direction);
 
     QCOMPARE(marked, marked_lines);
     QCOMPARE(texts, step_texts);
@@ -379,26 +375,37 @@ void ArmWindowTest::every_key_drive_ends_in_a_stop() {
     QFETCH(QString, note);
     Windows windows;
     windows.drive();
+    const auto drive_and_check = [&] {
+        const double start = windows.bench.pacer.now();
+        for (const QString& timed : acts) {
+            const QString what = timed.section(QLatin1Char(' '), 1);
+            windows.bench.pacer.at(start + timed.section(QLatin1Char(' '), 0, 0).toDouble(),
+                                   [&windows, what] { act(windows, what); });
+        }
+        QTest::keyPress(&windows.arm_window, Qt::Key_Left);
+        QCOMPARE(sent_commands(windows.bench.usb), commands);
+        if (!commands.isEmpty()) {
+            QVERIFY(std::abs(windows.bench.usb.transfers().at(1).time -
+                             windows.bench.usb.transfers().at(0).time - ran) < 1e-6);
+        }
+        QCOMPARE(pane_text(*windows.bench.control<QPlainTextEdit>("error")), error);
+        QVERIFY2(windows.note().startsWith(note), qPrintable(windows.note()));
+    };
     if (before == "record") {
         windows.button("record")->click();
+    } else if (before == "lock") {
+        // Left goes down inside a run's step.
+        windows.bench.pacer.at(windows.bench.pacer.now() + 1.0, [&] {
+            windows.bench.usb.clear_logs();
+            drive_and_check();
+        });
+        windows.bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
+        return;
     } else if (!before.isEmpty()) {
         act(windows, before);
         windows.bench.usb.clear_logs();
     }
-    const double start = windows.bench.pacer.now();
-    for (const QString& timed : acts) {
-        const QString what = timed.section(QLatin1Char(' '), 1);
-        windows.bench.pacer.at(start + timed.section(QLatin1Char(' '), 0, 0).toDouble(),
-                               [&windows, what] { act(windows, what); });
-    }
-    QTest::keyPress(&windows.arm_window, Qt::Key_Left);
-    QCOMPARE(sent_commands(windows.bench.usb), commands);
-    if (!commands.isEmpty()) {
-        QVERIFY(std::abs(windows.bench.usb.transfers().at(1).time -
-                         windows.bench.usb.transfers().at(0).time - ran) < 1e-6);
-    }
-    QCOMPARE(pane_text(*windows.bench.control<QPlainTextEdit>("error")), error);
-    QVERIFY2(windows.note().startsWith(note), qPrintable(windows.note()));
+    drive_and_check();
 }
 
 // Clicks, a held button, keys and the light, recorded while they are made, run again from the
@@ -426,7 +433,7 @@ void ArmWindowTest::recorded_session_replays_to_the_same_pose() {
     const Pose taught = windows.model.pose_at(windows.bench.pacer.now());
 
     windows.button("resetpose")->click();
-    windows.bench.robot.runner().run_program(Direction::forwards);
+    windows.bench.session.run(windows.bench.robot.program_text(), Direction::forwards);
     for (const auto& row : joint_table) {
         // Each movement rounded to the nearest hundredth of a second.
         QVERIFY2(
@@ -628,7 +635,7 @@ void ArmWindowTest::every_text_is_legible() {
         straining = area_of(reading);
         running = content->grab().toImage();
     });
-    windows.bench.robot.runner().run_program(Direction::forwards);
+    windows.bench.session.run(windows.bench.robot.program_text(), Direction::forwards);
     windows.bench.robot.set_program_text(QString());
     windows.arm_window.update_preview();
     const QImage idle = content->grab().toImage();

@@ -305,10 +305,10 @@ void FaultMatrixTest::stops_go_again_until_taken() {
         QTRY_VERIFY_WITH_TIMEOUT(bench.usb.transfers().size() > 1, 2000);
         QTest::mouseRelease(grip, Qt::LeftButton);
     } else if (movement == "key drive") {
-        bench.pacer.at(start + 1.0, [&] { bench.robot.key_drive().release(1); });
-        bench.robot.key_drive().press(1);
+        bench.pacer.at(start + 1.0, [&] { bench.session.release_key(1); });
+        bench.session.press_key(1);
     } else if (movement == "Back to start") {
-        went_back = bench.robot.go_back({{1, 1.0}});
+        went_back = bench.session.go_back({{1, 1.0}});
     } else {
         bench.pacer.at(start + 1.0, [&] {
             if (movement == "close") {
@@ -332,7 +332,7 @@ void FaultMatrixTest::stops_go_again_until_taken() {
     QVERIFY(std::abs(sent.at(tries).time - sent.at(1).time - 0.02 * (tries - 1)) < 1e-6);
     QCOMPARE(pane_text(*bench.control<QPlainTextEdit>("error")), errors);
     // What the program's exit status reports.
-    QCOMPARE(bench.robot.arm_link().left_running(), every_time);
+    QCOMPARE(bench.session.link().left_running(), every_time);
     if (movement == "Back to start") {
         QCOMPARE(went_back, !every_time);
     }

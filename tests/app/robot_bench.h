@@ -8,6 +8,7 @@
 #include "app/robot.h"
 #include "armlink/arm_device.h"
 #include "programs/program_files.h"
+#include "session/arm_session.h"
 #include "support/fake_pacer.h"
 #include "support/scripted_dialogs.h"
 #include "usb/emulated_bus.h"
@@ -15,9 +16,15 @@
 namespace quillmar::testing {
 
 struct RobotBench {
-    explicit RobotBench(bool with_arm)
+    // With `virtual_arm` the session's model follows the emulated arm itself.
+    explicit RobotBench(bool with_arm, ArmSource source = ArmSource::commands_sent)
         : usb([this] { return pacer.now(); },
-              with_arm ? hub_and_arm() : std::vector<DeviceModel>{}) {}
+              with_arm ? hub_and_arm() : std::vector<DeviceModel>{}),
+          session(usb, pacer, source) {
+        if (source == ArmSource::virtual_arm) {
+            session.model().follow(usb);
+        }
+    }
 
     template <typename T = QWidget>
     T* control(const char* name) {
@@ -27,7 +34,8 @@ struct RobotBench {
     FakePacer pacer;
     EmulatedBus usb;
     ScriptedDialogs dialogs;
-    Robot robot{usb, pacer, dialogs};
+    ArmSession session;
+    Robot robot{session, dialogs};
 };
 
 }  // namespace quillmar::testing

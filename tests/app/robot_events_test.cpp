@@ -105,6 +105,8 @@ class RobotEventsTest : public QObject {
     void dropped_names();
     void run_locks_and_unlocks();
     void release_during_a_run_keeps_the_panel_locked();
+    void controls_follow_the_state_data();
+    void controls_follow_the_state();
     void close_data();
     void close();
     void close_during_a_jog();
@@ -126,7 +128,7 @@ void RobotEventsTest::start_up_without_arm() {
 void RobotEventsTest::start_up_with_arm() {
     RobotBench bench(true);
     QVERIFY(bench.robot.start_up().ok());
-    QVERIFY(bench.robot.arm_link().attached());
+    QVERIFY(bench.session.link().attached());
     QVERIFY(
         pane_text(*bench.control<QPlainTextEdit>("message")).endsWith("\r\n\r\nArm attached\r\n"));
     QCOMPARE(usable(bench), attached);
@@ -137,7 +139,8 @@ void RobotEventsTest::start_up_stops_when_the_library_fails() {
     FailingUsb usb;
     quillmar::testing::FakePacer pacer;
     quillmar::testing::ScriptedDialogs dialogs;
-    Robot robot(usb, pacer, dialogs);
+    ArmSession session(usb, pacer, ArmSource::commands_sent);
+    Robot robot(session, dialogs);
     QCOMPARE(robot.start_up().error(), UsbError::io);
     QVERIFY(routines(usb).isEmpty());
     QVERIFY(pane_text(*robot.findChild<QPlainTextEdit*>("message")).isEmpty());
@@ -188,7 +191,7 @@ void RobotEventsTest::command_buttons() {
     QFETCH(QStringList, commands);
     RobotBench bench(true);
     bench.robot.start_up();
-    bench.robot.set_light_indicator(true);
+    bench.session.link().show_light(true);
     bench.robot.set_program_text("1,100");
     QTest::mouseClick(bench.control(QTest::currentDataTag()), Qt::LeftButton);
     QCOMPARE(sent(bench.usb), commands);
@@ -265,17 +268,24 @@ void RobotEventsTest::dropped_files() {
         mime.setText(text);
     }
 
-    RobotBench bench(false);
+    // A run needs an arm.
+    RobotBench bench(running);
     bench.robot.set_program_text("old");
     bench.robot.show();
     QVERIFY(QTest::qWaitForWindowExposed(&bench.robot));
+    const auto drop_and_check = [&] {
+        QCOMPARE(drop_on(bench, onto, mime), accepted);
+        QCOMPARE(bench.robot.program_text(), program);
+        QCOMPARE(bench.robot.files().file_name(),
+                 accepted && !urls.isEmpty() ? folder.filePath("a.rob") : QString());
+    };
     if (running) {
-        bench.robot.lock_for_run();
+        bench.robot.start_up();
+        bench.pacer.at(bench.pacer.now() + 1.0, drop_and_check);
+        bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
+    } else {
+        drop_and_check();
     }
-    QCOMPARE(drop_on(bench, onto, mime), accepted);
-    QCOMPARE(bench.robot.program_text(), program);
-    QCOMPARE(bench.robot.files().file_name(),
-             accepted && !urls.isEmpty() ? folder.filePath("a.rob") : QString());
 }
 
 void RobotEventsTest::dropped_names_data() {
@@ -327,30 +337,92 @@ void RobotEventsTest::run_locks_and_unlocks() {
     bench.robot.start_up();
     bench.robot.show();
     QVERIFY(QTest::qWaitForWindowExposed(&bench.robot));
-    bench.robot.lock_for_run();
-    QCOMPARE(usable(bench), QStringLiteral("release stopme"));
-    bench.robot.focus_stop();
-    QCOMPARE(QApplication::focusWidget(), bench.control("stopme"));
-    bench.robot.unlock_after_run();
+    bench.pacer.at(bench.pacer.now() + 1.0, [&] {
+        QCOMPARE(usable(bench), QStringLiteral("release stopme"));
+        QCOMPARE(QApplication::focusWidget(), bench.control("stopme"));
+    });
+    bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
     QCOMPARE(usable(bench), attached);
 }
 
 void RobotEventsTest::release_during_a_run_keeps_the_panel_locked() {
     RobotBench bench(true);
     bench.robot.start_up();
-    bench.robot.lock_for_run();
-    QTest::mouseClick(bench.control("release"), Qt::LeftButton);
-    // Attaching again while the run unwinds must not open the panel to a second run.
-    QTest::mouseClick(bench.control("gettit"), Qt::LeftButton);
-    QVERIFY(!bench.control("panel")->isEnabled());
-    QVERIFY(bench.control("stopme")->isEnabled());
-    bench.robot.unlock_after_run();
+    bench.pacer.at(bench.pacer.now() + 1.0, [&] {
+        QTest::mouseClick(bench.control("release"), Qt::LeftButton);
+        // Attaching again while the run unwinds must not open the panel to a second run.
+        QTest::mouseClick(bench.control("gettit"), Qt::LeftButton);
+        QVERIFY(!bench.control("panel")->isEnabled());
+        QVERIFY(bench.control("stopme")->isEnabled());
+    });
+    bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
     QCOMPARE(usable(bench), attached);
 
-    bench.robot.lock_for_run();
-    QTest::mouseClick(bench.control("release"), Qt::LeftButton);
-    bench.robot.unlock_after_run();
+    bench.pacer.at(bench.pacer.now() + 1.0,
+                   [&] { QTest::mouseClick(bench.control("release"), Qt::LeftButton); });
+    bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
     QCOMPARE(usable(bench), detached);
+}
+
+void RobotEventsTest::controls_follow_the_state_data() {
+    QTest::addColumn<QString>("reached");
+    for (const char* reached : {"no arm", "idle", "jog", "running", "released in a run",
+                                "attached again in a run", "going back"}) {
+        QTest::newRow(reached) << QString::fromLatin1(reached);
+    }
+}
+
+// Each control that starts an operation is usable exactly when the session would take it.
+void RobotEventsTest::controls_follow_the_state() {
+    QFETCH(QString, reached);
+    RobotBench bench(true);
+    bench.robot.start_up();
+    using Operation = ArmSession::Operation;
+    const std::array<std::pair<const char*, Operation>, 6> controls{{
+        {"gettit", Operation::attach},
+        {"release", Operation::release},
+        {"stopme", Operation::stop},
+        {"panel", Operation::jog},
+        {"lightme", Operation::light},
+        {"program", Operation::run},
+    }};
+    QString shown;
+    QString allowed;
+    const auto compare = [&] {
+        for (const auto& [name, operation] : controls) {
+            shown += bench.control(name)->isEnabled() ? u'1' : u'0';
+            allowed += bench.session.may(operation) ? u'1' : u'0';
+        }
+    };
+    const auto click = [&](const char* name) {
+        QTest::mouseClick(bench.control(name), Qt::LeftButton);
+    };
+    const double within = bench.pacer.now() + 0.05;
+    if (reached == "no arm") {
+        click("release");
+        compare();
+    } else if (reached == "idle") {
+        compare();
+    } else if (reached == "jog") {
+        bench.pacer.at(within, compare);
+        click("handin");
+    } else if (reached == "going back") {
+        bench.pacer.at(within, compare);
+        bench.session.go_back({{1, 1.0}});
+    } else {
+        bench.pacer.at(within, [&] {
+            if (reached != "running") {
+                click("release");
+            }
+            if (reached == "attached again in a run") {
+                click("gettit");
+            }
+            compare();
+        });
+        bench.session.run(QStringLiteral("1,100"), Direction::forwards);
+    }
+    QVERIFY(!allowed.isEmpty());
+    QCOMPARE(shown, allowed);
 }
 
 void RobotEventsTest::close_data() {

@@ -285,7 +285,7 @@ void RobotLayoutTest::light_indicator_ignores_clicks() {
     bench.robot.show();
     QTest::mouseClick(indicator, Qt::LeftButton);
     QVERIFY(!indicator->isChecked());
-    bench.robot.set_light_indicator(true);
+    bench.session.link().show_light(true);
     QTest::mouseClick(indicator, Qt::LeftButton);
     QVERIFY(indicator->isChecked());
     QVERIFY(bench.robot.light_indicator());

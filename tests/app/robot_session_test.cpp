@@ -39,7 +39,8 @@ struct Session {
     EventPacer pacer;
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     quillmar::testing::ScriptedDialogs dialogs;
-    Robot robot{usb, pacer, dialogs};
+    ArmSession session{usb, pacer, ArmSource::commands_sent};
+    Robot robot{session, dialogs};
 };
 
 constexpr auto attached_states = "0111";
@@ -62,7 +63,7 @@ void RobotSessionTest::attach_and_release_any_number_of_times() {
     session.robot.start_up();
     const QString survey_and_attach = session.pane("message");
     for (int round = 0; round < 3; ++round) {
-        session.robot.set_light_indicator(true);
+        session.session.link().show_light(true);
         session.usb.clear_logs();
         session.click("release");
         QCOMPARE(sent_commands(session.usb), QStringList{"0,0,0"});

@@ -28,7 +28,7 @@ namespace {
 // The windows on the virtual arm, wired as the program wires them, with the program "1,10".
 struct Session {
     Session() {
-        model.follow(usb);
+        session.model().follow(usb);
         dialogs.set_parent(&robot);
         robot.start_up();
         robot.set_program_text(QStringLiteral("1,10\r\n"));
@@ -38,10 +38,10 @@ struct Session {
 
     EventPacer pacer;
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
-    ArmModel model{pacer.now()};
-    ArmWindow arm_window{model, [this] { return pacer.now(); }, ArmSource::virtual_arm};
+    ArmSession session{usb, pacer, ArmSource::virtual_arm};
+    ArmWindow arm_window{session, ArmSource::virtual_arm};
     QtFileDialogs dialogs;
-    Robot robot{usb, pacer, dialogs};
+    Robot robot{session, dialogs};
     ArmWindowKeeper keeper{robot, arm_window, nullptr};
 };
 

@@ -138,7 +138,7 @@ void ArmLinkTest::stop_goes_again_until_taken() {
     QFETCH(QString, error);
     Bench bench;
     QVERIFY(bench.link.attach_arm());
-    bench.reports.light = true;
+    bench.link.show_light(true);
     bench.usb.clear_logs();
     bench.usb.fail_next_transfers(failures, error_code(UsbError::io));
     bench.pacer.at(bench.pacer.now() + 0.01, [&] {
@@ -164,7 +164,7 @@ void ArmLinkTest::attach_then_release_in_order() {
     QCOMPARE(device_calls(bench.usb),
              (QStringList{"open_first(4711,0)", "set_configuration(1,1)", "claim_interface(1,0)"}));
 
-    bench.reports.light = true;
+    bench.link.show_light(true);
     bench.usb.clear_logs();
     bench.link.release();
     QCOMPARE(sent_commands(bench.usb), QStringList{"0,0,0"});
@@ -244,7 +244,7 @@ void ArmLinkTest::attach_denied_explains_the_rule() {
 void ArmLinkTest::shutdown_switches_everything_off_once() {
     Bench bench;
     QVERIFY(bench.link.attach_arm());
-    bench.reports.light = true;
+    bench.link.show_light(true);
     bench.usb.clear_logs();
     bench.reports.message.clear();
 

@@ -48,7 +48,7 @@ void ManualControlTest::jog_runs_one_motor_for_a_tenth() {
     QFETCH(QString, start);
     QFETCH(QString, stop);
     Bench bench;
-    bench.reports.light = light != 0;
+    bench.link.show_light(light != 0);
     bench.manual.jog(command);
     QCOMPARE(sent_commands(bench.usb), (QStringList{start, stop}));
     QVERIFY(bench.gap(1) >= 0.1);

@@ -16,22 +16,22 @@ const QString three_line_echo = QStringLiteral(
     "Line  1 :    0 , \r\n"
     "Line  2 :    5 ,  200\r\n");
 
-// The runner's face of the window: the program, and a log of the locks and the focus.
-struct Pane : RunnerPane {
-    explicit Pane(quillmar::testing::FakeArmReports& reports) : reports(reports) {}
-    QString program_text() const override { return program; }
-    void lock_for_run() override { events << QStringLiteral("lock"); }
-    void unlock_after_run() override { events << QStringLiteral("unlock"); }
-    void focus_stop() override { events << QStringLiteral("focus stop"); }
-    void show_message(const QString& text) override { reports.show_message(text); }
-
-    quillmar::testing::FakeArmReports& reports;
+// The window as a run drives it: the program, and a log of the locks and the focus.
+struct Pane {
     QString program;
     QStringList events;
 };
 
 struct Bench : quillmar::testing::AttachedArm {
     Bench() {
+        QObject::connect(&runner, &ProgramRunner::checking,
+                         [this] { pane.events << QStringLiteral("lock"); });
+        QObject::connect(&runner, &ProgramRunner::run_started,
+                         [this] { pane.events << QStringLiteral("focus stop"); });
+        QObject::connect(&runner, &ProgramRunner::run_finished,
+                         [this] { pane.events << QStringLiteral("unlock"); });
+        QObject::connect(&runner, &ProgramRunner::run_stopped,
+                         [this] { pane.events << QStringLiteral("unlock"); });
         QObject::connect(&runner, &ProgramRunner::run_started, [this](const auto& steps) {
             QStringList lines;
             for (const RunStep& step : steps) {
@@ -47,8 +47,10 @@ struct Bench : quillmar::testing::AttachedArm {
             run_log << QStringLiteral("stopped in %1").arg(index);
         });
     }
-    Pane pane{reports};
-    ProgramRunner runner{link, manual, pane, pacer};
+    // Runs the pane's program.
+    void run_program(Direction direction) { runner.run_program(pane.program, direction); }
+    Pane pane;
+    ProgramRunner runner{link, manual, reports, pacer};
     // What the runner told its listeners.
     QStringList run_log;
 };
@@ -106,7 +108,7 @@ void ProgramRunnerTest::steps_keep_their_text_lines() {
     QFETCH(QList<int>, rejected_lines);
     Bench bench;
     bench.pane.program = program;
-    bench.runner.run_program(direction);
+    bench.run_program(direction);
 
     QStringList expected{QStringLiteral("run on lines ") + run_lines};
     for (qsizetype step = 0; step < run_lines.split(QLatin1Char(' ')).size(); ++step) {
@@ -141,7 +143,7 @@ void ProgramRunnerTest::three_lines_run_with_their_times() {
     QFETCH(double, last_on_time);
     Bench bench;
     bench.pane.program = three_lines;
-    bench.runner.run_program(direction);
+    bench.run_program(direction);
 
     QCOMPARE(bench.reports.message, testing_banner + three_line_echo);
     QCOMPARE(sent_commands(bench.usb), commands);
@@ -167,7 +169,7 @@ void ProgramRunnerTest::every_message_reaches_the_pane() {
     Bench bench;
     bench.pane.program =
         QStringLiteral("1,100\r\n") + QStringLiteral("\r\n").repeated(faulty_lines);
-    bench.runner.run_program(Direction::forwards);
+    bench.run_program(Direction::forwards);
     QCOMPARE(bench.reports.message,
              testing_banner + "Line  0 :    1 ,  100\r\n" +
                  QStringLiteral("Programing error at line  1 (  )\r\n").repeated(faulty_lines));
@@ -175,7 +177,7 @@ void ProgramRunnerTest::every_message_reaches_the_pane() {
 
 void ProgramRunnerTest::empty_pane_does_nothing() {
     Bench bench;
-    bench.runner.run_program(Direction::forwards);
+    bench.run_program(Direction::forwards);
     QVERIFY(bench.usb.transfers().empty());
     QVERIFY(bench.reports.message.isEmpty());
     QVERIFY(bench.pane.events.isEmpty());
@@ -184,7 +186,7 @@ void ProgramRunnerTest::empty_pane_does_nothing() {
 void ProgramRunnerTest::blank_program_checks_and_unlocks() {
     Bench bench;
     bench.pane.program = QStringLiteral("   ");
-    bench.runner.run_program(Direction::forwards);
+    bench.run_program(Direction::forwards);
     QCOMPARE(bench.reports.message, testing_banner + "Programing error at line  0 (  )\r\n");
     QVERIFY(bench.usb.transfers().empty());
     QCOMPARE(bench.pane.events, (QStringList{"lock", "focus stop", "unlock"}));
@@ -194,7 +196,7 @@ void ProgramRunnerTest::stop_during_a_step_ends_the_run() {
     Bench bench;
     bench.pane.program = QStringLiteral("1,500\r\n2,500\r\n");
     bench.pacer.at(bench.pacer.now() + 1.0, [&] { bench.runner.stop(); });
-    bench.runner.run_program(Direction::forwards);
+    bench.run_program(Direction::forwards);
     QCOMPARE(sent_commands(bench.usb), (QStringList{"1,0,0", "0,0,0", "0,0,0", "0,0,0"}));
     QVERIFY(near(bench.gap(1), 1.0));
     QCOMPARE(bench.pane.events.last(), QStringLiteral("unlock"));
@@ -241,7 +243,7 @@ void ProgramRunnerTest::interrupting_a_pause_starts_no_further_step() {
             bench.pacer.cancel();
         }
     });
-    bench.runner.run_program(Direction::forwards);
+    bench.run_program(Direction::forwards);
     QCOMPARE(sent_commands(bench.usb), commands);
     QVERIFY(near(bench.usb.transfers().back().time, start + at));
     QCOMPARE(bench.run_log.last(), stopped);
@@ -253,7 +255,7 @@ void ProgramRunnerTest::release_during_a_run_ends_it() {
     Bench bench;
     bench.pane.program = QStringLiteral("1,100\r\n2,100");
     bench.pacer.at(bench.pacer.now() + 0.5, [&] { bench.link.release(); });
-    bench.runner.run_program(Direction::forwards);
+    bench.run_program(Direction::forwards);
     QCOMPARE(sent_commands(bench.usb).mid(0, 2), (QStringList{"1,0,0", "0,0,0"}));
     QCOMPARE(bench.reports.error, QStringLiteral("Sent: ( 0, 0, 0) Return value -19\r\n"));
     QVERIFY(!sent_commands(bench.usb).contains(QStringLiteral("2,0,0")));
@@ -267,7 +269,7 @@ void ProgramRunnerTest::closing_during_a_run_sends_nothing_more() {
         bench.link.shutdown();
         bench.pacer.cancel();
     });
-    bench.runner.run_program(Direction::forwards);
+    bench.run_program(Direction::forwards);
     QCOMPARE(sent_commands(bench.usb), (QStringList{"1,0,0", "0,0,0"}));
     QCOMPARE(bench.reports.error, QString());
 }
@@ -276,7 +278,7 @@ void ProgramRunnerTest::odd_light_toggles_leave_the_light_switched() {
     for (const Direction direction : {Direction::forwards, Direction::reverse}) {
         Bench bench;
         bench.pane.program = QStringLiteral("0,\r\n0,5\r\n0,");
-        bench.runner.run_program(direction);
+        bench.run_program(direction);
         QCOMPARE(sent_commands(bench.usb), (QStringList{"0,0,1", "0,0,0", "0,0,1"}));
         QVERIFY(bench.reports.light);
     }

@@ -11,7 +11,6 @@ class FakeArmReports : public ArmReports {
   public:
     void show_message(const QString& text) override { message += text + QStringLiteral("\r\n"); }
     void show_error(const QString& text) override { error += text + QStringLiteral("\r\n"); }
-    bool light_indicator() const override { return light; }
     void set_light_indicator(bool ticked) override { light = ticked; }
 
     QString message;

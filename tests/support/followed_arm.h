@@ -16,23 +16,11 @@ struct FollowedArm {
         model.follow(usb);
         link.attach_arm();
     }
-    void run(const QString& text, Direction direction) {
-        window.program = text;
-        runner.run_program(direction);
-    }
-    // The window as the runner sees it: only the program matters here.
-    struct Window : FakeArmReports, RunnerPane {
-        QString program_text() const override { return program; }
-        void lock_for_run() override {}
-        void unlock_after_run() override {}
-        void focus_stop() override {}
-        void show_message(const QString& text) override { FakeArmReports::show_message(text); }
-        QString program;
-    };
+    void run(const QString& text, Direction direction) { runner.run_program(text, direction); }
     FakePacer pacer;
     ArmModel model{pacer.now()};
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
-    Window window;
+    FakeArmReports window;
     ArmLink link{usb, window, pacer};
     ManualControl manual{link, pacer};
     ProgramRunner runner{link, manual, window, pacer};

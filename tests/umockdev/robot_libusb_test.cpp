@@ -70,7 +70,8 @@ void RobotLibusbTest::session_on_the_emulated_arm() {
     LibusbBus usb;
     EventPacer pacer;
     ScriptedDialogs dialogs;
-    Robot robot(usb, pacer, dialogs);
+    ArmSession session(usb, pacer, ArmSource::commands_sent);
+    Robot robot(session, dialogs);
     const auto pane = [&](const char* name) {
         return robot.findChild<QPlainTextEdit*>(QLatin1String(name))
             ->toPlainText()

@@ -4,6 +4,8 @@
 #include <QTest>
 #include <functional>
 
+#include "support/fake_pacer.h"
+#include "usb/emulated_bus.h"
 #include "virtualarm/arm_picture.h"
 #include "virtualarm/arm_window.h"
 
@@ -111,10 +113,13 @@ void ArmPictureTest::straining_motor_is_marked() {
 }
 
 void ArmPictureTest::window_redraws_only_while_a_joint_travels() {
-    double now = 0.0;
-    ArmModel model(now);
-    ArmWindow window(
-        model, [&now] { return now; }, ArmSource::virtual_arm);
+    quillmar::testing::FakePacer pacer;
+    double& now = pacer.time;
+    now = 0.0;
+    EmulatedBus usb([&now] { return now; }, {});
+    ArmSession session(usb, pacer, ArmSource::virtual_arm);
+    ArmModel& model = session.model();
+    ArmWindow window(session, ArmSource::virtual_arm);
     QCOMPARE(window.windowTitle(), QStringLiteral("Virtual arm"));
     QVERIFY(!window.animating());
 
@@ -133,10 +138,13 @@ void ArmPictureTest::window_redraws_only_while_a_joint_travels() {
 }
 
 void ArmPictureTest::reset_pose_button_puts_the_arm_back() {
-    double now = 0.0;
-    ArmModel model(now);
-    ArmWindow window(
-        model, [&now] { return now; }, ArmSource::virtual_arm);
+    quillmar::testing::FakePacer pacer;
+    double& now = pacer.time;
+    now = 0.0;
+    EmulatedBus usb([&now] { return now; }, {});
+    ArmSession session(usb, pacer, ArmSource::virtual_arm);
+    ArmModel& model = session.model();
+    ArmWindow window(session, ArmSource::virtual_arm);
     model.set_command(start_command(9, 0), now);
     now = 2.0;
     model.set_command(stop_command(0), now);
