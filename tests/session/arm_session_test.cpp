@@ -116,6 +116,8 @@ class ArmSessionTest : public QObject {
     void operation_in_each_state();
     void unplug_ends_it_at_once_data();
     void unplug_ends_it_at_once();
+    void plugged_at_start_data();
+    void plugged_at_start();
 };
 
 void ArmSessionTest::operation_in_each_state_data() {
@@ -324,6 +326,30 @@ void ArmSessionTest::unplug_ends_it_at_once() {
     QCOMPARE(bench.errors.size(), 1);
     bench.session.attach();
     QVERIFY(!bench.session.arm_plugged_in());
+}
+
+void ArmSessionTest::plugged_at_start_data() {
+    QTest::addColumn<bool>("openable");  // whether start-up can attach the arm plugged in
+    QTest::newRow("attached") << true;
+    QTest::newRow("not attached") << false;
+}
+
+// An arm plugged in before start-up is hinted at only when start-up did not attach it, and its
+// leaving takes the hint away.
+void ArmSessionTest::plugged_at_start() {
+    QFETCH(bool, openable);
+    testing::FakePacer pacer;
+    // Without the arm on the bus, start-up finds none to attach.
+    EmulatedBus usb{[&] { return pacer.now(); },
+                    openable ? hub_and_arm() : std::vector{root_hub_model(1)}};
+    testing::FakePresence presence;
+    presence.plug(arm_location);
+    ArmSession session(usb, pacer, ArmSource::commands_sent, &presence);
+    session.start_up();
+    QCOMPARE(session.attached(), openable);
+    QCOMPARE(session.arm_plugged_in(), !openable);
+    presence.unplug(arm_location);
+    QVERIFY(!session.arm_plugged_in());
 }
 
 QTEST_GUILESS_MAIN(ArmSessionTest)
