@@ -11,6 +11,7 @@
 
 #include "arm_window_keeper.h"
 #include "armlink/arm_device.h"
+#include "armlink/arm_ids.h"
 #include "motion/event_pacer.h"
 #include "qt_file_dialogs.h"
 #include "robot.h"
@@ -19,6 +20,7 @@
 #include "text/plain_file.h"
 #include "usb/emulated_bus.h"
 #include "usb/libusb_bus.h"
+#include "usb/udev_presence.h"
 #include "virtualarm/arm_window.h"
 
 namespace {
@@ -117,18 +119,22 @@ int main(int argc, char* argv[]) {
     // Made before the windows and gone after them, so their last commands still reach the bus.
     std::unique_ptr<quillmar::EmulatedBus> virtual_arm;
     std::unique_ptr<quillmar::LibusbBus> libusb;
+    // Only a real arm can be plugged in and pulled out while the program runs.
+    std::unique_ptr<quillmar::UdevPresence> presence;
     if (parser.isSet(virtual_arm_option)) {
         virtual_arm = std::make_unique<quillmar::EmulatedBus>([&pacer] { return pacer.now(); },
                                                               quillmar::hub_and_arm());
     } else {
         libusb = std::make_unique<quillmar::LibusbBus>();
+        presence = std::make_unique<quillmar::UdevPresence>(quillmar::arm_vendor_id,
+                                                            quillmar::arm_product_id);
     }
     quillmar::UsbBus& usb = virtual_arm ? static_cast<quillmar::UsbBus&>(*virtual_arm) : *libusb;
     // The virtual arm's model is the emulated arm; a real arm's is estimated from every command
     // sent, from the start, shown or not.
     const quillmar::ArmSource source =
         virtual_arm ? quillmar::ArmSource::virtual_arm : quillmar::ArmSource::commands_sent;
-    quillmar::ArmSession session(usb, pacer, source);
+    quillmar::ArmSession session(usb, pacer, source, presence.get());
     if (virtual_arm) {
         session.model().follow(*virtual_arm);
     }

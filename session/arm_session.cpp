@@ -51,6 +51,10 @@ ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresen
         pop();
         emit run_ended(index);
     });
+    if (presence) {
+        connect(presence, &DevicePresence::arrived, this, &ArmSession::arm_arrived);
+        connect(presence, &DevicePresence::left, this, &ArmSession::arm_left);
+    }
 }
 
 UsbResult<void> ArmSession::start_up() {
@@ -59,6 +63,9 @@ UsbResult<void> ArmSession::start_up() {
     }
     usb.set_debug_level(255);
     survey_and_attach();
+    if (presence && !attached() && !presence->present().empty()) {
+        set_plug_hint(true);
+    }
     return {};
 }
 
@@ -118,6 +125,7 @@ void ArmSession::survey_and_attach() {
     if (arm_link.attach_arm()) {
         // Back to start returns to where the arm stands now.
         arm_model.set_origin(pacer.now());
+        set_plug_hint(false);
         tell_state(before, false);
     }
 }
@@ -257,6 +265,33 @@ void ArmSession::when_still(std::function<void()> action) {
     // or its run.
     if (!after_still) {
         after_still = std::move(action);
+    }
+}
+
+void ArmSession::arm_arrived() {
+    if (!attached()) {
+        set_plug_hint(true);
+    }
+}
+
+void ArmSession::arm_left(DeviceLocation where) {
+    if (attached() && arm_link.location() == where) {
+        const State before = state();
+        arm_link.lose();
+        // A hold, a key drive or the way back tests at once whether it still has an arm, as
+        // after a release; a run goes on silently and keeps the controls locked until it ends.
+        pacer.wake();
+        set_recording(false);
+        tell_state(before, true);
+    } else if (presence->present().empty()) {
+        set_plug_hint(false);
+    }
+}
+
+void ArmSession::set_plug_hint(bool on) {
+    if (on != plug_hint) {
+        plug_hint = on;
+        emit arm_plugged_in_changed(on);
     }
 }
 

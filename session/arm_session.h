@@ -135,6 +135,10 @@ class ArmSession : public QObject, private ArmReports {
     void show_error(const QString& text) override;
     void set_light_indicator(bool ticked) override;
     void survey_and_attach();
+    void arm_arrived();
+    // The attached arm pulled out is lost at once, so that what moves it ends now.
+    void arm_left(DeviceLocation where);
+    void set_plug_hint(bool on);
     void push(State activity);
     void pop();
     // Says the new state when it, or whether an arm is attached, changed.

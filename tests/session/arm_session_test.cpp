@@ -1,3 +1,4 @@
+#include <QSignalSpy>
 #include <QTest>
 #include <optional>
 
@@ -5,6 +6,7 @@
 #include "session/arm_session.h"
 #include "support/arm_bytes.h"
 #include "support/fake_pacer.h"
+#include "support/fake_presence.h"
 #include "usb/emulated_bus.h"
 
 using namespace quillmar;
@@ -16,6 +18,7 @@ namespace {
 const QString released = QStringLiteral("\r\nArm released");
 const QString checked = QStringLiteral("Line  0 :    1 ,  100");
 const QString no_arm_stop = QStringLiteral("Sent: ( 0, 0, 0) Return value -19");
+const DeviceLocation arm_location{1, 2};
 
 // The session on the emulated arm, attached, in virtual time; its lines as they come.
 struct Bench {
@@ -33,9 +36,11 @@ struct Bench {
         errors.clear();
     }
 
-    // Sets `setup` going and performs `operation` inside it, 0.05 s in: within a jog's wait.
-    void perform_within(const QString& setup, const std::function<void()>& operation) {
-        const double in = pacer.now() + 0.05;
+    // Sets `setup` going and performs `operation` inside it, `seconds_in` (by default within a
+    // jog's wait).
+    void perform_within(const QString& setup, const std::function<void()>& operation,
+                        double seconds_in = 0.05) {
+        const double in = pacer.now() + seconds_in;
         const double later = pacer.now() + 1.0;
         if (setup == "no arm" || setup == "shutting down") {
             setup == "no arm" ? session.release() : session.shut_down();
@@ -57,6 +62,9 @@ struct Bench {
         } else if (setup == "running") {
             pacer.at(in, operation);
             session.run(QStringLiteral("1,100"), Direction::forwards);
+        } else if (setup == "running two steps") {
+            pacer.at(in, operation);
+            session.run(QStringLiteral("1,10\r\n2,10"), Direction::forwards);
         } else if (setup == "going back") {
             pacer.at(in, operation);
             session.go_back({{1, 1.0}});
@@ -93,7 +101,8 @@ struct Bench {
 
     testing::FakePacer pacer;
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
-    ArmSession session{usb, pacer, ArmSource::commands_sent};
+    testing::FakePresence presence;
+    ArmSession session{usb, pacer, ArmSource::commands_sent, &presence};
     QStringList messages;
     QStringList errors;
 };
@@ -105,6 +114,10 @@ class ArmSessionTest : public QObject {
   private slots:
     void operation_in_each_state_data();
     void operation_in_each_state();
+    void unplug_ends_it_at_once_data();
+    void unplug_ends_it_at_once();
+    void plugged_at_start_data();
+    void plugged_at_start();
 };
 
 void ArmSessionTest::operation_in_each_state_data() {
@@ -260,6 +273,83 @@ void ArmSessionTest::operation_in_each_state() {
     QCOMPARE(bench.session.state(), after);
     QCOMPARE(bench.messages.value(bench.messages.size() - 1), message);
     QCOMPARE(bench.errors, errors);
+}
+
+void ArmSessionTest::unplug_ends_it_at_once_data() {
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<double>("unplugged_at");  // seconds after the setup began
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<double>("ended_at");  // when the setup's call returned
+    // A jog runs for its stated time; everything else ends as the arm goes.
+
+    QTest::newRow("hold") << "hold" << 0.05 << QStringList{"1,0,0"} << 0.05;
+    QTest::newRow("key drive") << "key drive" << 0.05 << QStringList{"1,0,0"} << 0.05;
+    QTest::newRow("run step") << "running" << 0.05 << QStringList{"1,0,0"} << 0.05;
+    QTest::newRow("run pause") << "running two steps" << 0.3 << QStringList{"1,0,0", "0,0,0"}
+                               << 0.3;
+    QTest::newRow("way back") << "going back" << 0.05 << QStringList{"1,0,0"} << 0.05;
+    QTest::newRow("jog") << "jog" << 0.05 << QStringList{"1,0,0"} << 0.1;
+    QTest::newRow("idle") << "idle" << 0.0 << QStringList{} << 0.0;
+}
+
+void ArmSessionTest::unplug_ends_it_at_once() {
+    QFETCH(QString, setup);
+    QFETCH(double, unplugged_at);
+    QFETCH(QStringList, commands);
+    QFETCH(double, ended_at);
+
+    Bench bench;
+    bench.session.set_recording(true);
+    const double start = bench.pacer.now();
+    std::optional<State> seen;
+    bench.perform_within(
+        setup,
+        [&] {
+            bench.presence.unplug(arm_location);
+            seen = bench.session.state();
+        },
+        unplugged_at);
+    QCOMPARE(bench.pacer.now() - start, ended_at);
+    QCOMPARE(sent_commands(bench.usb), commands);
+    QCOMPARE(bench.errors, QStringList{QStringLiteral("Arm unplugged: Return value -19")});
+    QCOMPARE(bench.messages.filter(QStringLiteral("Arm")), QStringList{});
+    QCOMPARE(bench.session.state(), State::no_arm);
+    QVERIFY(!bench.session.recording());
+    QVERIFY(seen);
+
+    // A plugged arm is only hinted at: nothing attaches and nothing is written.
+    QSignalSpy hint(&bench.session, &ArmSession::arm_plugged_in_changed);
+    bench.presence.plug({1, 3});
+    QCOMPARE(hint.count(), 1);
+    QVERIFY(bench.session.arm_plugged_in());
+    QVERIFY(!bench.session.attached());
+    QCOMPARE(bench.errors.size(), 1);
+    bench.session.attach();
+    QVERIFY(!bench.session.arm_plugged_in());
+}
+
+void ArmSessionTest::plugged_at_start_data() {
+    QTest::addColumn<bool>("openable");  // whether start-up can attach the arm plugged in
+    QTest::newRow("attached") << true;
+    QTest::newRow("not attached") << false;
+}
+
+// An arm plugged in before start-up is hinted at only when start-up did not attach it, and its
+// leaving takes the hint away.
+void ArmSessionTest::plugged_at_start() {
+    QFETCH(bool, openable);
+    testing::FakePacer pacer;
+    // Without the arm on the bus, start-up finds none to attach.
+    EmulatedBus usb{[&] { return pacer.now(); },
+                    openable ? hub_and_arm() : std::vector{root_hub_model(1)}};
+    testing::FakePresence presence;
+    presence.plug(arm_location);
+    ArmSession session(usb, pacer, ArmSource::commands_sent, &presence);
+    session.start_up();
+    QCOMPARE(session.attached(), openable);
+    QCOMPARE(session.arm_plugged_in(), !openable);
+    presence.unplug(arm_location);
+    QVERIFY(!session.arm_plugged_in());
 }
 
 QTEST_GUILESS_MAIN(ArmSessionTest)

@@ -1,15 +1,19 @@
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "app/robot.h"
 #include "armlink/arm_device.h"
+#include "armlink/arm_ids.h"
 #include "motion/event_pacer.h"
 #include "support/hub_and_arm_survey.h"
 #include "support/scripted_dialogs.h"
 #include "umockdev/umockdev_bus.h"
 #include "usb/libusb_bus.h"
+#include "usb/udev_presence.h"
 
 using namespace quillmar;
 using namespace quillmar::testing;
@@ -60,6 +64,7 @@ class RobotLibusbTest : public QObject {
     Q_OBJECT
   private slots:
     void session_on_the_emulated_arm();
+    void unplug_ends_a_hold_at_once();
 };
 
 // The window on the real libusb, from start-up to closing, as a user would drive it.
@@ -113,6 +118,50 @@ void RobotLibusbTest::session_on_the_emulated_arm() {
     QVERIFY(times[5] - times[4] >= 0.499);
     QVERIFY(times[6] - times[5] >= 0.099);
     QVERIFY(times[6] - times[1] < 5);
+}
+
+// The arm pulled out during a hold, as udev tells it: the hold ends now, not at its limit.
+void RobotLibusbTest::unplug_ends_a_hold_at_once() {
+    UmockdevBus bus;
+    bus.plug(root_hub_model());
+    bus.plug(arm_device_model());
+    // Built after the testbed, whose emulation only reaches sockets opened once it exists.
+    UdevPresence presence(arm_vendor_id, arm_product_id, UdevPresence::Source::events);
+    QCOMPARE(presence.source(), UdevPresence::Source::events);
+    LibusbBus usb;
+    EventPacer pacer;
+    ScriptedDialogs dialogs;
+    ArmSession session(usb, pacer, ArmSource::commands_sent, &presence);
+    Robot robot(session, dialogs);
+    QVERIFY(robot.start_up().ok());
+    bus.clear_requests();
+
+    QElapsedTimer since_unplug;
+    QTimer::singleShot(200, [&] {
+        since_unplug.start();
+        bus.unplug(1, 2);
+    });
+    QVERIFY(session.begin_hold(1));
+    const qint64 ended_after = since_unplug.elapsed();
+    qInfo("the hold ended %lld ms after the unplug", ended_after);
+    QVERIFY(since_unplug.isValid());
+    QVERIFY(ended_after < 500);
+
+    const auto transfers = bus.vendor_transfers();
+    QCOMPARE(transfers.size(), std::size_t{1});
+    QCOMPARE(transfers[0].data, (std::vector<std::uint8_t>{1, 0, 0}));
+    QCOMPARE(robot.findChild<QPlainTextEdit*>(QStringLiteral("error"))->toPlainText(),
+             QStringLiteral("Arm unplugged: Return value -19\n"));
+    QCOMPARE(session.state(), ArmSession::State::no_arm);
+    QCOMPARE(usb.open_handle_count(), 0);
+
+    // Plugged in again: a hint, and nothing attaches by itself.
+    const auto* attach = robot.findChild<QPushButton*>(QStringLiteral("gettit"));
+    bus.plug(arm_device_model(1, 3));
+    QVERIFY(QTest::qWaitFor([&] { return session.arm_plugged_in(); }, 2000));
+    QCOMPARE(attach->toolTip(), QStringLiteral("Arm plugged in: press Attach arm"));
+    QVERIFY(!session.attached());
+    robot.close();
 }
 
 int main(int argc, char** argv) {
