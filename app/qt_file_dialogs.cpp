@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "window_placement.h"
+
 namespace quillmar {
 
 QString QtFileDialogs::ask_open_name(const QString& name) {
@@ -42,7 +44,7 @@ bool QtFileDialogs::confirm_replace(const QString& text) {
 
 void QtFileDialogs::give_keyboard_back() {
     if (parent) {
-        parent->activateWindow();
+        give_keyboard_to(*parent);
     }
 }
 

@@ -75,9 +75,6 @@ class Robot : public QWidget,
     void arm_attached();
     // Moving the arm by hand became possible (an arm attached, no run) or impossible.
     void hand_control_changed(bool usable);
-    // The window manager framed the window when it was first shown, and it took its place again
-    // with that frame.
-    void framed();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -89,7 +86,8 @@ class Robot : public QWidget,
 
   private:
     void build_controls();
-    void place_on_screen();
+    // Again: once the window manager has framed the window, with the frame it has.
+    void place_on_screen(bool again);
     void describe_controls();
     void set_tab_order();
     void wire_events();
