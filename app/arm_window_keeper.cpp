@@ -34,12 +34,6 @@ ArmWindowKeeper::ArmWindowKeeper(Robot& robot, ArmWindow& window, QSettings* rem
         connect(new QShortcut(QKeySequence(Qt::Key_F2), owner), &QShortcut::activated, this,
                 &ArmWindowKeeper::toggle);
     }
-    // The main window centred itself again: the arm window goes beside it again.
-    connect(&robot, &Robot::framed, this, [this] {
-        if (this->window.isVisible()) {
-            place_window();
-        }
-    });
     robot.setContextMenuPolicy(Qt::CustomContextMenu);
     connect(&robot, &QWidget::customContextMenuRequested, this, &ArmWindowKeeper::offer_menu);
 
@@ -58,7 +52,7 @@ void ArmWindowKeeper::toggle() {
     if (window.isVisible()) {
         window.hide();
         // The window manager may leave the keyboard with no window, or give it to another.
-        robot.activateWindow();
+        give_keyboard_to(robot);
         remember(false);
     } else {
         show_window();
@@ -70,6 +64,14 @@ void ArmWindowKeeper::show_window() {
     place_window();
     window.show();
     place_again_when_framed(window, [this] { place_window(); });
+    // The main window, just shown, may have to move aside once it is on the screen.
+    if (robot.windowHandle() != nullptr && !shown(robot)) {
+        when_shown(robot, [this] {
+            if (window.isVisible()) {
+                place_window();
+            }
+        });
+    }
     // The window as the window system's events reach it; a second filter changes nothing.
     window.windowHandle()->installEventFilter(this);
 }
@@ -93,7 +95,7 @@ bool ArmWindowKeeper::eventFilter(QObject* watched, QEvent* event) {
             // goes back there instead of driving the arm; Stop and F2 work in either window.
             const int key = static_cast<QKeyEvent*>(event)->key();
             if (!keys_invited && key != Qt::Key_Escape && key != Qt::Key_F2) {
-                robot.activateWindow();
+                give_keyboard_to(robot);
                 return true;
             }
             break;
@@ -113,10 +115,15 @@ void ArmWindowKeeper::place_window() {
     if (display == nullptr) {
         return;
     }
+    // A window that the window manager is still placing is left alone, as a move meanwhile may
+    // be lost: each is placed once it is on the screen.
+    const bool arm_free = !window.isVisible() || shown(window);
     const QRect room = display->availableGeometry();
     const QMargins frame = frame_margins(window, &robot);
     const QSize frame_room = room.size().shrunkBy(frame);
-    window.fit(frame_room);
+    if (arm_free) {
+        window.fit(frame_room);
+    }
     int width = window.width() + frame.left() + frame.right();
 
     // Just right of the main window; when the screen has no room there, the main window moves
@@ -126,7 +133,12 @@ void ArmWindowKeeper::place_window() {
     if (main.right() + gap + width > room.right()) {
         const int pair_width = main.width() + gap + width;
         main.moveLeft(std::max(room.left(), room.center().x() - pair_width / 2));
-        move_frame(robot, main.topLeft(), main_frame);
+        if (shown(robot)) {
+            move_frame(robot, main.topLeft(), main_frame);
+        }
+    }
+    if (!arm_free) {
+        return;
     }
     const int beside = room.right() - main.right() - gap;
     if (beside < width) {

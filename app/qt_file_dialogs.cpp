@@ -7,6 +7,8 @@
 
 #include "programs/example_programs.h"
 
+#include "window_placement.h"
+
 namespace quillmar {
 
 QString QtFileDialogs::ask_open_name(const QString& name) {
@@ -60,7 +62,7 @@ bool QtFileDialogs::confirm_replace(const QString& text) {
 
 void QtFileDialogs::give_keyboard_back() {
     if (parent) {
-        parent->activateWindow();
+        give_keyboard_to(*parent);
     }
 }
 

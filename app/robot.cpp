@@ -443,23 +443,25 @@ bool Robot::eventFilter(QObject* watched, QEvent* event) {
 void Robot::showEvent(QShowEvent* event) {
     if (!placed) {
         placed = true;
-        place_on_screen();
-        place_again_when_framed(*this, [this] {
-            place_on_screen();
-            emit framed();
-        });
+        place_on_screen(false);
+        place_again_when_framed(*this, [this] { place_on_screen(true); });
     }
     QWidget::showEvent(event);
 }
 
-void Robot::place_on_screen() {
+void Robot::place_on_screen(bool again) {
     // Centred on the free part of the screen, its title bar on it when the window is taller.
     if (const QScreen* display = screen()) {
         const QRect room = display->availableGeometry();
         const QMargins frame = frame_margins(*this);
         const QSize whole = size().grownBy(frame);
-        const QRect centred = QStyle::alignedRect(layoutDirection(), Qt::AlignCenter, whole, room);
-        move_frame(*this, frame_corner_within(room, whole, centred.topLeft()), frame);
+        QPoint corner =
+            QStyle::alignedRect(layoutDirection(), Qt::AlignCenter, whole, room).topLeft();
+        // Placed again with the frame it has: across, it stays where it stands.
+        if (again) {
+            corner.setX(geometry().x() - frame.left());
+        }
+        move_frame(*this, frame_corner_within(room, whole, corner), frame);
     }
 }
 

@@ -48,9 +48,6 @@ class Robot : public QWidget, public FilePane {
     void closed();
     // The program pane's text changed, typed or loaded.
     void program_text_changed();
-    // The window manager framed the window when it was first shown, and it took its place again
-    // with that frame.
-    void framed();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -64,7 +61,8 @@ class Robot : public QWidget, public FilePane {
     // The controls that only the building and the wiring need.
     struct Parts;
     Parts build_controls();
-    void place_on_screen();
+    // Again: once the window manager has framed the window, with the frame it has.
+    void place_on_screen(bool again);
     void describe_controls(const Parts& parts);
     void set_tab_order(const Parts& parts);
     void wire_events(const Parts& parts);

@@ -1,6 +1,7 @@
 #include "window_placement.h"
 
 #include <QEvent>
+#include <QGuiApplication>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
@@ -12,28 +13,6 @@ namespace {
 
 // Enough for the title bars of common window managers at 96 dots per inch.
 constexpr int title_bar_guess = 40;
-
-// Runs an action once, when its window is first exposed.
-class WhenExposed : public QObject {
-  public:
-    WhenExposed(QWindow& window, std::function<void()> action)
-        : QObject(&window), action(std::move(action)) {
-        window.installEventFilter(this);
-    }
-
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
-            watched->removeEventFilter(this);
-            deleteLater();
-            std::exchange(action, {})();
-        }
-        return false;
-    }
-
-  private:
-    std::function<void()> action;
-};
 
 QMargins measured_frame(const QWidget& window) {
     const QWindow* handle = window.windowHandle();
@@ -49,7 +28,46 @@ QMargins measured_frame(const QWidget& window) {
     return frame;
 }
 
+// Runs an action once, the first time its window is shown, moved or sized while `ready` holds.
+class WhenReady : public QObject {
+  public:
+    WhenReady(QWidget& window, bool (*ready)(const QWidget&), std::function<void()> action)
+        : QObject(window.windowHandle()), window(window), ready(ready), action(std::move(action)) {
+        window.windowHandle()->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const auto type = event->type();
+        if ((type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize) &&
+            ready(window)) {
+            watched->removeEventFilter(this);
+            deleteLater();
+            std::exchange(action, {})();
+        }
+        return false;
+    }
+
+  private:
+    QWidget& window;
+    bool (*ready)(const QWidget&);
+    std::function<void()> action;
+};
+
+bool framed(const QWidget& window) {
+    return shown(window) && !measured_frame(window).isNull();
+}
+
 }  // namespace
+
+bool shown(const QWidget& window) {
+    if (window.windowHandle() == nullptr) {
+        return false;
+    }
+    // Elsewhere than on X11 (offscreen, say) nothing places the window after the program.
+    return window.windowHandle()->isExposed() ||
+           QGuiApplication::platformName() != QLatin1String("xcb");
+}
 
 QMargins frame_margins(const QWidget& window, const QWidget* framed_like) {
     if (const QMargins own = measured_frame(window); !own.isNull()) {
@@ -78,8 +96,36 @@ void move_frame(QWidget& window, QPoint corner, const QMargins& frame) {
     window.setGeometry(QRect(corner + QPoint(frame.left(), frame.top()), window.size()));
 }
 
+void give_keyboard_to(QWidget& window) {
+    QWindow* own = window.window()->windowHandle();
+    const QWindow* focus = QGuiApplication::focusWindow();
+    if (own == nullptr || focus == own) {
+        return;
+    }
+    // Qt may still count a dialog of the window, just closed, as having the keyboard; it would
+    // then set the focus itself at once, before the window manager hands the keyboard on from
+    // the dialog, maybe to another window. So the window asks once the keyboard has moved on.
+    if (focus != nullptr && own->isAncestorOf(focus)) {
+        auto* moved = new QMetaObject::Connection;
+        *moved = QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, own,
+                                  [own, moved](QWindow* now) {
+                                      QObject::disconnect(*moved);
+                                      delete moved;
+                                      if (now != own) {
+                                          own->requestActivate();
+                                      }
+                                  });
+        return;
+    }
+    own->requestActivate();
+}
+
 void place_again_when_framed(QWidget& window, std::function<void()> place) {
-    new WhenExposed(*window.windowHandle(), std::move(place));
+    new WhenReady(window, framed, std::move(place));
+}
+
+void when_shown(QWidget& window, std::function<void()> action) {
+    new WhenReady(window, shown, std::move(action));
 }
 
 }  // namespace quillmar

@@ -1,4 +1,5 @@
-// Placing the program's windows on the free part of the screen (panels left out), frames included.
+// The program's windows on the screen: placed on its free part (panels left out), frames included,
+// and given the keyboard.
 #pragma once
 
 #include <QMargins>
@@ -10,6 +11,10 @@
 class QWidget;
 
 namespace quillmar {
+
+// Whether `window` is on the screen: an X11 window manager, if any, has placed it, and honours
+// moves from now on (one made before may be lost).
+bool shown(const QWidget& window);
 
 // The frame that the window manager puts around `window`: as measured once it has one, else that
 // of `framed_like` (framed by the same window manager), else room for a title bar.
@@ -23,8 +28,15 @@ QPoint frame_corner_within(const QRect& room, QSize size, QPoint wanted);
 // `corner`.
 void move_frame(QWidget& window, QPoint corner, const QMargins& frame);
 
-// Calls `place` again once `window` shows on the screen: a window manager has framed it by then,
-// and the frame it measured takes the place of a guess. `window` must have been made.
+// Calls `place` again once a window manager has framed `window`, so that the frame it measured
+// takes the place of a guess. `window` must have been made.
 void place_again_when_framed(QWidget& window, std::function<void()> place);
+
+// Runs `action` once `window`, made but not yet on the screen, is on it.
+void when_shown(QWidget& window, std::function<void()> action);
+
+// Asks the window manager to give `window` the keyboard, also after a dialog of it has just closed
+// (QWidget::activateWindow would then do nothing, as Qt still counts the window as active).
+void give_keyboard_to(QWidget& window);
 
 }  // namespace quillmar
