@@ -112,14 +112,21 @@ void ArmPictureTest::straining_motor_is_marked() {
     QVERIFY(strain_pixels(render(view)) > 30);
 }
 
-void ArmPictureTest::window_redraws_only_while_a_joint_travels() {
+// The virtual arm's window on an emulated bus, in virtual time from 0.
+struct VirtualArmWindow {
     quillmar::testing::FakePacer pacer;
-    double& now = pacer.time;
-    now = 0.0;
-    EmulatedBus usb([&now] { return now; }, {});
-    ArmSession session(usb, pacer, ArmSource::virtual_arm);
-    ArmModel& model = session.model();
-    ArmWindow window(session, ArmSource::virtual_arm);
+    // At 0 before the bus and the session first read the clock.
+    double& now = (pacer.time = 0.0, pacer.time);
+    EmulatedBus usb{[this] { return now; }, {}};
+    ArmSession session{usb, pacer, ArmSource::virtual_arm};
+    ArmWindow window{session, ArmSource::virtual_arm};
+};
+
+void ArmPictureTest::window_redraws_only_while_a_joint_travels() {
+    VirtualArmWindow fixture;
+    double& now = fixture.now;
+    ArmModel& model = fixture.session.model();
+    ArmWindow& window = fixture.window;
     QCOMPARE(window.windowTitle(), QStringLiteral("Virtual arm"));
     QVERIFY(!window.animating());
 
@@ -138,13 +145,10 @@ void ArmPictureTest::window_redraws_only_while_a_joint_travels() {
 }
 
 void ArmPictureTest::reset_pose_button_puts_the_arm_back() {
-    quillmar::testing::FakePacer pacer;
-    double& now = pacer.time;
-    now = 0.0;
-    EmulatedBus usb([&now] { return now; }, {});
-    ArmSession session(usb, pacer, ArmSource::virtual_arm);
-    ArmModel& model = session.model();
-    ArmWindow window(session, ArmSource::virtual_arm);
+    VirtualArmWindow fixture;
+    double& now = fixture.now;
+    ArmModel& model = fixture.session.model();
+    ArmWindow& window = fixture.window;
     model.set_command(start_command(9, 0), now);
     now = 2.0;
     model.set_command(stop_command(0), now);
