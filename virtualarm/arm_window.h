@@ -13,7 +13,7 @@
 #include "arm_picture.h"
 #include "motion/arm_model.h"
 #include "motion/key_repeat_filter.h"
-#include "program_preview.h"
+#include "programs/program_preview.h"
 #include "session/arm_session.h"
 
 class QCheckBox;

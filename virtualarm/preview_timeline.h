@@ -4,7 +4,7 @@
 #include <QWidget>
 #include <optional>
 
-#include "program_preview.h"
+#include "programs/program_preview.h"
 
 namespace quillmar {
 

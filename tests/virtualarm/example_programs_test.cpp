@@ -4,7 +4,7 @@
 #include <QTest>
 
 #include "programs/example_programs.h"
-#include "virtualarm/program_preview.h"
+#include "programs/program_preview.h"
 
 using namespace quillmar;
 

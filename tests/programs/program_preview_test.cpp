@@ -1,7 +1,7 @@
 #include <QTest>
 
+#include "programs/program_preview.h"
 #include "support/followed_arm.h"
-#include "virtualarm/program_preview.h"
 
 using namespace quillmar;
 
