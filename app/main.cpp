@@ -16,7 +16,7 @@
 #include "qt_file_dialogs.h"
 #include "robot.h"
 #include "session/arm_session.h"
-#include "signal_bridge.h"
+#include "session/signal_bridge.h"
 #include "text/plain_file.h"
 #include "usb/emulated_bus.h"
 #include "usb/libusb_bus.h"

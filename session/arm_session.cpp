@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "programs/program_recorder.h"
+#include "text/lines.h"
 
 namespace quillmar {
 
@@ -32,17 +33,27 @@ ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresen
       key_drive(arm_link, *this, pacer),
       way_back(arm_link, pacer, manual),
       runner(arm_link, manual, *this, pacer) {
-    if (source == ArmSource::commands_sent) {
-        arm_link.on_command_sent(
-            [this](ArmCommand command) { arm_model.set_command(command, this->pacer.now()); });
-    }
+    arm_link.on_command_sent([this, source](ArmCommand command) {
+        if (source == ArmSource::commands_sent) {
+            arm_model.set_command(command, this->pacer.now());
+        }
+        emit command_sent(command);
+    });
+    connect(&arm_model, &ArmModel::changed, this, &ArmSession::pose_changed);
     key_drive.on_moved(
         [this](int number, double seconds) { record(movement_lines(number, seconds)); });
     // Connected before any front end can connect, so that the lock comes before the banner and
     // the unlock before a front end hears of the run's end.
     connect(&runner, &ProgramRunner::checking, this, [this] { push(State::running); });
-    connect(&runner, &ProgramRunner::run_started, this, &ArmSession::run_started);
-    connect(&runner, &ProgramRunner::step_started, this, &ArmSession::step_started);
+    connect(&runner, &ProgramRunner::run_started, this, [this](const std::vector<RunStep>& steps) {
+        run_steps = steps;
+        emit run_started(steps);
+    });
+    connect(&runner, &ProgramRunner::step_started, this, [this](int index) {
+        const auto line = static_cast<std::size_t>(run_steps.at(index).line);
+        emit step_started(index, static_cast<int>(run_steps.size()),
+                          line < run_lines.size() ? run_lines[line] : QString());
+    });
     connect(&runner, &ProgramRunner::run_finished, this, [this] {
         pop();
         emit run_ended(std::nullopt);
@@ -191,9 +202,16 @@ void ArmSession::light() {
 }
 
 void ArmSession::run(const QString& text, Direction direction) {
-    if (may(Operation::run)) {
-        runner.run_program(text, direction);
+    if (!may(Operation::run)) {
+        return;
     }
+    run_lines.clear();
+    for (qsizetype pos = 0; pos < text.size();) {
+        const TextLine found = line_at(text, pos);
+        run_lines.push_back(found.text.toString());
+        pos = found.next;
+    }
+    runner.run_program(text, direction);
 }
 
 void ArmSession::stop() {

@@ -115,10 +115,16 @@ class ArmSession : public QObject, private ArmReports {
     void message_line(const QString& text);
     void error_line(const QString& text);
     void run_started(const std::vector<quillmar::RunStep>& steps);
-    void step_started(int index);
+    // Step `index` of `count`, in run order, begins; `line` is the program line it was read from.
+    void step_started(int index, int count, const QString& line);
     // The run ended: all its steps ran, or it was cut short during step `stopped_at`.
     void run_ended(std::optional<int> stopped_at);
     void light_changed(bool indicator);
+    // A command whose transfer moved its three bytes to the arm.
+    void command_sent(quillmar::ArmCommand command);
+    // The model's estimate of the arm took a new command or was reset: its pose from now on
+    // follows model().pose_at().
+    void pose_changed();
     // Program lines that do a movement made by hand again, for the program's owner to add.
     void recorded(const QStringList& lines);
     void recording_changed(bool on);
@@ -160,6 +166,9 @@ class ArmSession : public QObject, private ArmReports {
     BackToStart way_back;
     ProgramRunner runner;
     std::vector<State> activities;  // nested activities, innermost last
+    // The lines of the program under way and its steps, to name each step as it begins.
+    std::vector<QString> run_lines;
+    std::vector<RunStep> run_steps;
     std::function<void()> after_still;
     bool recording_on = false;
     bool plug_hint = false;

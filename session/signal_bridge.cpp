@@ -18,8 +18,8 @@ constexpr std::array handled_signals{SIGINT, SIGTERM, SIGHUP};
 int bridge_sockets[2] = {-1, -1};
 
 // Only async-signal-safe work here: one byte down the socket.
-extern "C" void on_signal(int) {
-    const char byte = 1;
+extern "C" void on_signal(int number) {
+    const auto byte = static_cast<char>(number);
     [[maybe_unused]] const auto written = ::write(bridge_sockets[0], &byte, 1);
 }
 
@@ -57,9 +57,11 @@ SignalBridge::~SignalBridge() {
 
 void SignalBridge::drain() {
     std::array<char, 64> bytes{};
-    while (::read(bridge_sockets[1], bytes.data(), bytes.size()) > 0) {
+    char last = 0;
+    for (ssize_t got = 0; (got = ::read(bridge_sockets[1], bytes.data(), bytes.size())) > 0;) {
+        last = bytes.at(static_cast<std::size_t>(got - 1));
     }
-    emit termination_requested();
+    emit termination_requested(last);
 }
 
 }  // namespace quillmar

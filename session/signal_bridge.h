@@ -1,4 +1,4 @@
-// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the window's thread.
+// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the main thread.
 #pragma once
 
 #include <QObject>
@@ -17,7 +17,8 @@ class SignalBridge : public QObject {
     SignalBridge& operator=(const SignalBridge&) = delete;
 
   signals:
-    void termination_requested();
+    // The number of the signal that came; of the last, when several came at once.
+    void termination_requested(int signal_number);
 
   private:
     void drain();

@@ -21,7 +21,7 @@
 #include "app/arm_window_keeper.h"
 #include "app/pane_text.h"
 #include "app/robot_bench.h"
-#include "app/signal_bridge.h"
+#include "session/signal_bridge.h"
 #include "support/arm_bytes.h"
 #include "support/contrast.h"
 #include "virtualarm/arm_window.h"

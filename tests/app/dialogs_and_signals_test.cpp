@@ -12,7 +12,7 @@
 #include <QTimer>
 
 #include "app/qt_file_dialogs.h"
-#include "app/signal_bridge.h"
+#include "session/signal_bridge.h"
 
 using namespace quillmar;
 

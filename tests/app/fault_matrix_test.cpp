@@ -12,8 +12,8 @@
 
 #include "app/pane_text.h"
 #include "app/robot_bench.h"
-#include "app/signal_bridge.h"
 #include "armlink/arm_ids.h"
+#include "session/signal_bridge.h"
 #include "support/arm_bytes.h"
 #include "text/number_text.h"
 

@@ -9,7 +9,7 @@
 #include "app/motor_buttons.h"
 #include "app/pane_text.h"
 #include "app/robot_bench.h"
-#include "app/signal_bridge.h"
+#include "session/signal_bridge.h"
 #include "support/arm_bytes.h"
 
 using namespace quillmar;

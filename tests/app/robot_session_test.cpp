@@ -8,9 +8,9 @@
 #include "app/pane_text.h"
 #include "app/robot.h"
 #include "app/robot_bench.h"
-#include "app/signal_bridge.h"
 #include "armlink/arm_device.h"
 #include "motion/event_pacer.h"
+#include "session/signal_bridge.h"
 #include "support/arm_bytes.h"
 #include "usb/emulated_bus.h"
 

@@ -118,6 +118,7 @@ class ArmSessionTest : public QObject {
     void unplug_ends_it_at_once();
     void plugged_at_start_data();
     void plugged_at_start();
+    void tells_each_step_and_command();
 };
 
 void ArmSessionTest::operation_in_each_state_data() {
@@ -350,6 +351,26 @@ void ArmSessionTest::plugged_at_start() {
     QCOMPARE(session.arm_plugged_in(), !openable);
     presence.unplug(arm_location);
     QVERIFY(!session.arm_plugged_in());
+}
+
+void ArmSessionTest::tells_each_step_and_command() {
+    Bench bench;
+    QStringList steps;
+    QObject::connect(
+        &bench.session, &ArmSession::step_started, [&](int index, int count, const QString& line) {
+            steps << QStringLiteral("%1 of %2: %3").arg(index + 1).arg(count).arg(line);
+        });
+    QStringList told;
+    QObject::connect(&bench.session, &ArmSession::command_sent, [&](ArmCommand command) {
+        told << QStringLiteral("%1,%2,%3").arg(command.motor).arg(command.base).arg(command.light);
+    });
+    QSignalSpy pose(&bench.session, &ArmSession::pose_changed);
+
+    bench.session.run(QStringLiteral("1,10\r\n\n 2 , 10"), Direction::reverse);
+
+    QCOMPARE(steps, (QStringList{"1 of 2:  2 , 10", "2 of 2: 1,10"}));
+    QCOMPARE(told, sent_commands(bench.usb));
+    QCOMPARE(pose.count(), told.size());
 }
 
 QTEST_GUILESS_MAIN(ArmSessionTest)
