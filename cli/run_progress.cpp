@@ -23,13 +23,19 @@ void print_json(const QJsonObject& event) {
                           QLatin1Char('\n'));
 }
 
+// Milliseconds are as fine as the waits are exact.
+double rounded(double seconds) {
+    return std::round(seconds * 1000.0) / 1000.0;
+}
+
 QString seconds_text(double seconds) {
     return QString::number(seconds, 'f', 1) + QStringLiteral(" s");
 }
 
 }  // namespace
 
-RunProgress::RunProgress(ArmSession& session, Style style) : session(session), style(style) {
+RunProgress::RunProgress(ArmSession& session, Style style)
+    : session(session), style(style), origin(session.now()) {
     connect(&session, &ArmSession::message_line, this, &RunProgress::message);
     connect(&session, &ArmSession::error_line, this, &RunProgress::error);
     connect(&session, &ArmSession::run_started, this, &RunProgress::started);
@@ -61,7 +67,7 @@ void RunProgress::message(const QString& text) {
 
 void RunProgress::error(const QString& text) {
     if (style == Style::json) {
-        print_json({{"event", "error"}, {"text", text}, {"time", session.now()}});
+        print_json({{"event", "error"}, {"text", text}, {"time", rounded(session.now() - origin)}});
         return;
     }
     clear_line();
@@ -78,7 +84,7 @@ void RunProgress::started(const std::vector<RunStep>& run) {
         print_json({{"event", "start"},
                     {"run", runs},
                     {"steps", static_cast<int>(steps.size())},
-                    {"seconds", run_duration(steps)}});
+                    {"seconds", rounded(run_duration(steps))}});
     }
 }
 
@@ -93,12 +99,13 @@ void RunProgress::step(int step_index, const QString& text) {
             ticks.start();
             break;
         case Style::lines:
-            print_lines(stdout, QStringLiteral("Step %1 of %2: %3, line %4: %5 (%6 left)")
-                                    .arg(index + 1)
-                                    .arg(steps.size())
-                                    .arg(step_caption())
-                                    .arg(shown.line + 1)
-                                    .arg(line_text, seconds_text(seconds_left())));
+            print_lines(stdout,
+                        QStringLiteral("Step %1 of %2: %3, line %4: %5 (%6 left)")
+                            .arg(index + 1)
+                            .arg(steps.size())
+                            .arg(step_caption())
+                            .arg(shown.line + 1)
+                            .arg(line_text, seconds_text(run_time_left(steps, index, 0.0))));
             break;
         case Style::quiet:
             break;
@@ -110,9 +117,9 @@ void RunProgress::step(int step_index, const QString& text) {
                         {"caption", step_caption()},
                         {"line", shown.line + 1},
                         {"text", line_text},
-                        {"seconds", shown.seconds},
-                        {"left", seconds_left()},
-                        {"time", step_began}});
+                        {"seconds", rounded(shown.seconds)},
+                        {"left", rounded(run_time_left(steps, index, 0.0))},
+                        {"time", rounded(step_began - origin)}});
             break;
     }
 }
@@ -120,7 +127,7 @@ void RunProgress::step(int step_index, const QString& text) {
 void RunProgress::sent(ArmCommand command) {
     print_json({{"event", "command"},
                 {"bytes", QJsonArray{int{command.motor}, int{command.base}, int{command.light}}},
-                {"time", session.now()}});
+                {"time", rounded(session.now() - origin)}});
 }
 
 void RunProgress::ended(std::optional<int> stopped_during) {
@@ -144,7 +151,9 @@ void RunProgress::ended(std::optional<int> stopped_during) {
         case Style::quiet:
             break;
         case Style::json: {
-            QJsonObject event{{"event", "end"}, {"finished", !stopped_at}, {"time", session.now()}};
+            QJsonObject event{{"event", "end"},
+                              {"finished", !stopped_at},
+                              {"time", rounded(session.now() - origin)}};
             if (stopped_at) {
                 event.insert(QStringLiteral("stopped_at"), *stopped_at + 1);
             }

@@ -48,6 +48,7 @@ class RunProgress : public QObject {
 
     ArmSession& session;
     const Style style;
+    const double origin;  // the session's clock when the progress began: time 0 of the events
     std::vector<RunStep> steps;
     int index = -1;
     QString line_text;  // of the step under way
