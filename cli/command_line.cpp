@@ -99,6 +99,13 @@ int list_commands(const CommandLine& line) {
     return exit_finished;
 }
 
+QString exit_codes_help() {
+    return QStringLiteral(
+        "Exit codes of run and check: 0 finished; 1 lines that do not run; 2 usage;\n"
+        "3 no arm found or it could not be opened; 4 the arm went away during the run;\n"
+        "5 a file that cannot be read; 130, 143, 129 ended by SIGINT, SIGTERM, SIGHUP.\n");
+}
+
 struct SubCommand {
     const char* name;
     int (*run)(const CommandLine& line);
@@ -131,7 +138,7 @@ std::optional<int> parse_arguments(QCommandLineParser& parser, const CommandLine
         return usage_error(parser, line, parser.errorText());
     }
     if (parser.isSet(help_option)) {
-        print_raw(stdout, help_text(parser, line) + command_line_help());
+        print_raw(stdout, help_text(parser, line) + QLatin1Char('\n') + exit_codes_help());
         return exit_finished;
     }
     const qsizetype files = parser.positionalArguments().size();
@@ -173,18 +180,16 @@ std::optional<int> run_command_line(int argc, char* argv[]) {
 
 QString command_line_help() {
     return QStringLiteral(
-        "\nWithout a window (quillmar COMMAND --help tells more):\n"
-        "  quillmar run FILE        Runs the program on the arm, then releases it.\n"
-        "                           --reverse, --repeat N, --virtual-arm, --strict,\n"
-        "                           --quiet, --json\n"
-        "  quillmar check FILE...   Checks programs without an arm: lines that will not\n"
-        "                           run, joints driven into their end, time, end pose.\n"
-        "                           --reverse, --json\n"
-        "  quillmar survey          Prints the survey of the USB devices.\n"
-        "  quillmar --list-commands Prints the command table.\n"
-        "\nExit codes of run and check: 0 finished; 1 lines that do not run; 2 usage;\n"
-        "3 no arm found or it could not be opened; 4 the arm went away during the run;\n"
-        "5 a file that cannot be read; 130, 143, 129 ended by SIGINT, SIGTERM, SIGHUP.\n");
+               "\n\nWithout a window (quillmar COMMAND --help tells more):\n"
+               "  quillmar run FILE        Runs the program on the arm, then releases it.\n"
+               "                           --reverse, --repeat N, --virtual-arm, --strict,\n"
+               "                           --quiet, --json\n"
+               "  quillmar check FILE...   Checks programs without an arm: lines that will not\n"
+               "                           run, joints driven into their end, time, end pose.\n"
+               "                           --reverse, --json\n"
+               "  quillmar survey          Prints the survey of the USB devices.\n"
+               "  quillmar --list-commands Prints the command table.\n\n") +
+           exit_codes_help().trimmed();
 }
 
 QByteArray file_argument(const QString& parsed, int argc, char* argv[]) {
