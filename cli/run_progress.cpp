@@ -66,9 +66,9 @@ void RunProgress::message(const QString& text) {
 }
 
 void RunProgress::error(const QString& text) {
+    // Standard error has every error line, whatever standard output holds.
     if (style == Style::json) {
         print_json({{"event", "error"}, {"text", text}, {"time", rounded(session.now() - origin)}});
-        return;
     }
     clear_line();
     print_lines(stderr, text);

@@ -17,6 +17,7 @@
 
 #include "armlink/arm_device.h"
 #include "support/emulation.h"
+#include "support/hub_and_arm_survey.h"
 #include "umockdev/umockdev_bus.h"
 
 using namespace quillmar::testing;
@@ -128,6 +129,8 @@ class CommandLineTest : public QObject {
     void bad_input_is_refused();
     void check_reports_data();
     void check_reports();
+    void survey_prints_the_pane_report_data();
+    void survey_prints_the_pane_report();
 
   private:
     QTemporaryDir dir;
@@ -366,6 +369,25 @@ void CommandLineTest::check_reports() {
         QCOMPARE(faulty.value(QLatin1String("end_pose")).toObject().value(QLatin1String("elbow")),
                  QJsonValue(-150.0));
     }
+}
+
+void CommandLineTest::survey_prints_the_pane_report_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("virtual arm") << QStringList{"survey", "--virtual-arm"};
+    QTest::newRow("libusb") << QStringList{"survey"};
+}
+
+void CommandLineTest::survey_prints_the_pane_report() {
+    QFETCH(QStringList, arguments);
+    UmockdevBus bus;
+    bus.plug(quillmar::root_hub_model());
+    bus.plug(quillmar::arm_device_model());
+    const Outcome outcome = run_quillmar(arguments, dir.path());
+    QCOMPARE(outcome.code, 0);
+    QCOMPARE(QString::fromUtf8(outcome.out),
+             hub_and_arm_survey().replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    // Surveyed, not attached: nothing reached the arm.
+    QVERIFY(bus.vendor_transfers().empty());
 }
 
 int main(int argc, char** argv) {
