@@ -1,5 +1,6 @@
 // quillmar run: one program run on the arm through the session, as Run Program runs it.
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -91,6 +92,10 @@ int run_command(const CommandLine& line) {
                               .arg(not_run));
         return exit_lines_not_run;
     }
+
+    // Output that nobody reads any more (a closed pipe, a terminal gone) must not end the program
+    // while a motor runs: the writes fail quietly and the run ends as it would.
+    std::signal(SIGPIPE, SIG_IGN);
 
     EventPacer pacer;
     std::unique_ptr<EmulatedBus> virtual_arm;

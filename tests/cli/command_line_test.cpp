@@ -38,9 +38,11 @@ struct Sent {
 };
 
 // Runs the program with `arguments` in `folder`; `during` gets each line of its standard output as
-// it comes, to act on it.
+// it comes, to act on it. With `output_closed` its standard output is a pipe whose reader leaves
+// after the first byte.
 Outcome run_quillmar(const QStringList& arguments, const QString& folder,
-                     const std::function<void(QProcess&, const QByteArray&)>& during = {}) {
+                     const std::function<void(QProcess&, const QByteArray&)>& during = {},
+                     bool output_closed = false) {
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
@@ -51,7 +53,14 @@ Outcome run_quillmar(const QStringList& arguments, const QString& folder,
     child.setChildProcessModifier([] { std::signal(SIGINT, SIG_DFL); });
     QElapsedTimer timer;
     timer.start();
-    child.start(QStringLiteral(QUILLMAR_BINARY), arguments);
+    if (output_closed) {
+        child.start(QStringLiteral("bash"),
+                    QStringList{"-o", "pipefail", "-c", "\"$0\" \"$@\" | head -c 1 >/dev/null",
+                                QUILLMAR_BINARY} +
+                        arguments);
+    } else {
+        child.start(QStringLiteral(QUILLMAR_BINARY), arguments);
+    }
     Outcome outcome;
     if (!child.waitForStarted()) {
         return outcome;
@@ -167,6 +176,9 @@ void CommandLineTest::run_sends_the_program_data() {
     QTest::newRow("libusb, reverse, twice")
         << true << QStringList{"--reverse", "--repeat", "2"} << reverse.mid(0, 5) + light_off_again
         << reverse_gaps.mid(0, 4) + QList<double>{0.5} + reverse_gaps << 0;
+    // A motor must not be left running by a program whose output nobody reads any more.
+    QTest::newRow("libusb, output closed after its first byte")
+        << true << QStringList{"--json", "--close-output"} << forwards << forwards_gaps << 0;
     QTest::newRow("libusb, no arm: nothing sent, exit 3")
         << true << QStringList{"--no-arm"} << QByteArrayList{} << QList<double>{} << 3;
 }
@@ -183,8 +195,9 @@ void CommandLineTest::run_sends_the_program() {
     if (!options.removeOne(QStringLiteral("--no-arm"))) {
         bus.plug(quillmar::arm_device_model());
     }
-    const Outcome outcome =
-        run_quillmar(QStringList{"run"} + options + QStringList{"three.rob"}, dir.path());
+    const bool close_output = options.removeOne(QStringLiteral("--close-output"));
+    const Outcome outcome = run_quillmar(QStringList{"run"} + options + QStringList{"three.rob"},
+                                         dir.path(), {}, close_output);
     QCOMPARE(outcome.code, code);
     const std::vector<Sent> sent = real_libusb ? bus_commands(bus) : json_commands(outcome.out);
     QCOMPARE(hex_of(sent), bytes);
