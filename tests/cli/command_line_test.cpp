@@ -138,6 +138,7 @@ class CommandLineTest : public QObject {
     void bad_input_is_refused();
     void check_reports_data();
     void check_reports();
+    void lines_go_where_the_panes_show_them();
     void survey_prints_the_pane_report_data();
     void survey_prints_the_pane_report();
 
@@ -382,6 +383,25 @@ void CommandLineTest::check_reports() {
         QCOMPARE(faulty.value(QLatin1String("end_pose")).toObject().value(QLatin1String("elbow")),
                  QJsonValue(-150.0));
     }
+}
+
+// Without a terminal: the message pane's lines and a line per step on standard output, the error
+// pane's on standard error.
+void CommandLineTest::lines_go_where_the_panes_show_them() {
+    UmockdevBus bus;
+    bus.plug(quillmar::root_hub_model());
+    bus.plug(quillmar::arm_device_model());
+    bus.fail_next(1, 2, Fault::protocol_error);
+    const Outcome outcome = run_quillmar({"run", "three.rob"}, dir.path());
+    QCOMPARE(outcome.code, 0);
+    QCOMPARE(QString::fromUtf8(outcome.out),
+             QStringLiteral("\nArm attached\n\nTesting your program\n\n"
+                            "Line  0 :    1 ,  10\nLine  1 :    6 ,  20\nLine  2 :    0 , \n"
+                            "Step 1 of 3: Grip (1), line 1: 1,10 (1.3 s left)\n"
+                            "Step 2 of 3: Elbow Up (6), line 2: 6,20 (0.7 s left)\n"
+                            "Step 3 of 3: Light (0), line 3: 0, (0.0 s left)\n"
+                            "Run finished: 3 steps in 1.3 s\n\nArm released\n"));
+    QCOMPARE(QString::fromUtf8(outcome.err), QStringLiteral("Sent: ( 1, 0, 0) Return value -5\n"));
 }
 
 void CommandLineTest::survey_prints_the_pane_report_data() {
