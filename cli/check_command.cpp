@@ -29,10 +29,9 @@ QString pose_text(const ProgramPreview& preview) {
 }
 
 QString report_text(const QString& name, const ProgramPreview& preview) {
-    QString text = QStringLiteral("%1: %2 steps, %3 s")
-                       .arg(name)
-                       .arg(preview.steps.size())
-                       .arg(QString::number(run_duration(preview.steps), 'f', 2));
+    QString text = QStringLiteral("%1: %2, %3 s")
+                       .arg(name, steps_text(static_cast<qsizetype>(preview.steps.size())),
+                            QString::number(run_duration(preview.steps), 'f', 2));
     if (preview.rejected_count > 0) {
         text += QStringLiteral("; %1 line(s) will not run").arg(preview.rejected_count);
     }

@@ -84,9 +84,8 @@ int run_command(const CommandLine& line) {
     // refuses before the arm is touched, with the check pass's lines saying why.
     const qsizetype not_run = check_program(file.text, {}).rejected_count;
     if (not_run > 0 && parser.isSet(strict_option)) {
-        if (style != RunProgress::Style::quiet && style != RunProgress::Style::json) {
-            check_program(file.text, [](const QString& text) { print_lines(stdout, text); });
-        }
+        check_program(file.text,
+                      [style](const QString& text) { RunProgress::print_message(style, text); });
         print_raw(stderr, QStringLiteral("quillmar: %1 line(s) of the program will not run; "
                                          "nothing ran (--strict)\n")
                               .arg(not_run));

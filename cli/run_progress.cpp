@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "programs/program_preview.h"
@@ -49,13 +50,11 @@ RunProgress::RunProgress(ArmSession& session, Style style)
     connect(&ticks, &QTimer::timeout, this, &RunProgress::draw);
 }
 
-void RunProgress::message(const QString& text) {
+void RunProgress::print_message(Style style, const QString& text) {
     switch (style) {
         case Style::line:
         case Style::lines:
-            clear_line();
             print_lines(stdout, text);
-            draw();
             break;
         case Style::quiet:
             break;
@@ -63,6 +62,12 @@ void RunProgress::message(const QString& text) {
             print_json({{"event", "message"}, {"text", text}});
             break;
     }
+}
+
+void RunProgress::message(const QString& text) {
+    clear_line();
+    print_message(style, text);
+    draw();
 }
 
 void RunProgress::error(const QString& text) {
@@ -141,9 +146,8 @@ void RunProgress::ended(std::optional<int> stopped_during) {
             const QString end =
                 stopped_at
                     ? QStringLiteral("Run stopped at step %1 of %2").arg(*stopped_at + 1).arg(count)
-                    : QStringLiteral("Run finished: %1 steps in %2")
-                          .arg(count)
-                          .arg(seconds_text(run_duration(steps)));
+                    : QStringLiteral("Run finished: %1 in %2")
+                          .arg(steps_text(count), seconds_text(run_duration(steps)));
             index = -1;
             print_lines(stdout, end);
             break;
@@ -199,8 +203,14 @@ void RunProgress::clear_line() {
 
 double RunProgress::seconds_left() const {
     const RunStep& shown = steps.at(static_cast<std::size_t>(index));
-    const double done = std::clamp(session.now() - step_began, 0.0, shown.seconds);
-    return run_time_left(steps, index, done);
+    const double since = session.now() - step_began;
+    const double left = run_time_left(steps, index, std::clamp(since, 0.0, shown.seconds));
+    // The pause after the step counts down too, when a step follows.
+    if (static_cast<std::size_t>(index) + 1 == steps.size()) {
+        return left;
+    }
+    const double pause = std::chrono::duration<double>(ProgramRunner::pause_between_steps).count();
+    return left - std::clamp(since - shown.seconds, 0.0, pause);
 }
 
 QString RunProgress::step_caption() const {

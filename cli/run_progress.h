@@ -29,6 +29,8 @@ class RunProgress : public QObject {
 
     // A line of the message pane.
     void message(const QString& text);
+    // The same, before any run has begun.
+    static void print_message(Style style, const QString& text);
     // A line of the error pane.
     void error(const QString& text);
     // The latest run was cut short.

@@ -38,6 +38,10 @@ void print_lines(std::FILE* stream, const QString& text) {
     print_raw(stream, out);
 }
 
+QString steps_text(qsizetype count) {
+    return count == 1 ? QStringLiteral("1 step") : QStringLiteral("%1 steps").arg(count);
+}
+
 void print_raw(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);

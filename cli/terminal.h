@@ -17,6 +17,9 @@ int terminal_width(std::FILE* stream);
 // text cannot move the cursor or recolour the terminal.
 void print_lines(std::FILE* stream, const QString& text);
 
+// "1 step", "3 steps".
+QString steps_text(qsizetype count);
+
 // Writes `text` as it is, then flushes.
 void print_raw(std::FILE* stream, const QString& text);
 
