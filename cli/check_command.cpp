@@ -18,11 +18,9 @@ namespace {
 QString pose_text(const ProgramPreview& preview) {
     QStringList joints;
     for (const JointRow& row : joint_table) {
-        const QString unit = QString::fromUtf8(row.unit);
         joints << QString::fromUtf8(row.name) + QLatin1Char(' ') +
-                      QString::number(preview.end_pose.at(static_cast<std::size_t>(row.joint)), 'f',
-                                      1) +
-                      (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
+                      amount_text(preview.end_pose.at(static_cast<std::size_t>(row.joint)), 1,
+                                  row.unit);
     }
     return joints.join(QStringLiteral(", ")) +
            (preview.end_light ? QStringLiteral(", light on") : QStringLiteral(", light off"));

@@ -34,13 +34,13 @@ int survey_command(const CommandLine& line) {
     if (const auto code = parse_arguments(parser, line, 0, 0)) {
         return *code;
     }
-    const auto survey = [](UsbBus& usb, const QString& init_error) {
+    // The library's own words on a failed start are known only after it.
+    const auto survey = [](UsbBus& usb, const LibusbBus* libusb) {
         if (const auto started = usb.initialise(); !started) {
-            std::fputs(qPrintable(QStringLiteral("quillmar: the USB library could not be started "
-                                                 "(error %1). %2\n")
-                                      .arg(error_code(started.error()))
-                                      .arg(init_error)),
-                       stderr);
+            print_raw(stderr, QStringLiteral("quillmar: the USB library could not be started "
+                                             "(error %1). %2\n")
+                                  .arg(error_code(started.error()))
+                                  .arg(libusb ? libusb->init_error_text() : QString()));
             return int{exit_no_arm};
         }
         // The level that the window's start sets before its survey.
@@ -51,10 +51,10 @@ int survey_command(const CommandLine& line) {
     if (parser.isSet(virtual_arm_option)) {
         double now = 0.0;
         EmulatedBus usb([&now] { return now; }, hub_and_arm());
-        return survey(usb, {});
+        return survey(usb, nullptr);
     }
     LibusbBus usb;
-    return survey(usb, usb.init_error_text());
+    return survey(usb, &usb);
 }
 
 // The joint that command `number` drives, and the end it drives it towards.
@@ -62,13 +62,11 @@ QString command_row_text(const CommandRow& row) {
     QString motor = QStringLiteral("Light");
     QString direction = QStringLiteral("switches the light");
     for (const JointRow& joint : joint_table) {
-        const QString unit = QString::fromUtf8(joint.unit);
-        const QString spaced = unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit;
         if (joint.increasing_command == row.number || joint.decreasing_command == row.number) {
             const double end =
                 joint.increasing_command == row.number ? joint.maximum : joint.minimum;
             motor = QString::fromUtf8(joint.name);
-            direction = QStringLiteral("towards ") + QString::number(end, 'f', 0) + spaced;
+            direction = QStringLiteral("towards ") + amount_text(end, 0, joint.unit);
         }
     }
     return QStringLiteral("%1  %2  %3  %4")
