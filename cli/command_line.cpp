@@ -106,15 +106,23 @@ QString exit_codes_help() {
 
 struct SubCommand {
     const char* name;
+    const char* usage;    // what follows the name in the synopsis
+    const char* summary;  // lines of quillmar --help, each at most 52 characters
     int (*run)(const CommandLine& line);
 };
 
 // One row per sub-command; argv[1] chooses it.
 constexpr std::array sub_commands{
-    SubCommand{"run", run_command},
-    SubCommand{"check", check_command},
-    SubCommand{"survey", survey_command},
-    SubCommand{"--list-commands", list_commands},
+    SubCommand{"run", " FILE",
+               "Runs the program on the arm, then releases it.\n--reverse, --repeat N, "
+               "--virtual-arm, --strict,\n--quiet, --json",
+               run_command},
+    SubCommand{"check", " FILE...",
+               "Checks programs without an arm: lines that will not\nrun, joints driven into "
+               "their end, time, end pose.\n--reverse, --json",
+               check_command},
+    SubCommand{"survey", "", "Prints the survey of the USB devices.", survey_command},
+    SubCommand{"--list-commands", "", "Prints the command table.", list_commands},
 };
 
 // The parser's help, its usage line naming the sub-command.
@@ -177,17 +185,17 @@ std::optional<int> run_command_line(int argc, char* argv[]) {
 }
 
 QString command_line_help() {
-    return QStringLiteral(
-               "\n\nWithout a window (quillmar COMMAND --help tells more):\n"
-               "  quillmar run FILE        Runs the program on the arm, then releases it.\n"
-               "                           --reverse, --repeat N, --virtual-arm, --strict,\n"
-               "                           --quiet, --json\n"
-               "  quillmar check FILE...   Checks programs without an arm: lines that will not\n"
-               "                           run, joints driven into their end, time, end pose.\n"
-               "                           --reverse, --json\n"
-               "  quillmar survey          Prints the survey of the USB devices.\n"
-               "  quillmar --list-commands Prints the command table.\n\n") +
-           exit_codes_help().trimmed();
+    constexpr int synopsis_width = 25;
+    QString help = QStringLiteral("\n\nWithout a window (quillmar COMMAND --help tells more):\n");
+    for (const SubCommand& command : sub_commands) {
+        const QString synopsis = QStringLiteral("  quillmar ") + QLatin1String(command.name) +
+                                 QLatin1String(command.usage);
+        const QString indent(synopsis_width + 2, QLatin1Char(' '));
+        help += synopsis.leftJustified(synopsis_width + 1) + QLatin1Char(' ') +
+                QString::fromLatin1(command.summary).replace(QLatin1Char('\n'), u'\n' + indent) +
+                QLatin1Char('\n');
+    }
+    return help + QLatin1Char('\n') + exit_codes_help().trimmed();
 }
 
 QByteArray file_argument(const QString& parsed, int argc, char* argv[]) {
