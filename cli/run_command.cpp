@@ -93,8 +93,11 @@ int run_command(const CommandLine& line) {
     }
 
     // Output that nobody reads any more (a closed pipe, a terminal gone) must not end the program
-    // while a motor runs: the writes fail quietly and the run ends as it would.
-    std::signal(SIGPIPE, SIG_IGN);
+    // while a motor runs: the writes fail quietly and the run ends as it would. Nor may Ctrl+Z, or
+    // a terminal that stops background writers, freeze it with a motor running.
+    for (const int number : {SIGPIPE, SIGTSTP, SIGTTOU}) {
+        std::signal(number, SIG_IGN);
+    }
 
     EventPacer pacer;
     std::unique_ptr<EmulatedBus> virtual_arm;

@@ -191,6 +191,9 @@ void CommandLineTest::run_sends_the_program_data() {
     // A motor must not be left running by a program whose output nobody reads any more.
     QTest::newRow("libusb, output closed after its first byte")
         << true << QStringList{"--json", "--close-output"} << forwards << forwards_gaps << 0;
+    // Nor by Ctrl+Z, which would freeze it mid-step.
+    QTest::newRow("libusb, Ctrl+Z at the first command")
+        << true << QStringList{"--json", "--suspend"} << forwards << forwards_gaps << 0;
     QTest::newRow("libusb, no arm: nothing sent, exit 3")
         << true << QStringList{"--no-arm"} << QByteArrayList{} << QList<double>{} << 3;
 }
@@ -208,8 +211,15 @@ void CommandLineTest::run_sends_the_program() {
         bus.plug(quillmar::arm_device_model());
     }
     const bool close_output = options.removeOne(QStringLiteral("--close-output"));
-    const Outcome outcome = run_quillmar(QStringList{"run"} + options + QStringList{"three.rob"},
-                                         dir.path(), {}, close_output);
+    const bool suspend = options.removeOne(QStringLiteral("--suspend"));
+    const Outcome outcome = run_quillmar(
+        QStringList{"run"} + options + QStringList{"three.rob"}, dir.path(),
+        [&](QProcess& child, const QByteArray& line) {
+            if (suspend && line.contains("\"event\":\"command\"")) {
+                ::kill(static_cast<pid_t>(child.processId()), SIGTSTP);
+            }
+        },
+        close_output);
     QCOMPARE(outcome.code, code);
     const std::vector<Sent> sent = real_libusb ? bus_commands(bus) : json_commands(outcome.out);
     QCOMPARE(hex_of(sent), bytes);
