@@ -26,9 +26,8 @@ std::optional<int> run_command_line(int argc, char* argv[]);
 QString command_line_help();
 
 // The file argument as the file system spells it, made absolute (the window's file dialogs then
-// open beside it, wherever the program started). The parser decodes the command
-// line, and a name that is not valid UTF-8 decodes to another file's name: the argument's own
-// bytes are kept.
+// open beside it, wherever the program started). The parser decodes the command line, and a name
+// that is not valid UTF-8 decodes to another file's name: the argument's own bytes are kept.
 QByteArray file_argument(const QString& parsed, int argc, char* argv[]);
 
 }  // namespace quillmar
