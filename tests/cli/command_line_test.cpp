@@ -11,8 +11,12 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <array>
 
 #include <csignal>
 #include <functional>
@@ -150,6 +154,7 @@ class CommandLineTest : public QObject {
     void check_reports_data();
     void check_reports();
     void lines_go_where_the_panes_show_them();
+    void terminal_line_rewrites_itself();
     void survey_prints_the_pane_report_data();
     void survey_prints_the_pane_report();
 
@@ -423,6 +428,49 @@ void CommandLineTest::lines_go_where_the_panes_show_them() {
                             "Step 3 of 3: Light (0), line 3: 0, (0.0 s left)\n"
                             "Run finished: 3 steps in 1.3 s\n\nArm released\n"));
     QCOMPARE(QString::fromUtf8(outcome.err), QStringLiteral("Sent: ( 1, 0, 0) Return value -5\n"));
+}
+
+// On a terminal: one line that rewrites itself, never wider than the terminal, and a program's
+// control characters shown as '?' instead of reaching the terminal.
+void CommandLineTest::terminal_line_rewrites_itself() {
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    const QByteArray side = ::ptsname(terminal);
+    winsize size{};
+    size.ws_col = 60;
+    QCOMPARE(::ioctl(terminal, TIOCSWINSZ, &size), 0);
+    QVERIFY(write_file(dir.filePath(QStringLiteral("escape.rob")),
+                       "1,10\r\n\x1b]0;title\x07\r\n6,20\r\n"));
+
+    QProcess child;
+    child.setWorkingDirectory(dir.path());
+    child.setChildProcessModifier([side] {
+        const int fd = ::open(side.constData(), O_RDWR | O_NOCTTY);
+        ::dup2(fd, STDOUT_FILENO);
+        ::dup2(fd, STDERR_FILENO);
+    });
+    child.start(QStringLiteral(QUILLMAR_BINARY), {"run", "--virtual-arm", "escape.rob"});
+    QByteArray shown;
+    std::array<char, 4096> bytes{};
+    for (pollfd ready{terminal, POLLIN, 0}; ::poll(&ready, 1, 5000) > 0;) {
+        const ssize_t got = ::read(terminal, bytes.data(), bytes.size());
+        if (got <= 0) {
+            break;  // EIO: the program has closed its side
+        }
+        shown.append(bytes.data(), got);
+    }
+    ::close(terminal);
+    QVERIFY(child.waitForFinished(5000));
+    QCOMPARE(child.exitCode(), 1);
+
+    QVERIFY(shown.contains("Programing error at line  1 ( ?]0;title? )"));
+    QVERIFY(shown.contains("\r[#"));
+    QVERIFY(shown.contains("Run finished: 2 steps in 0.8 s"));
+    // The only escape sequence is the one that clears the rest of the line.
+    QCOMPARE(shown.count("\x1b"), shown.count("\x1b[K"));
+    for (const QByteArray& line : shown.replace("\x1b[K", "").replace('\n', '\r').split('\r')) {
+        QVERIFY2(QString::fromUtf8(line).size() < 60, line.constData());
+    }
 }
 
 void CommandLineTest::survey_prints_the_pane_report_data() {
