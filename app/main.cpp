@@ -5,13 +5,12 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "arm_window_keeper.h"
 #include "armlink/arm_device.h"
 #include "armlink/arm_ids.h"
+#include "cli/command_line.h"
 #include "motion/event_pacer.h"
 #include "qt_file_dialogs.h"
 #include "robot.h"
@@ -48,21 +47,6 @@ void answer_printing_options(int argc, char* argv[], QCommandLineParser& parser)
     parser.process(app);
 }
 
-// The file argument as the file system spells it, made absolute so that the file dialogs later
-// open beside it, wherever the program started. The parser decodes the command line, and a name
-// that is not valid UTF-8 decodes to another file's name: the argument's own bytes are kept.
-QByteArray file_argument(const QString& parsed, int argc, char* argv[]) {
-    QByteArray name = QFile::encodeName(parsed);
-    for (int i = 1; i < argc; ++i) {
-        if (QFile::decodeName(argv[i]) == parsed) {
-            name = argv[i];
-        }
-    }
-    std::error_code failed;
-    const std::filesystem::path absolute = std::filesystem::absolute(name.toStdString(), failed);
-    return failed ? name : QByteArray::fromStdString(absolute.lexically_normal().native());
-}
-
 // The settings hold one flag in a few bytes. Anything else in the file's place (a pipe that never
 // delivers, a device, a huge file) is ignored with one line on standard error, so that it can
 // neither hold up the start nor exhaust memory.
@@ -88,9 +72,13 @@ std::unique_ptr<QSettings> remembered_settings() {
 int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("quillmar"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLMAR_VERSION));
+    if (const auto code = quillmar::run_command_line(argc, argv)) {
+        return *code;
+    }
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Drives a five-motor robot arm over USB."));
+    parser.setApplicationDescription(QStringLiteral("Drives a five-motor robot arm over USB.") +
+                                     quillmar::command_line_help());
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption virtual_arm_option(
@@ -154,7 +142,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     if (!files.isEmpty()) {
-        robot.files().load_from(file_argument(files.front(), argc, argv));
+        robot.files().load_from(quillmar::file_argument(files.front(), argc, argv));
     }
 
     // Until here a signal ends the program at once, as by default: nothing has moved the arm yet,

@@ -121,33 +121,40 @@ void ProgramFiles::take_name(const QString& dialog_name) {
     }
 }
 
-void ProgramFiles::load() {
-    const auto fail = [this](const QString& reason) {
-        pane.show_message(QStringLiteral("File not loaded: ") + visible_text(reason));
+ProgramFileText read_program_file(const QByteArray& local_name, const QString& name) {
+    const auto content_fault = [](const QString& reason) {
+        return ProgramFileText{{}, reason, true};
     };
-    // The whole file is read and checked before the pane is touched, so a failed load never
-    // costs the text the user already has.
-    const PlainFile file = read_plain_file(program_file_path, largest_program_file);
+    const PlainFile file = read_plain_file(local_name, largest_program_file);
     if (file.refusal == PlainFile::Refusal::too_large) {
-        fail(QStringLiteral("the file is larger than 1 MiB, too large for a program"));
-        return;
+        return content_fault(
+            QStringLiteral("the file is larger than 1 MiB, too large for a program"));
     }
     if (file.refusal != PlainFile::Refusal::none) {
-        fail(refusal_text(file.refusal, program_file_name, file.system_error));
-        return;
+        return {{}, refusal_text(file.refusal, name, file.system_error), false};
     }
     if (file.bytes.contains('\0')) {
-        fail(QStringLiteral("the file holds NUL bytes, it is not a program text"));
-        return;
+        return content_fault(QStringLiteral("the file holds NUL bytes, it is not a program text"));
     }
     const QString content = QString::fromLatin1(file.bytes);
     if (const qsizetype line = overlong_line(content); line > 0) {
-        fail(QStringLiteral("line %1 is longer than %2 characters, too long for a program")
-                 .arg(line)
-                 .arg(longest_line));
+        return content_fault(QStringLiteral("line %1 is longer than %2 characters, too long for a "
+                                            "program")
+                                 .arg(line)
+                                 .arg(longest_line));
+    }
+    return {lines_with_crlf(content), {}, false};
+}
+
+void ProgramFiles::load() {
+    // The whole file is read and checked before the pane is touched, so a failed load never
+    // costs the text the user already has.
+    const ProgramFileText file = read_program_file(program_file_path, program_file_name);
+    if (!file.refusal.isEmpty()) {
+        pane.show_message(QStringLiteral("File not loaded: ") + visible_text(file.refusal));
         return;
     }
-    pane.set_program_text(lines_with_crlf(content));
+    pane.set_program_text(file.text);
 }
 
 void ProgramFiles::save_file() {

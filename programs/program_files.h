@@ -44,6 +44,18 @@ QString choose_start_folder(const QString& program_folder, bool own_build_folder
 // folder is one of a CMake build: it or a folder above it holds CMakeCache.txt.
 QString start_folder_for(const QString& program_folder);
 
+// A program file's text, lines ended by CR LF, or why the file holds no program.
+struct ProgramFileText {
+    QString text;
+    QString refusal;  // empty when the file was read
+    // The refusal is about the file's content and does not name the file.
+    bool content_refused = false;
+};
+
+// Reads and vets a program file as Load File does: a plain file of at most 1 MiB, no NUL byte, no
+// line longer than a program line. `name` is how the refusal names the file.
+ProgramFileText read_program_file(const QByteArray& local_name, const QString& name);
+
 class ProgramFiles {
   public:
     ProgramFiles(FilePane& pane, FileDialogs& dialogs);

@@ -236,6 +236,7 @@ check_deb() {
         ./usr/share/icons/hicolor/scalable/apps/quillmar.svg
         ./usr/share/man/man1/quillmar.1.gz
         ./usr/share/mime/packages/quillmar.xml
+        ./usr/share/bash-completion/completions/quillmar
         ./usr/share/doc/quillmar/copyright
         ./usr/share/doc/quillmar/changelog.gz
     )

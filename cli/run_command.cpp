@@ -1,0 +1,178 @@
+// quillmar run: one program run on the arm through the session, as Run Program runs it.
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#include "armlink/arm_device.h"
+#include "armlink/arm_ids.h"
+#include "command_line.h"
+#include "motion/event_pacer.h"
+#include "programs/program_check.h"
+#include "run_progress.h"
+#include "session/arm_session.h"
+#include "session/signal_bridge.h"
+#include "sub_commands.h"
+#include "terminal.h"
+#include "usb/emulated_bus.h"
+#include "usb/libusb_bus.h"
+#include "usb/udev_presence.h"
+
+namespace quillmar {
+
+namespace {
+
+const QString no_arm_advice = QStringLiteral(
+    "quillmar: no arm attached. Plug the arm in and switch it on. Plugged in but not attached? "
+    "This user may not open it until the udev rule 60-quillmar.rules is in place (the package "
+    "installs it; \"man quillmar\" shows how to apply a copy); then plug the arm in again. No arm "
+    "at hand? Add --virtual-arm.\n");
+
+}  // namespace
+
+int run_command(const CommandLine& line) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Attaches the arm, runs the program with the same check pass, steps and pauses as Run "
+        "Program, releases the arm and exits. Ctrl+C, SIGTERM and SIGHUP switch every motor off "
+        "at once and release the arm."));
+    const QCommandLineOption reverse_option(
+        QStringLiteral("reverse"), QStringLiteral("Retrace the program, as Reverse Program does."));
+    const QCommandLineOption repeat_option(
+        QStringLiteral("repeat"), QStringLiteral("Run the program <n> times, half a second apart."),
+        QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption virtual_arm_option(
+        QStringLiteral("virtual-arm"),
+        QStringLiteral("Drive a virtual arm on an emulated USB bus instead of the real bus."));
+    const QCommandLineOption strict_option(
+        QStringLiteral("strict"),
+        QStringLiteral("Run nothing when a line will not run (exit code 1)."));
+    const QCommandLineOption quiet_option(QStringLiteral("quiet"),
+                                          QStringLiteral("Print error lines only."));
+    const QCommandLineOption json_option(
+        QStringLiteral("json"),
+        QStringLiteral("Print one JSON object a line for every event: message, start, step, "
+                       "command, error, end."));
+    parser.addOptions({reverse_option, repeat_option, virtual_arm_option, strict_option,
+                       quiet_option, json_option});
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("The program file (.rob) to run."));
+    if (const auto code = parse_arguments(parser, line, 1, 1)) {
+        return *code;
+    }
+    bool whole = false;
+    const int repeat = parser.value(repeat_option).toInt(&whole);
+    if (!whole || repeat < 1) {
+        return usage_error(parser, line, QStringLiteral("--repeat takes a whole number from 1 up"));
+    }
+    if (parser.isSet(quiet_option) && parser.isSet(json_option)) {
+        return usage_error(parser, line, QStringLiteral("--quiet and --json exclude each other"));
+    }
+
+    const QString name = parser.positionalArguments().front();
+    const ProgramFileText file = read_program_file(file_argument(name, line.argc, line.argv), name);
+    if (!file.refusal.isEmpty()) {
+        report_refusal(name, file);
+        return exit_unreadable;
+    }
+    const RunProgress::Style style = parser.isSet(json_option)    ? RunProgress::Style::json
+                                     : parser.isSet(quiet_option) ? RunProgress::Style::quiet
+                                     : is_terminal(stdout)        ? RunProgress::Style::line
+                                                                  : RunProgress::Style::lines;
+
+    // What the window's run does with lines that will not run: they are left out. --strict
+    // refuses before the arm is touched, with the check pass's lines saying why.
+    const qsizetype not_run = check_program(file.text, {}).rejected_count;
+    if (not_run > 0 && parser.isSet(strict_option)) {
+        check_program(file.text,
+                      [style](const QString& text) { RunProgress::print_message(style, text); });
+        print_raw(stderr, QStringLiteral("quillmar: %1 line(s) of the program will not run; "
+                                         "nothing ran (--strict)\n")
+                              .arg(not_run));
+        return exit_lines_not_run;
+    }
+
+    // Output that nobody reads any more (a closed pipe, a terminal gone) must not end the program
+    // while a motor runs: the writes fail quietly and the run ends as it would. Nor may Ctrl+Z, or
+    // a terminal that stops background writers, freeze it with a motor running.
+    for (const int number : {SIGPIPE, SIGTSTP, SIGTTOU}) {
+        std::signal(number, SIG_IGN);
+    }
+
+    EventPacer pacer;
+    std::unique_ptr<EmulatedBus> virtual_arm;
+    std::unique_ptr<LibusbBus> libusb;
+    std::unique_ptr<UdevPresence> presence;
+    if (parser.isSet(virtual_arm_option)) {
+        virtual_arm =
+            std::make_unique<EmulatedBus>([&pacer] { return pacer.now(); }, hub_and_arm());
+    } else {
+        libusb = std::make_unique<LibusbBus>();
+        presence = std::make_unique<UdevPresence>(arm_vendor_id, arm_product_id);
+    }
+    UsbBus& usb = virtual_arm ? static_cast<UsbBus&>(*virtual_arm) : *libusb;
+    ArmSession session(usb, pacer, virtual_arm ? ArmSource::virtual_arm : ArmSource::commands_sent,
+                       presence.get());
+
+    // From before the arm is attached to after it is let go, a signal switches every motor off
+    // and releases the arm; a second one finds the session shut down already and adds nothing.
+    int signal_number = 0;
+    const SignalBridge signals_to_stop;
+    QObject::connect(&signals_to_stop, &SignalBridge::termination_requested, &session,
+                     [&](int number) {
+                         if (signal_number == 0) {
+                             signal_number = number;
+                         }
+                         session.shut_down();
+                     });
+
+    // The survey opens the message pane at start-up; a run on the command line has no use for it,
+    // and `quillmar survey` prints it.
+    QStringList start_messages;
+    const auto collecting = QObject::connect(&session, &ArmSession::message_line, &session,
+                                             [&](const QString& text) { start_messages << text; });
+    const auto started = session.start_up();
+    QObject::disconnect(collecting);
+    RunProgress progress(session, style);
+    for (qsizetype i = 1; i < start_messages.size(); ++i) {
+        progress.message(start_messages[i]);
+    }
+    if (!started) {
+        print_raw(stderr,
+                  QStringLiteral("quillmar: the USB library could not be started (error %1). %2\n")
+                      .arg(error_code(started.error()))
+                      .arg(libusb ? libusb->init_error_text() : QString()));
+        return exit_no_arm;
+    }
+    // A signal that came during the start is taken now.
+    QCoreApplication::processEvents();
+    if (signal_number == 0 && !session.attached()) {
+        print_raw(stderr, no_arm_advice);
+        return exit_no_arm;
+    }
+
+    const Direction direction =
+        parser.isSet(reverse_option) ? Direction::reverse : Direction::forwards;
+    const auto cut_short = [&] { return signal_number != 0 || !session.attached(); };
+    for (int round = 0; round < repeat && !cut_short(); ++round) {
+        if (round > 0) {
+            pacer.pause(ProgramRunner::pause_between_steps, cut_short);
+        }
+        session.run(file.text, direction);
+        if (progress.stopped()) {
+            break;
+        }
+    }
+    const bool arm_gone = session.link().lost();
+    session.shut_down();
+    if (signal_number != 0) {
+        return 128 + signal_number;
+    }
+    // A stop that the arm never took has said so on the error lines: a motor may still run.
+    if (arm_gone || session.link().left_running()) {
+        return exit_arm_gone;
+    }
+    return not_run > 0 ? exit_lines_not_run : exit_finished;
+}
+
+}  // namespace quillmar
