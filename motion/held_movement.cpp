@@ -1,5 +1,7 @@
 #include "held_movement.h"
 
+#include <algorithm>
+
 #include "timed_movement.h"
 
 namespace quillmar {
@@ -21,10 +23,18 @@ HoldOutcome HeldMovement::run(int command_number) {
 }
 
 HoldOutcome HeldMovement::run(ArmCommand motors) {
+    return run(motors, limit_seconds);
+}
+
+HoldOutcome HeldMovement::run_for(int command_number, double seconds) {
+    return run(start_command(command_number, 0), std::min(seconds, limit_seconds));
+}
+
+HoldOutcome HeldMovement::run(ArmCommand motors, double seconds) {
     running = true;
     told.reset();
     started = pacer.now();
-    const MovementEnd ran = run_timed_movement(link, pacer, motors, limit_seconds, [this] {
+    const MovementEnd ran = run_timed_movement(link, pacer, motors, seconds, [this] {
         return told || !link.attached() || pacer.cancelled();
     });
     running = false;
@@ -33,7 +43,7 @@ HoldOutcome HeldMovement::run(ArmCommand motors) {
                         : told             ? *told
                                            : HoldEnd::limit;
     // Said only when true: a stop the arm never took has its own line.
-    if (end == HoldEnd::limit && ran.stop_taken) {
+    if (end == HoldEnd::limit && ran.stop_taken && seconds >= limit_seconds) {
         reports.show_error(limit_text());
     }
     return {end, ran.seconds};

@@ -85,6 +85,9 @@ class ArmSession : public QObject, private ArmReports {
     std::optional<double> jog(int command_number);
     // Returns when the hold has ended: end_hold, the limit, Stop, a release or closing.
     std::optional<HoldOutcome> begin_hold(int command_number);
+    // A hold that ends by itself after `seconds` (at most the limit), timed as a jog: a movement
+    // asked for by time that end_hold, Stop, a release or closing still end at once.
+    std::optional<HoldOutcome> begin_hold_for(int command_number, double seconds);
     void end_hold(HoldEnd reason);
     // The first key held returns only when the drive has ended.
     std::optional<KeyAnswer> press_key(int command_number);
