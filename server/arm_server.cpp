@@ -204,6 +204,8 @@ QString ArmServer::listen(const QString& path) {
         lock.reset();
         return server.errorString();
     }
+    // Writing is what connects; no one else may, even were the folder opened.
+    ::chmod(QFile::encodeName(path).constData(), 0600);
     return {};
 }
 

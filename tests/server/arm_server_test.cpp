@@ -1,4 +1,5 @@
 #include <unistd.h>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
@@ -82,6 +83,7 @@ class ArmServerTest : public QObject {
   private slots:
     void bad_input_data();
     void bad_input();
+    void flood();
     void move_ends_at_once_data();
     void move_ends_at_once();
     void only_this_user_data();
@@ -148,6 +150,33 @@ void ArmServerTest::bad_input() {
         QCOMPARE(script.reply().value("result").toObject().value("state"), "idle");
     }
     QCOMPARE(sent_commands(bench.usb), QStringList());
+}
+
+// A script that sends faster than it reads gets its answers in turns with the window's events,
+// and is let go once it has left too many of them unread; the window never stops answering.
+void ArmServerTest::flood() {
+    Bench bench;
+    Script script(bench.path());
+    // It reads no more than this of its answers.
+    script.socket.setReadBufferSize(1024);
+    QByteArray requests;
+    for (int i = 0; i < 100000; ++i) {
+        requests += R"({"jsonrpc":"2.0","id":1,"method":"state"})"
+                    "\n";
+    }
+    script.send(requests);
+    QElapsedTimer since_tick;
+    qint64 longest_gap = 0;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout,
+                     [&] { longest_gap = std::max(longest_gap, since_tick.restart()); });
+    since_tick.start();
+    ticks.start(5);
+    QTRY_COMPARE_WITH_TIMEOUT(script.socket.state(), QLocalSocket::UnconnectedState, 20000);
+    QVERIFY2(longest_gap < 200, qPrintable(QString::number(longest_gap)));
+    Script other(bench.path());
+    other.call("state");
+    QCOMPARE(other.reply().value("result").toObject().value("state"), "idle");
 }
 
 // A movement asked for by a script ends with its stop command at once when the script goes or
