@@ -50,7 +50,8 @@ ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresen
         emit run_started(steps);
     });
     connect(&runner, &ProgramRunner::step_started, this, [this](int index) {
-        const auto line = static_cast<std::size_t>(run_steps.at(index).line);
+        const auto line =
+            static_cast<std::size_t>(run_steps.at(static_cast<std::size_t>(index)).line);
         emit step_started(index, static_cast<int>(run_steps.size()),
                           line < run_lines.size() ? run_lines[line] : QString());
     });
