@@ -182,17 +182,25 @@ void ArmServerTest::flood() {
 // A movement asked for by a script ends with its stop command at once when the script goes or
 // the window's Stop is pressed; a second script meanwhile may watch but not drive.
 void ArmServerTest::move_ends_at_once_data() {
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QJsonObject>("params");
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("ended");
-    QTest::newRow("script disconnects") << "disconnect"
+    const QJsonObject move{{"motor", "elbow up"}, {"seconds", 5}};
+    QTest::newRow("script disconnects") << "move" << move << "disconnect"
                                         << "";
-    QTest::newRow("window's Stop") << "stop"
+    QTest::newRow("window's Stop") << "move" << move << "stop"
                                    << "stopped";
-    QTest::newRow("second script's stop") << "other stop"
+    QTest::newRow("second script's stop") << "move" << move << "other stop"
                                           << "stopped";
+    QTest::newRow("script running disconnects")
+        << "run" << QJsonObject{{"text", "6,500"}} << "disconnect"
+        << "";
 }
 
 void ArmServerTest::move_ends_at_once() {
+    QFETCH(QString, method);
+    QFETCH(QJsonObject, params);
     QFETCH(QString, how);
     QFETCH(QString, ended);
     Bench bench;
@@ -215,11 +223,11 @@ void ArmServerTest::move_ends_at_once() {
             other.call("stop");
         }
     });
-    script.call("move", {{"motor", "elbow up"}, {"seconds", 5}});
+    script.call(method, params);
     const QJsonObject reply = script.reply(8000);
     QCOMPARE(reply.value("result").toObject().value("ended").toString(), ended);
     QVERIFY(other_replies.value(0).startsWith("Another script drives the arm: "));
-    QCOMPARE(other_replies.value(1), "moving_by_hand");
+    QCOMPARE(other_replies.value(1), method == "run" ? "running" : "moving_by_hand");
     const auto& sent = bench.usb.transfers();
     QVERIFY(sent.size() >= 2);
     QCOMPARE(sent_commands(bench.usb).mid(0, 2), QStringList({"16,0,0", "0,0,0"}));
