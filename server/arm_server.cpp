@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -68,14 +67,47 @@ QString busy_text(ArmSession::State state) {
     return QStringLiteral("The arm is busy: another movement runs");
 }
 
+QString end_name(HoldEnd end) {
+    switch (end) {
+        case HoldEnd::released:
+            return QStringLiteral("let go");
+        case HoldEnd::stopped:
+            return QStringLiteral("stopped");
+        case HoldEnd::limit:
+            return QStringLiteral("done");
+        case HoldEnd::arm_released:
+            return QStringLiteral("arm released");
+        case HoldEnd::closing:
+            return QStringLiteral("closing");
+    }
+    return {};
+}
+
+QString way_back_name(ArmSession::WayBack way) {
+    switch (way) {
+        case ArmSession::WayBack::done:
+            return QStringLiteral("done");
+        case ArmSession::WayBack::stopped:
+            return QStringLiteral("stopped");
+        case ArmSession::WayBack::at_start:
+            return QStringLiteral("at start");
+        case ArmSession::WayBack::keys_held:
+            return QStringLiteral("keys held");
+        case ArmSession::WayBack::refused:
+            return QStringLiteral("refused");
+    }
+    return {};
+}
+
 QJsonObject hold_result(const HoldOutcome& outcome) {
-    static constexpr std::array<const char*, 5> ends{"done", "stopped", "done", "arm released",
-                                                     "closing"};
-    const char* ended = outcome.end == HoldEnd::released
-                            ? "let go"
-                            : ends.at(static_cast<std::size_t>(outcome.end));
     return {{QStringLiteral("seconds"), outcome.seconds},
-            {QStringLiteral("ended"), QString::fromLatin1(ended)}};
+            {QStringLiteral("ended"), end_name(outcome.end)}};
+}
+
+// Pane lines as a reply carries them: the first of them, as many as a pane's list keeps, so
+// that a huge program's check stays a reply a script can take.
+QJsonArray first_lines(const QStringList& lines) {
+    return QJsonArray::fromStringList(lines.mid(0, rejected_lines_kept));
 }
 
 Direction direction_of(const QJsonObject& params) {
@@ -473,8 +505,8 @@ void ArmServer::hold(const ClientPtr& client, const RpcCall& call) {
     mover.reset();
     client->last_hold = outcome ? hold_result(*outcome) : QJsonObject{};
     if (client->let_go_id) {
-        send(client,
-             result_message(*std::exchange(client->let_go_id, std::nullopt), client->last_hold));
+        const QJsonValue id = *std::exchange(client->let_go_id, std::nullopt);
+        answer(client, {id, Method::let_go, {}}, client->last_hold);
     } else {
         // Ended without let_go: Stop, the limit, a release or closing.
         notify(QStringLiteral("hold_ended"), client->last_hold.toObject(), client);
@@ -486,7 +518,8 @@ void ArmServer::let_go(const ClientPtr& client, const RpcCall& call) {
         answer(client, call, client->last_hold);
         return;
     }
-    client->let_go_id = call.id.isUndefined() ? QJsonValue(QJsonValue::Null) : call.id;
+    // Answered once the stop has gone; a let_go sent as a notification is answered by nothing.
+    client->let_go_id = call.id;
     session.end_hold(HoldEnd::released);
 }
 
@@ -503,7 +536,8 @@ void ArmServer::run(const ClientPtr& client, const RpcCall& call) {
     mover.reset();
     const QJsonObject result{
         {QStringLiteral("stopped_at"), run_stopped_at ? QJsonValue(*run_stopped_at) : QJsonValue()},
-        {QStringLiteral("messages"), QJsonArray::fromStringList(lines.messages)}};
+        {QStringLiteral("messages"), first_lines(lines.messages)},
+        {QStringLiteral("message_count"), lines.messages.size()}};
     answer_or_errors(client, call, result, lines.errors);
 }
 
@@ -546,17 +580,13 @@ void ArmServer::back_to_start(const ClientPtr& client, const RpcCall& call) {
     if (!may_move(client, call, ArmSession::Operation::back_to_start)) {
         return;
     }
-    static constexpr std::array<const char*, 5> ends{"done", "stopped", "at start", "keys held",
-                                                     "refused"};
     Collector lines(*this);
     mover = client;
     client->under_way = Method::back_to_start;
     const ArmSession::WayBack way = session.back_to_start();
     client->under_way.reset();
     mover.reset();
-    answer_or_errors(client, call,
-                     QJsonObject{{QStringLiteral("ended"),
-                                  QString::fromLatin1(ends.at(static_cast<std::size_t>(way)))}},
+    answer_or_errors(client, call, QJsonObject{{QStringLiteral("ended"), way_back_name(way)}},
                      lines.errors);
 }
 
@@ -566,7 +596,8 @@ QJsonObject ArmServer::check(const RpcCall& call) const {
         check_program(call.params.value(QStringLiteral("text")).toString());
     const ProgramPreview preview = preview_program(
         program, direction, session.model().pose_at(session.now()), session.model().light_on());
-    return {{QStringLiteral("messages"), QJsonArray::fromStringList(program.messages)},
+    return {{QStringLiteral("messages"), first_lines(program.messages)},
+            {QStringLiteral("message_count"), program.messages.size()},
             {QStringLiteral("warnings"),
              QJsonArray::fromStringList(preview_warnings(preview, rejected_lines_kept))},
             {QStringLiteral("steps"), static_cast<qint64>(preview.steps.size())},
