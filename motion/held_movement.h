@@ -51,7 +51,8 @@ class HeldMovement {
     bool under_way() const { return running; }
 
   private:
-    HoldOutcome run(ArmCommand motors, double seconds);
+    // Held until ended, or for `seconds`.
+    HoldOutcome run(ArmCommand motors, std::optional<double> seconds);
 
     ArmLink& link;
     ArmReports& reports;
