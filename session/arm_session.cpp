@@ -165,15 +165,20 @@ std::optional<double> ArmSession::jog(int command_number) {
 }
 
 std::optional<HoldOutcome> ArmSession::begin_hold(int command_number) {
-    return begin_hold_for(command_number, HeldMovement::limit_seconds);
+    return hold(command_number, std::nullopt);
 }
 
 std::optional<HoldOutcome> ArmSession::begin_hold_for(int command_number, double seconds) {
+    return hold(command_number, seconds);
+}
+
+std::optional<HoldOutcome> ArmSession::hold(int command_number, std::optional<double> seconds) {
     if (!may(Operation::hold) || held.under_way()) {
         return std::nullopt;
     }
     Activity moving(*this, State::moving_by_hand);
-    const HoldOutcome outcome = held.run_for(command_number, seconds);
+    const HoldOutcome outcome =
+        seconds ? held.run_for(command_number, *seconds) : held.run(command_number);
     record(movement_lines(command_number, outcome.seconds));
     return outcome;
 }

@@ -144,6 +144,8 @@ class ArmSession : public QObject, private ArmReports {
     void show_error(const QString& text) override;
     void set_light_indicator(bool ticked) override;
     void survey_and_attach();
+    // Held until ended, or for `seconds`.
+    std::optional<HoldOutcome> hold(int command_number, std::optional<double> seconds);
     void arm_arrived();
     // The attached arm pulled out is lost at once, so that what moves it ends now.
     void arm_left(DeviceLocation where);
