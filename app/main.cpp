@@ -14,6 +14,7 @@
 #include "motion/event_pacer.h"
 #include "qt_file_dialogs.h"
 #include "robot.h"
+#include "server/arm_server.h"
 #include "session/arm_session.h"
 #include "session/signal_bridge.h"
 #include "text/plain_file.h"
@@ -90,6 +91,10 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Show the arm window at start-up: where the arm is estimated to be, the "
                        "run under way and a preview of the program (F2 shows and hides it)."));
     parser.addOption(arm_window_option);
+    const QCommandLineOption no_server_option(
+        QStringLiteral("no-server"),
+        QStringLiteral("Let no script drive the arm through the local interface."));
+    parser.addOption(no_server_option);
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A program file (.rob) to load at start-up."),
                                  QStringLiteral("[file]"));
@@ -140,6 +145,22 @@ int main(int argc, char* argv[]) {
                                   .arg(quillmar::error_code(started.error()))
                                   .arg(libusb ? libusb->init_error_text() : QString()));
         return 1;
+    }
+    // Scripts drive the arm through the local interface unless the option or the setting
+    // "server=false" turns it off. Without a runtime folder (a login that gave none, as su's) the
+    // window runs without it and says nothing: only `quillmar serve` asks for it outright.
+    std::unique_ptr<quillmar::ArmServer> server;
+    if (!parser.isSet(no_server_option) && !quillmar::default_socket_path().isEmpty() &&
+        (!settings || settings->value(QStringLiteral("server"), true).toBool())) {
+        server = std::make_unique<quillmar::ArmServer>(session);
+        if (const QString why = server->listen(quillmar::default_socket_path()); !why.isEmpty()) {
+            std::fputs(qPrintable(QStringLiteral("quillmar: no local interface: ") + why + u'\n'),
+                       stderr);
+            server.reset();
+        } else {
+            QObject::connect(server.get(), &quillmar::ArmServer::driver_changed, &arm_window,
+                             &quillmar::ArmWindow::show_driver);
+        }
     }
     if (!files.isEmpty()) {
         robot.files().load_from(quillmar::file_argument(files.front(), argc, argv));

@@ -11,6 +11,7 @@
 #include "armlink/arm_device.h"
 #include "motion/arm_model.h"
 #include "programs/program_preview.h"
+#include "server/serve.h"
 #include "sub_commands.h"
 #include "survey/device_survey.h"
 #include "terminal.h"
@@ -21,6 +22,20 @@
 namespace quillmar {
 
 namespace {
+
+int serve_command(const CommandLine& line) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Lets scripts drive the arm through the local interface, without a window."));
+    const QCommandLineOption virtual_arm_option(
+        QStringLiteral("virtual-arm"),
+        QStringLiteral("Drive a virtual arm on an emulated USB bus instead of the real bus."));
+    parser.addOption(virtual_arm_option);
+    if (const auto code = parse_arguments(parser, line, 0, 0)) {
+        return *code;
+    }
+    return serve(parser.isSet(virtual_arm_option));
+}
 
 int survey_command(const CommandLine& line) {
     QCommandLineParser parser;
@@ -122,6 +137,9 @@ constexpr std::array sub_commands{
                "their end, time, end pose.\n--reverse, --json",
                check_command},
     SubCommand{"survey", "", "Prints the survey of the USB devices.", survey_command},
+    SubCommand{"serve", "",
+               "Lets scripts drive the arm through the local\ninterface. --virtual-arm",
+               serve_command},
     SubCommand{"--list-commands", "", "Prints the command table.", list_commands},
 };
 

@@ -1,5 +1,7 @@
 #include "held_movement.h"
 
+#include <algorithm>
+
 #include "timed_movement.h"
 
 namespace quillmar {
@@ -21,19 +23,28 @@ HoldOutcome HeldMovement::run(int command_number) {
 }
 
 HoldOutcome HeldMovement::run(ArmCommand motors) {
+    return run(motors, std::nullopt);
+}
+
+HoldOutcome HeldMovement::run_for(int command_number, double seconds) {
+    return run(start_command(command_number, 0), std::min(seconds, limit_seconds));
+}
+
+HoldOutcome HeldMovement::run(ArmCommand motors, std::optional<double> seconds) {
     running = true;
     told.reset();
     started = pacer.now();
-    const MovementEnd ran = run_timed_movement(link, pacer, motors, limit_seconds, [this] {
-        return told || !link.attached() || pacer.cancelled();
-    });
+    const MovementEnd ran =
+        run_timed_movement(link, pacer, motors, seconds.value_or(limit_seconds),
+                           [this] { return told || !link.attached() || pacer.cancelled(); });
     running = false;
     const HoldEnd end = pacer.cancelled()  ? HoldEnd::closing
                         : !link.attached() ? HoldEnd::arm_released
                         : told             ? *told
                                            : HoldEnd::limit;
-    // Said only when true: a stop the arm never took has its own line.
-    if (end == HoldEnd::limit && ran.stop_taken) {
+    // Said only when true: a stop the arm never took has its own line. A timed hold ended when
+    // it was asked to.
+    if (end == HoldEnd::limit && ran.stop_taken && !seconds) {
         reports.show_error(limit_text());
     }
     return {end, ran.seconds};

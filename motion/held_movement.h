@@ -13,7 +13,7 @@ namespace quillmar {
 enum class HoldEnd {
     released,      // the button or key was let go, or its window stopped taking the input
     stopped,       // Stop
-    limit,         // held for the longest time a hold may run
+    limit,         // held for the longest time a hold may run, or a timed hold's time is up
     arm_released,  // Release arm: the stop command finds no arm
     closing,       // the window closed: its all off was the last command
 };
@@ -36,6 +36,9 @@ class HeldMovement {
     HoldOutcome run(int command_number);
     // The same for every motor that `motors` names (its light byte is not used).
     HoldOutcome run(ArmCommand motors);
+    // As run(command_number), ending by itself after `seconds` (at most the limit), timed as a
+    // jog is: a movement asked for by time that Stop, a release or closing still cut short.
+    HoldOutcome run_for(int command_number, double seconds);
 
     // Runs `motors` instead from now on, at once, while a hold is under way and not ending; the
     // limit still counts from the start of the hold.
@@ -48,6 +51,9 @@ class HeldMovement {
     bool under_way() const { return running; }
 
   private:
+    // Held until ended, or for `seconds`.
+    HoldOutcome run(ArmCommand motors, std::optional<double> seconds);
+
     ArmLink& link;
     ArmReports& reports;
     Pacer& pacer;

@@ -50,7 +50,8 @@ ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresen
         emit run_started(steps);
     });
     connect(&runner, &ProgramRunner::step_started, this, [this](int index) {
-        const auto line = static_cast<std::size_t>(run_steps.at(index).line);
+        const auto line =
+            static_cast<std::size_t>(run_steps.at(static_cast<std::size_t>(index)).line);
         emit step_started(index, static_cast<int>(run_steps.size()),
                           line < run_lines.size() ? run_lines[line] : QString());
     });
@@ -164,11 +165,20 @@ std::optional<double> ArmSession::jog(int command_number) {
 }
 
 std::optional<HoldOutcome> ArmSession::begin_hold(int command_number) {
+    return hold(command_number, std::nullopt);
+}
+
+std::optional<HoldOutcome> ArmSession::begin_hold_for(int command_number, double seconds) {
+    return hold(command_number, seconds);
+}
+
+std::optional<HoldOutcome> ArmSession::hold(int command_number, std::optional<double> seconds) {
     if (!may(Operation::hold) || held.under_way()) {
         return std::nullopt;
     }
     Activity moving(*this, State::moving_by_hand);
-    const HoldOutcome outcome = held.run(command_number);
+    const HoldOutcome outcome =
+        seconds ? held.run_for(command_number, *seconds) : held.run(command_number);
     record(movement_lines(command_number, outcome.seconds));
     return outcome;
 }

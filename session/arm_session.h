@@ -85,6 +85,9 @@ class ArmSession : public QObject, private ArmReports {
     std::optional<double> jog(int command_number);
     // Returns when the hold has ended: end_hold, the limit, Stop, a release or closing.
     std::optional<HoldOutcome> begin_hold(int command_number);
+    // A hold that ends by itself after `seconds` (at most the limit), timed as a jog: a movement
+    // asked for by time that end_hold, Stop, a release or closing still end at once.
+    std::optional<HoldOutcome> begin_hold_for(int command_number, double seconds);
     void end_hold(HoldEnd reason);
     // The first key held returns only when the drive has ended.
     std::optional<KeyAnswer> press_key(int command_number);
@@ -141,6 +144,8 @@ class ArmSession : public QObject, private ArmReports {
     void show_error(const QString& text) override;
     void set_light_indicator(bool ticked) override;
     void survey_and_attach();
+    // Held until ended, or for `seconds`.
+    std::optional<HoldOutcome> hold(int command_number, std::optional<double> seconds);
     void arm_arrived();
     // The attached arm pulled out is lost at once, so that what moves it ends now.
     void arm_left(DeviceLocation where);

@@ -160,6 +160,10 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     layout->addLayout(numbers);
     hand_row = new HandRow(session, estimate, this);
     layout->addWidget(hand_row);
+    driver_note = new QLabel(this);
+    driver_note->setObjectName(QStringLiteral("drivernote"));
+    driver_note->hide();
+    layout->addWidget(driver_note);
     if (estimate) {
         layout->addWidget(build_real_arm_notes());
     }
@@ -209,6 +213,11 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     for (QWidget* child : findChildren<QWidget*>()) {
         child->installEventFilter(this);
     }
+}
+
+void ArmWindow::show_driver(const QString& client) {
+    driver_note->setText(QStringLiteral("Driven by a script: ") + client);
+    driver_note->setVisible(!client.isEmpty());
 }
 
 QWidget* ArmWindow::build_real_arm_notes() {

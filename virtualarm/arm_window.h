@@ -195,6 +195,8 @@ class ArmWindow : public QWidget {
     // Works the preview out from where the arm is now, away from the window's thread; it shows
     // when done, unless a newer request came meanwhile.
     void update_preview();
+    // A script drives the arm through the local interface: its name shows; empty when none does.
+    void show_driver(const QString& client);
 
     bool animating() const { return frames.isActive(); }
     bool timing_run() const { return run_box->timing(); }
@@ -246,6 +248,7 @@ class ArmWindow : public QWidget {
     QTimer frames;
 
     HandRow* hand_row = nullptr;
+    QLabel* driver_note = nullptr;
     // Shown on a real arm in place of the estimate's note while no arm is attached.
     QStackedWidget* real_arm_notes = nullptr;
     // Only a key's first press and its last release drive, by command.

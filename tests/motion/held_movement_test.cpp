@@ -15,6 +15,8 @@ class HeldMovementTest : public QObject {
     void every_hold_ends_in_a_stop_data();
     void every_hold_ends_in_a_stop();
     void no_change_once_the_limit_stop_is_under_way();
+    void timed_hold_ends_on_time_data();
+    void timed_hold_ends_on_time();
 };
 
 void HeldMovementTest::every_hold_ends_in_a_stop_data() {
@@ -74,6 +76,34 @@ void HeldMovementTest::no_change_once_the_limit_stop_is_under_way() {
                    [&] { held.change(start_command(2, 0)); });
     QCOMPARE(held.run(1).end, HoldEnd::limit);
     QCOMPARE(sent_commands(bench.usb), (QStringList{"1,0,0", "0,0,0", "0,0,0"}));
+}
+
+// A hold asked for by time ends when asked, never past the limit, with no word of the limit:
+// running as long as it was asked is no fault. Stop still cuts it short.
+void HeldMovementTest::timed_hold_ends_on_time_data() {
+    QTest::addColumn<double>("asked");
+    QTest::addColumn<double>("ran");
+    QTest::addColumn<HoldEnd>("end");
+    QTest::newRow("a jog's time") << 0.1 << 0.1 << HoldEnd::limit;
+    QTest::newRow("the limit") << 15.0 << 15.0 << HoldEnd::limit;
+    QTest::newRow("beyond the limit") << 20.0 << 15.0 << HoldEnd::limit;
+    QTest::newRow("stopped at 1.2 s") << 5.0 << 1.2 << HoldEnd::stopped;
+}
+
+void HeldMovementTest::timed_hold_ends_on_time() {
+    QFETCH(double, asked);
+    QFETCH(double, ran);
+    QFETCH(HoldEnd, end);
+    quillmar::testing::AttachedArm bench;
+    HeldMovement held(bench.link, bench.reports, bench.pacer);
+    if (end == HoldEnd::stopped) {
+        bench.pacer.at(bench.pacer.now() + ran, [&] { held.end(HoldEnd::stopped); });
+    }
+    const HoldOutcome outcome = held.run_for(6, asked);
+    QCOMPARE(sent_commands(bench.usb), (QStringList{"16,0,0", "0,0,0"}));
+    QCOMPARE(outcome.end, end);
+    QVERIFY(std::abs(bench.gap(1) - ran) < 1e-6);
+    QCOMPARE(bench.reports.error, QString());
 }
 
 QTEST_GUILESS_MAIN(HeldMovementTest)

@@ -1,0 +1,69 @@
+// The messages of the local arm interface: JSON-RPC 2.0, one message a line, read and written.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+#include <optional>
+#include <variant>
+
+namespace quillmar {
+
+// No request is anywhere near this long; a longer line ends the connection.
+inline constexpr qsizetype longest_message = 1024 * 1024;
+
+namespace rpc_code {
+inline constexpr int parse_error = -32700;
+inline constexpr int invalid_request = -32600;
+inline constexpr int method_not_found = -32601;
+inline constexpr int invalid_params = -32602;
+// The arm refused: no arm, busy, another script drives.
+inline constexpr int refused = -32000;
+// The operation ran and the panes showed errors, whose lines are the message.
+inline constexpr int arm_error = -32001;
+}  // namespace rpc_code
+
+enum class Method {
+    state,
+    attach,
+    release,
+    move,
+    hold,
+    let_go,
+    light,
+    stop,
+    run,
+    check,
+    pose,
+    back_to_start,
+    subscribe,
+};
+
+// A request whose parameters have the names, types and ranges its method takes.
+struct RpcCall {
+    QJsonValue id;  // undefined for a notification, which gets no reply
+    Method method;
+    QJsonObject params;
+};
+
+struct RpcFault {
+    QJsonValue id;  // null when the request's own could not be read
+    int code;
+    QString message;
+};
+
+// One line of input, without its line end.
+std::variant<RpcCall, RpcFault> read_message(QByteArrayView line);
+
+// Reply and notification lines, each ended by a line feed.
+QByteArray result_message(const QJsonValue& id, const QJsonValue& result);
+QByteArray fault_message(const RpcFault& fault, const QJsonValue& data = QJsonValue::Undefined);
+QByteArray notification_message(const QString& method, const QJsonObject& params);
+
+// The command number of a motor named by its button ("elbow up", any case) or by its number;
+// "base left" and "base right" turn the base. Only commands 1 to 10 move a motor.
+std::optional<int> motor_command(const QJsonValue& motor);
+
+}  // namespace quillmar
