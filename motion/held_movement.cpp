@@ -1,6 +1,7 @@
 #include "held_movement.h"
 
-#include "timed_movement.h"
+#include <algorithm>
+#include <limits>
 
 namespace quillmar {
 
@@ -20,31 +21,108 @@ HoldOutcome HeldMovement::run(int command_number) {
     return run(start_command(command_number, 0));
 }
 
+namespace {
+
+ArmCommand without(ArmCommand motors, ArmCommand taken) {
+    return {static_cast<std::uint8_t>(motors.motor & ~taken.motor),
+            static_cast<std::uint8_t>(motors.base & ~taken.base), 0};
+}
+
+bool any_motor(ArmCommand motors) {
+    return motors.motor != 0 || motors.base != 0;
+}
+
+}  // namespace
+
 HoldOutcome HeldMovement::run(ArmCommand motors) {
-    running = true;
     told.reset();
+    stopped = {};
+    driving = {motors.motor, motors.base, 0};
+    // A joint at its end already is not driven into it at all.
+    if (limits_apply() && any_motor(driving) && any_motor(soft.at_end(driving))) {
+        stopped = soft.at_end(driving);
+        driving = without(driving, stopped);
+        if (!any_motor(driving)) {
+            soft.reached(stopped);
+            return {HoldEnd::soft_limit, 0.0};
+        }
+    }
+    running = true;
+    link.send_command(start_command(driving, link.light_byte()));
+    // Timed from after the start command, so the transfer does not shorten the movement.
     started = pacer.now();
-    const MovementEnd ran = run_timed_movement(link, pacer, motors, limit_seconds, [this] {
-        return told || !link.attached() || pacer.cancelled();
-    });
+    bool all_at_ends = false;
+    while (!ended() && !all_at_ends && pacer.now() - started < limit_seconds) {
+        retimed = false;
+        const double to_end =
+            limits_apply() ? soft.seconds_to_end() : std::numeric_limits<double>::infinity();
+        pacer.wait(started, std::min(limit_seconds, pacer.now() - started + to_end),
+                   [this] { return ended() || retimed; });
+        if (!ended() && limits_apply()) {
+            all_at_ends = stop_at_ends();
+        }
+    }
+    const double ran = pacer.now() - started;
+    // Read afresh: the light may have been switched during the wait.
+    const bool stop_taken = link.send_stop(stop_command(link.light_byte()));
     running = false;
     const HoldEnd end = pacer.cancelled()  ? HoldEnd::closing
                         : !link.attached() ? HoldEnd::arm_released
                         : told             ? *told
+                        : all_at_ends      ? HoldEnd::soft_limit
                                            : HoldEnd::limit;
     // Said only when true: a stop the arm never took has its own line.
-    if (end == HoldEnd::limit && ran.stop_taken) {
+    if (end == HoldEnd::limit && stop_taken) {
         reports.show_error(limit_text());
     }
-    return {end, ran.seconds};
+    return {end, ran};
+}
+
+bool HeldMovement::stop_at_ends() {
+    const ArmCommand at_end = soft.at_end(driving);
+    if (!any_motor(at_end)) {
+        return false;
+    }
+    stopped = {static_cast<std::uint8_t>(stopped.motor | at_end.motor),
+               static_cast<std::uint8_t>(stopped.base | at_end.base), 0};
+    driving = without(driving, at_end);
+    soft.reached(at_end);
+    if (!any_motor(driving)) {
+        return true;
+    }
+    link.send_command(start_command(driving, link.light_byte()));
+    return false;
 }
 
 void HeldMovement::change(ArmCommand motors) {
     // Past the limit the hold is sending its stop, which the window may answer during.
     if (running && !told && link.attached() && !pacer.cancelled() &&
         pacer.now() - started < limit_seconds) {
-        link.send_command(start_command(motors, link.light_byte()));
+        driving = without(motors, stopped);
+        link.send_command(start_command(driving, link.light_byte()));
+        if (limits_apply()) {
+            retime();
+        }
     }
+}
+
+void HeldMovement::set_soft_limits(SoftLimits limits) {
+    soft = std::move(limits);
+}
+
+void HeldMovement::retime() {
+    if (running) {
+        retimed = true;
+        pacer.wake();
+    }
+}
+
+bool HeldMovement::ended() const {
+    return told || !link.attached() || pacer.cancelled();
+}
+
+bool HeldMovement::limits_apply() const {
+    return soft.apply && soft.apply();
 }
 
 void HeldMovement::end(HoldEnd reason) {
