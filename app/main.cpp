@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 #include "arm_window_keeper.h"
@@ -21,6 +22,7 @@
 #include "usb/emulated_bus.h"
 #include "usb/libusb_bus.h"
 #include "usb/udev_presence.h"
+#include "virtualarm/arm_tools.h"
 #include "virtualarm/arm_window.h"
 
 namespace {
@@ -102,6 +104,13 @@ int main(int argc, char* argv[]) {
         QStringLiteral("Show the arm window at start-up: where the arm is estimated to be, the "
                        "run under way and a preview of the program (F2 shows and hides it)."));
     parser.addOption(arm_window_option);
+    const QCommandLineOption virtual_speed_option(
+        QStringLiteral("virtual-arm-speed"),
+        QStringLiteral("With --virtual-arm: its joints truly travel F times as fast as the joint "
+                       "table says, and the arm window shows the estimate of them, which "
+                       "calibration brings back to the truth."),
+        QStringLiteral("F"));
+    parser.addOption(virtual_speed_option);
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A program file (.rob) to load at start-up."),
                                  QStringLiteral("[file]"));
@@ -113,6 +122,19 @@ int main(int argc, char* argv[]) {
     if (files.size() > 1) {
         std::fputs("quillmar: one program file at a time\n", stderr);
         return 1;
+    }
+    std::optional<double> virtual_speed;
+    if (parser.isSet(virtual_speed_option)) {
+        bool number = false;
+        virtual_speed = parser.value(virtual_speed_option).toDouble(&number);
+        if (!number || !(*virtual_speed >= 0.1 && *virtual_speed <= 10.0) ||
+            !parser.isSet(virtual_arm_option)) {
+            std::fputs(
+                "quillmar: --virtual-arm-speed takes a factor from 0.1 to 10, with "
+                "--virtual-arm\n",
+                stderr);
+            return 1;
+        }
     }
 
     quillmar::EventPacer pacer;
@@ -131,20 +153,33 @@ int main(int argc, char* argv[]) {
     }
     quillmar::UsbBus& usb = virtual_arm ? static_cast<quillmar::UsbBus&>(*virtual_arm) : *libusb;
     // The virtual arm's model is the emulated arm; a real arm's is estimated from every command
-    // sent, from the start, shown or not.
-    const quillmar::ArmSource source =
-        virtual_arm ? quillmar::ArmSource::virtual_arm : quillmar::ArmSource::commands_sent;
+    // sent, from the start, shown or not. A virtual arm of other speeds than the table's is
+    // estimated as a real arm is, beside the model that is the arm itself.
+    const quillmar::ArmSource source = virtual_arm && !virtual_speed
+                                           ? quillmar::ArmSource::virtual_arm
+                                           : quillmar::ArmSource::commands_sent;
     quillmar::ArmSession session(usb, pacer, source, presence.get());
-    if (virtual_arm) {
+    std::unique_ptr<quillmar::ArmModel> true_arm;
+    if (virtual_speed) {
+        true_arm = std::make_unique<quillmar::ArmModel>(
+            pacer.now(), quillmar::JointSpeeds::built_in().scaled(*virtual_speed));
+        true_arm->follow(*virtual_arm);
+    } else if (virtual_arm) {
         session.model().follow(*virtual_arm);
     }
     quillmar::QtFileDialogs dialogs;
     quillmar::Robot robot(session, dialogs);
     dialogs.set_parent(&robot);
     quillmar::ArmWindow arm_window(session, source);
+    const std::unique_ptr<QSettings> settings = remembered_settings();
     // Only the real arm's window remembers whether it was shown; the virtual arm always shows.
-    const std::unique_ptr<QSettings> settings = virtual_arm ? nullptr : remembered_settings();
-    quillmar::ArmWindowKeeper arm_window_keeper(robot, arm_window, settings.get());
+    quillmar::ArmWindowKeeper arm_window_keeper(robot, arm_window,
+                                                virtual_arm ? nullptr : settings.get());
+    arm_window.add_tools(quillmar::arm_tools(
+        session,
+        {settings.get(), virtual_arm ? QStringLiteral("virtual_arm") : QStringLiteral("arm")},
+        [&robot] { return robot.program_text(); }, source == quillmar::ArmSource::commands_sent,
+        true_arm.get()));
 
     if (const auto started = robot.start_up(); !started) {
         QMessageBox::critical(nullptr, QStringLiteral("Quillmar"),

@@ -280,11 +280,10 @@ std::optional<int> ArmSession::step(const QString& text, int index) {
     const auto ran = connect(&runner, &ProgramRunner::run_finished, this, [&] { finished = true; });
     runner.run_step(steps[static_cast<std::size_t>(index)]);
     disconnect(ran);
-    const int next = index + 1;
-    if (!finished || static_cast<std::size_t>(next) == steps.size()) {
-        return std::nullopt;
+    if (!finished) {
+        return index;
     }
-    return next;
+    return static_cast<std::size_t>(index) + 1 == steps.size() ? 0 : index + 1;
 }
 
 void ArmSession::offer_way_to(const Pose& pose) {
@@ -316,6 +315,17 @@ void ArmSession::drive_past_soft_limits(bool on) {
         held.retime();
         key_drive.retime();
     }
+}
+
+bool ArmSession::find_end(Joint joint, int drive, double seconds) {
+    const JointRow& row = row_of(joint);
+    if (!go_back({{drive > 0 ? row.increasing_command : row.decreasing_command, seconds}})) {
+        return false;
+    }
+    Pose pose = arm_model.pose_at(pacer.now());
+    pose.at(static_cast<std::size_t>(joint)) = drive > 0 ? row.maximum : row.minimum;
+    arm_model.place(pose, pacer.now());
+    return true;
 }
 
 ArmSession::WayBack ArmSession::go_to(const Pose& pose) {

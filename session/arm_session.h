@@ -109,11 +109,16 @@ class ArmSession : public QObject, private ArmReports {
     bool soft_limits() const { return soft_limits_on; }
     // While on (Shift held), holds and key drives drive on past the soft limits.
     void drive_past_soft_limits(bool on);
-    // Runs step `index` of `text` forwards alone, as a run of one step; the index of the step
-    // after it, or none when it was the last, there is none or it did not run to its end.
+    // Runs step `index` of `text` forwards alone, as a run of one step. The step to run next: the
+    // one after it, the first after the last, the same when it was stopped; none when refused or
+    // there is no such step.
     std::optional<int> step(const QString& text, int index);
     // Offers the lines of the way from here to `pose` as `recorded` lines.
     void offer_way_to(const Pose& pose);
+    // Drives `joint` towards its end `drive` (+1 its maximum, -1 its minimum) for `seconds`,
+    // locked as the way back, then puts the estimate's joint at that end; false when it was
+    // stopped or refused.
+    bool find_end(Joint joint, int drive, double seconds);
     // Drives to `pose` by the estimate, the light left as it is, locked as the way back.
     WayBack go_to(const Pose& pose);
     // The window is closing: every wait ends at once and the arm is let go.

@@ -167,6 +167,7 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     run_box = new RunBox(session, preview_box->timeline(), this);
     layout->addWidget(run_box);
     layout->addWidget(preview_box);
+    content_layout = layout;
     // On a screen too small for the whole window, it scrolls.
     scroller = new QScrollArea(this);
     scroller->setFrameShape(QFrame::NoFrame);
@@ -196,6 +197,12 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
         run_box->end(stopped_at);
         // The arm has moved: the preview now starts from where the run left it.
         preview_box->soon();
+    });
+    connect(&session, &ArmSession::soft_limit_reached, this, [this](Joint joint, int drive) {
+        hand_row->tell(QStringLiteral("The %1 is at its %2 end by the estimate, so its motor "
+                                      "stopped. Hold Shift to drive on.")
+                           .arg(QString::fromUtf8(row_of(joint).name).toLower(),
+                                drive > 0 ? QStringLiteral("upper") : QStringLiteral("lower")));
     });
     // Stop whatever has the focus here, as in the main window.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session,
@@ -264,15 +271,22 @@ void ArmWindow::show_session_state(ArmSession::State state) {
 }
 
 void ArmWindow::end_drive() {
+    session.drive_past_soft_limits(false);
     session.end_key_drive(HoldEnd::released);
 }
 
 bool ArmWindow::take_key(const QKeyEvent& key) {
+    const bool press = key.type() == QEvent::KeyPress;
+    // Shift held drives on past the soft limits, for an estimate that has drifted.
+    if (key.key() == Qt::Key_Shift) {
+        session.drive_past_soft_limits(press);
+        return false;
+    }
     const DriveKey* drive_key = drive_key_of(key.key());
     if (drive_key == nullptr) {
         return false;
     }
-    const bool press = key.type() == QEvent::KeyPress;
+    session.drive_past_soft_limits(key.modifiers().testFlag(Qt::ShiftModifier));
     if (press && (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
         return false;
     }
@@ -372,6 +386,14 @@ void ArmWindow::follow_content() {
 
 void ArmWindow::set_program_source(std::function<QString()> source) {
     preview_box->set_program_source(std::move(source));
+}
+
+void ArmWindow::add_tools(QWidget* tools) {
+    content_layout->insertWidget(content_layout->indexOf(run_box), tools);
+    tools->installEventFilter(this);
+    for (QWidget* child : tools->findChildren<QWidget*>()) {
+        child->installEventFilter(this);
+    }
 }
 
 void ArmWindow::program_changed() {

@@ -26,6 +26,7 @@ class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QStackedWidget;
+class QVBoxLayout;
 
 namespace quillmar {
 
@@ -190,6 +191,8 @@ class ArmWindow : public QWidget {
 
     // Where the program's text is read from when the preview is worked out.
     void set_program_source(std::function<QString()> source);
+    // Shows `tools` above the run, their keys driving the arm as everywhere in this window.
+    void add_tools(QWidget* tools);
     // The program changed; the preview follows once typing pauses.
     void program_changed();
     // Works the preview out from where the arm is now, away from the window's thread; it shows
@@ -258,6 +261,7 @@ class ArmWindow : public QWidget {
     QString strain_style;
 
     PreviewBox* preview_box = nullptr;
+    QVBoxLayout* content_layout = nullptr;
 };
 
 }  // namespace quillmar
