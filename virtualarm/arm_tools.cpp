@@ -205,8 +205,9 @@ void CalibrationBox::next_timing_step() {
         timing_step = 1;
         counted = 0.0;
         note->setText(
-            QStringLiteral("Hold %1 until the %2 stops at its other end, then press Next. Let go "
-                           "as soon as it stops: the time held is its travel.")
+            QStringLiteral("Hold %1 until the %2 stops at its other end, in several holds if need "
+                           "be, then press Next. Let go as soon as it stops: the time held is its "
+                           "travel.")
                 .arg(command_caption(row.decreasing_command), name));
         return;
     }
