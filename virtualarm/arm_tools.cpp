@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "arm_window.h"
 #include "motion/speed_settings.h"
 #include "text/visible_text.h"
 
@@ -133,8 +134,14 @@ CalibrationBox::CalibrationBox(ArmSession& session, ToolSettings kept, QWidget* 
         show_speeds(JointSpeeds::built_in());
         apply(JointSpeeds::built_in());
     });
-    connect(time_button, &QPushButton::clicked, this,
-            [this] { start_timing(static_cast<Joint>(joint_choice->currentIndex())); });
+    connect(time_button, &QPushButton::clicked, this, [this] {
+        if (timed) {
+            end_timing();
+            note->clear();
+        } else {
+            start_timing(static_cast<Joint>(joint_choice->currentIndex()));
+        }
+    });
     connect(next_button, &QPushButton::clicked, this, &CalibrationBox::next_timing_step);
     connect(find_button, &QPushButton::clicked, this, &CalibrationBox::ask_and_find_ends);
     connect(&session, &ArmSession::command_sent, this, &CalibrationBox::take_command);
@@ -175,7 +182,7 @@ void CalibrationBox::start_timing(Joint joint) {
     // The estimate may be wrong: that is what is timed here.
     session.set_soft_limits(false);
     next_button->setEnabled(true);
-    time_button->setEnabled(false);
+    time_button->setText(QStringLiteral("Cancel"));
     const JointRow& row = row_of(joint);
     note->setText(QStringLiteral("Hold %1 until the %2 stops at its end, then press Next.")
                       .arg(command_caption(row.increasing_command), joint_name(joint).toLower()));
@@ -245,7 +252,7 @@ void CalibrationBox::end_timing() {
     timed.reset();
     session.set_soft_limits(soft_limits->isChecked());
     next_button->setEnabled(false);
-    time_button->setEnabled(true);
+    time_button->setText(QStringLiteral("Time it"));
 }
 
 bool CalibrationBox::find_end(Joint joint) {

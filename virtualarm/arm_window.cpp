@@ -34,19 +34,6 @@ constexpr int warning_rows = 3;
 // A list of every faulty line of the largest program file would take seconds to fill.
 constexpr qsizetype most_warnings_listed = 100;
 
-QString reading_text(const JointRow& row, double value, bool straining) {
-    const QString unit = QString::fromUtf8(row.unit);
-    // A degree sign follows its number; a unit in letters stands apart.
-    // A joint brought back to zero may stand a hair below it: no "-0.0".
-    const double shown = std::abs(value) < 0.05 ? 0.0 : value;
-    QString text = QString::number(shown, 'f', 1) +
-                   (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
-    if (straining) {
-        text += QStringLiteral(" at limit, straining");
-    }
-    return text;
-}
-
 // Seconds as a person reads them: "42.5 s", "3 min 05.0 s".
 QString duration_text(double seconds) {
     seconds = std::max(0.0, seconds);
@@ -113,6 +100,19 @@ QLabel* key_legend(const JointRow& row, QWidget* parent) {
 }
 
 }  // namespace
+
+QString reading_text(const JointRow& row, double value, bool straining) {
+    const QString unit = QString::fromUtf8(row.unit);
+    // A degree sign follows its number; a unit in letters stands apart.
+    // A joint brought back to zero may stand a hair below it: no "-0.0".
+    const double shown = std::abs(value) < 0.05 ? 0.0 : value;
+    QString text = QString::number(shown, 'f', 1) +
+                   (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
+    if (straining) {
+        text += QStringLiteral(" at limit, straining");
+    }
+    return text;
+}
 
 ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     : QWidget(parent), session(session), model(session.model()) {

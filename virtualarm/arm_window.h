@@ -32,6 +32,9 @@ namespace quillmar {
 
 class PreviewTimeline;
 
+// A joint's reading: "12.5°", "20.0 mm", and whether its motor strains at its end.
+QString reading_text(const JointRow& row, double value, bool straining);
+
 // The run under way: its step, its times and how far it has come, also on the preview's timeline
 // when the preview showed this very run.
 class RunBox : public QGroupBox {
