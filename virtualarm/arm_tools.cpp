@@ -358,7 +358,9 @@ void PoseBox::ask_and_save() {
 
 void PoseBox::go_to() {
     if (const auto pose = pose_named(names->currentText())) {
+        emit destination(pose);
         session.go_to(*pose);
+        emit destination(std::nullopt);
     }
 }
 

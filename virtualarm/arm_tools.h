@@ -84,6 +84,10 @@ class PoseBox : public QGroupBox {
     std::optional<Pose> pose_named(const QString& name) const;
     QComboBox& choice() { return *names; }
 
+  signals:
+    // Go to drives towards `pose`; none once it has ended.
+    void destination(const std::optional<quillmar::Pose>& pose);
+
   private:
     void ask_and_save();
     void go_to();

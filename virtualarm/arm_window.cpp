@@ -23,6 +23,7 @@
 #include <cmath>
 #include <utility>
 
+#include "arm_tools.h"
 #include "preview_timeline.h"
 
 namespace quillmar {
@@ -390,6 +391,12 @@ void ArmWindow::set_program_source(std::function<QString()> source) {
 
 void ArmWindow::add_tools(QWidget* tools) {
     content_layout->insertWidget(content_layout->indexOf(run_box), tools);
+    for (const PoseBox* poses : tools->findChildren<PoseBox*>()) {
+        connect(poses, &PoseBox::destination, this, [this](const std::optional<Pose>& pose) {
+            destination = pose;
+            refresh();
+        });
+    }
     tools->installEventFilter(this);
     for (QWidget* child : tools->findChildren<QWidget*>()) {
         child->installEventFilter(this);
@@ -441,7 +448,7 @@ void ArmWindow::showEvent(QShowEvent* event) {
 void ArmWindow::refresh() {
     const double now = session.now();
     ArmView view = view_at(model, now);
-    view.ghost = preview_box->ghost();
+    view.ghost = destination ? destination : preview_box->ghost();
     arm_picture->set_view(view);
     for (const auto& row : joint_table) {
         const auto index = static_cast<std::size_t>(row.joint);

@@ -243,6 +243,8 @@ class ArmWindow : public QWidget {
 
     ArmSession& session;
     ArmModel& model;
+    // Where Go to is driving the arm, drawn pale instead of the program's end meanwhile.
+    std::optional<Pose> destination;
     QScrollArea* scroller = nullptr;
     // Room for the window that fit() was given.
     QSize space{QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};

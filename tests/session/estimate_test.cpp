@@ -42,6 +42,8 @@ class EstimateTest : public QObject {
     void soft_limit_stops_a_motor_at_its_end();
     void go_to_ends_within_a_degree_data();
     void go_to_ends_within_a_degree();
+    void finding_an_end_puts_the_estimate_there_data();
+    void finding_an_end_puts_the_estimate_there();
     void step_runs_one_step_and_marks_its_line_data();
     void step_runs_one_step_and_marks_its_line();
 };
@@ -135,6 +137,32 @@ void EstimateTest::go_to_ends_within_a_degree() {
         worst = std::max(worst, std::abs(arm.at(row.joint) - kept.at(index)));
     }
     QCOMPARE(worst <= 1.0, within);
+}
+
+void EstimateTest::finding_an_end_puts_the_estimate_there_data() {
+    QTest::addColumn<int>("drive");
+    QTest::newRow("upper end") << 1;
+    QTest::newRow("lower end") << -1;
+}
+
+void EstimateTest::finding_an_end_puts_the_estimate_there() {
+    QFETCH(int, drive);
+    // The estimate has drifted from an arm slower than the table.
+    TrueArm arm(0.8);
+    arm.session.go_back({{5, 2.0}, {6, 3.0}});
+    const JointRow& row = row_of(Joint::elbow);
+    QVERIFY(std::abs(arm.session.model().position_at(Joint::elbow, arm.pacer.now()) -
+                     arm.at(Joint::elbow)) > 1.0);
+    const double travel = (row.maximum - row.minimum) / row.speed;
+    QVERIFY(arm.session.find_end(Joint::elbow, drive, travel * 1.5));
+    const double end = drive > 0 ? row.maximum : row.minimum;
+    QCOMPARE(arm.session.model().position_at(Joint::elbow, arm.pacer.now()), end);
+    QCOMPARE(arm.at(Joint::elbow), end);
+    // Stopped, it leaves the estimate where it was.
+    arm.pacer.at(arm.pacer.now() + 1.0, [&arm] { arm.session.stop(); });
+    QVERIFY(!arm.session.find_end(Joint::elbow, -drive, travel * 1.5));
+    QCOMPARE(arm.session.model().position_at(Joint::elbow, arm.pacer.now()),
+             end - drive * row.speed * 1.0);
 }
 
 void EstimateTest::step_runs_one_step_and_marks_its_line_data() {
