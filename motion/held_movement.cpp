@@ -12,17 +12,6 @@ QString limit_text() {
         .arg(HeldMovement::limit_seconds);
 }
 
-}  // namespace
-
-HeldMovement::HeldMovement(ArmLink& link, ArmReports& reports, Pacer& pacer)
-    : link(link), reports(reports), pacer(pacer) {}
-
-HoldOutcome HeldMovement::run(int command_number) {
-    return run(start_command(command_number, 0));
-}
-
-namespace {
-
 ArmCommand without(ArmCommand motors, ArmCommand taken) {
     return {static_cast<std::uint8_t>(motors.motor & ~taken.motor),
             static_cast<std::uint8_t>(motors.base & ~taken.base), 0};
@@ -34,18 +23,20 @@ bool any_motor(ArmCommand motors) {
 
 }  // namespace
 
+HeldMovement::HeldMovement(ArmLink& link, ArmReports& reports, Pacer& pacer)
+    : link(link), reports(reports), pacer(pacer) {}
+
+HoldOutcome HeldMovement::run(int command_number) {
+    return run(start_command(command_number, 0));
+}
+
 HoldOutcome HeldMovement::run(ArmCommand motors) {
     told.reset();
     stopped = {};
-    driving = {motors.motor, motors.base, 0};
     // A joint at its end already is not driven into it at all.
-    if (limits_apply() && any_motor(driving) && any_motor(soft.at_end(driving))) {
-        stopped = soft.at_end(driving);
-        driving = without(driving, stopped);
-        if (!any_motor(driving)) {
-            soft.reached(stopped);
-            return {HoldEnd::soft_limit, 0.0};
-        }
+    driving = without_ends({motors.motor, motors.base, 0});
+    if (any_motor(stopped) && !any_motor(driving)) {
+        return {HoldEnd::soft_limit, 0.0};
     }
     running = true;
     link.send_command(start_command(driving, link.light_byte()));
@@ -58,7 +49,7 @@ HoldOutcome HeldMovement::run(ArmCommand motors) {
             limits_apply() ? soft.seconds_to_end() : std::numeric_limits<double>::infinity();
         pacer.wait(started, std::min(limit_seconds, pacer.now() - started + to_end),
                    [this] { return ended() || retimed; });
-        if (!ended() && limits_apply()) {
+        if (!ended() && pacer.now() - started < limit_seconds) {
             all_at_ends = stop_at_ends();
         }
     }
@@ -78,15 +69,26 @@ HoldOutcome HeldMovement::run(ArmCommand motors) {
     return {end, ran};
 }
 
-bool HeldMovement::stop_at_ends() {
-    const ArmCommand at_end = soft.at_end(driving);
+ArmCommand HeldMovement::without_ends(ArmCommand motors) {
+    if (!limits_apply() || !any_motor(motors)) {
+        return motors;
+    }
+    const ArmCommand at_end = soft.at_end(motors);
     if (!any_motor(at_end)) {
-        return false;
+        return motors;
     }
     stopped = {static_cast<std::uint8_t>(stopped.motor | at_end.motor),
                static_cast<std::uint8_t>(stopped.base | at_end.base), 0};
-    driving = without(driving, at_end);
     soft.reached(at_end);
+    return without(motors, at_end);
+}
+
+bool HeldMovement::stop_at_ends() {
+    const ArmCommand left = without_ends(driving);
+    if (left == driving) {
+        return false;
+    }
+    driving = left;
     if (!any_motor(driving)) {
         return true;
     }
@@ -98,7 +100,7 @@ void HeldMovement::change(ArmCommand motors) {
     // Past the limit the hold is sending its stop, which the window may answer during.
     if (running && !told && link.attached() && !pacer.cancelled() &&
         pacer.now() - started < limit_seconds) {
-        driving = without(motors, stopped);
+        driving = without_ends(without(motors, stopped));
         link.send_command(start_command(driving, link.light_byte()));
         if (limits_apply()) {
             retime();

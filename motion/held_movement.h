@@ -37,6 +37,11 @@ struct HoldOutcome {
     double seconds;  // how long the motor ran, from its start command to its stop command
 };
 
+// The hold sent nothing: every joint it would drive stood at its end by the soft limits.
+inline bool nothing_moved(const HoldOutcome& outcome) {
+    return outcome.end == HoldEnd::soft_limit && outcome.seconds == 0.0;
+}
+
 class HeldMovement {
   public:
     // A stuck button or key never runs a motor longer than this.
@@ -69,6 +74,8 @@ class HeldMovement {
   private:
     bool ended() const;
     bool limits_apply() const;
+    // `motors` but those whose joints are at their end, which are told of and stay stopped.
+    ArmCommand without_ends(ArmCommand motors);
     // Stops those of the running motors whose joints are at their end; true when none runs on.
     bool stop_at_ends();
 

@@ -172,7 +172,9 @@ std::optional<HoldOutcome> ArmSession::begin_hold(int command_number) {
     }
     Activity moving(*this, State::moving_by_hand);
     const HoldOutcome outcome = held.run(command_number);
-    record(movement_lines(command_number, outcome.seconds));
+    if (!nothing_moved(outcome)) {
+        record(movement_lines(command_number, outcome.seconds));
+    }
     return outcome;
 }
 

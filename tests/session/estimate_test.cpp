@@ -100,10 +100,15 @@ void EstimateTest::soft_limit_stops_a_motor_at_its_end() {
     // The joints stopped at their ends, not beyond and not short of them.
     if (stopped_after < 12.0) {
         QVERIFY(std::abs(arm.at(Joint::elbow) - row_of(Joint::elbow).maximum) < 1e-6);
-        // A second hold towards the same end is refused before any command goes out.
+        // A hold or a key towards the same end is refused before any command goes out, and
+        // teaches nothing.
         arm.usb.clear_logs();
+        arm.session.set_recording(true);
+        QSignalSpy recorded(&arm.session, &ArmSession::recorded);
         QCOMPARE(arm.session.begin_hold(6)->end, HoldEnd::soft_limit);
+        arm.session.press_key(6);
         QVERIFY(arm.usb.transfers().empty());
+        QCOMPARE(recorded.size(), 0);
     }
 }
 
