@@ -65,9 +65,9 @@ QByteArray file_argument(const QString& parsed, int argc, char* argv[]) {
     return failed ? name : QByteArray::fromStdString(absolute.lexically_normal().native());
 }
 
-// The settings hold one flag in a few bytes. Anything else in the file's place (a pipe that never
-// delivers, a device, a huge file) is ignored with one line on standard error, so that it can
-// neither hold up the start nor exhaust memory.
+// The settings hold a few flags, speeds and poses in a few kilobytes. Anything else in the file's
+// place (a pipe that never delivers, a device, a huge file) is ignored with one line on standard
+// error, so that it can neither hold up the start nor exhaust memory.
 std::unique_ptr<QSettings> remembered_settings() {
     constexpr qint64 largest_settings_file = 64 * 1024;
     const QString name = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +

@@ -503,19 +503,23 @@ QWidget* arm_tools(ArmSession& session, ToolSettings kept, std::function<QString
         truth->setObjectName(QStringLiteral("truearm"));
         truth->setWordWrap(true);
         auto* ticks = new QTimer(truth);
-        QObject::connect(ticks, &QTimer::timeout, truth, [truth, true_arm, &session] {
-            const Pose pose = true_arm->pose_at(session.now());
+        const auto show_truth = [truth, ticks, true_arm, &session] {
+            const double now = session.now();
             QStringList joints;
             for (const auto& row : joint_table) {
-                joints << QStringLiteral("%1 %2%3").arg(
-                    joint_name(row.joint),
-                    QString::number(pose.at(static_cast<std::size_t>(row.joint)), 'f', 1),
-                    QString::fromUtf8(row.unit));
+                joints << joint_name(row.joint) + QLatin1Char(' ') +
+                              reading_text(row, true_arm->position_at(row.joint, now), false);
             }
             truth->setText(QStringLiteral("The virtual arm truly stands at: ") +
                            joints.join(QStringLiteral(", ")));
-        });
-        ticks->start(100);
+            // Written again only while a joint travels.
+            if (!true_arm->moving(now)) {
+                ticks->stop();
+            }
+        };
+        QObject::connect(ticks, &QTimer::timeout, truth, show_truth);
+        QObject::connect(true_arm, &ArmModel::changed, ticks, [ticks] { ticks->start(100); });
+        show_truth();
         layout->addWidget(truth);
     }
     layout->addWidget(new PoseBox(session, kept, tools));
