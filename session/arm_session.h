@@ -103,8 +103,8 @@ class ArmSession : public QObject, private ArmReports {
     void set_start_pose();
     // The estimate's joints travel at `speeds` from now on.
     void set_joint_speeds(const JointSpeeds& speeds);
-    // Holds and key drives stop each motor where the estimate puts its joint at its end; on
-    // unless switched off. Programs run as written either way.
+    // While on, holds and key drives stop each motor where the estimate puts its joint at its
+    // end; off until a front end switches them on. Programs run as written either way.
     void set_soft_limits(bool on);
     bool soft_limits() const { return soft_limits_on; }
     // While on (Shift held), holds and key drives drive on past the soft limits.
@@ -200,7 +200,7 @@ class ArmSession : public QObject, private ArmReports {
     bool recording_on = false;
     bool plug_hint = false;
     bool closing = false;
-    bool soft_limits_on = true;
+    bool soft_limits_on = false;
     bool past_soft_limits = false;
 };
 

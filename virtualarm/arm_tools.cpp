@@ -52,6 +52,25 @@ QString settings_key(const ToolSettings& kept, const char* name) {
 
 }  // namespace
 
+QCheckBox* soft_limits_switch(ArmSession& session, const ToolSettings& kept, QWidget* parent) {
+    auto* box = new QCheckBox(QStringLiteral("Soft limits"), parent);
+    box->setObjectName(QStringLiteral("softlimits"));
+    box->setToolTip(
+        QStringLiteral("Holds and keys stop a joint where the estimate puts it at its end; hold "
+                       "Shift to drive on. Programs run as written."));
+    const bool on =
+        !kept.settings || kept.settings->value(settings_key(kept, "soft_limits"), true).toBool();
+    box->setChecked(on);
+    session.set_soft_limits(on);
+    QObject::connect(box, &QCheckBox::toggled, box, [&session, kept](bool now_on) {
+        session.set_soft_limits(now_on);
+        if (kept.settings) {
+            kept.settings->setValue(settings_key(kept, "soft_limits"), now_on);
+        }
+    });
+    return box;
+}
+
 CalibrationBox::CalibrationBox(ArmSession& session, ToolSettings kept, QWidget* parent)
     : QGroupBox(QStringLiteral("Calibration and limits"), parent),
       session(session),
@@ -79,11 +98,7 @@ CalibrationBox::CalibrationBox(ArmSession& session, ToolSettings kept, QWidget* 
             connect(box, &QDoubleSpinBox::valueChanged, this, [this] { apply(speeds()); });
         }
     }
-    soft_limits = new QCheckBox(QStringLiteral("Soft limits"), this);
-    soft_limits->setObjectName(QStringLiteral("softlimits"));
-    soft_limits->setToolTip(
-        QStringLiteral("Holds and keys stop a joint where the estimate puts it at its end; hold "
-                       "Shift to drive on. Programs run as written."));
+    soft_limits = soft_limits_switch(session, this->kept, this);
     auto* reset = new QPushButton(QStringLiteral("Reset to the built-in table"), this);
     joint_choice = new QComboBox(this);
     for (const auto& row : joint_table) {
@@ -113,23 +128,12 @@ CalibrationBox::CalibrationBox(ArmSession& session, ToolSettings kept, QWidget* 
     layout->addLayout(grid);
     layout->addWidget(note);
 
-    const bool limits_on =
-        !this->kept.settings ||
-        this->kept.settings->value(settings_key(this->kept, "soft_limits"), true).toBool();
-    soft_limits->setChecked(limits_on);
-    session.set_soft_limits(limits_on);
     const JointSpeeds saved =
         this->kept.settings
             ? read_joint_speeds(*this->kept.settings, settings_key(this->kept, "speeds"))
             : JointSpeeds::built_in();
     show_speeds(saved);
     apply(saved);
-    connect(soft_limits, &QCheckBox::toggled, this, [this](bool on) {
-        this->session.set_soft_limits(on);
-        if (this->kept.settings) {
-            this->kept.settings->setValue(settings_key(this->kept, "soft_limits"), on);
-        }
-    });
     connect(reset, &QPushButton::clicked, this, [this] {
         show_speeds(JointSpeeds::built_in());
         apply(JointSpeeds::built_in());
@@ -497,6 +501,8 @@ QWidget* arm_tools(ArmSession& session, ToolSettings kept, std::function<QString
     layout->setContentsMargins(QMargins());
     if (estimate) {
         layout->addWidget(new CalibrationBox(session, kept, tools));
+    } else {
+        layout->addWidget(soft_limits_switch(session, kept, tools));
     }
     if (true_arm != nullptr) {
         auto* truth = new QLabel(tools);

@@ -28,6 +28,9 @@ struct ToolSettings {
     QString group;  // "arm" or "virtual_arm"
 };
 
+// The soft limits' switch, on unless the settings keep it off.
+QCheckBox* soft_limits_switch(ArmSession& session, const ToolSettings& kept, QWidget* parent);
+
 // Each joint's full travel up and down in seconds, typed or timed from the user's holds, with the
 // soft limits' switch and "Find the ends".
 class CalibrationBox : public QGroupBox {
