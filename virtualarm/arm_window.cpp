@@ -782,8 +782,12 @@ void PreviewBox::work_out() {
     stale = false;
     delay.stop();
     const ArmModel& model = session.model();
-    Request request{source(), reverse->isChecked() ? Direction::reverse : Direction::forwards,
-                    model.pose_at(session.now()), model.light_on(), ran_from};
+    Request request{source(),
+                    reverse->isChecked() ? Direction::reverse : Direction::forwards,
+                    model.pose_at(session.now()),
+                    model.light_on(),
+                    ran_from,
+                    model.speeds()};
     // The pose and the text are those of now, so a request waits rather than be read again later.
     if (work.isRunning()) {
         next = std::move(request);
@@ -796,9 +800,10 @@ void PreviewBox::start(Request request) {
     // The largest program file takes the check pass and the simulated run half a second, which
     // the window's thread would spend away from typing.
     work.setFuture(QtConcurrent::run([request = std::move(request)] {
-        return Worked{preview_program(check_program(request.text, {}), request.direction,
-                                      request.pose, request.light, request.ran_from),
-                      request.text.trimmed().isEmpty()};
+        return Worked{
+            preview_program(check_program(request.text, {}), request.direction, request.pose,
+                            request.light, request.ran_from, request.speeds),
+            request.text.trimmed().isEmpty()};
     }));
 }
 

@@ -119,6 +119,7 @@ class PreviewBox : public QGroupBox {
         Pose pose;
         bool light;
         std::optional<Pose> ran_from;
+        JointSpeeds speeds;
     };
     struct Worked {
         ProgramPreview preview;

@@ -1,5 +1,7 @@
 #include <QCheckBox>
+#include <QListWidget>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -10,6 +12,7 @@
 #include "support/fake_pacer.h"
 #include "usb/emulated_bus.h"
 #include "virtualarm/arm_tools.h"
+#include "virtualarm/arm_window.h"
 
 using namespace quillmar;
 using quillmar::testing::sent_commands;
@@ -38,6 +41,8 @@ class ArmToolsTest : public QObject {
     void timed_holds_calibrate_a_joint();
     void speeds_kept_in_the_settings_data();
     void speeds_kept_in_the_settings();
+    void preview_follows_the_calibrated_speeds_data();
+    void preview_follows_the_calibrated_speeds();
     void repeat_sends_each_run_data();
     void repeat_sends_each_run();
 };
@@ -110,6 +115,31 @@ void ArmToolsTest::speeds_kept_in_the_settings() {
     TrueArm again(1.0);
     CalibrationBox box(again.session, {&settings, QStringLiteral("arm")}, nullptr);
     QCOMPARE(again.session.model().speeds().of(Joint::elbow, -1), speed);
+}
+
+void ArmToolsTest::preview_follows_the_calibrated_speeds_data() {
+    QTest::addColumn<double>("up");
+    QTest::addColumn<QString>("warning");
+    // Elbow Up for 5 s from -60°: 25°/s leaves it at 65°; 50°/s reaches 150° after 4.2 s.
+    QTest::newRow("table") << 1.0 << "No warnings: no joint runs into its end, every line runs.";
+    QTest::newRow("faster up")
+        << 2.0 << "line 1, Elbow Up: the elbow reaches its end after 4.2 s of 5.00 s";
+}
+
+void ArmToolsTest::preview_follows_the_calibrated_speeds() {
+    QFETCH(double, up);
+    QFETCH(QString, warning);
+    TrueArm arm(1.0);
+    ArmWindow window(arm.session, ArmSource::commands_sent);
+    window.set_program_source([] { return QStringLiteral("6,500"); });
+    JointSpeeds speeds = JointSpeeds::built_in();
+    speeds.up.at(static_cast<std::size_t>(Joint::elbow)) *= up;
+    arm.session.set_joint_speeds(speeds);
+    QSignalSpy shown(&window, &ArmWindow::preview_shown);
+    window.update_preview();
+    QVERIFY(shown.wait());
+    const auto* warnings = window.findChild<QListWidget*>(QStringLiteral("warnings"));
+    QCOMPARE(warnings->item(0)->text(), warning);
 }
 
 void ArmToolsTest::repeat_sends_each_run_data() {
