@@ -158,20 +158,23 @@ int main(int argc, char* argv[]) {
     const quillmar::ArmSource source = virtual_arm && !virtual_speed
                                            ? quillmar::ArmSource::virtual_arm
                                            : quillmar::ArmSource::commands_sent;
-    quillmar::ArmSession session(usb, pacer, source, presence.get());
+    // Made before the session and gone after it, so that it takes the session's last commands.
     std::unique_ptr<quillmar::ArmModel> true_arm;
     if (virtual_speed) {
         true_arm = std::make_unique<quillmar::ArmModel>(
             pacer.now(), quillmar::JointSpeeds::built_in().scaled(*virtual_speed));
         true_arm->follow(*virtual_arm);
-    } else if (virtual_arm) {
+    }
+    quillmar::ArmSession session(usb, pacer, source, presence.get());
+    if (virtual_arm && !virtual_speed) {
         session.model().follow(*virtual_arm);
     }
     quillmar::QtFileDialogs dialogs;
     quillmar::Robot robot(session, dialogs);
     dialogs.set_parent(&robot);
-    quillmar::ArmWindow arm_window(session, source);
+    // Made before the arm window, whose tools keep what they learn in it until they are gone.
     const std::unique_ptr<QSettings> settings = remembered_settings();
+    quillmar::ArmWindow arm_window(session, source);
     // Only the real arm's window remembers whether it was shown; the virtual arm always shows.
     quillmar::ArmWindowKeeper arm_window_keeper(robot, arm_window,
                                                 virtual_arm ? nullptr : settings.get());
