@@ -115,16 +115,20 @@ void EstimateTest::soft_limit_stops_a_motor_at_its_end() {
 void EstimateTest::go_to_ends_within_a_degree_data() {
     QTest::addColumn<double>("truth");
     QTest::addColumn<bool>("calibrated");
+    QTest::addColumn<bool>("by_lines");
     QTest::addColumn<bool>("within");
-    QTest::newRow("table speeds") << 1.0 << false << true;
+    QTest::newRow("table speeds") << 1.0 << false << false << true;
     // An arm at 0.8 times the table's speed goes astray until its speeds are calibrated.
-    QTest::newRow("slower arm") << 0.8 << false << false;
-    QTest::newRow("slower arm, calibrated") << 0.8 << true << true;
+    QTest::newRow("slower arm") << 0.8 << false << false << false;
+    QTest::newRow("slower arm, calibrated") << 0.8 << true << false << true;
+    // The way there written as program lines, then run.
+    QTest::newRow("lines, calibrated") << 0.8 << true << true << true;
 }
 
 void EstimateTest::go_to_ends_within_a_degree() {
     QFETCH(double, truth);
     QFETCH(bool, calibrated);
+    QFETCH(bool, by_lines);
     QFETCH(bool, within);
     TrueArm arm(truth);
     if (calibrated) {
@@ -135,7 +139,16 @@ void EstimateTest::go_to_ends_within_a_degree() {
     arm.session.go_back({{9, 2.0}, {7, 1.5}, {6, 2.5}, {3, 1.0}, {1, 0.8}});
     const Pose kept = arm.session.model().pose_at(arm.pacer.now());
     arm.session.go_back({{10, 3.0}, {8, 2.0}, {5, 1.0}, {4, 2.0}, {2, 1.5}});
-    QCOMPARE(arm.session.go_to(kept), ArmSession::WayBack::done);
+    if (by_lines) {
+        QStringList lines;
+        QObject::connect(&arm.session, &ArmSession::recorded,
+                         [&lines](const QStringList& offered) { lines << offered; });
+        arm.session.offer_way_to(kept);
+        QCOMPARE(lines.size(), 5);
+        arm.session.run(lines.join(QStringLiteral("\r\n")), Direction::forwards);
+    } else {
+        QCOMPARE(arm.session.go_to(kept), ArmSession::WayBack::done);
+    }
     double worst = 0.0;
     for (const auto& row : joint_table) {
         const auto index = static_cast<std::size_t>(row.joint);

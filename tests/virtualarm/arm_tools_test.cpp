@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QComboBox>
 #include <QListWidget>
 #include <QSettings>
 #include <QSignalSpy>
@@ -41,6 +42,8 @@ class ArmToolsTest : public QObject {
     void timed_holds_calibrate_a_joint();
     void speeds_kept_in_the_settings_data();
     void speeds_kept_in_the_settings();
+    void poses_kept_in_the_settings_data();
+    void poses_kept_in_the_settings();
     void preview_follows_the_calibrated_speeds_data();
     void preview_follows_the_calibrated_speeds();
     void repeat_sends_each_run_data();
@@ -115,6 +118,49 @@ void ArmToolsTest::speeds_kept_in_the_settings() {
     TrueArm again(1.0);
     CalibrationBox box(again.session, {&settings, QStringLiteral("arm")}, nullptr);
     QCOMPARE(again.session.model().speeds().of(Joint::elbow, -1), speed);
+}
+
+void ArmToolsTest::poses_kept_in_the_settings_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("numbers");
+    QTest::addColumn<QString>("shown");  // empty: the entry is dropped
+    QTest::addColumn<double>("elbow");
+    QTest::newRow("as saved") << "over" << QStringList{"10", "90", "30", "0", "12"} << "over"
+                              << 30.0;
+    // A hand-edited file: each joint kept within its range, a bad number the start pose's.
+    QTest::newRow("beyond the range")
+        << "far" << QStringList{"0", "90", "999", "0", "12"} << "far" << 150.0;
+    QTest::newRow("not a number") << "odd" << QStringList{"0", "90", "nan", "0", "12"} << "odd"
+                                  << -60.0;
+    QTest::newRow("too few joints") << "short" << QStringList{"0", "90"} << "" << 0.0;
+    QTest::newRow("no name") << "" << QStringList{"0", "90", "30", "0", "12"} << "" << 0.0;
+    QTest::newRow("control characters")
+        << "a\nb" << QStringList{"0", "90", "30", "0", "12"} << "a?b" << 30.0;
+}
+
+void ArmToolsTest::poses_kept_in_the_settings() {
+    QFETCH(QString, name);
+    QFETCH(QStringList, numbers);
+    QFETCH(QString, shown);
+    QFETCH(double, elbow);
+    QTemporaryDir folder;
+    QSettings settings(folder.filePath(QStringLiteral("quillmar.conf")), QSettings::IniFormat);
+    settings.beginWriteArray(QStringLiteral("arm/poses"), 1);
+    settings.setArrayIndex(0);
+    settings.setValue(QStringLiteral("name"), name);
+    settings.setValue(QStringLiteral("pose"), numbers);
+    settings.endArray();
+    TrueArm arm(1.0);
+    PoseBox box(arm.session, {&settings, QStringLiteral("arm")}, nullptr);
+    QCOMPARE(box.choice().count(), shown.isEmpty() ? 0 : 1);
+    if (!shown.isEmpty()) {
+        QCOMPARE(box.choice().itemText(0), shown);
+        QCOMPARE(box.pose_named(shown)->at(static_cast<std::size_t>(Joint::elbow)), elbow);
+    }
+    // The estimate's pose saved under a name comes back at the next start.
+    QVERIFY(box.save_pose(QStringLiteral("  home  ")));
+    PoseBox again(arm.session, {&settings, QStringLiteral("arm")}, nullptr);
+    QCOMPARE(again.pose_named(QStringLiteral("home")), std::optional<Pose>(start_pose()));
 }
 
 void ArmToolsTest::preview_follows_the_calibrated_speeds_data() {
