@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QListWidget>
@@ -44,6 +45,8 @@ class ArmToolsTest : public QObject {
     void speeds_kept_in_the_settings();
     void poses_kept_in_the_settings_data();
     void poses_kept_in_the_settings();
+    void shift_in_the_arm_window_drives_past_soft_limits_data();
+    void shift_in_the_arm_window_drives_past_soft_limits();
     void preview_follows_the_calibrated_speeds_data();
     void preview_follows_the_calibrated_speeds();
     void repeat_sends_each_run_data();
@@ -161,6 +164,36 @@ void ArmToolsTest::poses_kept_in_the_settings() {
     QVERIFY(box.save_pose(QStringLiteral("  home  ")));
     PoseBox again(arm.session, {&settings, QStringLiteral("arm")}, nullptr);
     QCOMPARE(again.pose_named(QStringLiteral("home")), std::optional<Pose>(start_pose()));
+}
+
+void ArmToolsTest::shift_in_the_arm_window_drives_past_soft_limits_data() {
+    QTest::addColumn<QList<int>>("events");  // event types of the Shift key, or a deactivation
+    QTest::addColumn<double>("ran");
+    // Elbow Up reaches the estimate's end after 8.4 s; the hold lasts 12 s.
+    QTest::newRow("nothing") << QList<int>{} << 8.4;
+    QTest::newRow("Shift held") << QList<int>{QEvent::KeyPress} << 12.0;
+    QTest::newRow("Shift let go") << QList<int>{QEvent::KeyPress, QEvent::KeyRelease} << 8.4;
+    // Shift let go in another window never reaches this one.
+    QTest::newRow("window left") << QList<int>{QEvent::KeyPress, QEvent::WindowDeactivate} << 8.4;
+}
+
+void ArmToolsTest::shift_in_the_arm_window_drives_past_soft_limits() {
+    QFETCH(QList<int>, events);
+    QFETCH(double, ran);
+    TrueArm arm(1.0);
+    ArmWindow window(arm.session, ArmSource::commands_sent);
+    arm.session.set_soft_limits(true);
+    for (const int type : events) {
+        if (type == QEvent::WindowDeactivate) {
+            QEvent left(QEvent::WindowDeactivate);
+            QApplication::sendEvent(&window, &left);
+        } else {
+            QKeyEvent shift(static_cast<QEvent::Type>(type), Qt::Key_Shift, Qt::ShiftModifier);
+            QApplication::sendEvent(&window, &shift);
+        }
+    }
+    arm.pacer.at(arm.pacer.now() + 12.0, [&arm] { arm.session.end_hold(HoldEnd::released); });
+    QVERIFY(std::abs(arm.session.begin_hold(6)->seconds - ran) < 1e-3);
 }
 
 void ArmToolsTest::preview_follows_the_calibrated_speeds_data() {
