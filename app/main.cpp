@@ -6,6 +6,7 @@
 #include <QStandardPaths>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "arm_window_keeper.h"
 #include "armlink/arm_device.h"
@@ -21,6 +22,7 @@
 #include "usb/emulated_bus.h"
 #include "usb/libusb_bus.h"
 #include "usb/udev_presence.h"
+#include "virtualarm/arm_tools.h"
 #include "virtualarm/arm_window.h"
 
 namespace {
@@ -48,9 +50,9 @@ void answer_printing_options(int argc, char* argv[], QCommandLineParser& parser)
     parser.process(app);
 }
 
-// The settings hold one flag in a few bytes. Anything else in the file's place (a pipe that never
-// delivers, a device, a huge file) is ignored with one line on standard error, so that it can
-// neither hold up the start nor exhaust memory.
+// The settings hold a few flags, speeds and poses in a few kilobytes. Anything else in the file's
+// place (a pipe that never delivers, a device, a huge file) is ignored with one line on standard
+// error, so that it can neither hold up the start nor exhaust memory.
 std::unique_ptr<QSettings> remembered_settings() {
     constexpr qint64 largest_settings_file = 64 * 1024;
     const QString name = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -95,6 +97,13 @@ int main(int argc, char* argv[]) {
         QStringLiteral("no-server"),
         QStringLiteral("Let no script drive the arm through the local interface."));
     parser.addOption(no_server_option);
+    const QCommandLineOption virtual_speed_option(
+        QStringLiteral("virtual-arm-speed"),
+        QStringLiteral("With --virtual-arm: its joints truly travel F times as fast as the joint "
+                       "table says, and the arm window shows the estimate of them, which "
+                       "calibration brings back to the truth."),
+        QStringLiteral("F"));
+    parser.addOption(virtual_speed_option);
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("A program file (.rob) to load at start-up."),
                                  QStringLiteral("[file]"));
@@ -106,6 +115,19 @@ int main(int argc, char* argv[]) {
     if (files.size() > 1) {
         std::fputs("quillmar: one program file at a time\n", stderr);
         return 1;
+    }
+    std::optional<double> virtual_speed;
+    if (parser.isSet(virtual_speed_option)) {
+        bool number = false;
+        virtual_speed = parser.value(virtual_speed_option).toDouble(&number);
+        if (!number || !(*virtual_speed >= 0.1 && *virtual_speed <= 10.0) ||
+            !parser.isSet(virtual_arm_option)) {
+            std::fputs(
+                "quillmar: --virtual-arm-speed takes a factor from 0.1 to 10, with "
+                "--virtual-arm\n",
+                stderr);
+            return 1;
+        }
     }
 
     quillmar::EventPacer pacer;
@@ -124,20 +146,36 @@ int main(int argc, char* argv[]) {
     }
     quillmar::UsbBus& usb = virtual_arm ? static_cast<quillmar::UsbBus&>(*virtual_arm) : *libusb;
     // The virtual arm's model is the emulated arm; a real arm's is estimated from every command
-    // sent, from the start, shown or not.
-    const quillmar::ArmSource source =
-        virtual_arm ? quillmar::ArmSource::virtual_arm : quillmar::ArmSource::commands_sent;
+    // sent, from the start, shown or not. A virtual arm of other speeds than the table's is
+    // estimated as a real arm is, beside the model that is the arm itself.
+    const quillmar::ArmSource source = virtual_arm && !virtual_speed
+                                           ? quillmar::ArmSource::virtual_arm
+                                           : quillmar::ArmSource::commands_sent;
+    // Made before the session and gone after it, so that it takes the session's last commands.
+    std::unique_ptr<quillmar::ArmModel> true_arm;
+    if (virtual_speed) {
+        true_arm = std::make_unique<quillmar::ArmModel>(
+            pacer.now(), quillmar::JointSpeeds::built_in().scaled(*virtual_speed));
+        true_arm->follow(*virtual_arm);
+    }
     quillmar::ArmSession session(usb, pacer, source, presence.get());
-    if (virtual_arm) {
+    if (virtual_arm && !virtual_speed) {
         session.model().follow(*virtual_arm);
     }
     quillmar::QtFileDialogs dialogs;
     quillmar::Robot robot(session, dialogs);
     dialogs.set_parent(&robot);
+    // Made before the arm window, whose tools keep what they learn in it until they are gone.
+    const std::unique_ptr<QSettings> settings = remembered_settings();
     quillmar::ArmWindow arm_window(session, source);
     // Only the real arm's window remembers whether it was shown; the virtual arm always shows.
-    const std::unique_ptr<QSettings> settings = virtual_arm ? nullptr : remembered_settings();
-    quillmar::ArmWindowKeeper arm_window_keeper(robot, arm_window, settings.get());
+    quillmar::ArmWindowKeeper arm_window_keeper(robot, arm_window,
+                                                virtual_arm ? nullptr : settings.get());
+    arm_window.add_tools(quillmar::arm_tools(
+        session,
+        {settings.get(), virtual_arm ? QStringLiteral("virtual_arm") : QStringLiteral("arm")},
+        [&robot] { return robot.program_text(); }, source == quillmar::ArmSource::commands_sent,
+        true_arm.get()));
 
     if (const auto started = robot.start_up(); !started) {
         QMessageBox::critical(nullptr, QStringLiteral("Quillmar"),

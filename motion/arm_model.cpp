@@ -1,6 +1,8 @@
 #include "arm_model.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <utility>
 
 namespace quillmar {
@@ -22,6 +24,34 @@ Pose start_pose() {
     return pose;
 }
 
+JointSpeeds JointSpeeds::built_in() {
+    JointSpeeds speeds;
+    for (const auto& row : joint_table) {
+        const auto index = static_cast<std::size_t>(row.joint);
+        speeds.up.at(index) = row.speed;
+        speeds.down.at(index) = row.speed;
+    }
+    return speeds;
+}
+
+double JointSpeeds::of(Joint joint, int drive) const {
+    const auto index = static_cast<std::size_t>(joint);
+    return drive < 0 ? down.at(index) : up.at(index);
+}
+
+double JointSpeeds::slower(Joint joint) const {
+    return std::min(of(joint, 1), of(joint, -1));
+}
+
+JointSpeeds JointSpeeds::scaled(double factor) const {
+    JointSpeeds speeds = *this;
+    for (std::size_t index = 0; index < joint_count; ++index) {
+        speeds.up.at(index) *= factor;
+        speeds.down.at(index) *= factor;
+    }
+    return speeds;
+}
+
 int drive_of(Joint joint, ArmCommand command) {
     const JointRow& row = row_of(joint);
     const bool up = drives(row.increasing_command, command);
@@ -31,6 +61,18 @@ int drive_of(Joint joint, ArmCommand command) {
 
 ArmModel::ArmModel(double time, QObject* parent)
     : QObject(parent), since(time), pose_since(start_pose()), origin_pose(start_pose()) {}
+
+ArmModel::ArmModel(double time, const JointSpeeds& speeds, QObject* parent)
+    : ArmModel(time, parent) {
+    joint_speeds = speeds;
+}
+
+void ArmModel::set_speeds(const JointSpeeds& speeds, double time) {
+    pose_since = pose_at(time);
+    since = std::max(since, time);
+    joint_speeds = speeds;
+    emit changed();
+}
 
 void ArmModel::set_command(ArmCommand command, double time) {
     pose_since = pose_at(time);
@@ -83,7 +125,8 @@ void ArmModel::follow(EmulatedBus& usb) {
 double ArmModel::position_at(Joint joint, double time) const {
     const JointRow& row = row_of(joint);
     const double elapsed = std::max(0.0, time - since);
-    const double travelled = drive_of(joint, current) * row.speed * elapsed;
+    const int drive = drive_of(joint, current);
+    const double travelled = drive * joint_speeds.of(joint, drive) * elapsed;
     return std::clamp(pose_since.at(static_cast<std::size_t>(joint)) + travelled, row.minimum,
                       row.maximum);
 }
@@ -107,6 +150,19 @@ bool ArmModel::moving(double time) const {
     return std::any_of(joint_table.begin(), joint_table.end(), [&](const JointRow& row) {
         return drive_of(row.joint, current) != 0 && !straining(row.joint, time);
     });
+}
+
+double ArmModel::seconds_to_end(double time) const {
+    double soonest = std::numeric_limits<double>::infinity();
+    for (const auto& row : joint_table) {
+        const int drive = drive_of(row.joint, current);
+        if (drive != 0) {
+            const double limit = drive > 0 ? row.maximum : row.minimum;
+            const double left = std::abs(limit - position_at(row.joint, time));
+            soonest = std::min(soonest, left / joint_speeds.of(row.joint, drive));
+        }
+    }
+    return soonest;
 }
 
 }  // namespace quillmar

@@ -60,6 +60,26 @@ constexpr const JointRow& row_of(Joint joint) {
 
 using Pose = std::array<double, joint_count>;
 
+// How fast each joint of one arm travels each way: the joint table's figures unless calibrated.
+struct JointSpeeds {
+    // Units per second towards the joint's maximum and towards its minimum; gravity makes a
+    // loaded joint faster one way than the other.
+    std::array<double, joint_count> up{};
+    std::array<double, joint_count> down{};
+
+    // The joint table's speeds, the same both ways.
+    static JointSpeeds built_in();
+
+    // The speed of `joint` driven `drive` (+1 towards its maximum, -1 towards its minimum).
+    double of(Joint joint, int drive) const;
+    // The slower of the joint's two speeds.
+    double slower(Joint joint) const;
+    // Every speed `factor` times this one.
+    JointSpeeds scaled(double factor) const;
+
+    friend bool operator==(const JointSpeeds&, const JointSpeeds&) = default;
+};
+
 // The start pose of the table.
 Pose start_pose();
 
@@ -74,6 +94,7 @@ class ArmModel : public QObject {
     Q_OBJECT
   public:
     explicit ArmModel(double time, QObject* parent = nullptr);
+    ArmModel(double time, const JointSpeeds& speeds, QObject* parent = nullptr);
 
     // The arm received `command` at `time`; times never go back.
     void set_command(ArmCommand command, double time);
@@ -84,6 +105,8 @@ class ArmModel : public QObject {
     void set_origin(double time);
     // Puts the joints in `pose` at `time`; the running motors keep running.
     void place(const Pose& pose, double time);
+    // The joints travel at `speeds` from `time` on; the pose up to then is kept.
+    void set_speeds(const JointSpeeds& speeds, double time);
     // Takes an arm command out of a control transfer that moved its three bytes; ignores any
     // other transfer. True when it was an arm command.
     bool take_transfer(const EmulatedBus::Transfer& transfer);
@@ -98,6 +121,10 @@ class ArmModel : public QObject {
     bool straining(Joint joint, double time) const;
     // Some joint is still travelling.
     bool moving(double time) const;
+    // Seconds from `time` until a joint that the current command drives reaches its end; infinity
+    // when none travels towards one.
+    double seconds_to_end(double time) const;
+    const JointSpeeds& speeds() const { return joint_speeds; }
     const Pose& origin() const { return origin_pose; }
     bool origin_light_on() const { return origin_light; }
     // The number of the last command that drove `joint`, counting every command taken: a joint
@@ -109,6 +136,7 @@ class ArmModel : public QObject {
     void changed();
 
   private:
+    JointSpeeds joint_speeds = JointSpeeds::built_in();
     ArmCommand current;
     double since;
     Pose pose_since;

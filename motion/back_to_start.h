@@ -23,6 +23,10 @@ struct Movement {
 // end left no mark on the pose, so it is not retraced.
 std::vector<Movement> back_to_start_plan(const ArmModel& model, double time);
 
+// The same way to `pose` with the light as `light`, at the model's speeds: each joint's net
+// travel as one movement, the joint that moved last going first.
+std::vector<Movement> way_to_plan(const ArmModel& model, double time, const Pose& pose, bool light);
+
 class BackToStart {
   public:
     // The light switches through `manual`, as the light button switches it.

@@ -1,6 +1,7 @@
 // Moving a motor for as long as a button or key is held, and never longer than a limit.
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include "armlink/arm_link.h"
@@ -16,12 +17,30 @@ enum class HoldEnd {
     limit,         // held for the longest time a hold may run, or a timed hold's time is up
     arm_released,  // Release arm: the stop command finds no arm
     closing,       // the window closed: its all off was the last command
+    soft_limit,    // every motor held stopped where the estimate put its joint at its end
+};
+
+// What a hold asks of the arm's estimate so that no joint is driven hard into its end.
+struct SoftLimits {
+    // Whether they apply now: switched on, and the user not driving on past them.
+    std::function<bool()> apply;
+    // Seconds until a joint that the running motors drive reaches its end; infinity when none.
+    std::function<double()> seconds_to_end;
+    // Those of `motors` whose joints are at the end they drive towards.
+    std::function<ArmCommand(ArmCommand motors)> at_end;
+    // Told of the motors that were stopped at their joints' ends.
+    std::function<void(ArmCommand stopped)> reached;
 };
 
 struct HoldOutcome {
     HoldEnd end;
     double seconds;  // how long the motor ran, from its start command to its stop command
 };
+
+// The hold sent nothing: every joint it would drive stood at its end by the soft limits.
+inline bool nothing_moved(const HoldOutcome& outcome) {
+    return outcome.end == HoldEnd::soft_limit && outcome.seconds == 0.0;
+}
 
 class HeldMovement {
   public:
@@ -48,11 +67,22 @@ class HeldMovement {
     // Nothing when no hold is under way.
     void end(HoldEnd reason);
 
+    // From now on each motor stops where `limits` say its joint reached its end.
+    void set_soft_limits(SoftLimits limits);
+    // Whether the soft limits apply changed: the hold under way times its next stop afresh.
+    void retime();
+
     bool under_way() const { return running; }
 
   private:
     // Held until ended, or for `seconds`.
     HoldOutcome run(ArmCommand motors, std::optional<double> seconds);
+    bool ended() const;
+    bool limits_apply() const;
+    // `motors` but those whose joints are at their end, which are told of and stay stopped.
+    ArmCommand without_ends(ArmCommand motors);
+    // Stops those of the running motors whose joints are at their end; true when none runs on.
+    bool stop_at_ends();
 
     ArmLink& link;
     ArmReports& reports;
@@ -60,6 +90,10 @@ class HeldMovement {
     bool running = false;
     double started = 0;  // when the hold under way began, for its limit
     std::optional<HoldEnd> told;
+    SoftLimits soft;
+    ArmCommand driving;    // the motors running now
+    ArmCommand stopped;    // motors of this hold stopped at their ends, which stay stopped
+    bool retimed = false;  // the soft limits changed during the wait under way
 };
 
 }  // namespace quillmar

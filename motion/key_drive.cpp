@@ -44,7 +44,7 @@ void KeyDrive::run_drive() {
     if (outcome.end != HoldEnd::released) {
         keys.clear();
     }
-    if (!joined && moved) {
+    if (!joined && moved && !nothing_moved(outcome)) {
         moved(first, outcome.seconds);
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "armlink/arm_link.h"
@@ -34,6 +35,10 @@ class KeyDrive {
     void set_one_motor_at_a_time(bool one) { one_motor = one; }
     // Called when a drive of one motor alone has ended, with how long it ran.
     void on_moved(std::function<void(int command_number, double seconds)> observer);
+
+    // Each motor stops where `limits` say its joint reached its end.
+    void set_soft_limits(SoftLimits limits) { held.set_soft_limits(std::move(limits)); }
+    void retime() { held.retime(); }
 
     bool under_way() const { return held.under_way(); }
 

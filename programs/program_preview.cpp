@@ -77,8 +77,8 @@ QString rejected_warning(const RejectedLine& rejected) {
 
 // Runs `preview`'s steps on a copy of the arm's model that starts in `pose` with the light as
 // `light`: the same mechanics as the arm window's model.
-void simulate(ProgramPreview& preview, const Pose& pose, bool light) {
-    ArmModel model(0.0);
+void simulate(ProgramPreview& preview, const Pose& pose, bool light, const JointSpeeds& speeds) {
+    ArmModel model(0.0, speeds);
     model.place(pose, 0.0);
     double time = 0.0;
     for (std::size_t index = 0; index < preview.steps.size(); ++index) {
@@ -105,7 +105,7 @@ void simulate(ProgramPreview& preview, const Pose& pose, bool light) {
             }
             const double from = model.position_at(row.joint, time);
             const double limit = drive > 0 ? row.maximum : row.minimum;
-            const double reach = std::abs(limit - from) / row.speed;
+            const double reach = std::abs(limit - from) / speeds.of(row.joint, drive);
             PreviewMove move{step_index,   row.joint,   time,
                              end,          from,        model.position_at(row.joint, end),
                              std::nullopt, std::nullopt};
@@ -122,21 +122,21 @@ void simulate(ProgramPreview& preview, const Pose& pose, bool light) {
     preview.end_light = light;
 }
 
-bool same_place(const Pose& a, const Pose& b) {
-    return std::ranges::all_of(joint_table, [&a, &b](const JointRow& row) {
+bool same_place(const Pose& a, const Pose& b, const JointSpeeds& speeds) {
+    return std::ranges::all_of(joint_table, [&](const JointRow& row) {
         const auto joint = static_cast<std::size_t>(row.joint);
-        return std::abs(a.at(joint) - b.at(joint)) <= row.speed * same_place_seconds;
+        return std::abs(a.at(joint) - b.at(joint)) <= speeds.slower(row.joint) * same_place_seconds;
     });
 }
 
 // Marks each move of `reverse`, which starts in `pose`, that turns its joint back further than the
 // forward run of `program` from `forwards_from` turned it, when that run ends in `pose`.
 void mark_overshoots(ProgramPreview& reverse, const CheckedProgram& program, const Pose& pose,
-                     const Pose& forwards_from) {
+                     const Pose& forwards_from, const JointSpeeds& speeds) {
     ProgramPreview forwards;
     forwards.steps = run_order(program.steps, Direction::forwards);
-    simulate(forwards, forwards_from, false);
-    if (!same_place(forwards.end_pose, pose)) {
+    simulate(forwards, forwards_from, false, speeds);
+    if (!same_place(forwards.end_pose, pose, speeds)) {
         return;
     }
     // Every motor step drives one joint, so the reverse run's moves are the forward run's in the
@@ -145,7 +145,7 @@ void mark_overshoots(ProgramPreview& reverse, const CheckedProgram& program, con
     for (PreviewMove& move : reverse.moves) {
         const double further =
             std::abs(move.to - move.from) - std::abs(retraced->to - retraced->from);
-        if (further > row_of(move.joint).speed * at_end_already) {
+        if (further > speeds.slower(move.joint) * at_end_already) {
             move.overshoot = further;
         }
         ++retraced;
@@ -170,14 +170,15 @@ double run_time_left(const std::vector<RunStep>& steps, int index, double done) 
 }
 
 ProgramPreview preview_program(const CheckedProgram& program, Direction direction, const Pose& pose,
-                               bool light, const std::optional<Pose>& forwards_from) {
+                               bool light, const std::optional<Pose>& forwards_from,
+                               const JointSpeeds& speeds) {
     ProgramPreview preview;
     preview.steps = run_order(program.steps, direction);
     preview.rejected = program.rejected;
     preview.rejected_count = program.rejected_count;
-    simulate(preview, pose, light);
+    simulate(preview, pose, light, speeds);
     if (direction == Direction::reverse && forwards_from) {
-        mark_overshoots(preview, program, pose, *forwards_from);
+        mark_overshoots(preview, program, pose, *forwards_from, speeds);
     }
     return preview;
 }

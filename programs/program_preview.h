@@ -60,8 +60,10 @@ double run_time_left(const std::vector<RunStep>& steps, int index, double done);
 // The run of `program` in `direction` from `pose` with the light as `light`. A reverse run retraces
 // the forward run from `forwards_from` when that run ends where `pose` is (the arm ran it and has
 // not moved since); the steps that turn a joint back further than that run turned it are marked.
+// The joints travel at `speeds`.
 ProgramPreview preview_program(const CheckedProgram& program, Direction direction, const Pose& pose,
-                               bool light, const std::optional<Pose>& forwards_from = std::nullopt);
+                               bool light, const std::optional<Pose>& forwards_from = std::nullopt,
+                               const JointSpeeds& speeds = JointSpeeds::built_in());
 
 // A command's caption without its number: "Elbow Up" for command 6.
 QString command_name(int command);

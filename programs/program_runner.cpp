@@ -76,14 +76,7 @@ void ProgramRunner::run_program(const QString& text, Direction direction) {
             }
         }
         emit step_started(static_cast<int>(index));
-        const RunStep& step = steps[index];
-        if (step.command == light_command_number) {
-            manual.light();
-        } else {
-            run_timed_movement(link, pacer, step.command, step.seconds,
-                               [this] { return cut_short(); });
-        }
-        if (cut_short()) {
+        if (!perform(steps[index])) {
             stopped_at = static_cast<int>(index);
             break;
         }
@@ -93,6 +86,27 @@ void ProgramRunner::run_program(const QString& text, Direction direction) {
     } else {
         emit run_finished();
     }
+}
+
+void ProgramRunner::run_step(const RunStep& step) {
+    emit checking();
+    emit run_started({step});
+    stop_requested = false;
+    emit step_started(0);
+    if (perform(step)) {
+        emit run_finished();
+    } else {
+        emit run_stopped(0);
+    }
+}
+
+bool ProgramRunner::perform(const RunStep& step) {
+    if (step.command == light_command_number) {
+        manual.light();
+    } else {
+        run_timed_movement(link, pacer, step.command, step.seconds, [this] { return cut_short(); });
+    }
+    return !cut_short();
 }
 
 void ProgramRunner::stop() {

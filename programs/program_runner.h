@@ -40,6 +40,8 @@ class ProgramRunner : public QObject {
     // Runs `text`, lines ended by CR LF; an empty text does nothing.
     void run_program(const QString& text, Direction direction);
 
+    // Runs `step` alone as a run of one step, without the check pass's messages.
+    void run_step(const RunStep& step);
     // Stops the motors at once; a running program ends after the step under way.
     void stop();
 
@@ -58,6 +60,8 @@ class ProgramRunner : public QObject {
   private:
     // The run ends early: Stop was pressed, the arm was released, or the window is closing.
     bool cut_short() const;
+    // Performs `step`; true when the run goes on.
+    bool perform(const RunStep& step);
 
     ArmLink& link;
     ManualControl& manual;

@@ -79,6 +79,8 @@ QString end_name(HoldEnd end) {
             return QStringLiteral("arm released");
         case HoldEnd::closing:
             return QStringLiteral("closing");
+        case HoldEnd::soft_limit:
+            return QStringLiteral("at its end");
     }
     return {};
 }

@@ -1,6 +1,7 @@
 #include "arm_session.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "programs/program_recorder.h"
@@ -40,6 +41,8 @@ ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresen
         emit command_sent(command);
     });
     connect(&arm_model, &ArmModel::changed, this, &ArmSession::pose_changed);
+    held.set_soft_limits(estimate_limits());
+    key_drive.set_soft_limits(estimate_limits());
     key_drive.on_moved(
         [this](int number, double seconds) { record(movement_lines(number, seconds)); });
     // Connected before any front end can connect, so that the lock comes before the banner and
@@ -179,7 +182,9 @@ std::optional<HoldOutcome> ArmSession::hold(int command_number, std::optional<do
     Activity moving(*this, State::moving_by_hand);
     const HoldOutcome outcome =
         seconds ? held.run_for(command_number, *seconds) : held.run(command_number);
-    record(movement_lines(command_number, outcome.seconds));
+    if (!nothing_moved(outcome)) {
+        record(movement_lines(command_number, outcome.seconds));
+    }
     return outcome;
 }
 
@@ -215,13 +220,17 @@ void ArmSession::run(const QString& text, Direction direction) {
     if (!may(Operation::run)) {
         return;
     }
+    set_run_lines(text);
+    runner.run_program(text, direction);
+}
+
+void ArmSession::set_run_lines(const QString& text) {
     run_lines.clear();
     for (qsizetype pos = 0; pos < text.size();) {
         const TextLine found = line_at(text, pos);
         run_lines.push_back(found.text.toString());
         pos = found.next;
     }
-    runner.run_program(text, direction);
 }
 
 void ArmSession::stop() {
@@ -268,6 +277,114 @@ void ArmSession::set_recording(bool on) {
 
 void ArmSession::set_start_pose() {
     arm_model.reset_pose(pacer.now());
+}
+
+std::optional<int> ArmSession::step(const QString& text, int index) {
+    if (!may(Operation::run)) {
+        return std::nullopt;
+    }
+    const std::vector<RunStep> steps = run_order(check_program(text).steps, Direction::forwards);
+    if (index < 0 || static_cast<std::size_t>(index) >= steps.size()) {
+        return std::nullopt;
+    }
+    set_run_lines(text);
+    bool finished = false;
+    const auto ran = connect(&runner, &ProgramRunner::run_finished, this, [&] { finished = true; });
+    runner.run_step(steps[static_cast<std::size_t>(index)]);
+    disconnect(ran);
+    if (!finished) {
+        return index;
+    }
+    return static_cast<std::size_t>(index) + 1 == steps.size() ? 0 : index + 1;
+}
+
+void ArmSession::offer_way_to(const Pose& pose) {
+    QStringList lines;
+    for (const Movement& movement :
+         way_to_plan(arm_model, pacer.now(), pose, arm_model.light_on())) {
+        lines << (movement.command == light_command_number
+                      ? QStringList{light_line()}
+                      : movement_lines(movement.command, movement.seconds));
+    }
+    if (!lines.isEmpty()) {
+        emit recorded(lines);
+    }
+}
+
+void ArmSession::set_joint_speeds(const JointSpeeds& speeds) {
+    arm_model.set_speeds(speeds, pacer.now());
+}
+
+void ArmSession::set_soft_limits(bool on) {
+    soft_limits_on = on;
+    held.retime();
+    key_drive.retime();
+}
+
+void ArmSession::drive_past_soft_limits(bool on) {
+    if (on != past_soft_limits) {
+        past_soft_limits = on;
+        held.retime();
+        key_drive.retime();
+    }
+}
+
+bool ArmSession::find_end(Joint joint, int drive, double seconds) {
+    const JointRow& row = row_of(joint);
+    if (!go_back({{drive > 0 ? row.increasing_command : row.decreasing_command, seconds}})) {
+        return false;
+    }
+    Pose pose = arm_model.pose_at(pacer.now());
+    pose.at(static_cast<std::size_t>(joint)) = drive > 0 ? row.maximum : row.minimum;
+    arm_model.place(pose, pacer.now());
+    return true;
+}
+
+ArmSession::WayBack ArmSession::go_to(const Pose& pose) {
+    if (!may(Operation::back_to_start)) {
+        return WayBack::refused;
+    }
+    if (key_drive.under_way()) {
+        return WayBack::keys_held;
+    }
+    const std::vector<Movement> plan =
+        way_to_plan(arm_model, pacer.now(), pose, arm_model.light_on());
+    if (plan.empty()) {
+        return WayBack::at_start;
+    }
+    return go_back(plan) ? WayBack::done : WayBack::stopped;
+}
+
+SoftLimits ArmSession::estimate_limits() {
+    // A joint this close to its end, in seconds of travel, is at it.
+    constexpr double at_end_seconds = 0.001;
+    return {
+        [this] { return soft_limits_on && !past_soft_limits; },
+        [this] { return arm_model.seconds_to_end(pacer.now()); },
+        [this](ArmCommand motors) {
+            ArmCommand at_end;
+            for (const auto& row : joint_table) {
+                const int drive = drive_of(row.joint, motors);
+                const double limit = drive > 0 ? row.maximum : row.minimum;
+                const double left = std::abs(limit - arm_model.position_at(row.joint, pacer.now()));
+                if (drive != 0 &&
+                    left <= at_end_seconds * arm_model.speeds().of(row.joint, drive)) {
+                    const ArmCommand motor = start_command(
+                        drive > 0 ? row.increasing_command : row.decreasing_command, 0);
+                    at_end.motor |= motor.motor;
+                    at_end.base |= motor.base;
+                }
+            }
+            return at_end;
+        },
+        [this](ArmCommand stopped) {
+            for (const auto& row : joint_table) {
+                if (const int drive = drive_of(row.joint, stopped); drive != 0) {
+                    emit soft_limit_reached(row.joint, drive);
+                }
+            }
+        },
+    };
 }
 
 void ArmSession::shut_down() {

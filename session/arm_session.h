@@ -104,6 +104,26 @@ class ArmSession : public QObject, private ArmReports {
     // While on, movements made by hand come out as `recorded` lines, one motor at a time.
     void set_recording(bool on);
     void set_start_pose();
+    // The estimate's joints travel at `speeds` from now on.
+    void set_joint_speeds(const JointSpeeds& speeds);
+    // While on, holds and key drives stop each motor where the estimate puts its joint at its
+    // end; off until a front end switches them on. Programs run as written either way.
+    void set_soft_limits(bool on);
+    bool soft_limits() const { return soft_limits_on; }
+    // While on (Shift held), holds and key drives drive on past the soft limits.
+    void drive_past_soft_limits(bool on);
+    // Runs step `index` of `text` forwards alone, as a run of one step. The step to run next: the
+    // one after it, the first after the last, the same when it was stopped; none when refused or
+    // there is no such step.
+    std::optional<int> step(const QString& text, int index);
+    // Offers the lines of the way from here to `pose` as `recorded` lines.
+    void offer_way_to(const Pose& pose);
+    // Drives `joint` towards its end `drive` (+1 its maximum, -1 its minimum) for `seconds`,
+    // locked as the way back, then puts the estimate's joint at that end; false when it was
+    // stopped or refused.
+    bool find_end(Joint joint, int drive, double seconds);
+    // Drives to `pose` by the estimate, the light left as it is, locked as the way back.
+    WayBack go_to(const Pose& pose);
     // The window is closing: every wait ends at once and the arm is let go.
     void shut_down();
     // Runs `action` now when no hand movement runs; else the hold or key drive ends (released)
@@ -128,12 +148,16 @@ class ArmSession : public QObject, private ArmReports {
     // The model's estimate of the arm took a new command or was reset: its pose from now on
     // follows model().pose_at().
     void pose_changed();
-    // Program lines that do a movement made by hand again, for the program's owner to add.
+    // Program lines for the program's owner to add: a movement made by hand while recording, or
+    // the way to a pose.
     void recorded(const QStringList& lines);
     void recording_changed(bool on);
     void arm_plugged_in_changed(bool plugged);
     // Stop begins: a press that is no hold yet must not become one.
     void stopping();
+    // A hold or key drive stopped `joint`'s motor where the estimate put it at its end,
+    // `drive` (+1 the maximum, -1 the minimum).
+    void soft_limit_reached(quillmar::Joint joint, int drive);
 
   private:
     // Pushes a state around a blocking call; the last hand movement to end runs when_still's
@@ -158,6 +182,9 @@ class ArmSession : public QObject, private ArmReports {
     void let_go_of_hands();
     void record(const QStringList& lines);
     bool moving_by_hand() const;
+    SoftLimits estimate_limits();
+    // Keeps the lines of the program about to run, to name each step as it begins.
+    void set_run_lines(const QString& text);
 
     UsbBus& usb;
     Pacer& pacer;
@@ -178,6 +205,8 @@ class ArmSession : public QObject, private ArmReports {
     bool recording_on = false;
     bool plug_hint = false;
     bool closing = false;
+    bool soft_limits_on = false;
+    bool past_soft_limits = false;
 };
 
 }  // namespace quillmar

@@ -23,6 +23,7 @@
 #include <cmath>
 #include <utility>
 
+#include "arm_tools.h"
 #include "preview_timeline.h"
 
 namespace quillmar {
@@ -33,19 +34,6 @@ constexpr int run_bar_steps = 1000;
 constexpr int warning_rows = 3;
 // A list of every faulty line of the largest program file would take seconds to fill.
 constexpr qsizetype most_warnings_listed = 100;
-
-QString reading_text(const JointRow& row, double value, bool straining) {
-    const QString unit = QString::fromUtf8(row.unit);
-    // A degree sign follows its number; a unit in letters stands apart.
-    // A joint brought back to zero may stand a hair below it: no "-0.0".
-    const double shown = std::abs(value) < 0.05 ? 0.0 : value;
-    QString text = QString::number(shown, 'f', 1) +
-                   (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
-    if (straining) {
-        text += QStringLiteral(" at limit, straining");
-    }
-    return text;
-}
 
 // Seconds as a person reads them: "42.5 s", "3 min 05.0 s".
 QString duration_text(double seconds) {
@@ -114,6 +102,19 @@ QLabel* key_legend(const JointRow& row, QWidget* parent) {
 
 }  // namespace
 
+QString reading_text(const JointRow& row, double value, bool straining) {
+    const QString unit = QString::fromUtf8(row.unit);
+    // A degree sign follows its number; a unit in letters stands apart.
+    // A joint brought back to zero may stand a hair below it: no "-0.0".
+    const double shown = std::abs(value) < 0.05 ? 0.0 : value;
+    QString text = QString::number(shown, 'f', 1) +
+                   (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
+    if (straining) {
+        text += QStringLiteral(" at limit, straining");
+    }
+    return text;
+}
+
 ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     : QWidget(parent), session(session), model(session.model()) {
     const bool estimate = source == ArmSource::commands_sent;
@@ -171,6 +172,7 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     run_box = new RunBox(session, preview_box->timeline(), this);
     layout->addWidget(run_box);
     layout->addWidget(preview_box);
+    content_layout = layout;
     // On a screen too small for the whole window, it scrolls.
     scroller = new QScrollArea(this);
     scroller->setFrameShape(QFrame::NoFrame);
@@ -200,6 +202,12 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
         run_box->end(stopped_at);
         // The arm has moved: the preview now starts from where the run left it.
         preview_box->soon();
+    });
+    connect(&session, &ArmSession::soft_limit_reached, this, [this](Joint joint, int drive) {
+        hand_row->tell(QStringLiteral("The %1 is at its %2 end by the estimate, so its motor "
+                                      "stopped. Hold Shift to drive on.")
+                           .arg(QString::fromUtf8(row_of(joint).name).toLower(),
+                                drive > 0 ? QStringLiteral("upper") : QStringLiteral("lower")));
     });
     // Stop whatever has the focus here, as in the main window.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session,
@@ -273,15 +281,22 @@ void ArmWindow::show_session_state(ArmSession::State state) {
 }
 
 void ArmWindow::end_drive() {
+    session.drive_past_soft_limits(false);
     session.end_key_drive(HoldEnd::released);
 }
 
 bool ArmWindow::take_key(const QKeyEvent& key) {
+    const bool press = key.type() == QEvent::KeyPress;
+    // Shift held drives on past the soft limits, for an estimate that has drifted.
+    if (key.key() == Qt::Key_Shift) {
+        session.drive_past_soft_limits(press);
+        return false;
+    }
     const DriveKey* drive_key = drive_key_of(key.key());
     if (drive_key == nullptr) {
         return false;
     }
-    const bool press = key.type() == QEvent::KeyPress;
+    session.drive_past_soft_limits(key.modifiers().testFlag(Qt::ShiftModifier));
     if (press && (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
         return false;
     }
@@ -383,6 +398,20 @@ void ArmWindow::set_program_source(std::function<QString()> source) {
     preview_box->set_program_source(std::move(source));
 }
 
+void ArmWindow::add_tools(QWidget* tools) {
+    content_layout->insertWidget(content_layout->indexOf(run_box), tools);
+    for (const PoseBox* poses : tools->findChildren<PoseBox*>()) {
+        connect(poses, &PoseBox::destination, this, [this](const std::optional<Pose>& pose) {
+            destination = pose;
+            refresh();
+        });
+    }
+    tools->installEventFilter(this);
+    for (QWidget* child : tools->findChildren<QWidget*>()) {
+        child->installEventFilter(this);
+    }
+}
+
 void ArmWindow::program_changed() {
     run_box->program_changed();
     preview_box->soon();
@@ -428,7 +457,7 @@ void ArmWindow::showEvent(QShowEvent* event) {
 void ArmWindow::refresh() {
     const double now = session.now();
     ArmView view = view_at(model, now);
-    view.ghost = preview_box->ghost();
+    view.ghost = destination ? destination : preview_box->ghost();
     arm_picture->set_view(view);
     for (const auto& row : joint_table) {
         const auto index = static_cast<std::size_t>(row.joint);
@@ -762,8 +791,12 @@ void PreviewBox::work_out() {
     stale = false;
     delay.stop();
     const ArmModel& model = session.model();
-    Request request{source(), reverse->isChecked() ? Direction::reverse : Direction::forwards,
-                    model.pose_at(session.now()), model.light_on(), ran_from};
+    Request request{source(),
+                    reverse->isChecked() ? Direction::reverse : Direction::forwards,
+                    model.pose_at(session.now()),
+                    model.light_on(),
+                    ran_from,
+                    model.speeds()};
     // The pose and the text are those of now, so a request waits rather than be read again later.
     if (work.isRunning()) {
         next = std::move(request);
@@ -776,9 +809,10 @@ void PreviewBox::start(Request request) {
     // The largest program file takes the check pass and the simulated run half a second, which
     // the window's thread would spend away from typing.
     work.setFuture(QtConcurrent::run([request = std::move(request)] {
-        return Worked{preview_program(check_program(request.text, {}), request.direction,
-                                      request.pose, request.light, request.ran_from),
-                      request.text.trimmed().isEmpty()};
+        return Worked{
+            preview_program(check_program(request.text, {}), request.direction, request.pose,
+                            request.light, request.ran_from, request.speeds),
+            request.text.trimmed().isEmpty()};
     }));
 }
 

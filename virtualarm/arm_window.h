@@ -26,10 +26,14 @@ class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QStackedWidget;
+class QVBoxLayout;
 
 namespace quillmar {
 
 class PreviewTimeline;
+
+// A joint's reading: "12.5°", "20.0 mm", and whether its motor strains at its end.
+QString reading_text(const JointRow& row, double value, bool straining);
 
 // The run under way: its step, its times and how far it has come, also on the preview's timeline
 // when the preview showed this very run.
@@ -115,6 +119,7 @@ class PreviewBox : public QGroupBox {
         Pose pose;
         bool light;
         std::optional<Pose> ran_from;
+        JointSpeeds speeds;
     };
     struct Worked {
         ProgramPreview preview;
@@ -190,6 +195,8 @@ class ArmWindow : public QWidget {
 
     // Where the program's text is read from when the preview is worked out.
     void set_program_source(std::function<QString()> source);
+    // Shows `tools` above the run, their keys driving the arm as everywhere in this window.
+    void add_tools(QWidget* tools);
     // The program changed; the preview follows once typing pauses.
     void program_changed();
     // Works the preview out from where the arm is now, away from the window's thread; it shows
@@ -239,6 +246,8 @@ class ArmWindow : public QWidget {
 
     ArmSession& session;
     ArmModel& model;
+    // Where Go to is driving the arm, drawn pale instead of the program's end meanwhile.
+    std::optional<Pose> destination;
     QScrollArea* scroller = nullptr;
     // Room for the window that fit() was given.
     QSize space{QWIDGETSIZE_MAX, QWIDGETSIZE_MAX};
@@ -261,6 +270,7 @@ class ArmWindow : public QWidget {
     QString strain_style;
 
     PreviewBox* preview_box = nullptr;
+    QVBoxLayout* content_layout = nullptr;
 };
 
 }  // namespace quillmar

@@ -27,6 +27,8 @@ class ProgramPreviewTest : public QObject {
     void quotes_program_lines_as_typed_data();
     void quotes_program_lines_as_typed();
     void counts_every_line_that_will_not_run();
+    void calibrated_speeds_move_the_end_and_the_warnings_data();
+    void calibrated_speeds_move_the_end_and_the_warnings();
 };
 
 void ProgramPreviewTest::warns_of_end_stops_and_lines_that_will_not_run_data() {
@@ -194,9 +196,6 @@ void ProgramPreviewTest::counts_every_line_that_will_not_run() {
     QCOMPARE(preview.steps.size(), std::size_t{1});
 }
 
-QTEST_GUILESS_MAIN(ProgramPreviewTest)
-#include "program_preview_test.moc"
-
 void ProgramPreviewTest::quotes_program_lines_as_typed_data() {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("message");  // the check pass's last line
@@ -218,3 +217,36 @@ void ProgramPreviewTest::quotes_program_lines_as_typed() {
     QCOMPARE(check_program(program).messages.last(), message);
     QCOMPARE(preview_warnings(preview_of(program, Direction::forwards), 10).last(), warning);
 }
+
+void ProgramPreviewTest::calibrated_speeds_move_the_end_and_the_warnings_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<double>("up");  // the elbow's speeds, as factors of the table's
+    QTest::addColumn<double>("down");
+    QTest::addColumn<double>("elbow");
+    QTest::addColumn<int>("warnings");
+    // The elbow starts at -60° and travels 25°/s by the table; it ends at +150°.
+    QTest::newRow("table") << "6,500" << 1.0 << 1.0 << 65.0 << 0;
+    QTest::newRow("faster up reaches the end") << "6,500" << 2.0 << 1.0 << 150.0 << 1;
+    QTest::newRow("slower up") << "6,500" << 0.5 << 1.0 << 2.5 << 0;
+    QTest::newRow("down has its own speed") << "6,400\r\n5,400" << 1.0 << 0.5 << -10.0 << 0;
+    QTest::newRow("each way its own") << "6,400\r\n5,400" << 0.5 << 2.0 << -150.0 << 1;
+}
+
+void ProgramPreviewTest::calibrated_speeds_move_the_end_and_the_warnings() {
+    QFETCH(QString, program);
+    QFETCH(double, up);
+    QFETCH(double, down);
+    QFETCH(double, elbow);
+    QFETCH(int, warnings);
+    JointSpeeds speeds = JointSpeeds::built_in();
+    const auto index = static_cast<std::size_t>(Joint::elbow);
+    speeds.up.at(index) *= up;
+    speeds.down.at(index) *= down;
+    const ProgramPreview preview = preview_program(check_program(program), Direction::forwards,
+                                                   start_pose(), false, std::nullopt, speeds);
+    QVERIFY(std::abs(preview.end_pose.at(index) - elbow) < 1e-6);
+    QCOMPARE(warning_count(preview), warnings);
+}
+
+QTEST_GUILESS_MAIN(ProgramPreviewTest)
+#include "program_preview_test.moc"

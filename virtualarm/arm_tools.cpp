@@ -1,0 +1,536 @@
+#include "arm_tools.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "arm_window.h"
+#include "motion/speed_settings.h"
+#include "text/visible_text.h"
+
+namespace quillmar {
+
+namespace {
+
+// Homing drives this much longer than a full travel, so that an arm slower than its estimate
+// still reaches the end.
+constexpr double homing_margin = 1.5;
+constexpr qsizetype longest_pose_name = 40;
+
+QString joint_name(Joint joint) {
+    return QString::fromUtf8(row_of(joint).name);
+}
+
+QString command_caption(int command) {
+    return QString::fromLatin1(command_table.at(static_cast<std::size_t>(command)).caption);
+}
+
+QDoubleSpinBox* seconds_box(QWidget* parent) {
+    auto* box = new QDoubleSpinBox(parent);
+    box->setRange(0.2, 600.0);
+    box->setDecimals(2);
+    box->setSuffix(QStringLiteral(" s"));
+    box->setKeyboardTracking(false);
+    return box;
+}
+
+QString settings_key(const ToolSettings& kept, const char* name) {
+    return kept.group + QLatin1Char('/') + QLatin1String(name);
+}
+
+}  // namespace
+
+QCheckBox* soft_limits_switch(ArmSession& session, const ToolSettings& kept, QWidget* parent) {
+    auto* box = new QCheckBox(QStringLiteral("Soft limits"), parent);
+    box->setObjectName(QStringLiteral("softlimits"));
+    box->setToolTip(
+        QStringLiteral("Holds and keys stop a joint where the estimate puts it at its end; hold "
+                       "Shift to drive on. Programs run as written."));
+    const bool on =
+        !kept.settings || kept.settings->value(settings_key(kept, "soft_limits"), true).toBool();
+    box->setChecked(on);
+    session.set_soft_limits(on);
+    QObject::connect(box, &QCheckBox::toggled, box, [&session, kept](bool now_on) {
+        session.set_soft_limits(now_on);
+        if (kept.settings) {
+            kept.settings->setValue(settings_key(kept, "soft_limits"), now_on);
+        }
+    });
+    return box;
+}
+
+CalibrationBox::CalibrationBox(ArmSession& session, ToolSettings kept, QWidget* parent)
+    : QGroupBox(QStringLiteral("Calibration and limits"), parent),
+      session(session),
+      kept(std::move(kept)) {
+    setObjectName(QStringLiteral("calibration"));
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("Full travel:"), this), 0, 0);
+    grid->addWidget(new QLabel(QStringLiteral("up"), this), 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("down"), this), 0, 2);
+    for (const auto& row : joint_table) {
+        const auto index = static_cast<std::size_t>(row.joint);
+        const int line = static_cast<int>(index) + 1;
+        grid->addWidget(new QLabel(joint_name(row.joint), this), line, 0);
+        up_seconds.at(index) = seconds_box(this);
+        up_seconds.at(index)->setToolTip(
+            QStringLiteral("Seconds %1 takes from one end to the other")
+                .arg(command_caption(row.increasing_command)));
+        down_seconds.at(index) = seconds_box(this);
+        down_seconds.at(index)->setToolTip(
+            QStringLiteral("Seconds %1 takes from one end to the other")
+                .arg(command_caption(row.decreasing_command)));
+        grid->addWidget(up_seconds.at(index), line, 1);
+        grid->addWidget(down_seconds.at(index), line, 2);
+        for (QDoubleSpinBox* box : {up_seconds.at(index), down_seconds.at(index)}) {
+            connect(box, &QDoubleSpinBox::valueChanged, this, [this] { apply(speeds()); });
+        }
+    }
+    soft_limits = soft_limits_switch(session, this->kept, this);
+    auto* reset = new QPushButton(QStringLiteral("Reset to the built-in table"), this);
+    joint_choice = new QComboBox(this);
+    for (const auto& row : joint_table) {
+        joint_choice->addItem(joint_name(row.joint));
+    }
+    time_button = new QPushButton(QStringLiteral("Time it"), this);
+    time_button->setToolTip(
+        QStringLiteral("Times the joint's full travel each way from your holds"));
+    next_button = new QPushButton(QStringLiteral("Next"), this);
+    next_button->setEnabled(false);
+    find_button = new QPushButton(QStringLiteral("Find the ends..."), this);
+    find_button->setToolTip(
+        QStringLiteral("Drives the joint into its nearer end stop for longer than its full "
+                       "travel, so that the estimate knows where it is again"));
+    note = new QLabel(this);
+    note->setObjectName(QStringLiteral("calibrationnote"));
+    note->setWordWrap(true);
+    grid->addWidget(soft_limits, 1, 3);
+    grid->addWidget(reset, 2, 3);
+    grid->addWidget(joint_choice, 3, 3);
+    auto* timing = new QHBoxLayout;
+    timing->addWidget(time_button);
+    timing->addWidget(next_button);
+    grid->addLayout(timing, 4, 3);
+    grid->addWidget(find_button, 5, 3);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(note);
+
+    const JointSpeeds saved =
+        this->kept.settings
+            ? read_joint_speeds(*this->kept.settings, settings_key(this->kept, "speeds"))
+            : JointSpeeds::built_in();
+    show_speeds(saved);
+    apply(saved);
+    connect(reset, &QPushButton::clicked, this, [this] {
+        show_speeds(JointSpeeds::built_in());
+        apply(JointSpeeds::built_in());
+    });
+    connect(time_button, &QPushButton::clicked, this, [this] {
+        if (timed) {
+            end_timing();
+            note->clear();
+        } else {
+            start_timing(static_cast<Joint>(joint_choice->currentIndex()));
+        }
+    });
+    connect(next_button, &QPushButton::clicked, this, &CalibrationBox::next_timing_step);
+    connect(find_button, &QPushButton::clicked, this, &CalibrationBox::ask_and_find_ends);
+    connect(&session, &ArmSession::command_sent, this, &CalibrationBox::take_command);
+}
+
+JointSpeeds CalibrationBox::speeds() const {
+    JointSpeeds speeds = JointSpeeds::built_in();
+    for (const auto& row : joint_table) {
+        const auto index = static_cast<std::size_t>(row.joint);
+        speeds.up.at(index) = *travel_speed(row.joint, up_seconds.at(index)->value());
+        speeds.down.at(index) = *travel_speed(row.joint, down_seconds.at(index)->value());
+    }
+    return speeds;
+}
+
+void CalibrationBox::show_speeds(const JointSpeeds& speeds) {
+    for (const auto& row : joint_table) {
+        const auto index = static_cast<std::size_t>(row.joint);
+        const QSignalBlocker up_quiet(up_seconds.at(index));
+        const QSignalBlocker down_quiet(down_seconds.at(index));
+        up_seconds.at(index)->setValue(travel_seconds(row.joint, speeds.of(row.joint, 1)));
+        down_seconds.at(index)->setValue(travel_seconds(row.joint, speeds.of(row.joint, -1)));
+    }
+}
+
+void CalibrationBox::apply(const JointSpeeds& speeds) {
+    session.set_joint_speeds(speeds);
+    if (kept.settings) {
+        write_joint_speeds(*kept.settings, settings_key(kept, "speeds"), speeds);
+    }
+}
+
+void CalibrationBox::start_timing(Joint joint) {
+    timed = joint;
+    timing_step = 0;
+    drive = 0;
+    counted = 0.0;
+    // The estimate may be wrong: that is what is timed here.
+    session.set_soft_limits(false);
+    next_button->setEnabled(true);
+    time_button->setText(QStringLiteral("Cancel"));
+    const JointRow& row = row_of(joint);
+    note->setText(QStringLiteral("Hold %1 until the %2 stops at its end, then press Next.")
+                      .arg(command_caption(row.increasing_command), joint_name(joint).toLower()));
+}
+
+void CalibrationBox::take_command(ArmCommand command) {
+    if (!timed) {
+        return;
+    }
+    const double now = session.now();
+    const int wanted = timing_step == 1 ? -1 : 1;
+    if (drive == wanted) {
+        counted += now - since;
+    }
+    since = now;
+    drive = drive_of(*timed, command);
+}
+
+void CalibrationBox::next_timing_step() {
+    if (!timed) {
+        return;
+    }
+    const Joint joint = *timed;
+    const JointRow& row = row_of(joint);
+    const QString name = joint_name(joint).toLower();
+    if (timing_step == 0) {
+        timing_step = 1;
+        counted = 0.0;
+        note->setText(
+            QStringLiteral("Hold %1 until the %2 stops at its other end, in several holds if need "
+                           "be, then press Next. Let go as soon as it stops: the time held is its "
+                           "travel.")
+                .arg(command_caption(row.decreasing_command), name));
+        return;
+    }
+    if (timing_step == 1) {
+        down_travel = counted;
+        timing_step = 2;
+        counted = 0.0;
+        note->setText(
+            QStringLiteral("Hold %1 until the %2 stops at its first end again, then press Next.")
+                .arg(command_caption(row.increasing_command), name));
+        return;
+    }
+    const std::optional<double> up = travel_speed(joint, counted);
+    const std::optional<double> down = travel_speed(joint, down_travel);
+    end_timing();
+    if (!up || !down) {
+        note->setText(QStringLiteral("The %1 was not timed: hold each way until it stops, then "
+                                     "press Next.")
+                          .arg(name));
+        return;
+    }
+    JointSpeeds timed_speeds = speeds();
+    const auto index = static_cast<std::size_t>(joint);
+    timed_speeds.up.at(index) = *up;
+    timed_speeds.down.at(index) = *down;
+    show_speeds(timed_speeds);
+    apply(timed_speeds);
+    note->setText(
+        QStringLiteral("The %1 travels up in %2 s and down in %3 s; the estimate uses "
+                       "these times from now on.")
+            .arg(name, QString::number(counted, 'f', 2), QString::number(down_travel, 'f', 2)));
+}
+
+void CalibrationBox::end_timing() {
+    timed.reset();
+    session.set_soft_limits(soft_limits->isChecked());
+    next_button->setEnabled(false);
+    time_button->setText(QStringLiteral("Time it"));
+}
+
+bool CalibrationBox::find_end(Joint joint) {
+    const JointRow& row = row_of(joint);
+    const auto index = static_cast<std::size_t>(joint);
+    const double position = session.model().pose_at(session.now()).at(index);
+    const int drive = position - row.minimum <= row.maximum - position ? -1 : 1;
+    const double seconds = travel_seconds(joint, session.model().speeds().of(joint, drive));
+    return session.find_end(joint, drive, seconds * homing_margin);
+}
+
+void CalibrationBox::ask_and_find_ends() {
+    const Joint joint = static_cast<Joint>(joint_choice->currentIndex());
+    const QString name = joint_name(joint).toLower();
+    const auto asked = QMessageBox::question(
+        this, QStringLiteral("Find the ends"),
+        QStringLiteral("This drives the %1 into its nearer end stop on purpose, for longer than "
+                       "its full travel, so that its gearbox may click. Esc stops it at once. "
+                       "Go on?")
+            .arg(name));
+    if (asked != QMessageBox::Yes) {
+        return;
+    }
+    note->setText(find_end(joint)
+                      ? QStringLiteral("The %1 is at its end; the estimate is there too.").arg(name)
+                      : QStringLiteral("Finding the %1's end stopped.").arg(name));
+}
+
+QString CalibrationBox::note_text() const {
+    return note->text();
+}
+
+PoseBox::PoseBox(ArmSession& session, ToolSettings kept, QWidget* parent)
+    : QGroupBox(QStringLiteral("Poses"), parent), session(session), kept(std::move(kept)) {
+    setObjectName(QStringLiteral("poses"));
+    names = new QComboBox(this);
+    names->setObjectName(QStringLiteral("posenames"));
+    names->setMinimumContentsLength(12);
+    auto* save = new QPushButton(QStringLiteral("Save pose as..."), this);
+    save->setToolTip(QStringLiteral("Keeps where the arm is estimated to be under a name"));
+    go = new QPushButton(QStringLiteral("Go to"), this);
+    go->setToolTip(QStringLiteral("Drives each joint to the pose by the estimate. Esc stops."));
+    insert = new QPushButton(QStringLiteral("Insert the way there as lines"), this);
+    insert->setToolTip(
+        QStringLiteral("Adds the program lines that drive from here to the pose to the program"));
+    forget = new QPushButton(QStringLiteral("Forget"), this);
+    auto* row = new QHBoxLayout(this);
+    row->addWidget(names, 1);
+    row->addWidget(save);
+    row->addWidget(go);
+    row->addWidget(insert);
+    row->addWidget(forget);
+    read();
+    connect(save, &QPushButton::clicked, this, &PoseBox::ask_and_save);
+    connect(go, &QPushButton::clicked, this, &PoseBox::go_to);
+    connect(insert, &QPushButton::clicked, this, [this] {
+        if (const auto pose = pose_named(names->currentText())) {
+            this->session.offer_way_to(*pose);
+        }
+    });
+    connect(forget, &QPushButton::clicked, this, [this] {
+        const int index = names->currentIndex();
+        if (index >= 0) {
+            poses.erase(poses.begin() + index);
+            names->removeItem(index);
+            write();
+        }
+    });
+}
+
+bool PoseBox::save_pose(const QString& typed) {
+    const QString name = visible_text(typed.simplified()).left(longest_pose_name);
+    if (name.isEmpty()) {
+        return false;
+    }
+    const Pose pose = session.model().pose_at(session.now());
+    const auto found = std::ranges::find(poses, name, &std::pair<QString, Pose>::first);
+    if (found != poses.end()) {
+        found->second = pose;
+    } else {
+        poses.emplace_back(name, pose);
+        names->addItem(name);
+    }
+    names->setCurrentText(name);
+    write();
+    return true;
+}
+
+std::optional<Pose> PoseBox::pose_named(const QString& name) const {
+    const auto found = std::ranges::find(poses, name, &std::pair<QString, Pose>::first);
+    return found == poses.end() ? std::nullopt : std::optional<Pose>(found->second);
+}
+
+void PoseBox::ask_and_save() {
+    bool ok = false;
+    const QString name = QInputDialog::getText(this, QStringLiteral("Save pose as"),
+                                               QStringLiteral("Name of the pose:"),
+                                               QLineEdit::Normal, names->currentText(), &ok);
+    if (ok) {
+        save_pose(name);
+    }
+}
+
+void PoseBox::go_to() {
+    if (const auto pose = pose_named(names->currentText())) {
+        emit destination(pose);
+        session.go_to(*pose);
+        emit destination(std::nullopt);
+    }
+}
+
+void PoseBox::write() {
+    if (!kept.settings) {
+        return;
+    }
+    const QString key = settings_key(kept, "poses");
+    kept.settings->remove(key);
+    kept.settings->beginWriteArray(key, static_cast<int>(poses.size()));
+    for (std::size_t index = 0; index < poses.size(); ++index) {
+        kept.settings->setArrayIndex(static_cast<int>(index));
+        kept.settings->setValue(QStringLiteral("name"), poses[index].first);
+        QStringList numbers;
+        for (const double value : poses[index].second) {
+            numbers << QString::number(value, 'g', 10);
+        }
+        kept.settings->setValue(QStringLiteral("pose"), numbers);
+    }
+    kept.settings->endArray();
+}
+
+void PoseBox::read() {
+    if (!kept.settings) {
+        return;
+    }
+    const int count = kept.settings->beginReadArray(settings_key(kept, "poses"));
+    for (int index = 0; index < count; ++index) {
+        kept.settings->setArrayIndex(index);
+        const QString name = visible_text(kept.settings->value(QStringLiteral("name")).toString())
+                                 .left(longest_pose_name);
+        const QStringList numbers = kept.settings->value(QStringLiteral("pose")).toStringList();
+        if (name.isEmpty() || numbers.size() != static_cast<qsizetype>(joint_count) ||
+            pose_named(name)) {
+            continue;
+        }
+        // A hand-edited file may hold anything: each joint stays within its range.
+        Pose pose = start_pose();
+        for (const auto& row : joint_table) {
+            const auto joint = static_cast<std::size_t>(row.joint);
+            bool number = false;
+            const double value = numbers.at(static_cast<qsizetype>(joint)).toDouble(&number);
+            if (number && std::isfinite(value)) {
+                pose.at(joint) = std::clamp(value, row.minimum, row.maximum);
+            }
+        }
+        poses.emplace_back(name, pose);
+        names->addItem(name);
+    }
+    kept.settings->endArray();
+}
+
+StepBox::StepBox(ArmSession& session, std::function<QString()> program, QWidget* parent)
+    : QGroupBox(QStringLiteral("Step and repeat"), parent),
+      session(session),
+      program(std::move(program)) {
+    setObjectName(QStringLiteral("stepandrepeat"));
+    step_button = new QPushButton(QStringLiteral("Step"), this);
+    step_button->setToolTip(QStringLiteral("Runs the program's next step alone"));
+    repeat_button = new QPushButton(QStringLiteral("Repeat"), this);
+    repeat_button->setToolTip(QStringLiteral("Runs the program as many times as set. Esc stops."));
+    times = new QSpinBox(this);
+    times->setRange(1, 999);
+    times->setValue(2);
+    times->setSuffix(QStringLiteral(" times"));
+    back = new QCheckBox(QStringLiteral("Back to start between runs"), this);
+    note = new QLabel(this);
+    note->setObjectName(QStringLiteral("stepnote"));
+    auto* row = new QHBoxLayout;
+    row->addWidget(step_button);
+    row->addWidget(repeat_button);
+    row->addWidget(times);
+    row->addWidget(back);
+    row->addStretch(1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addWidget(note);
+    connect(step_button, &QPushButton::clicked, this, &StepBox::step);
+    connect(repeat_button, &QPushButton::clicked, this, &StepBox::repeat);
+    connect(&session, &ArmSession::state_changed, this, [this] {
+        const bool may_run = this->session.may(ArmSession::Operation::run);
+        step_button->setEnabled(may_run);
+        repeat_button->setEnabled(may_run);
+    });
+    step_button->setEnabled(session.may(ArmSession::Operation::run));
+    repeat_button->setEnabled(session.may(ArmSession::Operation::run));
+    show_next();
+}
+
+void StepBox::step() {
+    const QString text = program();
+    // A program changed since the last step starts again from its first step.
+    if (text != stepped) {
+        stepped = text;
+        next = 0;
+    }
+    next = session.step(text, next).value_or(0);
+    show_next();
+}
+
+void StepBox::repeat() {
+    const QString text = program();
+    std::optional<int> stopped_at;
+    const auto ended = connect(&session, &ArmSession::run_ended, this,
+                               [&stopped_at](std::optional<int> at) { stopped_at = at; });
+    int done = 0;
+    while (done < times->value() && !stopped_at && session.may(ArmSession::Operation::run)) {
+        if (done > 0 && back->isChecked() &&
+            session.back_to_start() == ArmSession::WayBack::stopped) {
+            break;
+        }
+        session.run(text, Direction::forwards);
+        if (!stopped_at) {
+            ++done;
+        }
+    }
+    disconnect(ended);
+    note->setText(QStringLiteral("Ran %1 of %2 times.").arg(done).arg(times->value()));
+}
+
+void StepBox::show_next() {
+    note->setText(next == 0 ? QStringLiteral("Step runs the program's first step.")
+                            : QStringLiteral("Step runs step %1 next.").arg(next + 1));
+}
+
+QString StepBox::note_text() const {
+    return note->text();
+}
+
+QWidget* arm_tools(ArmSession& session, ToolSettings kept, std::function<QString()> program,
+                   bool estimate, const ArmModel* true_arm) {
+    auto* tools = new QWidget;
+    auto* layout = new QVBoxLayout(tools);
+    layout->setContentsMargins(QMargins());
+    if (estimate) {
+        layout->addWidget(new CalibrationBox(session, kept, tools));
+    } else {
+        layout->addWidget(soft_limits_switch(session, kept, tools));
+    }
+    if (true_arm != nullptr) {
+        auto* truth = new QLabel(tools);
+        truth->setObjectName(QStringLiteral("truearm"));
+        truth->setWordWrap(true);
+        auto* ticks = new QTimer(truth);
+        const auto show_truth = [truth, ticks, true_arm, &session] {
+            const double now = session.now();
+            QStringList joints;
+            for (const auto& row : joint_table) {
+                joints << joint_name(row.joint) + QLatin1Char(' ') +
+                              reading_text(row, true_arm->position_at(row.joint, now), false);
+            }
+            truth->setText(QStringLiteral("The virtual arm truly stands at: ") +
+                           joints.join(QStringLiteral(", ")));
+            // Written again only while a joint travels.
+            if (!true_arm->moving(now)) {
+                ticks->stop();
+            }
+        };
+        QObject::connect(ticks, &QTimer::timeout, truth, show_truth);
+        QObject::connect(true_arm, &ArmModel::changed, ticks, [ticks] { ticks->start(100); });
+        show_truth();
+        layout->addWidget(truth);
+    }
+    layout->addWidget(new PoseBox(session, kept, tools));
+    layout->addWidget(new StepBox(session, std::move(program), tools));
+    return tools;
+}
+
+}  // namespace quillmar
