@@ -48,6 +48,9 @@ void Gamepad::pump() {
     if (!running) {
         return;
     }
+    // A press or a run may return only when it ends, in a wait that runs the events meanwhile; a
+    // timer never fires again beneath its own timeout, so the next pump gets a timer of its own.
+    reschedule();
     SDL_Event event;
     while (SDL_PollEvent(&event) != 0) {
         take(event);
@@ -57,6 +60,8 @@ void Gamepad::pump() {
         silenced = true;
         close_events = 0;
     }
+    // At the pace the events just read call for.
+    reschedule();
     tell_changes();
 }
 
@@ -176,7 +181,9 @@ void Gamepad::tell_changes() {
 }
 
 void Gamepad::reschedule() {
-    pumps.start(pad != nullptr ? pump_interval : plug_interval);
+    const bool in_use =
+        !told.empty() || (last_event.isValid() && last_event.elapsed() < rest_after.count());
+    pumps.start(pad == nullptr ? plug_interval : in_use ? pump_interval : rest_interval);
 }
 
 }  // namespace quillmar

@@ -18,10 +18,15 @@ namespace quillmar {
 class Gamepad : public QObject {
     Q_OBJECT
   public:
-    // SDL tells of a gamepad's changes only when asked: this often while a pad is open, so that
-    // a stick moved reaches the arm within a few milliseconds.
+    // SDL tells of a gamepad's changes only when asked: this often while the pad is in use (a
+    // command held, or an event in the last `rest_after`), so that a stick moved reaches the arm
+    // within a few milliseconds.
     static constexpr std::chrono::milliseconds pump_interval{4};
-    // With no pad open it is asked only for pads plugged in.
+    // A pad left alone is asked less often. A thumb pushing a stick from rest takes tens of
+    // milliseconds to cross the dead zone, and its first small movement brings the quick pace back.
+    static constexpr std::chrono::milliseconds rest_interval{20};
+    static constexpr std::chrono::milliseconds rest_after{2000};
+    // With no pad open SDL is asked only for pads plugged in.
     static constexpr std::chrono::milliseconds plug_interval{250};
     // A pad whose sticks report continuously and then falls silent this long with commands held
     // has lost its link or its battery: its commands are let go.
