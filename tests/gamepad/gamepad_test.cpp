@@ -1,8 +1,10 @@
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include "armlink/arm_device.h"
 #include "gamepad/gamepad_drive.h"
+#include "motion/event_pacer.h"
 #include "support/arm_bytes.h"
 #include "support/fake_pacer.h"
 #include "support/virtual_pad.h"
@@ -71,6 +73,7 @@ class GamepadTest : public QObject {
   private slots:
     void drives_the_arm_data();
     void drives_the_arm();
+    void release_heard_beneath_the_press();
 };
 
 void GamepadTest::drives_the_arm_data() {
@@ -125,6 +128,25 @@ void GamepadTest::drives_the_arm() {
     QTEST(timed_commands(bench.usb, start), "commands");
     QTEST(bench.recorded, "recorded");
     QTEST(bench.pad.status_text(), "status");
+}
+
+// With the program's own pacer and the pad's timer: the press waits in an event loop beneath the
+// pump that told it, and the pumps meanwhile must still tell the release.
+void GamepadTest::release_heard_beneath_the_press() {
+    EventPacer pacer;
+    EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
+    ArmSession session(usb, pacer, ArmSource::commands_sent);
+    session.start_up();
+    Gamepad pad;
+    GamepadDrive drive(pad, session, [] { return QString(); });
+    drive.set_window_active(true);
+    testing::VirtualPad virtual_pad;
+    QTRY_COMPARE(pad.status_text(), QStringLiteral("Gamepad: Virtual pad"));
+    usb.clear_logs();
+    QTimer::singleShot(0, [&] { virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTY, 32767); });
+    QTimer::singleShot(100, [&] { virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTY, 0); });
+    QTRY_COMPARE_WITH_TIMEOUT(testing::sent_commands(usb), (QStringList{"128,0,0", "0,0,0"}), 2000);
+    QVERIFY(usb.transfers().back().time - usb.transfers().front().time < 0.5);
 }
 
 QTEST_GUILESS_MAIN(GamepadTest)
