@@ -7,14 +7,6 @@
 
 namespace quillmar {
 
-namespace {
-
-// Events this close together, several in a row, come from a pad that reports continuously.
-constexpr qint64 streaming_gap_ms = 100;
-constexpr int streaming_events = 5;
-
-}  // namespace
-
 Gamepad::Gamepad(QObject* parent) : QObject(parent) {
     // The program handles SIGINT and SIGTERM itself, to stop the arm before it ends.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -55,10 +47,8 @@ void Gamepad::pump() {
     while (SDL_PollEvent(&event) != 0) {
         take(event);
     }
-    if (pad != nullptr && close_events >= streaming_events && !wanted.empty() &&
-        last_event.elapsed() > silence_limit.count()) {
+    if (last_report.isValid() && !wanted.empty() && last_report.elapsed() > silence_limit.count()) {
         silenced = true;
-        close_events = 0;
     }
     // At the pace the events just read call for.
     reschedule();
@@ -83,6 +73,12 @@ void Gamepad::take(const SDL_Event& event) {
                 }
             }
             return;
+        case SDL_CONTROLLERSENSORUPDATE:
+            if (event.csensor.which == pad_id) {
+                last_report.start();
+                silenced = false;
+            }
+            return;
         case SDL_CONTROLLERAXISMOTION:
         case SDL_CONTROLLERBUTTONDOWN:
         case SDL_CONTROLLERBUTTONUP:
@@ -94,8 +90,6 @@ void Gamepad::take(const SDL_Event& event) {
     if (event.cbutton.which != pad_id) {
         return;
     }
-    close_events =
-        last_event.isValid() && last_event.elapsed() < streaming_gap_ms ? close_events + 1 : 0;
     last_event.start();
     silenced = false;
     wanted = inputs_held();
@@ -122,8 +116,12 @@ void Gamepad::open(int device_index) {
     wanted = inputs_held();
     told.insert(wanted.begin(), wanted.end());
     last_event.invalidate();
-    close_events = 0;
+    last_report.invalidate();
     silenced = false;
+    // Its reports tell that the pad is still there while its sticks stand still.
+    if (SDL_GameControllerHasSensor(pad, SDL_SENSOR_ACCEL) == SDL_TRUE) {
+        SDL_GameControllerSetSensorEnabled(pad, SDL_SENSOR_ACCEL, SDL_TRUE);
+    }
     reschedule();
     emit pad_changed(status_text());
 }

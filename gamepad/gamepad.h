@@ -28,8 +28,9 @@ class Gamepad : public QObject {
     static constexpr std::chrono::milliseconds rest_after{2000};
     // With no pad open SDL is asked only for pads plugged in.
     static constexpr std::chrono::milliseconds plug_interval{250};
-    // A pad whose sticks report continuously and then falls silent this long with commands held
-    // has lost its link or its battery: its commands are let go.
+    // A pad with a motion sensor reports it continuously, many times a second, also when still:
+    // falling silent this long with commands held, it has lost its link or its battery before
+    // the system noticed, and its commands are let go until it reports again.
     static constexpr std::chrono::milliseconds silence_limit{500};
 
     explicit Gamepad(QObject* parent = nullptr);
@@ -74,10 +75,10 @@ class Gamepad : public QObject {
     QString name;
     std::set<int> wanted;  // what the pad's inputs hold
     std::set<int> told;    // what the listeners were told is held
-    // The last event from the pad, and how many came in a row each soon after the one before:
-    // a pad with a few such reports continuously.
+    // The last stick or button event from the pad, and its sensor's last report; invalid while
+    // it sent none.
     QElapsedTimer last_event;
-    int close_events = 0;
+    QElapsedTimer last_report;
     // Fallen silent with commands held: nothing is held until the pad reports again.
     bool silenced = false;
 };
