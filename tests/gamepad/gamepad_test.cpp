@@ -1,6 +1,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <optional>
 
 #include "armlink/arm_device.h"
 #include "gamepad/gamepad_drive.h"
@@ -26,22 +27,30 @@ struct Bench {
                          [this](const QStringList& lines) { recorded << lines; });
     }
 
-    // Does one step of a script: "leftx -32767", "b 1", "unplug", "inactive" or "record".
-    void step(const QString& text) {
+    // Does one step of a script: "leftx -32767", "b 1", "unplug", "inactive", "record", or
+    // "plug second" and "second leftx 32767" for a second pad.
+    void step(QString text) {
+        testing::VirtualPad* on = &virtual_pad;
+        if (text.startsWith(QLatin1String("second "))) {
+            text = text.mid(7);
+            on = &*second;
+        }
         const QStringList words = text.split(QLatin1Char(' '));
         const QByteArray name = words.at(0).toLatin1();
-        if (name == "unplug") {
-            virtual_pad.unplug();
+        if (name == "plug") {
+            second.emplace();
+        } else if (name == "unplug") {
+            on->unplug();
         } else if (name == "inactive") {
             drive.set_window_active(false);
         } else if (name == "record") {
             session.set_recording(true);
         } else if (const auto axis = SDL_GameControllerGetAxisFromString(name.constData());
                    axis != SDL_CONTROLLER_AXIS_INVALID) {
-            virtual_pad.set_axis(axis, words.at(1).toInt());
+            on->set_axis(axis, words.at(1).toInt());
         } else {
-            virtual_pad.set_button(SDL_GameControllerGetButtonFromString(name.constData()),
-                                   words.at(1) == QLatin1String("1"));
+            on->set_button(SDL_GameControllerGetButtonFromString(name.constData()),
+                           words.at(1) == QLatin1String("1"));
         }
         pad.pump();
     }
@@ -63,6 +72,7 @@ struct Bench {
     Gamepad pad;
     GamepadDrive drive{pad, session, [] { return QStringLiteral("1,100"); }};
     testing::VirtualPad virtual_pad;
+    std::optional<testing::VirtualPad> second;
     QStringList recorded;
 };
 
@@ -94,6 +104,12 @@ void GamepadTest::drives_the_arm_data() {
     QTest::newRow("dead zone")
         << "0 leftx -8000; 0.5 righttrigger -16400; 1 leftx -8300; 2 leftx -7000; 3 leftx -6000"
         << QStringList{"1 0,2,0", "3 0,0,0"} << none << pad;
+    // The second pad does nothing until the first goes; its stick pushed then moves nothing until
+    // let go and pushed again.
+    QTest::newRow("second pad drives once the first is unplugged")
+        << "0 plug second; 0.5 second leftx 32767; 1 unplug; 1.5 second leftx 0; 2 second leftx "
+           "-32767; 3 second leftx 0"
+        << QStringList{"2 0,2,0", "3 0,0,0"} << none << pad;
     QTest::newRow("unplugged mid-move: stops at once")
         << "0 lefty -32767; 0.7 unplug" << QStringList{"0 64,0,0", "0.7 0,0,0"} << none
         << "No gamepad";
