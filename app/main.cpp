@@ -112,6 +112,8 @@ void connect_gamepad(quillmar::Gamepad& pad, quillmar::GamepadDrive& drive,
     window.set_gamepad_status(pad.status_text());
     QObject::connect(&pad, &quillmar::Gamepad::pad_changed, &window,
                      &quillmar::ArmWindow::set_gamepad_status);
+    QObject::connect(&drive, &quillmar::GamepadDrive::answered, &window,
+                     &quillmar::ArmWindow::tell_refusal);
     QObject::connect(&window, &quillmar::ArmWindow::gamepad_background_changed, &drive,
                      [&drive, remembered](bool on) {
                          drive.set_background(on);

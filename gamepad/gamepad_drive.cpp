@@ -28,9 +28,12 @@ void GamepadDrive::set_background(bool on) {
 }
 
 void GamepadDrive::press(int command) {
-    if (may_drive()) {
-        // The first command held returns only when the drive has ended.
-        session.press_key(command);
+    if (!may_drive()) {
+        return;
+    }
+    // The first command held returns only when the drive has ended.
+    if (const auto answer = session.press_key(command)) {
+        emit answered(command, *answer);
     }
 }
 

@@ -23,6 +23,10 @@ class GamepadDrive : public QObject {
     void set_window_active(bool active);
     void set_background(bool on);
 
+  signals:
+    // The session answered a press: whether its motor runs, or why not.
+    void answered(int command, quillmar::KeyAnswer answer);
+
   private:
     bool may_drive() const { return window_active || background; }
     void press(int command);

@@ -345,7 +345,11 @@ void ArmWindow::press_key(int command) {
         return;
     }
     // The first key held returns only when the drive has ended.
-    switch (session.press_key(command).value_or(KeyAnswer::moving)) {
+    tell_refusal(command, session.press_key(command).value_or(KeyAnswer::moving));
+}
+
+void ArmWindow::tell_refusal(int command, KeyAnswer answer) {
+    switch (answer) {
         case KeyAnswer::opposite_held:
             hand_row->tell(QStringLiteral("%1 refused: %2 runs the same motor the other way")
                                .arg(caption_of(command), caption_of(opposite_command(command))));

@@ -210,6 +210,8 @@ class ArmWindow : public QWidget {
     // "Gamepad: <name>" or "No gamepad".
     void set_gamepad_status(const QString& status);
     QString gamepad_status() const;
+    // Says why a key's or a gamepad's command was refused, if it was.
+    void tell_refusal(int command, KeyAnswer answer);
 
   signals:
     // The user closed the window; it is only hidden.
