@@ -27,7 +27,8 @@ struct Bench {
                          [this](const QStringList& lines) { recorded << lines; });
     }
 
-    // Does one step of a script: "leftx -32767", "b 1", "unplug", "inactive", "record", or
+    // Does one step of a script: "leftx -32767", "b 1", "unplug", "inactive", "background",
+    // "record", or
     // "plug second" and "second leftx 32767" for a second pad.
     void step(QString text) {
         testing::VirtualPad* on = &virtual_pad;
@@ -43,6 +44,8 @@ struct Bench {
             on->unplug();
         } else if (name == "inactive") {
             drive.set_window_active(false);
+        } else if (name == "background") {
+            drive.set_background(true);
         } else if (name == "record") {
             session.set_recording(true);
         } else if (const auto axis = SDL_GameControllerGetAxisFromString(name.constData());
@@ -121,6 +124,9 @@ void GamepadTest::drives_the_arm_data() {
         << "0 leftx 32767; 1 inactive; 2 leftx 0; 3 leftx 32767; 4 a 1"
         << QStringList{"0 0,1,0", "1 0,0,0"} << none << pad;
     // Stop as Escape: the drive's stop, then the stop's own.
+    QTest::newRow("working in the background")
+        << "0 background; 0 inactive; 1 leftx 32767; 2 leftx 0" << QStringList{"1 0,1,0", "2 0,0,0"}
+        << none << pad;
     QTest::newRow("B stops; A switches the light once")
         << "0 leftshoulder 1; 1 b 1; 1.5 a 1; 2 a 0; 2.5 a 1"
         << QStringList{"0 2,0,0", "1 0,0,0", "1 0,0,0", "1 0,0,0", "1.5 0,0,1", "2.5 0,0,0"} << none
