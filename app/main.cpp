@@ -24,6 +24,9 @@
 #include "usb/udev_presence.h"
 #include "virtualarm/arm_tools.h"
 #include "virtualarm/arm_window.h"
+#ifdef QUILLMAR_GAMEPAD
+#include "gamepad/gamepad_drive.h"
+#endif
 
 namespace {
 
@@ -69,6 +72,44 @@ std::unique_ptr<QSettings> remembered_settings() {
     std::fputs(qPrintable(QStringLiteral("quillmar: settings ignored: ") + reason + u'\n'), stderr);
     return nullptr;
 }
+
+#ifdef QUILLMAR_GAMEPAD
+// Where `remembered` keeps whether the gamepad works while another program has the keyboard.
+constexpr auto gamepad_background_key = "gamepad/background";
+
+// The pad drives while one of the program's windows is active, or always once the user says so;
+// the arm window shows which pad drives and what its controls do.
+void connect_gamepad(quillmar::Gamepad& pad, quillmar::GamepadDrive& drive,
+                     quillmar::ArmWindow& window, QSettings* remembered) {
+    if (!pad.started()) {
+        std::fputs(
+            qPrintable(QStringLiteral("quillmar: no gamepads: ") + pad.start_error() + u'\n'),
+            stderr);
+        return;
+    }
+    const bool background =
+        remembered && remembered->value(QLatin1String(gamepad_background_key), false).toBool();
+    drive.set_background(background);
+    drive.set_window_active(QGuiApplication::applicationState() == Qt::ApplicationActive);
+    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &drive,
+                     [&drive](Qt::ApplicationState state) {
+                         drive.set_window_active(state == Qt::ApplicationActive);
+                     });
+    window.show_gamepad(quillmar::pad_legend(), quillmar::joint_count, background);
+    window.set_gamepad_status(pad.status_text());
+    QObject::connect(&pad, &quillmar::Gamepad::pad_changed, &window,
+                     &quillmar::ArmWindow::set_gamepad_status);
+    QObject::connect(&drive, &quillmar::GamepadDrive::answered, &window,
+                     &quillmar::ArmWindow::tell_refusal);
+    QObject::connect(&window, &quillmar::ArmWindow::gamepad_background_changed, &drive,
+                     [&drive, remembered](bool on) {
+                         drive.set_background(on);
+                         if (remembered) {
+                             remembered->setValue(QLatin1String(gamepad_background_key), on);
+                         }
+                     });
+}
+#endif
 
 }  // namespace
 
@@ -176,6 +217,12 @@ int main(int argc, char* argv[]) {
         {settings.get(), virtual_arm ? QStringLiteral("virtual_arm") : QStringLiteral("arm")},
         [&robot] { return robot.program_text(); }, source == quillmar::ArmSource::commands_sent,
         true_arm.get()));
+#ifdef QUILLMAR_GAMEPAD
+    quillmar::Gamepad gamepad;
+    quillmar::GamepadDrive gamepad_drive(gamepad, session,
+                                         [&robot] { return robot.program_text(); });
+    connect_gamepad(gamepad, gamepad_drive, arm_window, settings.get());
+#endif
 
     if (const auto started = robot.start_up(); !started) {
         QMessageBox::critical(nullptr, QStringLiteral("Quillmar"),

@@ -159,6 +159,7 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(arm_picture);
     layout->addLayout(numbers);
+    layout->addWidget(build_gamepad_box());
     hand_row = new HandRow(session, estimate, this);
     layout->addWidget(hand_row);
     driver_note = new QLabel(this);
@@ -255,6 +256,54 @@ QWidget* ArmWindow::build_real_arm_notes() {
     return real_arm_notes;
 }
 
+QGroupBox* ArmWindow::build_gamepad_box() {
+    gamepad_box = new QGroupBox(QStringLiteral("Gamepad"), this);
+    gamepad_box->setObjectName(QStringLiteral("gamepad"));
+    gamepad_line = new QLabel(QStringLiteral("No gamepad"), gamepad_box);
+    gamepad_line->setObjectName(QStringLiteral("gamepadstatus"));
+    // The pad names itself: its name is shown as it is, never read as markup.
+    gamepad_line->setTextFormat(Qt::PlainText);
+    gamepad_background =
+        new QCheckBox(QStringLiteral("Gamepad works in the background"), gamepad_box);
+    gamepad_background->setObjectName(QStringLiteral("gamepadbackground"));
+    gamepad_background->setToolTip(
+        QStringLiteral("While on, the gamepad drives the arm also while another program has "
+                       "the keyboard"));
+    // Space and the arrows belong to the arm's keys, as for the preview's check box.
+    gamepad_background->setFocusPolicy(Qt::ClickFocus);
+    connect(gamepad_background, &QCheckBox::toggled, this, &ArmWindow::gamepad_background_changed);
+    gamepad_legend = new QGridLayout;
+    gamepad_legend->setHorizontalSpacing(24);
+    gamepad_legend->setVerticalSpacing(0);
+    auto* box_layout = new QGridLayout(gamepad_box);
+    box_layout->addWidget(gamepad_line, 0, 0);
+    box_layout->addWidget(gamepad_background, 0, 1, Qt::AlignRight);
+    box_layout->addLayout(gamepad_legend, 1, 0, 1, 2);
+    gamepad_box->hide();
+    return gamepad_box;
+}
+
+void ArmWindow::show_gamepad(const QStringList& legend, int joint_lines, bool background) {
+    // The joints' lines in the first column, the buttons that act in the second.
+    for (int line = 0; line < legend.size(); ++line) {
+        const bool joint = line < joint_lines;
+        gamepad_legend->addWidget(new QLabel(legend.at(line), gamepad_box),
+                                  joint ? line : line - joint_lines, joint ? 0 : 1);
+    }
+    gamepad_legend->setColumnStretch(1, 1);
+    gamepad_background->setChecked(background);
+    gamepad_box->show();
+    follow_content();
+}
+
+void ArmWindow::set_gamepad_status(const QString& status) {
+    gamepad_line->setText(status);
+}
+
+QString ArmWindow::gamepad_status() const {
+    return gamepad_line->text();
+}
+
 void ArmWindow::apply_colours() {
     // This window is mostly watched while the main window has the keyboard, and some styles grey
     // an inactive window's text below a legible contrast: it keeps its active colours.
@@ -320,7 +369,11 @@ void ArmWindow::press_key(int command) {
         return;
     }
     // The first key held returns only when the drive has ended.
-    switch (session.press_key(command).value_or(KeyAnswer::moving)) {
+    tell_refusal(command, session.press_key(command).value_or(KeyAnswer::moving));
+}
+
+void ArmWindow::tell_refusal(int command, KeyAnswer answer) {
+    switch (answer) {
         case KeyAnswer::opposite_held:
             hand_row->tell(QStringLiteral("%1 refused: %2 runs the same motor the other way")
                                .arg(caption_of(command), caption_of(opposite_command(command))));

@@ -17,6 +17,7 @@
 #include "session/arm_session.h"
 
 class QCheckBox;
+class QGridLayout;
 class QIcon;
 class QKeyEvent;
 class QLabel;
@@ -212,9 +213,19 @@ class ArmWindow : public QWidget {
     // The run's two lines: the step and its times.
     QString run_text() const;
 
+    // Shows the gamepad's box below the keys' legend: `legend` one line per joint, then one per
+    // button that acts, and whether the pad works while another program has the keyboard.
+    void show_gamepad(const QStringList& legend, int joint_lines, bool background);
+    // "Gamepad: <name>" or "No gamepad".
+    void set_gamepad_status(const QString& status);
+    QString gamepad_status() const;
+    // Says why a key's or a gamepad's command was refused, if it was.
+    void tell_refusal(int command, KeyAnswer answer);
+
   signals:
     // The user closed the window; it is only hidden.
     void closed();
+    void gamepad_background_changed(bool on);
     // A preview has been worked out and is shown.
     void preview_shown();
 
@@ -230,6 +241,8 @@ class ArmWindow : public QWidget {
     void follow_content();
     // A real arm's notes: how its pose is estimated, or how to attach one.
     QWidget* build_real_arm_notes();
+    // Hidden until the program has a gamepad.
+    QGroupBox* build_gamepad_box();
     // Text and marks stand out on the palette, also while another window has the keyboard.
     void apply_colours();
     // The hand row and the real arm's notes follow the session: whether the arm may be moved
@@ -255,6 +268,11 @@ class ArmWindow : public QWidget {
     std::array<QLabel*, joint_count> readings{};
     QLabel* light_reading = nullptr;
     QTimer frames;
+
+    QGroupBox* gamepad_box = nullptr;
+    QLabel* gamepad_line = nullptr;
+    QCheckBox* gamepad_background = nullptr;
+    QGridLayout* gamepad_legend = nullptr;
 
     HandRow* hand_row = nullptr;
     QLabel* driver_note = nullptr;

@@ -254,6 +254,10 @@ check_deb() {
     depends=$(dpkg-deb -f "$deb" Depends)
     expect_match "$depends" "libqt6widgets6" "Depends"
     expect_match "$depends" "libusb-1.0-0" "Depends"
+    # Built with gamepads, the program needs SDL2's runtime.
+    if readelf -d "$binary" | grep -qF libSDL2; then
+        expect_match "$depends" "libsdl2-2.0-0" "Depends"
+    fi
 
     # Unpacked into a root of its own, every file lands where the desktop and udev look.
     local root=$scratch/root
