@@ -212,11 +212,13 @@ int main(int argc, char* argv[]) {
     // Only the real arm's window remembers whether it was shown; the virtual arm always shows.
     quillmar::ArmWindowKeeper arm_window_keeper(robot, arm_window,
                                                 virtual_arm ? nullptr : settings.get());
-    arm_window.add_tools(quillmar::arm_tools(
-        session,
-        {settings.get(), virtual_arm ? QStringLiteral("virtual_arm") : QStringLiteral("arm")},
-        [&robot] { return robot.program_text(); }, source == quillmar::ArmSource::commands_sent,
-        true_arm.get()));
+    for (const quillmar::ArmTool& tool : quillmar::arm_tools(
+             session,
+             {settings.get(), virtual_arm ? QStringLiteral("virtual_arm") : QStringLiteral("arm")},
+             [&robot] { return robot.program_text(); },
+             source == quillmar::ArmSource::commands_sent, true_arm.get())) {
+        arm_window.add_tool(tool.title, tool.widget);
+    }
 #ifdef QUILLMAR_GAMEPAD
     quillmar::Gamepad gamepad;
     quillmar::GamepadDrive gamepad_drive(gamepad, session,

@@ -494,18 +494,30 @@ QString StepBox::note_text() const {
     return note->text();
 }
 
-QWidget* arm_tools(ArmSession& session, ToolSettings kept, std::function<QString()> program,
-                   bool estimate, const ArmModel* true_arm) {
-    auto* tools = new QWidget;
-    auto* layout = new QVBoxLayout(tools);
-    layout->setContentsMargins(QMargins());
+std::vector<ArmTool> arm_tools(ArmSession& session, ToolSettings kept,
+                               std::function<QString()> program, bool estimate,
+                               const ArmModel* true_arm) {
+    auto* limits = new QWidget;
+    auto* layout = new QVBoxLayout(limits);
     if (estimate) {
-        layout->addWidget(new CalibrationBox(session, kept, tools));
+        auto* calibration = new CalibrationBox(session, kept, limits);
+        // The tab names it.
+        calibration->setTitle({});
+        calibration->setFlat(true);
+        layout->addWidget(calibration);
     } else {
-        layout->addWidget(soft_limits_switch(session, kept, tools));
+        layout->addWidget(soft_limits_switch(session, kept, limits));
+        auto* about = new QLabel(QStringLiteral("A held motor button or key stops where the "
+                                                "estimate puts its joint at its end; hold Shift "
+                                                "with the keys to drive on. Programs run as "
+                                                "written."),
+                                 limits);
+        about->setWordWrap(true);
+        layout->addWidget(about);
+        layout->addStretch();
     }
     if (true_arm != nullptr) {
-        auto* truth = new QLabel(tools);
+        auto* truth = new QLabel(limits);
         truth->setObjectName(QStringLiteral("truearm"));
         truth->setWordWrap(true);
         auto* ticks = new QTimer(truth);
@@ -528,9 +540,16 @@ QWidget* arm_tools(ArmSession& session, ToolSettings kept, std::function<QString
         show_truth();
         layout->addWidget(truth);
     }
-    layout->addWidget(new PoseBox(session, kept, tools));
-    layout->addWidget(new StepBox(session, std::move(program), tools));
-    return tools;
+    auto* poses = new PoseBox(session, kept, nullptr);
+    poses->setTitle({});
+    poses->setFlat(true);
+    auto* steps = new StepBox(session, std::move(program), nullptr);
+    steps->setTitle({});
+    steps->setFlat(true);
+    return {{estimate ? QStringLiteral("Calibration and limits") : QStringLiteral("Soft limits"),
+             limits},
+            {QStringLiteral("Poses"), poses},
+            {QStringLiteral("Step and repeat"), steps}};
 }
 
 }  // namespace quillmar

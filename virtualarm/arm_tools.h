@@ -7,6 +7,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "motion/arm_model.h"
 #include "session/arm_session.h"
@@ -134,10 +135,16 @@ class StepBox : public QGroupBox {
     int next = 0;
 };
 
-// The tools in one piece for the arm window: calibration only where the arm is estimated, and
-// the true pose of a virtual arm whose speeds differ from its estimate's, when `true_arm` is one.
-// `program` gives the program's text.
-QWidget* arm_tools(ArmSession& session, ToolSettings kept, std::function<QString()> program,
-                   bool estimate, const ArmModel* true_arm);
+struct ArmTool {
+    QString title;
+    QWidget* widget;
+};
+
+// The tools for the arm window's tabs: calibration only where the arm is estimated, and the true
+// pose of a virtual arm whose speeds differ from its estimate's, when `true_arm` is one. `program`
+// gives the program's text.
+std::vector<ArmTool> arm_tools(ArmSession& session, ToolSettings kept,
+                               std::function<QString()> program, bool estimate,
+                               const ArmModel* true_arm);
 
 }  // namespace quillmar

@@ -17,6 +17,7 @@
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTabWidget>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
@@ -159,7 +160,6 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(arm_picture);
     layout->addLayout(numbers);
-    layout->addWidget(build_gamepad_box());
     hand_row = new HandRow(session, estimate, this);
     layout->addWidget(hand_row);
     driver_note = new QLabel(this);
@@ -173,6 +173,11 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     run_box = new RunBox(session, preview_box->timeline(), this);
     layout->addWidget(run_box);
     layout->addWidget(preview_box);
+    tools = new QTabWidget(this);
+    tools->setObjectName(QStringLiteral("tools"));
+    tools->hide();
+    layout->addWidget(tools);
+    build_gamepad_box();
     content_layout = layout;
     // On a screen too small for the whole window, it scrolls.
     scroller = new QScrollArea(this);
@@ -256,8 +261,8 @@ QWidget* ArmWindow::build_real_arm_notes() {
     return real_arm_notes;
 }
 
-QGroupBox* ArmWindow::build_gamepad_box() {
-    gamepad_box = new QGroupBox(QStringLiteral("Gamepad"), this);
+void ArmWindow::build_gamepad_box() {
+    gamepad_box = new QWidget(this);
     gamepad_box->setObjectName(QStringLiteral("gamepad"));
     gamepad_line = new QLabel(QStringLiteral("No gamepad"), gamepad_box);
     gamepad_line->setObjectName(QStringLiteral("gamepadstatus"));
@@ -280,7 +285,6 @@ QGroupBox* ArmWindow::build_gamepad_box() {
     box_layout->addWidget(gamepad_background, 0, 1, Qt::AlignRight);
     box_layout->addLayout(gamepad_legend, 1, 0, 1, 2);
     gamepad_box->hide();
-    return gamepad_box;
 }
 
 void ArmWindow::show_gamepad(const QStringList& legend, int joint_lines, bool background) {
@@ -293,7 +297,7 @@ void ArmWindow::show_gamepad(const QStringList& legend, int joint_lines, bool ba
     gamepad_legend->setColumnStretch(1, 1);
     gamepad_background->setChecked(background);
     gamepad_box->show();
-    follow_content();
+    add_tool(QStringLiteral("Gamepad"), gamepad_box);
 }
 
 void ArmWindow::set_gamepad_status(const QString& status) {
@@ -451,18 +455,24 @@ void ArmWindow::set_program_source(std::function<QString()> source) {
     preview_box->set_program_source(std::move(source));
 }
 
-void ArmWindow::add_tools(QWidget* tools) {
-    content_layout->insertWidget(content_layout->indexOf(run_box), tools);
-    for (const PoseBox* poses : tools->findChildren<PoseBox*>()) {
+void ArmWindow::add_tool(const QString& title, QWidget* tool) {
+    tools->addTab(tool, title);
+    tools->show();
+    QList<PoseBox*> pose_boxes = tool->findChildren<PoseBox*>();
+    if (auto* own = qobject_cast<PoseBox*>(tool)) {
+        pose_boxes << own;
+    }
+    for (const PoseBox* poses : pose_boxes) {
         connect(poses, &PoseBox::destination, this, [this](const std::optional<Pose>& pose) {
             destination = pose;
             refresh();
         });
     }
-    tools->installEventFilter(this);
-    for (QWidget* child : tools->findChildren<QWidget*>()) {
+    tool->installEventFilter(this);
+    for (QWidget* child : tool->findChildren<QWidget*>()) {
         child->installEventFilter(this);
     }
+    follow_content();
 }
 
 void ArmWindow::program_changed() {

@@ -29,6 +29,8 @@ class QScrollArea;
 class QStackedWidget;
 class QVBoxLayout;
 
+class QTabWidget;
+
 namespace quillmar {
 
 class PreviewTimeline;
@@ -196,8 +198,9 @@ class ArmWindow : public QWidget {
 
     // Where the program's text is read from when the preview is worked out.
     void set_program_source(std::function<QString()> source);
-    // Shows `tools` above the run, their keys driving the arm as everywhere in this window.
-    void add_tools(QWidget* tools);
+    // Adds `tool` as a tab of the tools below the preview, its keys driving the arm as everywhere
+    // in this window.
+    void add_tool(const QString& title, QWidget* tool);
     // The program changed; the preview follows once typing pauses.
     void program_changed();
     // Works the preview out from where the arm is now, away from the window's thread; it shows
@@ -242,7 +245,7 @@ class ArmWindow : public QWidget {
     // A real arm's notes: how its pose is estimated, or how to attach one.
     QWidget* build_real_arm_notes();
     // Hidden until the program has a gamepad.
-    QGroupBox* build_gamepad_box();
+    void build_gamepad_box();
     // Text and marks stand out on the palette, also while another window has the keyboard.
     void apply_colours();
     // The hand row and the real arm's notes follow the session: whether the arm may be moved
@@ -269,7 +272,7 @@ class ArmWindow : public QWidget {
     QLabel* light_reading = nullptr;
     QTimer frames;
 
-    QGroupBox* gamepad_box = nullptr;
+    QWidget* gamepad_box = nullptr;
     QLabel* gamepad_line = nullptr;
     QCheckBox* gamepad_background = nullptr;
     QGridLayout* gamepad_legend = nullptr;
@@ -289,6 +292,8 @@ class ArmWindow : public QWidget {
 
     PreviewBox* preview_box = nullptr;
     QVBoxLayout* content_layout = nullptr;
+    // Hidden while it holds no tool.
+    QTabWidget* tools = nullptr;
 };
 
 }  // namespace quillmar
