@@ -172,10 +172,11 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     preview_box = new PreviewBox(session, this);
     run_box = new RunBox(session, preview_box->timeline(), this);
     layout->addWidget(run_box);
-    layout->addWidget(preview_box);
+    // The preview shares its room with the tools, each a tab, so that the window still fits a
+    // small screen; it comes first, and is shown at the start.
     tools = new QTabWidget(this);
     tools->setObjectName(QStringLiteral("tools"));
-    tools->hide();
+    tools->addTab(preview_box, QStringLiteral("Before you run"));
     layout->addWidget(tools);
     build_gamepad_box();
     content_layout = layout;
@@ -284,6 +285,7 @@ void ArmWindow::build_gamepad_box() {
     box_layout->addWidget(gamepad_line, 0, 0);
     box_layout->addWidget(gamepad_background, 0, 1, Qt::AlignRight);
     box_layout->addLayout(gamepad_legend, 1, 0, 1, 2);
+    box_layout->setRowStretch(2, 1);
     gamepad_box->hide();
 }
 
@@ -457,7 +459,6 @@ void ArmWindow::set_program_source(std::function<QString()> source) {
 
 void ArmWindow::add_tool(const QString& title, QWidget* tool) {
     tools->addTab(tool, title);
-    tools->show();
     QList<PoseBox*> pose_boxes = tool->findChildren<PoseBox*>();
     if (auto* own = qobject_cast<PoseBox*>(tool)) {
         pose_boxes << own;
@@ -789,8 +790,9 @@ void HandRow::go_back_to_start() {
     }
 }
 
-PreviewBox::PreviewBox(ArmSession& session, QWidget* parent)
-    : QGroupBox(QStringLiteral("Before you run"), parent), session(session) {
+PreviewBox::PreviewBox(ArmSession& session, QWidget* parent) : QGroupBox(parent), session(session) {
+    // The tab it sits in names it.
+    setFlat(true);
     // A check box, not a pair of radio buttons: Space switches it, and the arrows stay the
     // keys that drive the arm.
     reverse = new QCheckBox(QStringLiteral("Preview the reverse run"), this);

@@ -198,8 +198,8 @@ class ArmWindow : public QWidget {
 
     // Where the program's text is read from when the preview is worked out.
     void set_program_source(std::function<QString()> source);
-    // Adds `tool` as a tab of the tools below the preview, its keys driving the arm as everywhere
-    // in this window.
+    // Adds `tool` as a tab beside the preview's, its keys driving the arm as everywhere in this
+    // window.
     void add_tool(const QString& title, QWidget* tool);
     // The program changed; the preview follows once typing pauses.
     void program_changed();
@@ -292,7 +292,7 @@ class ArmWindow : public QWidget {
 
     PreviewBox* preview_box = nullptr;
     QVBoxLayout* content_layout = nullptr;
-    // Hidden while it holds no tool.
+    // The preview's tab, then the tools'.
     QTabWidget* tools = nullptr;
 };
 
