@@ -9,19 +9,15 @@
 #include <optional>
 
 #include "arm_window_keeper.h"
-#include "armlink/arm_device.h"
-#include "armlink/arm_ids.h"
 #include "cli/command_line.h"
 #include "motion/event_pacer.h"
 #include "qt_file_dialogs.h"
 #include "robot.h"
 #include "server/arm_server.h"
+#include "session/arm_bus.h"
 #include "session/arm_session.h"
 #include "session/signal_bridge.h"
 #include "text/plain_file.h"
-#include "usb/emulated_bus.h"
-#include "usb/libusb_bus.h"
-#include "usb/udev_presence.h"
 #include "virtualarm/arm_tools.h"
 #include "virtualarm/arm_window.h"
 #ifdef QUILLMAR_GAMEPAD
@@ -173,25 +169,12 @@ int main(int argc, char* argv[]) {
 
     quillmar::EventPacer pacer;
     // Made before the windows and gone after them, so their last commands still reach the bus.
-    std::unique_ptr<quillmar::EmulatedBus> virtual_arm;
-    std::unique_ptr<quillmar::LibusbBus> libusb;
-    // Only a real arm can be plugged in and pulled out while the program runs.
-    std::unique_ptr<quillmar::UdevPresence> presence;
-    if (parser.isSet(virtual_arm_option)) {
-        virtual_arm = std::make_unique<quillmar::EmulatedBus>([&pacer] { return pacer.now(); },
-                                                              quillmar::hub_and_arm());
-    } else {
-        libusb = std::make_unique<quillmar::LibusbBus>();
-        presence = std::make_unique<quillmar::UdevPresence>(quillmar::arm_vendor_id,
-                                                            quillmar::arm_product_id);
-    }
-    quillmar::UsbBus& usb = virtual_arm ? static_cast<quillmar::UsbBus&>(*virtual_arm) : *libusb;
-    // The virtual arm's model is the emulated arm; a real arm's is estimated from every command
-    // sent, from the start, shown or not. A virtual arm of other speeds than the table's is
-    // estimated as a real arm is, beside the model that is the arm itself.
-    const quillmar::ArmSource source = virtual_arm && !virtual_speed
-                                           ? quillmar::ArmSource::virtual_arm
-                                           : quillmar::ArmSource::commands_sent;
+    quillmar::ArmBus bus(parser.isSet(virtual_arm_option), pacer);
+    quillmar::EmulatedBus* const virtual_arm = bus.virtual_arm();
+    // A virtual arm of other speeds than the table's is estimated as a real arm is, from every
+    // command sent, beside the model that is the arm itself.
+    const quillmar::ArmSource source =
+        virtual_speed ? quillmar::ArmSource::commands_sent : bus.source();
     // Made before the session and gone after it, so that it takes the session's last commands.
     std::unique_ptr<quillmar::ArmModel> true_arm;
     if (virtual_speed) {
@@ -199,7 +182,7 @@ int main(int argc, char* argv[]) {
             pacer.now(), quillmar::JointSpeeds::built_in().scaled(*virtual_speed));
         true_arm->follow(*virtual_arm);
     }
-    quillmar::ArmSession session(usb, pacer, source, presence.get());
+    quillmar::ArmSession session(bus.usb(), pacer, source, bus.presence());
     if (virtual_arm && !virtual_speed) {
         session.model().follow(*virtual_arm);
     }
@@ -230,7 +213,7 @@ int main(int argc, char* argv[]) {
         QMessageBox::critical(nullptr, QStringLiteral("Quillmar"),
                               QStringLiteral("The USB library could not be started (error %1).\n%2")
                                   .arg(quillmar::error_code(started.error()))
-                                  .arg(libusb ? libusb->init_error_text() : QString()));
+                                  .arg(bus.init_error_text()));
         return 1;
     }
     // Scripts drive the arm through the local interface unless the option or the setting

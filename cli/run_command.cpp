@@ -2,21 +2,16 @@
 #include <QCoreApplication>
 #include <csignal>
 #include <cstdio>
-#include <memory>
 
-#include "armlink/arm_device.h"
-#include "armlink/arm_ids.h"
 #include "command_line.h"
 #include "motion/event_pacer.h"
 #include "programs/program_check.h"
 #include "run_progress.h"
+#include "session/arm_bus.h"
 #include "session/arm_session.h"
 #include "session/signal_bridge.h"
 #include "sub_commands.h"
 #include "terminal.h"
-#include "usb/emulated_bus.h"
-#include "usb/libusb_bus.h"
-#include "usb/udev_presence.h"
 
 namespace quillmar {
 
@@ -100,19 +95,8 @@ int run_command(const CommandLine& line) {
     }
 
     EventPacer pacer;
-    std::unique_ptr<EmulatedBus> virtual_arm;
-    std::unique_ptr<LibusbBus> libusb;
-    std::unique_ptr<UdevPresence> presence;
-    if (parser.isSet(virtual_arm_option)) {
-        virtual_arm =
-            std::make_unique<EmulatedBus>([&pacer] { return pacer.now(); }, hub_and_arm());
-    } else {
-        libusb = std::make_unique<LibusbBus>();
-        presence = std::make_unique<UdevPresence>(arm_vendor_id, arm_product_id);
-    }
-    UsbBus& usb = virtual_arm ? static_cast<UsbBus&>(*virtual_arm) : *libusb;
-    ArmSession session(usb, pacer, virtual_arm ? ArmSource::virtual_arm : ArmSource::commands_sent,
-                       presence.get());
+    ArmBus bus(parser.isSet(virtual_arm_option), pacer);
+    ArmSession session(bus.usb(), pacer, bus.source(), bus.presence());
 
     // From before the arm is attached to after it is let go, a signal switches every motor off
     // and releases the arm; a second one finds the session shut down already and adds nothing.
@@ -141,7 +125,7 @@ int run_command(const CommandLine& line) {
         print_raw(stderr,
                   QStringLiteral("quillmar: the USB library could not be started (error %1). %2\n")
                       .arg(error_code(started.error()))
-                      .arg(libusb ? libusb->init_error_text() : QString()));
+                      .arg(bus.init_error_text()));
         return exit_no_arm;
     }
     // A signal that came during the start is taken now.

@@ -2,16 +2,11 @@
 
 #include <QCoreApplication>
 #include <cstdio>
-#include <memory>
 
 #include "arm_server.h"
-#include "armlink/arm_device.h"
-#include "armlink/arm_ids.h"
 #include "motion/event_pacer.h"
+#include "session/arm_bus.h"
 #include "session/signal_bridge.h"
-#include "usb/emulated_bus.h"
-#include "usb/libusb_bus.h"
-#include "usb/udev_presence.h"
 
 namespace quillmar {
 
@@ -23,27 +18,17 @@ void say(const QString& line) {
 
 }  // namespace
 
-int serve(bool virtual_arm_wanted) {
+int serve(bool virtual_arm) {
     EventPacer pacer;
-    std::unique_ptr<EmulatedBus> virtual_arm;
-    std::unique_ptr<LibusbBus> libusb;
-    std::unique_ptr<UdevPresence> presence;
-    if (virtual_arm_wanted) {
-        virtual_arm =
-            std::make_unique<EmulatedBus>([&pacer] { return pacer.now(); }, hub_and_arm());
-    } else {
-        libusb = std::make_unique<LibusbBus>();
-        presence = std::make_unique<UdevPresence>(arm_vendor_id, arm_product_id);
-    }
-    UsbBus& usb = virtual_arm ? static_cast<UsbBus&>(*virtual_arm) : *libusb;
-    ArmSession session(usb, pacer, virtual_arm ? ArmSource::virtual_arm : ArmSource::commands_sent,
-                       presence.get());
-    if (virtual_arm) {
-        session.model().follow(*virtual_arm);
+    ArmBus bus(virtual_arm, pacer);
+    ArmSession session(bus.usb(), pacer, bus.source(), bus.presence());
+    if (bus.virtual_arm()) {
+        session.model().follow(*bus.virtual_arm());
     }
     if (const auto started = session.start_up(); !started) {
-        say(QStringLiteral("the USB library could not be started (error %1)")
-                .arg(error_code(started.error())));
+        say(QStringLiteral("the USB library could not be started (error %1). %2")
+                .arg(error_code(started.error()))
+                .arg(bus.init_error_text()));
         return 1;
     }
     ArmServer server(session);

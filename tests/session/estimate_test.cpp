@@ -5,28 +5,14 @@
 #include "session/arm_session.h"
 #include "support/arm_bytes.h"
 #include "support/fake_pacer.h"
+#include "support/true_arm.h"
 #include "usb/emulated_bus.h"
 
 using namespace quillmar;
 using quillmar::testing::sent_commands;
+using quillmar::testing::TrueArm;
 
 namespace {
-
-// A virtual arm whose joints truly travel `factor` times as fast as the table says, and the
-// session's estimate of it from the commands sent, in virtual time.
-struct TrueArm {
-    explicit TrueArm(double factor) : truth(pacer.now(), JointSpeeds::built_in().scaled(factor)) {
-        truth.follow(usb);
-        session.start_up();
-        usb.clear_logs();
-    }
-    double at(Joint joint) const { return truth.position_at(joint, pacer.now()); }
-
-    testing::FakePacer pacer;
-    EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
-    ArmModel truth;
-    ArmSession session{usb, pacer, ArmSource::commands_sent};
-};
 
 QString command_of(int number) {
     const ArmCommand command = start_command(number, 0);

@@ -12,29 +12,14 @@
 #include "motion/speed_settings.h"
 #include "support/arm_bytes.h"
 #include "support/fake_pacer.h"
+#include "support/true_arm.h"
 #include "usb/emulated_bus.h"
 #include "virtualarm/arm_tools.h"
 #include "virtualarm/arm_window.h"
 
 using namespace quillmar;
 using quillmar::testing::sent_commands;
-
-namespace {
-
-// A virtual arm at `factor` times the table's speeds, estimated by the session, in virtual time.
-struct TrueArm {
-    explicit TrueArm(double factor) : truth(pacer.now(), JointSpeeds::built_in().scaled(factor)) {
-        truth.follow(usb);
-        session.start_up();
-        usb.clear_logs();
-    }
-    testing::FakePacer pacer;
-    EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
-    ArmModel truth;
-    ArmSession session{usb, pacer, ArmSource::commands_sent};
-};
-
-}  // namespace
+using quillmar::testing::TrueArm;
 
 class ArmToolsTest : public QObject {
     Q_OBJECT
