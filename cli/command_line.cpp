@@ -116,7 +116,8 @@ QString exit_codes_help() {
     return QStringLiteral(
         "Exit codes of run and check: 0 finished; 1 lines that do not run; 2 usage;\n"
         "3 no arm found or it could not be opened; 4 the arm went away during the run;\n"
-        "5 a file that cannot be read; 130, 143, 129 ended by SIGINT, SIGTERM, SIGHUP.\n");
+        "5 a file that cannot be read; 130, 143, 129, 131 ended by SIGINT, SIGTERM,\n"
+        "SIGHUP, SIGQUIT.\n");
 }
 
 struct SubCommand {

@@ -29,7 +29,8 @@ int run_command(const CommandLine& line) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Attaches the arm, runs the program with the same check pass, steps and pauses as Run "
-        "Program, releases the arm and exits. Ctrl+C, SIGTERM and SIGHUP switch every motor off "
+        "Program, releases the arm and exits. Ctrl+C, Ctrl+\\, SIGTERM and SIGHUP switch every "
+        "motor off "
         "at once and release the arm."));
     const QCommandLineOption reverse_option(
         QStringLiteral("reverse"), QStringLiteral("Retrace the program, as Reverse Program does."));

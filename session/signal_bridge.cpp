@@ -12,7 +12,8 @@ namespace quillmar {
 
 namespace {
 
-constexpr std::array handled_signals{SIGINT, SIGTERM, SIGHUP};
+// Ctrl+\ (SIGQUIT) too: by default it ends the program at once, with a motor left running.
+constexpr std::array handled_signals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // [0] is written by the handler, [1] read by the event loop.
 int bridge_sockets[2] = {-1, -1};

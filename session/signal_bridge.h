@@ -1,4 +1,4 @@
-// Turns SIGINT, SIGTERM and SIGHUP into a Qt signal on the main thread.
+// Turns SIGINT, SIGTERM, SIGHUP and SIGQUIT into a Qt signal on the main thread.
 #pragma once
 
 #include <QObject>

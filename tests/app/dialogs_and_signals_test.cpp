@@ -89,6 +89,7 @@ void DialogsAndSignalsTest::signals_ask_to_close_data() {
     QTest::newRow("SIGINT") << SIGINT;
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGHUP") << SIGHUP;
+    QTest::newRow("SIGQUIT") << SIGQUIT;
 }
 
 void DialogsAndSignalsTest::signals_ask_to_close() {

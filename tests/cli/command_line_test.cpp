@@ -168,9 +168,9 @@ void CommandLineTest::init() {
 }
 
 // Bytes in order, and the seconds from each command to the next: a step's run, or a step's stop
-// to the next step's start (500 ms apart). Signals sent at the first command: SIGINT, SIGTERM and
-// SIGHUP send the all off at once and say which came in the exit code, and a second Ctrl+C
-// changes nothing; Ctrl+Z never freezes a step.
+// to the next step's start (500 ms apart). Signals sent at the first command: SIGINT, SIGTERM,
+// SIGHUP and SIGQUIT send the all off at once and say which came in the exit code, and a second
+// Ctrl+C changes nothing; Ctrl+Z never freezes a step.
 void CommandLineTest::run_sends_the_program_data() {
     QTest::addColumn<bool>("real_libusb");
     QTest::addColumn<QStringList>("options");
@@ -211,6 +211,8 @@ void CommandLineTest::run_sends_the_program_data() {
                              << 143;
     QTest::newRow("SIGHUP") << false << virtual_arm << QList<int>{SIGHUP} << all_off << at_once
                             << 129;
+    QTest::newRow("SIGQUIT") << false << virtual_arm << QList<int>{SIGQUIT} << all_off << at_once
+                             << 131;
     QTest::newRow("Ctrl+C twice") << false << virtual_arm << QList<int>{SIGINT, SIGINT} << all_off
                                   << at_once << 130;
     QTest::newRow("Ctrl+C twice, libusb")
