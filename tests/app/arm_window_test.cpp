@@ -681,7 +681,11 @@ void ArmWindowTest::the_preview_choice_needs_no_arrows() {
     windows.bench.robot.set_program_text(QStringLiteral("2,800"));
     auto* reverse = windows.arm_window.findChild<QCheckBox*>(QStringLiteral("previewreverse"));
     const auto* warnings = windows.arm_window.findChild<QListWidget*>(QStringLiteral("warnings"));
-    auto first_warning = [warnings] { return warnings->item(0)->text(); };
+    // Empty until the worker's first preview arrives.
+    auto first_warning = [warnings] {
+        const QListWidgetItem* first = warnings->item(0);
+        return first != nullptr ? first->text() : QString();
+    };
     QTRY_VERIFY(first_warning().startsWith(QStringLiteral("line 1, Open:")));
     reverse->setFocus();
     QTest::keyClick(reverse, Qt::Key_Space);
