@@ -121,9 +121,7 @@ int main(int argc, char* argv[]) {
                                      quillmar::command_line_help());
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption virtual_arm_option(
-        QStringLiteral("virtual-arm"),
-        QStringLiteral("Drive a virtual arm on an emulated USB bus instead of the real bus."));
+    const QCommandLineOption virtual_arm_option = quillmar::virtual_arm_choice();
     parser.addOption(virtual_arm_option);
     const QCommandLineOption arm_window_option(
         QStringLiteral("arm-window"),

@@ -27,9 +27,7 @@ int serve_command(const CommandLine& line) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Lets scripts drive the arm through the local interface, without a window."));
-    const QCommandLineOption virtual_arm_option(
-        QStringLiteral("virtual-arm"),
-        QStringLiteral("Drive a virtual arm on an emulated USB bus instead of the real bus."));
+    const QCommandLineOption virtual_arm_option = virtual_arm_choice();
     parser.addOption(virtual_arm_option);
     if (const auto code = parse_arguments(parser, line, 0, 0)) {
         return *code;
@@ -201,6 +199,11 @@ std::optional<int> run_command_line(int argc, char* argv[]) {
         }
     }
     return std::nullopt;
+}
+
+QCommandLineOption virtual_arm_choice() {
+    return {QStringLiteral("virtual-arm"),
+            QStringLiteral("Drive a virtual arm on an emulated USB bus instead of the real bus.")};
 }
 
 QString command_line_help() {

@@ -1,9 +1,11 @@
-// quillmar's sub-commands, which work without a window: run, check, survey and --list-commands.
+// quillmar's sub-commands, which work without a window: run, check, survey, serve and
+// --list-commands.
 #pragma once
 
 #include <optional>
 
 #include <QByteArray>
+#include <QCommandLineOption>
 #include <QString>
 
 namespace quillmar {
@@ -24,6 +26,9 @@ std::optional<int> run_command_line(int argc, char* argv[]);
 
 // The sub-commands and the exit codes, for quillmar --help.
 QString command_line_help();
+
+// --virtual-arm, as the window, run and serve take it.
+QCommandLineOption virtual_arm_choice();
 
 // The file argument as the file system spells it, made absolute (the window's file dialogs then
 // open beside it, wherever the program started). The parser decodes the command line, and a name

@@ -37,9 +37,7 @@ int run_command(const CommandLine& line) {
     const QCommandLineOption repeat_option(
         QStringLiteral("repeat"), QStringLiteral("Run the program <n> times, half a second apart."),
         QStringLiteral("n"), QStringLiteral("1"));
-    const QCommandLineOption virtual_arm_option(
-        QStringLiteral("virtual-arm"),
-        QStringLiteral("Drive a virtual arm on an emulated USB bus instead of the real bus."));
+    const QCommandLineOption virtual_arm_option = virtual_arm_choice();
     const QCommandLineOption strict_option(
         QStringLiteral("strict"),
         QStringLiteral("Run nothing when a line will not run (exit code 1)."));
