@@ -178,8 +178,10 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     tools->setObjectName(QStringLiteral("tools"));
     tools->addTab(preview_box, QStringLiteral("Before you run"));
     layout->addWidget(tools);
-    build_gamepad_box();
-    content_layout = layout;
+    gamepad_box = new GamepadBox(this);
+    gamepad_box->hide();
+    connect(gamepad_box, &GamepadBox::background_changed, this,
+            &ArmWindow::gamepad_background_changed);
     // On a screen too small for the whole window, it scrolls.
     scroller = new QScrollArea(this);
     scroller->setFrameShape(QFrame::NoFrame);
@@ -262,52 +264,61 @@ QWidget* ArmWindow::build_real_arm_notes() {
     return real_arm_notes;
 }
 
-void ArmWindow::build_gamepad_box() {
-    gamepad_box = new QWidget(this);
-    gamepad_box->setObjectName(QStringLiteral("gamepad"));
-    gamepad_line = new QLabel(QStringLiteral("No gamepad"), gamepad_box);
-    gamepad_line->setObjectName(QStringLiteral("gamepadstatus"));
+GamepadBox::GamepadBox(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("gamepad"));
+    status_line = new QLabel(QStringLiteral("No gamepad"), this);
+    status_line->setObjectName(QStringLiteral("gamepadstatus"));
     // The pad names itself: its name is shown as it is, never read as markup.
-    gamepad_line->setTextFormat(Qt::PlainText);
-    gamepad_background =
-        new QCheckBox(QStringLiteral("Gamepad works in the background"), gamepad_box);
-    gamepad_background->setObjectName(QStringLiteral("gamepadbackground"));
-    gamepad_background->setToolTip(
+    status_line->setTextFormat(Qt::PlainText);
+    background = new QCheckBox(QStringLiteral("Gamepad works in the background"), this);
+    background->setObjectName(QStringLiteral("gamepadbackground"));
+    background->setToolTip(
         QStringLiteral("While on, the gamepad drives the arm also while another program has "
                        "the keyboard"));
     // Space and the arrows belong to the arm's keys, as for the preview's check box.
-    gamepad_background->setFocusPolicy(Qt::ClickFocus);
-    connect(gamepad_background, &QCheckBox::toggled, this, &ArmWindow::gamepad_background_changed);
-    gamepad_legend = new QGridLayout;
-    gamepad_legend->setHorizontalSpacing(24);
-    gamepad_legend->setVerticalSpacing(0);
-    auto* box_layout = new QGridLayout(gamepad_box);
-    box_layout->addWidget(gamepad_line, 0, 0);
-    box_layout->addWidget(gamepad_background, 0, 1, Qt::AlignRight);
-    box_layout->addLayout(gamepad_legend, 1, 0, 1, 2);
+    background->setFocusPolicy(Qt::ClickFocus);
+    connect(background, &QCheckBox::toggled, this, &GamepadBox::background_changed);
+    legend_grid = new QGridLayout;
+    legend_grid->setHorizontalSpacing(24);
+    legend_grid->setVerticalSpacing(0);
+    auto* box_layout = new QGridLayout(this);
+    box_layout->addWidget(status_line, 0, 0);
+    box_layout->addWidget(background, 0, 1, Qt::AlignRight);
+    box_layout->addLayout(legend_grid, 1, 0, 1, 2);
     box_layout->setRowStretch(2, 1);
-    gamepad_box->hide();
 }
 
-void ArmWindow::show_gamepad(const QStringList& legend, int joint_lines, bool background) {
+void GamepadBox::show_legend(const QStringList& legend, int joint_lines, bool in_background) {
     // The joints' lines in the first column, the buttons that act in the second.
     for (int line = 0; line < legend.size(); ++line) {
         const bool joint = line < joint_lines;
-        gamepad_legend->addWidget(new QLabel(legend.at(line), gamepad_box),
-                                  joint ? line : line - joint_lines, joint ? 0 : 1);
+        legend_grid->addWidget(new QLabel(legend.at(line), this), joint ? line : line - joint_lines,
+                               joint ? 0 : 1);
     }
-    gamepad_legend->setColumnStretch(1, 1);
-    gamepad_background->setChecked(background);
+    legend_grid->setColumnStretch(1, 1);
+    background->setChecked(in_background);
+}
+
+void GamepadBox::set_status(const QString& status) {
+    status_line->setText(status);
+}
+
+QString GamepadBox::status() const {
+    return status_line->text();
+}
+
+void ArmWindow::show_gamepad(const QStringList& legend, int joint_lines, bool background) {
+    gamepad_box->show_legend(legend, joint_lines, background);
     gamepad_box->show();
     add_tool(QStringLiteral("Gamepad"), gamepad_box);
 }
 
 void ArmWindow::set_gamepad_status(const QString& status) {
-    gamepad_line->setText(status);
+    gamepad_box->set_status(status);
 }
 
 QString ArmWindow::gamepad_status() const {
-    return gamepad_line->text();
+    return gamepad_box->status();
 }
 
 void ArmWindow::apply_colours() {

@@ -21,13 +21,11 @@ class QGridLayout;
 class QIcon;
 class QKeyEvent;
 class QLabel;
-class QLayout;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QStackedWidget;
-class QVBoxLayout;
 
 class QTabWidget;
 
@@ -150,6 +148,26 @@ class PreviewBox : public QGroupBox {
     bool stale = false;
 };
 
+// The gamepad's name or "No gamepad", its legend and whether it works in the background.
+class GamepadBox : public QWidget {
+    Q_OBJECT
+  public:
+    explicit GamepadBox(QWidget* parent);
+
+    // `legend`: one line per joint, then one per button that acts.
+    void show_legend(const QStringList& legend, int joint_lines, bool background);
+    void set_status(const QString& status);
+    QString status() const;
+
+  signals:
+    void background_changed(bool on);
+
+  private:
+    QLabel* status_line = nullptr;
+    QCheckBox* background = nullptr;
+    QGridLayout* legend_grid = nullptr;
+};
+
 // The note on driving by hand, Record, Back to start and the start pose, as the session allows.
 class HandRow : public QWidget {
     Q_OBJECT
@@ -244,8 +262,6 @@ class ArmWindow : public QWidget {
     void follow_content();
     // A real arm's notes: how its pose is estimated, or how to attach one.
     QWidget* build_real_arm_notes();
-    // Hidden until the program has a gamepad.
-    void build_gamepad_box();
     // Text and marks stand out on the palette, also while another window has the keyboard.
     void apply_colours();
     // The hand row and the real arm's notes follow the session: whether the arm may be moved
@@ -272,10 +288,8 @@ class ArmWindow : public QWidget {
     QLabel* light_reading = nullptr;
     QTimer frames;
 
-    QWidget* gamepad_box = nullptr;
-    QLabel* gamepad_line = nullptr;
-    QCheckBox* gamepad_background = nullptr;
-    QGridLayout* gamepad_legend = nullptr;
+    // A tab once the program has a gamepad.
+    GamepadBox* gamepad_box = nullptr;
 
     HandRow* hand_row = nullptr;
     QLabel* driver_note = nullptr;
@@ -291,7 +305,6 @@ class ArmWindow : public QWidget {
     QString strain_style;
 
     PreviewBox* preview_box = nullptr;
-    QVBoxLayout* content_layout = nullptr;
     // The preview's tab, then the tools'.
     QTabWidget* tools = nullptr;
 };
