@@ -19,8 +19,7 @@ QString pose_text(const ProgramPreview& preview) {
     QStringList joints;
     for (const JointRow& row : joint_table) {
         joints << QString::fromUtf8(row.name) + QLatin1Char(' ') +
-                      amount_text(preview.end_pose.at(static_cast<std::size_t>(row.joint)), 1,
-                                  row.unit);
+                      amount_text(row, preview.end_pose.at(static_cast<std::size_t>(row.joint)), 1);
     }
     return joints.join(QStringLiteral(", ")) +
            (preview.end_light ? QStringLiteral(", light on") : QStringLiteral(", light off"));

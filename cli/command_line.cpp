@@ -79,7 +79,7 @@ QString command_row_text(const CommandRow& row) {
             const double end =
                 joint.increasing_command == row.number ? joint.maximum : joint.minimum;
             motor = QString::fromUtf8(joint.name);
-            direction = QStringLiteral("towards ") + amount_text(end, 0, joint.unit);
+            direction = QStringLiteral("towards ") + amount_text(joint, end, 0);
         }
     }
     return QStringLiteral("%1  %2  %3  %4")

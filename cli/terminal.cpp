@@ -38,12 +38,6 @@ void print_lines(std::FILE* stream, const QString& text) {
     print_raw(stream, out);
 }
 
-QString amount_text(double value, int decimals, const char* unit) {
-    const QString text = QString::fromUtf8(unit);
-    return QString::number(value, 'f', decimals) +
-           (text == QStringLiteral("°") ? text : QLatin1Char(' ') + text);
-}
-
 QString steps_text(qsizetype count) {
     return count == 1 ? QStringLiteral("1 step") : QStringLiteral("%1 steps").arg(count);
 }

@@ -17,9 +17,6 @@ int terminal_width(std::FILE* stream);
 // text cannot move the cursor or recolour the terminal.
 void print_lines(std::FILE* stream, const QString& text);
 
-// "-60.0°", "20.0 mm": a degree sign follows its number, a unit in letters stands apart.
-QString amount_text(double value, int decimals, const char* unit);
-
 // "1 step", "3 steps".
 QString steps_text(qsizetype count);
 

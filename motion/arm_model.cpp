@@ -52,6 +52,12 @@ JointSpeeds JointSpeeds::scaled(double factor) const {
     return speeds;
 }
 
+QString amount_text(const JointRow& row, double value, int decimals) {
+    const QString unit = QString::fromUtf8(row.unit);
+    return QString::number(value, 'f', decimals) +
+           (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
+}
+
 int drive_of(Joint joint, ArmCommand command) {
     const JointRow& row = row_of(joint);
     const bool up = drives(row.increasing_command, command);

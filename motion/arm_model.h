@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -82,6 +83,10 @@ struct JointSpeeds {
 
 // The start pose of the table.
 Pose start_pose();
+
+// An amount in the joint's unit: "-60.0°", "20.0 mm" (a degree sign follows its number, a unit
+// in letters stands apart).
+QString amount_text(const JointRow& row, double value, int decimals);
 
 // Which way a command drives a joint: +1 towards its maximum, -1 towards its minimum, 0 not at
 // all (also when both directions of one motor are asked for at once).

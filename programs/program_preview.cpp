@@ -44,10 +44,7 @@ QString end_stop_warning(const ProgramPreview& preview, const PreviewMove& move)
 
 QString overshoot_warning(const ProgramPreview& preview, const PreviewMove& move) {
     const RunStep& step = preview.steps.at(static_cast<std::size_t>(move.step));
-    const QString unit = QString::fromUtf8(row_of(move.joint).unit);
-    // A degree sign follows its number; a unit in letters stands apart.
-    const QString amount = QString::number(*move.overshoot, 'f', 1) +
-                           (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
+    const QString amount = amount_text(row_of(move.joint), *move.overshoot, 1);
     return step_words(preview, move) +
            QStringLiteral(" overshoots by %1, since %2 strained at its end")
                .arg(amount, command_name(opposite_command(step.command)));

@@ -104,12 +104,8 @@ QLabel* key_legend(const JointRow& row, QWidget* parent) {
 }  // namespace
 
 QString reading_text(const JointRow& row, double value, bool straining) {
-    const QString unit = QString::fromUtf8(row.unit);
-    // A degree sign follows its number; a unit in letters stands apart.
     // A joint brought back to zero may stand a hair below it: no "-0.0".
-    const double shown = std::abs(value) < 0.05 ? 0.0 : value;
-    QString text = QString::number(shown, 'f', 1) +
-                   (unit == QStringLiteral("°") ? unit : QLatin1Char(' ') + unit);
+    QString text = amount_text(row, std::abs(value) < 0.05 ? 0.0 : value, 1);
     if (straining) {
         text += QStringLiteral(" at limit, straining");
     }
