@@ -166,6 +166,8 @@ class ArmSession : public QObject, private ArmReports {
     void soft_limit_reached(quillmar::Joint joint, int drive);
     // The person at the arm (`by`) ended the remote client `client`'s activity.
     void client_stopped(const QString& client, const QString& by);
+    // Run `run` of a Repeat of `times` runs begins.
+    void repeat_run_started(int run, int times);
     // The remote client that drives the arm changed; empty when none does.
     void driver_changed(const QString& name);
 
@@ -197,6 +199,8 @@ class ArmSession : public QObject, private ArmReports {
     Answer<bool> light(ArmClient& by, std::optional<bool> on);
     Answer<std::optional<int>> run(ArmClient& by, const QString& text, Direction direction);
     Answer<int> step(ArmClient& by, const QString& text, int index);
+    Answer<int> repeat(ArmClient& by, const QString& text, Direction direction, int times,
+                       bool back_between);
     void stop(ArmClient& by);
     Answer<WayEnd> back_to_start(ArmClient& by);
     Answer<WayEnd> go_to(ArmClient& by, const Pose& pose);
@@ -258,7 +262,8 @@ class ArmSession : public QObject, private ArmReports {
     ProgramRunner runner;
     std::vector<Entry> activities;  // nested activities, innermost last
     ArmClient* hold_owner = nullptr;
-    ArmClient* run_owner = nullptr;  // of the run about to be checked
+    ArmClient* run_owner = nullptr;               // of the run about to be checked
+    std::optional<std::pair<int, int>> stepping;  // Step's step and the program's step count
     // The keys held in the drive and who pressed each.
     std::vector<std::pair<int, ArmClient*>> keys_down;
     ArmClient* driving = nullptr;
@@ -272,6 +277,7 @@ class ArmSession : public QObject, private ArmReports {
     bool recording_on = false;
     bool plug_hint = false;
     bool closing = false;
+    bool stop_asked = false;  // since the Repeat under way began
     bool soft_limits_on = true;
     bool past_soft_limits = false;
 };

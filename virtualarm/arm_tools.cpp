@@ -18,6 +18,7 @@
 
 #include "arm_window.h"
 #include "motion/speed_settings.h"
+#include "programs/program_check.h"
 #include "text/visible_text.h"
 
 namespace quillmar {
@@ -454,6 +455,9 @@ StepBox::StepBox(ArmClient& hand, std::function<QString()> program, QWidget* par
         const bool may_run = this->session.may(ArmSession::Operation::run);
         step_button->setEnabled(may_run);
         repeat_button->setEnabled(may_run);
+        if (may_run) {
+            show_next();
+        }
     });
     step_button->setEnabled(session.may(ArmSession::Operation::run));
     repeat_button->setEnabled(session.may(ArmSession::Operation::run));
@@ -464,8 +468,7 @@ void StepBox::step() {
     const QString text = program();
     // A program changed since the last step starts again from its first step.
     if (text != stepped) {
-        stepped = text;
-        next = 0;
+        show_next();
     }
     const Answer<int> stepped_to = hand.step(text, next);
     next = stepped_to ? *stepped_to : 0;
@@ -474,29 +477,28 @@ void StepBox::step() {
 
 void StepBox::repeat() {
     const QString text = program();
-    std::optional<int> stopped_at;
-    const auto ended = connect(&session, &ArmSession::run_ended, this,
-                               [&stopped_at](std::optional<int> at) { stopped_at = at; });
-    int done = 0;
-    while (done < times->value() && !stopped_at && session.may(ArmSession::Operation::run)) {
-        if (done > 0 && back->isChecked()) {
-            const Answer<WayEnd> way = hand.back_to_start();
-            if (way && (*way == WayEnd::stopped || *way == WayEnd::cap)) {
-                break;
-            }
-        }
-        hand.run(text, Direction::forwards);
-        if (!stopped_at) {
-            ++done;
-        }
-    }
-    disconnect(ended);
-    note->setText(QStringLiteral("Ran %1 of %2 times.").arg(done).arg(times->value()));
+    const auto told =
+        connect(&session, &ArmSession::repeat_run_started, this, [this](int run, int of) {
+            note->setText(QStringLiteral("Run %1 of %2").arg(run).arg(of));
+        });
+    const Answer<int> done =
+        hand.repeat(text, Direction::forwards, times->value(), back->isChecked());
+    disconnect(told);
+    note->setText(done ? QStringLiteral("Ran %1 of %2 times.").arg(*done).arg(times->value())
+                       : done.refusal().text());
 }
 
 void StepBox::show_next() {
-    note->setText(next == 0 ? QStringLiteral("Step runs the program's first step.")
-                            : QStringLiteral("Step runs step %1 next.").arg(next + 1));
+    // A program changed since the last step starts again from its first step.
+    const QString text = program();
+    if (text != stepped || stepped.isNull()) {
+        stepped = text;
+        next = 0;
+        step_count = static_cast<int>(check_program(text).steps.size());
+    }
+    note->setText(next == 0
+                      ? QStringLiteral("Step runs the program's first step.")
+                      : QStringLiteral("Step %1 of %2 runs next.").arg(next + 1).arg(step_count));
 }
 
 QString StepBox::note_text() const {

@@ -137,6 +137,7 @@ class StepBox : public QGroupBox {
     // The program the next step is counted in, and that step.
     QString stepped;
     int next = 0;
+    int step_count = 0;
 };
 
 struct ArmTool {
