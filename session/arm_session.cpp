@@ -469,14 +469,17 @@ Answer<WayEnd> ArmSession::back_to_start(ArmClient& by) {
     if (key_drive.under_way()) {
         return Refusal{Why::keys_held};
     }
-    return go_back(by, back_to_start_plan(arm_model, pacer.now()));
+    return go_back(by, back_to_start_plan(arm_model, pacer.now()),
+                   QStringLiteral("Going back to start. Esc stops."));
 }
 
-WayEnd ArmSession::go_back(ArmClient& by, const std::vector<Movement>& plan) {
+WayEnd ArmSession::go_back(ArmClient& by, const std::vector<Movement>& plan,
+                           const QString& purpose) {
     if (plan.empty()) {
         return WayEnd::at_start;
     }
     drive(by);
+    way_purpose = purpose;
     Activity going(*this, State::going_back, &by);
     double planned = 0.0;
     for (const Movement& movement : plan) {
@@ -614,7 +617,9 @@ Answer<WayEnd> ArmSession::find_end(ArmClient& by, Joint joint, int drive, doubl
     }
     const JointRow& row = row_of(joint);
     const WayEnd end =
-        go_back(by, {{drive > 0 ? row.increasing_command : row.decreasing_command, seconds}});
+        go_back(by, {{drive > 0 ? row.increasing_command : row.decreasing_command, seconds}},
+                QStringLiteral("Finding the %1's end. Esc stops.")
+                    .arg(QString::fromUtf8(row.name).toLower()));
     if (end == WayEnd::done) {
         Pose pose = arm_model.pose_at(pacer.now());
         pose.at(static_cast<std::size_t>(joint)) = drive > 0 ? row.maximum : row.minimum;
@@ -630,7 +635,8 @@ Answer<WayEnd> ArmSession::go_to(ArmClient& by, const Pose& pose) {
     if (key_drive.under_way()) {
         return Refusal{Why::keys_held};
     }
-    return go_back(by, way_to_plan(arm_model, pacer.now(), pose, arm_model.light_on()));
+    return go_back(by, way_to_plan(arm_model, pacer.now(), pose, arm_model.light_on()),
+                   QStringLiteral("Going to the pose. Esc stops."));
 }
 
 void ArmSession::resume(ArmClient& by) {

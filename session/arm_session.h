@@ -108,6 +108,9 @@ class ArmSession : public QObject, private ArmReports {
     // The remote client that drives the arm: the last that moved it and has not given up
     // driving; null when none does.
     const ArmClient* driver() const { return driving; }
+    // What the way under way does, for the views: "Going back to start. Esc stops."; empty when
+    // none runs.
+    const QString& way_text() const { return way_purpose; }
 
     // Back to start, Go to and Find the ends are bounded: each movement at most
     // `movement_cap_seconds`, and the whole way at most `way_cap_factor` times its plan.
@@ -222,7 +225,7 @@ class ArmSession : public QObject, private ArmReports {
     // A remote client that moves the arm drives it from now on.
     void drive(ArmClient& by);
     // Runs `plan` locked as the way back, capped.
-    WayEnd go_back(ArmClient& by, const std::vector<Movement>& plan);
+    WayEnd go_back(ArmClient& by, const std::vector<Movement>& plan, const QString& purpose);
     void cancel_pending(const ArmClient& client);
 
     void show_message(const QString& text) override;
@@ -278,6 +281,7 @@ class ArmSession : public QObject, private ArmReports {
     bool plug_hint = false;
     bool closing = false;
     bool stop_asked = false;  // since the Repeat under way began
+    QString way_purpose;
     bool soft_limits_on = true;
     bool past_soft_limits = false;
 };
