@@ -285,6 +285,12 @@ QSize ArmPicture::sizeHint() const {
 void ArmPicture::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     draw_arm(painter, QRectF(rect()), view, arm_colours(palette()));
+    // The keys drive the arm while the picture has the focus: it shows so.
+    if (hasFocus()) {
+        painter.setPen(QPen(palette().color(QPalette::Active, QPalette::Highlight), 2.0));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRectF(rect()).adjusted(1.0, 1.0, -1.0, -1.0));
+    }
 }
 
 }  // namespace quillmar

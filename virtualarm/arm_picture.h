@@ -33,6 +33,7 @@ class ArmPicture : public QWidget {
   public:
     explicit ArmPicture(QWidget* parent = nullptr);
     void set_view(const ArmView& view);
+    const ArmView& shown() const { return view; }
     QSize sizeHint() const override;
 
   protected:
