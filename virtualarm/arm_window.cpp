@@ -321,20 +321,16 @@ void ArmWindow::show_driver(const QString& client) {
 
 QWidget* ArmWindow::build_real_arm_notes() {
     auto* estimate_note = new QLabel(
-        QStringLiteral(
-            "A real arm cannot tell where it is: this pose is estimated from the commands "
-            "sent, starting from the start pose drawn here. Put the arm in that pose, then "
-            "press \"Set start pose\"."),
+        QStringLiteral("A real arm cannot tell where it is: this pose is estimated from the "
+                       "commands sent since the start pose. Put the arm in the pose drawn here, "
+                       "then press \"Set start pose\"."),
         this);
     estimate_note->setObjectName(QStringLiteral("estimatenote"));
     estimate_note->setWordWrap(true);
     auto* help = new QLabel(
-        QStringLiteral(
-            "No arm is attached. Plug the arm in, switch it on and press \"Attach arm\" in the "
-            "main window. Plugged in but not attached? This user may not open it until the udev "
-            "rule 60-quillmar.rules is in place (the package installs it; \"man quillmar\" shows "
-            "how to apply a copy); then plug the arm in again and press \"Attach arm\". No arm at "
-            "hand? Start Quillmar with --virtual-arm."),
+        QStringLiteral("No arm attached: plug it in, switch it on, then \"Attach arm\". Plugged "
+                       "in but not attached? It needs the udev rule 60-quillmar.rules (\"man "
+                       "quillmar\"). No arm at hand? Start with --virtual-arm."),
         this);
     help->setObjectName(QStringLiteral("attachhelp"));
     help->setWordWrap(true);
@@ -652,7 +648,9 @@ void ArmWindow::run_started(const std::vector<RunStep>& steps) {
 }
 
 RunBox::RunBox(ArmSession& session, PreviewTimeline& timeline, QWidget* parent)
-    : QGroupBox(QStringLiteral("Run"), parent), session(session), timeline(timeline) {
+    : QGroupBox(parent), session(session), timeline(timeline) {
+    // Untitled, for the room of a small screen: its lines say what it shows.
+    setAccessibleName(QStringLiteral("Run"));
     step_line = new QLabel(QStringLiteral("No run under way."), this);
     step_line->setObjectName(QStringLiteral("runstep"));
     times_line = new QLabel(this);
@@ -662,12 +660,11 @@ RunBox::RunBox(ArmSession& session, PreviewTimeline& timeline, QWidget* parent)
     bar->setValue(0);
     bar->setTextVisible(false);
     bar->setAccessibleName(QStringLiteral("Run progress"));
-    auto* layout = new QGridLayout(this);
-    layout->setVerticalSpacing(4);
-    layout->addWidget(step_line, 0, 0);
-    layout->addWidget(times_line, 0, 1, Qt::AlignRight);
-    layout->addWidget(bar, 1, 0, 1, 2);
-    layout->setColumnStretch(0, 1);
+    // One row, for the room of a small screen.
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(step_line);
+    layout->addWidget(bar, 1);
+    layout->addWidget(times_line);
     ticks.setInterval(tick_ms);
     connect(&ticks, &QTimer::timeout, this, &RunBox::show_times);
 }
