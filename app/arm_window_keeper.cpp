@@ -107,6 +107,11 @@ bool ArmWindowKeeper::eventFilter(QObject* watched, QEvent* event) {
             window.set_keys_welcome(keys_invited);
             break;
         case QEvent::FocusOut:
+            // A list or a menu that pops up from this window keeps its keys as they were.
+            if (QApplication::activePopupWidget() == nullptr) {
+                keys_invited = false;
+            }
+            break;
         case QEvent::Hide:
             keys_invited = false;
             break;
