@@ -660,11 +660,15 @@ RunBox::RunBox(ArmSession& session, PreviewTimeline& timeline, QWidget* parent)
     bar->setValue(0);
     bar->setTextVisible(false);
     bar->setAccessibleName(QStringLiteral("Run progress"));
-    // One row, for the room of a small screen.
-    auto* layout = new QHBoxLayout(this);
-    layout->addWidget(step_line);
-    layout->addWidget(bar, 1);
-    layout->addWidget(times_line);
+    // A thin bar under the lines, for the room of a small screen; the lines keep their places
+    // whatever they say.
+    bar->setFixedHeight(6);
+    auto* layout = new QGridLayout(this);
+    layout->setVerticalSpacing(2);
+    layout->addWidget(step_line, 0, 0);
+    layout->addWidget(times_line, 0, 1, Qt::AlignRight);
+    layout->addWidget(bar, 1, 0, 1, 2);
+    layout->setColumnStretch(0, 1);
     ticks.setInterval(tick_ms);
     connect(&ticks, &QTimer::timeout, this, &RunBox::show_times);
 }
