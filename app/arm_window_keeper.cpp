@@ -29,9 +29,9 @@ ArmWindowKeeper::ArmWindowKeeper(Robot& robot, ArmWindow& window, QSettings* rem
     connect(&window, &ArmWindow::closed, this, [this] { remember(false); });
     // A motor button held in the main window that the soft limits refuse or cut short moves
     // less than asked, which only the arm window's note explains: it comes up, leaving the keys
-    // where they are.
+    // where they are. A script's move, with the main window in the background, leaves it be.
     connect(&window, &ArmWindow::soft_limit_told, this, [this] {
-        if (!this->window.isVisible()) {
+        if (!this->window.isVisible() && this->robot.isActiveWindow()) {
             show_window();
         }
     });
