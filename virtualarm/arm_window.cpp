@@ -187,11 +187,14 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     keys_line->setFont(bold);
     driver_note = new QLabel(this);
     driver_note->setObjectName(QStringLiteral("drivernote"));
-    // A script names itself: shown as it is, never read as markup.
+    // A script names itself: shown as it is, never read as markup, and a long name never
+    // widens the window (its tool tip holds it whole).
     driver_note->setTextFormat(Qt::PlainText);
+    driver_note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    driver_note->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* keys_row = new QHBoxLayout;
-    keys_row->addWidget(keys_line, 1);
-    keys_row->addWidget(driver_note);
+    keys_row->addWidget(keys_line);
+    keys_row->addWidget(driver_note, 1);
     layout->addLayout(keys_row);
     if (estimate) {
         layout->addWidget(build_real_arm_notes());
@@ -317,6 +320,7 @@ void ArmWindow::drive_with_keys() {
 void ArmWindow::show_driver(const QString& client) {
     driver_note->setText(client.isEmpty() ? QString()
                                           : QStringLiteral("Driven by a script: ") + client);
+    driver_note->setToolTip(driver_note->text());
 }
 
 QWidget* ArmWindow::build_real_arm_notes() {

@@ -224,6 +224,8 @@ class ArmWindowTest : public QObject {
     void every_text_is_legible();
     void a_control_in_focus_keeps_the_keys();
     void a_hold_the_soft_limits_cut_short_brings_the_arm_window();
+    void nothing_moves_when_a_note_changes_data();
+    void nothing_moves_when_a_note_changes();
     void the_preview_follows_the_program_whichever_tab_shows_data();
     void the_preview_follows_the_program_whichever_tab_shows();
     void back_to_start_puts_the_light_back_data();
@@ -745,6 +747,37 @@ void ArmWindowTest::a_hold_the_soft_limits_cut_short_brings_the_arm_window() {
         windows.keeper.toggle();
         windows.bench.usb.clear_logs();
     }
+}
+
+void ArmWindowTest::nothing_moves_when_a_note_changes_data() {
+    QTest::addColumn<QStringList>("changes");
+    QTest::newRow("a script drives") << QStringList{"script"};
+    QTest::newRow("a script of a long name") << QStringList{"long script"};
+    QTest::newRow("and lets go") << QStringList{"script", "no script"};
+    QTest::newRow("a key refused") << QStringList{"refuse"};
+    QTest::newRow("a run under way") << QStringList{"run"};
+}
+
+void ArmWindowTest::nothing_moves_when_a_note_changes() {
+    QFETCH(QStringList, changes);
+    Windows windows;
+    windows.drive();
+    QTest::qWait(50);
+    const auto* tabs = windows.arm_window.findChild<QTabWidget*>(QStringLiteral("tools"));
+    const QRect tabs_were = tabs->geometry();
+    const QSize size_was = windows.arm_window.size();
+    for (const QString& change : changes) {
+        if (change.endsWith(QLatin1String("script"))) {
+            windows.arm_window.show_driver(change == "script"        ? QStringLiteral("wave.py")
+                                           : change == "long script" ? QString(300, u'w')
+                                                                     : QString());
+        } else {
+            act(windows, change);
+        }
+    }
+    QTest::qWait(50);
+    QCOMPARE(tabs->geometry(), tabs_were);
+    QCOMPARE(windows.arm_window.size(), size_was);
 }
 
 void ArmWindowTest::the_preview_follows_the_program_whichever_tab_shows_data() {
