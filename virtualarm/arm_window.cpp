@@ -304,6 +304,7 @@ QString ArmWindow::keys_place() const {
 
 void ArmWindow::show_keys_place() {
     keys_line->setText(keys_place());
+    arm_picture->set_framed(isActiveWindow() && welcome && drives(focusWidget()));
 }
 
 void ArmWindow::set_keys_welcome(bool keys_welcome) {
