@@ -9,6 +9,8 @@
 #include <QLocalSocket>
 #include <QMetaEnum>
 #include <QPointer>
+#include <QTimer>
+#include <algorithm>
 #include <cerrno>
 
 #include "programs/program_preview.h"
@@ -22,7 +24,6 @@ namespace {
 constexpr qint64 largest_backlog = 4 * 1024 * 1024;
 // Lines read from one client before the others and the window get their turn.
 constexpr int lines_per_turn = 64;
-constexpr std::size_t most_clients = 32;
 
 // The program at the other end, as its command line names it: a script's name rather than its
 // interpreter's.
@@ -67,6 +68,9 @@ QString busy_text(ArmSession::State state) {
     return QStringLiteral("The arm is busy: another movement runs");
 }
 
+// How a movement ended whose start command the arm did not take.
+const QString not_started = QStringLiteral("not started");
+
 QString end_name(HoldEnd end) {
     switch (end) {
         case HoldEnd::released:
@@ -101,7 +105,10 @@ QString way_back_name(ArmSession::WayBack way) {
     return {};
 }
 
-QJsonObject hold_result(const HoldOutcome& outcome) {
+QJsonObject hold_result(const HoldOutcome& outcome, bool started) {
+    if (!started && !nothing_moved(outcome)) {
+        return {{QStringLiteral("seconds"), 0.0}, {QStringLiteral("ended"), not_started}};
+    }
     return {{QStringLiteral("seconds"), outcome.seconds},
             {QStringLiteral("ended"), end_name(outcome.end)}};
 }
@@ -144,6 +151,10 @@ struct ArmServer::Client {
     bool subscribed = false;
     bool gone = false;
     bool reading_scheduled = false;
+    // Beyond the most connections: it may stop the arm or ask its state, once.
+    bool stop_only = false;
+    // Runs while a line is begun and not ended.
+    QTimer unfinished;
     std::optional<Method> under_way;  // its movement or run
     std::optional<QJsonValue> let_go_id;
     QJsonValue last_hold;  // how its last hold ended
@@ -164,8 +175,8 @@ class ArmServer::Collector {
     ArmServer& server;
 };
 
-ArmServer::ArmServer(ArmSession& session, PeerReader peer_of, QObject* parent)
-    : QObject(parent), session(session), peer_of(std::move(peer_of)) {
+ArmServer::ArmServer(ArmSession& session, PeerReader peer_of, ServerLimits limits, QObject* parent)
+    : QObject(parent), session(session), peer_of(std::move(peer_of)), limits(limits) {
     server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server, &QLocalServer::newConnection, this, &ArmServer::accept_connections);
     connect(&session, &ArmSession::state_changed, this,
@@ -185,6 +196,9 @@ ArmServer::ArmServer(ArmSession& session, PeerReader peer_of, QObject* parent)
             {{QStringLiteral("stopped_at"), stopped_at ? QJsonValue(*stopped_at) : QJsonValue()}});
     });
     connect(&session, &ArmSession::command_sent, this, [this](ArmCommand command) {
+        if (command.motor != 0 || command.base != 0) {
+            ++starts_taken;
+        }
         notify(QStringLiteral("command"), {{QStringLiteral("motor"), command.motor},
                                            {QStringLiteral("base"), command.base},
                                            {QStringLiteral("light"), command.light}});
@@ -250,7 +264,11 @@ QString ArmServer::driver() const {
 void ArmServer::accept_connections() {
     while (QLocalSocket* socket = server.nextPendingConnection()) {
         const std::optional<Peer> peer = peer_of(socket->socketDescriptor());
-        if (!peer || peer->uid != ::getuid() || clients.size() >= most_clients) {
+        const auto stop_only = static_cast<std::size_t>(
+            std::ranges::count_if(clients, [](const ClientPtr& each) { return each->stop_only; }));
+        const std::size_t full = clients.size() - stop_only;
+        if (!peer || peer->uid != ::getuid() ||
+            (full >= limits.most_connections && stop_only >= limits.stop_only_connections)) {
             socket->abort();
             socket->deleteLater();
             continue;
@@ -258,6 +276,7 @@ void ArmServer::accept_connections() {
         auto client = std::make_shared<Client>();
         client->socket = socket;
         client->name = peer_name(peer->pid);
+        client->stop_only = full >= limits.most_connections;
         socket->setParent(this);
         // A line longer than the cap fills the buffer, which tells it; the kernel holds the rest.
         socket->setReadBufferSize(longest_message + 2);
@@ -271,6 +290,13 @@ void ArmServer::accept_connections() {
         connect(socket, &QLocalSocket::disconnected, this, [this, weak] {
             if (const ClientPtr each = weak.lock()) {
                 drop(each, false);
+            }
+        });
+        client->unfinished.setSingleShot(true);
+        connect(&client->unfinished, &QTimer::timeout, this, [this, weak] {
+            if (const ClientPtr each = weak.lock()) {
+                refuse_line(each, QStringLiteral("a line not ended within %1 s")
+                                      .arg(limits.unfinished_line_ms / 1000.0));
             }
         });
         schedule_reading(client);
@@ -296,16 +322,23 @@ void ArmServer::read_lines(const ClientPtr& client) {
             return;
         }
         if (!socket->canReadLine()) {
-            if (socket->bytesAvailable() > longest_message) {
-                send(client, fault_message({QJsonValue::Null, rpc_code::invalid_request,
-                                            QStringLiteral("Message longer than 1 MiB")}));
-                drop(client, true);
+            // The line and a carriage return fill the buffer, and still no line feed came.
+            if (socket->bytesAvailable() > longest_message + 1) {
+                refuse_line(client, QStringLiteral("a line longer than 1 MiB"));
+            } else if (socket->bytesAvailable() > 0 && !client->unfinished.isActive()) {
+                client->unfinished.start(limits.unfinished_line_ms);
             }
             return;
         }
+        client->unfinished.stop();
         QByteArray line = socket->readLine();
-        while (line.endsWith('\n') || line.endsWith('\r')) {
+        line.chop(1);
+        if (line.endsWith('\r')) {
             line.chop(1);
+        }
+        if (line.size() > longest_message) {
+            refuse_line(client, QStringLiteral("a line longer than 1 MiB"));
+            return;
         }
         if (!line.trimmed().isEmpty()) {
             take(client, line);
@@ -318,9 +351,28 @@ void ArmServer::take(const ClientPtr& client, const QByteArray& line) {
     const std::variant<RpcCall, RpcFault> message = read_message(line);
     if (const auto* fault = std::get_if<RpcFault>(&message)) {
         send(client, fault_message(*fault));
+        if (client->stop_only) {
+            drop(client, true);
+        }
         return;
     }
     const RpcCall& call = std::get<RpcCall>(message);
+    if (client->stop_only) {
+        // One request, then the room goes to the next who must stop the arm.
+        if (call.method == Method::stop) {
+            session.stop();
+            answer(client, call, QJsonValue::Null);
+        } else if (call.method == Method::state) {
+            answer(client, call, state_object());
+        } else {
+            refuse(client, call, rpc_code::refused,
+                   QStringLiteral("Quillmar serves %1 scripts already: this connection may only "
+                                  "stop the arm")
+                       .arg(limits.most_connections));
+        }
+        drop(client, true);
+        return;
+    }
     switch (call.method) {
         case Method::state:
             answer(client, call, state_object());
@@ -380,6 +432,12 @@ void ArmServer::send(const ClientPtr& client, const QByteArray& message) {
     }
 }
 
+void ArmServer::refuse_line(const ClientPtr& client, const QString& why) {
+    send(client, fault_message({QJsonValue::Null, rpc_code::invalid_request,
+                                QStringLiteral("Invalid request: ") + why}));
+    drop(client, true);
+}
+
 void ArmServer::answer(const ClientPtr& client, const RpcCall& call, const QJsonValue& result) {
     if (!call.id.isUndefined()) {
         send(client, result_message(call.id, result));
@@ -431,9 +489,17 @@ void ArmServer::drop(const ClientPtr& client, bool graceful) {
     if (driving == client) {
         set_driver({});
     }
+    client->unfinished.stop();
     if (QLocalSocket* socket = client->socket) {
-        graceful ? socket->disconnectFromServer() : socket->abort();
-        socket->deleteLater();
+        if (graceful && socket->bytesToWrite() > 0) {
+            // Its last lines go out first; a reader that never takes them is cut off.
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            QTimer::singleShot(limits.unfinished_line_ms, socket, &QLocalSocket::abort);
+            socket->disconnectFromServer();
+        } else {
+            socket->abort();
+            socket->deleteLater();
+        }
     }
 }
 
@@ -486,10 +552,16 @@ void ArmServer::move(const ClientPtr& client, const RpcCall& call) {
     Collector lines(*this);
     mover = client;
     client->under_way = Method::move;
+    const std::size_t starts_before = starts_taken;
     const std::optional<HoldOutcome> outcome = session.begin_hold_for(command, seconds);
     client->under_way.reset();
     mover.reset();
-    answer_or_errors(client, call, outcome ? hold_result(*outcome) : QJsonObject{}, lines.errors);
+    const QJsonObject result =
+        outcome ? hold_result(*outcome, starts_taken != starts_before) : QJsonObject{};
+    if (result.value(QStringLiteral("ended")) == not_started) {
+        lines.errors.prepend(QStringLiteral("The movement did not start"));
+    }
+    answer_or_errors(client, call, result, lines.errors);
 }
 
 void ArmServer::hold(const ClientPtr& client, const RpcCall& call) {
@@ -502,10 +574,12 @@ void ArmServer::hold(const ClientPtr& client, const RpcCall& call) {
     answer(client, call, QJsonValue::Null);
     mover = client;
     client->under_way = Method::hold;
+    const std::size_t starts_before = starts_taken;
     const std::optional<HoldOutcome> outcome = session.begin_hold(command);
     client->under_way.reset();
     mover.reset();
-    client->last_hold = outcome ? hold_result(*outcome) : QJsonObject{};
+    client->last_hold =
+        outcome ? hold_result(*outcome, starts_taken != starts_before) : QJsonObject{};
     if (client->let_go_id) {
         const QJsonValue id = *std::exchange(client->let_go_id, std::nullopt);
         answer(client, {id, Method::let_go, {}}, client->last_hold);

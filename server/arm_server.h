@@ -29,6 +29,16 @@ std::optional<Peer> socket_peer(qintptr descriptor);
 // when neither is set.
 QString default_socket_path();
 
+// What one connection may hold up: past these a hostile or broken script is let go, so that a
+// `stop` always gets through.
+struct ServerLimits {
+    // A line begun and not ended within this closes its connection.
+    int unfinished_line_ms = 5000;
+    std::size_t most_connections = 32;
+    // Connections beyond the most that may only stop the arm (or ask its state), once.
+    std::size_t stop_only_connections = 4;
+};
+
 class ArmServer : public QObject {
     Q_OBJECT
   public:
@@ -36,7 +46,7 @@ class ArmServer : public QObject {
 
     // Connections whose peer `peer_of` does not name as this user are closed unanswered.
     explicit ArmServer(ArmSession& session, PeerReader peer_of = socket_peer,
-                       QObject* parent = nullptr);
+                       ServerLimits limits = {}, QObject* parent = nullptr);
     ~ArmServer() override;
     ArmServer(const ArmServer&) = delete;
     ArmServer& operator=(const ArmServer&) = delete;
@@ -60,6 +70,8 @@ class ArmServer : public QObject {
     void read_lines(const ClientPtr& client);
     void take(const ClientPtr& client, const QByteArray& line);
     void send(const ClientPtr& client, const QByteArray& message);
+    // A line the interface does not read: its error, then the connection closes.
+    void refuse_line(const ClientPtr& client, const QString& why);
     void answer(const ClientPtr& client, const RpcCall& call, const QJsonValue& result);
     void refuse(const ClientPtr& client, const RpcCall& call, int code, const QString& text);
     // Answers with the result, or with the error lines the panes showed meanwhile.
@@ -87,6 +99,7 @@ class ArmServer : public QObject {
 
     ArmSession& session;
     PeerReader peer_of;
+    const ServerLimits limits;
     QLocalServer server;
     std::unique_ptr<QLockFile> lock;
     std::vector<ClientPtr> clients;
@@ -95,6 +108,9 @@ class ArmServer : public QObject {
     ClientPtr mover;
     std::vector<Collector*> collectors;
     std::optional<int> run_stopped_at;
+    // Commands that started a motor and reached the arm: a movement none of whose did, did not
+    // start.
+    std::size_t starts_taken = 0;
 };
 
 }  // namespace quillmar

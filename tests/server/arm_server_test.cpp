@@ -21,7 +21,7 @@ namespace {
 // The server on the emulated arm in real time, listening in a folder of the test's own, with a
 // peer check that says whatever `peer_uid` says.
 struct Bench {
-    Bench() {
+    explicit Bench(ServerLimits limits = {}) : limits(limits) {
         session.start_up();
         QVERIFY(server.listen(path()).isEmpty());
     }
@@ -33,12 +33,15 @@ struct Bench {
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     ArmSession session{usb, pacer, ArmSource::virtual_arm};
     std::optional<uid_t> peer_uid = ::getuid();
-    ArmServer server{session, [this](qintptr) -> std::optional<Peer> {
+    ServerLimits limits;
+    ArmServer server{session,
+                     [this](qintptr) -> std::optional<Peer> {
                          if (!peer_uid) {
                              return std::nullopt;
                          }
                          return Peer{*peer_uid, ::getpid()};
-                     }};
+                     },
+                     limits};
 };
 
 // A script's end of the socket.
@@ -83,6 +86,9 @@ class ArmServerTest : public QObject {
   private slots:
     void bad_input_data();
     void bad_input();
+    void stop_gets_through_data();
+    void stop_gets_through();
+    void start_not_taken();
     void flood();
     void move_ends_at_once_data();
     void move_ends_at_once();
@@ -127,18 +133,33 @@ void ArmServerTest::bad_input_data() {
                R"({"jsonrpc":"2.0","id":1,"method":"run","params":{"text":"1,1","direction":"up"}})")
         << rpc_code::invalid_params;
     QTest::newRow("too deep") << QByteArray(5000, '[') << rpc_code::parse_error;
+    // A line is at most 1 MiB without its line end; a longer one is told, then closed.
+    const auto state_of_length = [](qsizetype length, const char* end) {
+        QByteArray line = R"({"jsonrpc":"2.0","id":1,"method":"state")";
+        return line + QByteArray(length - line.size() - 1, ' ') + '}' + end;
+    };
+    QTest::newRow("exactly 1 MiB") << state_of_length(longest_message, "") << 1;
+    QTest::newRow("exactly 1 MiB, CR LF") << state_of_length(longest_message, "\r") << 1;
+    QTest::newRow("1 MiB and a byte") << state_of_length(longest_message + 1, "") << 0;
     QTest::newRow("longer than 1 MiB") << QByteArray(longest_message + 10, ' ') << 0;
+    QTest::newRow("a line not ended") << QByteArray(R"({"jsonrpc":"2.0","id":1,"meth)") << 0;
 }
 
+// code 1: answered; 0: told it was not read (-32600), then closed.
 void ArmServerTest::bad_input() {
     QFETCH(QByteArray, line);
     QFETCH(int, code);
-    Bench bench;
+    Bench bench({.unfinished_line_ms = 300});
     Script script(bench.path());
     bench.usb.clear_logs();
-    script.send(line + '\n');
+    script.send(line.endsWith("meth") ? line : line + '\n');
     const QJsonObject reply = script.reply();
-    QCOMPARE(reply.value("error").toObject().value("code").toInt(), code);
+    if (code == 1) {
+        QCOMPARE(reply.value("result").toObject().value("state"), "idle");
+    } else {
+        QCOMPARE(reply.value("error").toObject().value("code").toInt(),
+                 code == 0 ? rpc_code::invalid_request : code);
+    }
     if (code == 0) {
         QTRY_COMPARE(script.socket.state(), QLocalSocket::UnconnectedState);
         // The window goes on answering others.
@@ -233,6 +254,69 @@ void ArmServerTest::move_ends_at_once() {
     QCOMPARE(sent_commands(bench.usb).mid(0, 2), QStringList({"16,0,0", "0,0,0"}));
     QVERIFY2(sent.at(1).time - cut < 0.05, qPrintable(QString::number(sent.at(1).time - cut)));
     QTRY_COMPARE(bench.session.state(), ArmSession::State::idle);
+}
+
+// Connections that hold their slots with lines never ended keep no one from stopping the arm:
+// beyond the most, a connection may still stop it (or ask its state) once; beyond those, none.
+void ArmServerTest::stop_gets_through_data() {
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("told");  // what the connection beyond the most is answered
+    QTest::addColumn<QString>("ended");
+    QTest::newRow("stop") << "stop"
+                          << "null"
+                          << "stopped";
+    QTest::newRow("state") << "state"
+                           << "moving_by_hand"
+                           << "done";
+    QTest::newRow("move refused")
+        << "move"
+        << "Quillmar serves 2 scripts already: this connection may only stop the arm"
+        << "done";
+}
+
+void ArmServerTest::stop_gets_through() {
+    QFETCH(QString, method);
+    QFETCH(QString, told);
+    QFETCH(QString, ended);
+    Bench bench({.unfinished_line_ms = 60'000, .most_connections = 2, .stop_only_connections = 1});
+    Script driver(bench.path());
+    Script hostile(bench.path());
+    hostile.send(R"({"jsonrpc":"2.0",)");
+    QString answer;
+    bool beyond_closed = false;
+    QTimer::singleShot(300, [&] {
+        Script stopper(bench.path());
+        Script beyond(bench.path());
+        stopper.call(method,
+                     method == "move" ? QJsonObject{{"motor", 1}, {"seconds", 1}} : QJsonObject{});
+        const QJsonObject reply = stopper.reply();
+        answer = reply.contains("error")
+                     ? reply.value("error").toObject().value("message").toString()
+                 : reply.value("result").isObject()
+                     ? reply.value("result").toObject().value("state").toString()
+                     : QStringLiteral("null");
+        // Once answered, its room goes to the next; the one beyond it had none.
+        beyond_closed = beyond.reply(2000).isEmpty();
+        QTRY_COMPARE(stopper.socket.state(), QLocalSocket::UnconnectedState);
+    });
+    driver.call("move", {{"motor", "elbow up"}, {"seconds", 1}});
+    QCOMPARE(driver.reply(5000).value("result").toObject().value("ended").toString(), ended);
+    QCOMPARE(answer, told);
+    QVERIFY(beyond_closed);
+}
+
+// A movement whose start command the arm did not take says so, with the error pane's line.
+void ArmServerTest::start_not_taken() {
+    Bench bench;
+    Script script(bench.path());
+    bench.usb.fail_next_transfers(1, -5);
+    script.call("move", {{"motor", "grip"}, {"seconds", 0.2}});
+    const QJsonObject error = script.reply().value("error").toObject();
+    QCOMPARE(error.value("code").toInt(), rpc_code::arm_error);
+    QVERIFY2(error.value("message").toString().startsWith("The movement did not start\nSent: ("),
+             qPrintable(error.value("message").toString()));
+    QCOMPARE(error.value("data").toObject(),
+             QJsonObject({{"seconds", 0.0}, {"ended", "not started"}}));
 }
 
 // The kernel's word on who connected decides: only this user is answered.
