@@ -29,6 +29,7 @@ enum class Method {
     state,
     attach,
     release,
+    release_drive,
     move,
     hold,
     let_go,
@@ -48,18 +49,26 @@ struct RpcCall {
     QJsonObject params;
 };
 
-struct RpcFault {
-    QJsonValue id;  // null when the request's own could not be read
+struct RpcError {
     int code;
     QString message;
+    QJsonValue data = QJsonValue::Undefined;  // what the request did all the same, if anything
+};
+
+// A request's answer: its result or its error.
+using Reply = std::variant<QJsonValue, RpcError>;
+
+// A line that is no request the interface takes.
+struct RpcFault {
+    QJsonValue id;  // null when the request's own could not be read
+    RpcError error;
 };
 
 // One line of input, without its line end.
 std::variant<RpcCall, RpcFault> read_message(QByteArrayView line);
 
 // Reply and notification lines, each ended by a line feed.
-QByteArray result_message(const QJsonValue& id, const QJsonValue& result);
-QByteArray fault_message(const RpcFault& fault, const QJsonValue& data = QJsonValue::Undefined);
+QByteArray reply_message(const QJsonValue& id, const Reply& reply);
 QByteArray notification_message(const QString& method, const QJsonObject& params);
 
 // The command number of a motor named by its button ("elbow up", any case) or by its number;

@@ -79,6 +79,31 @@ struct Script {
     int id = 0;
 };
 
+// A transport of the test's own: messages handed in, lines kept.
+class MemoryConnection : public Connection {
+  public:
+    QString peer() const override { return QStringLiteral("blocks page"); }
+    Incoming next() override {
+        if (incoming.isEmpty()) {
+            return {};
+        }
+        return {Incoming::Kind::message, incoming.takeFirst()};
+    }
+    void send_line(const QByteArray& line) override {
+        sent << QJsonDocument::fromJson(line).object();
+    }
+    qint64 unsent() const override { return 0; }
+    void close(bool) override { deleteLater(); }
+
+    void hand_in(const QByteArray& message) {
+        incoming << message;
+        emit readable();
+    }
+
+    QByteArrayList incoming;
+    QList<QJsonObject> sent;
+};
+
 }  // namespace
 
 class ArmServerTest : public QObject {
@@ -89,6 +114,9 @@ class ArmServerTest : public QObject {
     void stop_gets_through_data();
     void stop_gets_through();
     void start_not_taken();
+    void any_transport();
+    void who_drives_data();
+    void who_drives();
     void flood();
     void move_ends_at_once_data();
     void move_ends_at_once();
@@ -317,6 +345,56 @@ void ArmServerTest::start_not_taken() {
              qPrintable(error.value("message").toString()));
     QCOMPARE(error.value("data").toObject(),
              QJsonObject({{"seconds", 0.0}, {"ended", "not started"}}));
+}
+
+// A connection of another transport is served with the same methods; every notification carries
+// the monotonic time it was sent at.
+void ArmServerTest::any_transport() {
+    Bench bench;
+    QPointer<MemoryConnection> page = new MemoryConnection;
+    bench.server.accept(page);
+    const double before = bench.pacer.now();
+    page->hand_in(R"({"jsonrpc":"2.0","id":1,"method":"subscribe"})");
+    page->hand_in(R"({"jsonrpc":"2.0","id":2,"method":"move","params":{"motor":1,"seconds":0.1}})");
+    QTRY_VERIFY(std::ranges::any_of(page->sent,
+                                    [](const QJsonObject& line) { return line.value("id") == 2; }));
+    QCOMPARE(bench.server.driver(), "blocks page");
+    const QJsonObject command = *std::ranges::find_if(
+        page->sent, [](const QJsonObject& line) { return line.value("method") == "command"; });
+    const double time = command.value("params").toObject().value("time").toDouble();
+    QVERIFY(time >= before && time <= bench.pacer.now());
+    Script script(bench.path());
+    script.call("move", {{"motor", 1}, {"seconds", 0.1}});
+    QCOMPARE(script.reply().value("error").toObject().value("message"),
+             "Another script drives the arm: blocks page");
+}
+
+// Whoever moved the arm drives it until it gives up driving or goes; then another may.
+void ArmServerTest::who_drives_data() {
+    QTest::addColumn<QString>("first_then");
+    QTest::addColumn<bool>("second_drives");
+    QTest::newRow("first stays") << "state" << false;
+    QTest::newRow("first gives up driving") << "release_drive" << true;
+    QTest::newRow("first goes") << "close" << true;
+}
+
+void ArmServerTest::who_drives() {
+    QFETCH(QString, first_then);
+    QFETCH(bool, second_drives);
+    Bench bench;
+    Script first(bench.path());
+    Script second(bench.path());
+    first.call("move", {{"motor", 1}, {"seconds", 0.05}});
+    QVERIFY(first.reply().contains("result"));
+    if (first_then == "close") {
+        first.socket.abort();
+    } else {
+        first.call(first_then);
+        QVERIFY(first.reply().contains("result"));
+    }
+    QTRY_COMPARE(bench.server.driver().isEmpty(), first_then != "state");
+    second.call("move", {{"motor", 2}, {"seconds", 0.05}});
+    QCOMPARE(second.reply().contains("result"), second_drives);
 }
 
 // The kernel's word on who connected decides: only this user is answered.
