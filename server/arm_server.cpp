@@ -15,6 +15,8 @@ constexpr qint64 largest_backlog = 4 * 1024 * 1024;
 // Messages read from one client before the others and the window get their turn.
 constexpr int messages_per_turn = 64;
 
+const QString stopped_by_user_text = QStringLiteral("Stopped by the user");
+
 // How a movement ended whose start command the arm did not take.
 const QString not_started = QStringLiteral("not started");
 
@@ -117,6 +119,8 @@ struct ArmServer::Client {
     bool reading_scheduled = false;
     // Beyond the most connections: it may stop the arm or ask its state, once.
     bool stop_only = false;
+    // The person at the arm ended its movement or run; its movements are refused until resume.
+    bool stopped_by_user = false;
     std::optional<Method> under_way;  // its movement or run
     std::optional<QJsonValue> let_go_id;
     QJsonValue last_hold;  // how its last hold ended
@@ -155,11 +159,12 @@ const ArmServer::Route& ArmServer::route_of(Method method) {
     using Needs = Route::Needs;
     using Op = ArmSession::Operation;
     // In the order of Method.
-    static constexpr std::array<Route, 14> routes{{
+    static constexpr std::array<Route, 15> routes{{
         {Method::state, Needs::nothing, Op::stop, true, &ArmServer::state},
         {Method::attach, Needs::driving, Op::attach, false, &ArmServer::attach},
         {Method::release, Needs::driving, Op::release, false, &ArmServer::release},
         {Method::release_drive, Needs::nothing, Op::stop, false, &ArmServer::release_drive},
+        {Method::resume, Needs::nothing, Op::stop, false, &ArmServer::resume},
         {Method::move, Needs::moving, Op::hold, false, &ArmServer::move},
         {Method::hold, Needs::moving, Op::hold, false, &ArmServer::hold},
         {Method::let_go, Needs::nothing, Op::stop, false, &ArmServer::let_go},
@@ -181,6 +186,14 @@ ArmServer::ArmServer(ArmSession& session, LocalListener::PeerReader peer_of, Ser
       limits(limits),
       local(std::move(peer_of), limits.unfinished_line_ms,
             [this](Connection* connection) { accept(connection); }) {
+    // A Stop that no script asked for is the person at the arm's: the script under way is told.
+    connect(&session, &ArmSession::stopping, this, [this] {
+        if (mover && !stopping_for_scripts) {
+            mover->stopped_by_user = true;
+            tell(mover, QStringLiteral("stopped"),
+                 {{QStringLiteral("by"), QStringLiteral("the user")}});
+        }
+    });
     connect(&session, &ArmSession::state_changed, this,
             [this] { notify(QStringLiteral("state"), state_object()); });
     connect(&session, &ArmSession::step_started, this,
@@ -334,6 +347,9 @@ ArmServer::Answer ArmServer::dispatch(const ClientPtr& client, const RpcCall& ca
         }
     }
     if (route.needs == Route::Needs::moving) {
+        if (client->stopped_by_user) {
+            return RpcError{rpc_code::stopped_by_user, stopped_by_user_text};
+        }
         if (auto why = refuse_movement(route.operation)) {
             return *why;
         }
@@ -371,6 +387,25 @@ void ArmServer::notify(const QString& method, QJsonObject params, const ClientPt
     }
 }
 
+void ArmServer::tell(const ClientPtr& client, const QString& method, QJsonObject params) {
+    params.insert(QStringLiteral("time"), session.now());
+    send(client, notification_message(method, params));
+}
+
+void ArmServer::stop_for_scripts() {
+    stopping_for_scripts = true;
+    session.stop();
+    stopping_for_scripts = false;
+}
+
+Reply ArmServer::ended_movement(const ClientPtr& client, const QJsonValue& result,
+                                const QStringList& errors) const {
+    if (client->stopped_by_user) {
+        return RpcError{rpc_code::stopped_by_user, stopped_by_user_text, result};
+    }
+    return result_or_errors(result, errors);
+}
+
 void ArmServer::drop(const ClientPtr& client, bool graceful) {
     if (client->gone) {
         return;
@@ -383,7 +418,7 @@ void ArmServer::drop(const ClientPtr& client, bool graceful) {
             session.end_hold(HoldEnd::released);
         } else {
             QMetaObject::invokeMethod(
-                this, [this] { session.stop(); }, Qt::QueuedConnection);
+                this, [this] { stop_for_scripts(); }, Qt::QueuedConnection);
         }
     }
     if (driving == client) {
@@ -437,7 +472,7 @@ ArmServer::Answer ArmServer::subscribe(const ClientPtr& client, const RpcCall&) 
 
 ArmServer::Answer ArmServer::stop(const ClientPtr&, const RpcCall&) {
     // Anyone may stop the arm, as the window's Stop always can.
-    session.stop();
+    stop_for_scripts();
     return QJsonValue::Null;
 }
 
@@ -449,11 +484,16 @@ ArmServer::Answer ArmServer::release(const ClientPtr&, const RpcCall&) {
 ArmServer::Answer ArmServer::release_drive(const ClientPtr& client, const RpcCall&) {
     // What it set moving stops first: a script that gives up driving leaves nothing running.
     if (mover == client) {
-        session.stop();
+        stop_for_scripts();
     }
     if (driving == client) {
         set_driver({});
     }
+    return QJsonValue::Null;
+}
+
+ArmServer::Answer ArmServer::resume(const ClientPtr& client, const RpcCall&) {
+    client->stopped_by_user = false;
     return QJsonValue::Null;
 }
 
@@ -471,7 +511,7 @@ ArmServer::Answer ArmServer::move(const ClientPtr& client, const RpcCall& call) 
     if (result.value(QStringLiteral("ended")) == not_started) {
         lines.errors.prepend(QStringLiteral("The movement did not start"));
     }
-    return result_or_errors(result, lines.errors);
+    return ended_movement(client, result, lines.errors);
 }
 
 ArmServer::Answer ArmServer::hold(const ClientPtr& client, const RpcCall& call) {
@@ -487,7 +527,8 @@ ArmServer::Answer ArmServer::hold(const ClientPtr& client, const RpcCall& call) 
     mover.reset();
     client->last_hold = hold_result(outcome, starts_taken != starts_before);
     if (client->let_go_id) {
-        respond(client, *std::exchange(client->let_go_id, std::nullopt), client->last_hold);
+        respond(client, *std::exchange(client->let_go_id, std::nullopt),
+                ended_movement(client, client->last_hold, {}));
     } else {
         // Ended without let_go: Stop, the limit, a release or closing.
         notify(QStringLiteral("hold_ended"), client->last_hold.toObject(), client);
@@ -497,7 +538,7 @@ ArmServer::Answer ArmServer::hold(const ClientPtr& client, const RpcCall& call) 
 
 ArmServer::Answer ArmServer::let_go(const ClientPtr& client, const RpcCall& call) {
     if (client->under_way != Method::hold) {
-        return client->last_hold;
+        return ended_movement(client, client->last_hold, {});
     }
     // Answered once the stop has gone; a let_go sent as a notification is answered by nothing.
     client->let_go_id = call.id;
@@ -517,7 +558,7 @@ ArmServer::Answer ArmServer::run(const ClientPtr& client, const RpcCall& call) {
         {QStringLiteral("stopped_at"), run_stopped_at ? QJsonValue(*run_stopped_at) : QJsonValue()},
         {QStringLiteral("messages"), first_lines(lines.messages)},
         {QStringLiteral("message_count"), lines.messages.size()}};
-    return result_or_errors(result, lines.errors);
+    return ended_movement(client, result, lines.errors);
 }
 
 ArmServer::Answer ArmServer::attach(const ClientPtr&, const RpcCall&) {
@@ -552,8 +593,8 @@ ArmServer::Answer ArmServer::back_to_start(const ClientPtr& client, const RpcCal
     const ArmSession::WayBack way = session.back_to_start();
     client->under_way.reset();
     mover.reset();
-    return result_or_errors(QJsonObject{{QStringLiteral("ended"), way_back_name(way)}},
-                            lines.errors);
+    return ended_movement(client, QJsonObject{{QStringLiteral("ended"), way_back_name(way)}},
+                          lines.errors);
 }
 
 ArmServer::Answer ArmServer::check(const ClientPtr&, const RpcCall& call) {

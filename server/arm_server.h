@@ -63,6 +63,13 @@ class ArmServer : public QObject {
     void respond(const ClientPtr& client, const QJsonValue& id, const Reply& reply);
     void send(const ClientPtr& client, const QByteArray& line);
     void notify(const QString& method, QJsonObject params, const ClientPtr& also = {});
+    // A notification to `client` alone.
+    void tell(const ClientPtr& client, const QString& method, QJsonObject params);
+    // Stop, asked for by a script or for one: the person at the arm did not stop anyone.
+    void stop_for_scripts();
+    // The movement's or run's answer: -32002 when the person at the arm ended it.
+    Reply ended_movement(const ClientPtr& client, const QJsonValue& result,
+                         const QStringList& errors) const;
     // The client goes: what it set moving stops now.
     void drop(const ClientPtr& client, bool graceful);
     // Why the client may not drive now; it drives from now on when it may.
@@ -80,6 +87,7 @@ class ArmServer : public QObject {
     Answer attach(const ClientPtr& client, const RpcCall& call);
     Answer release(const ClientPtr& client, const RpcCall& call);
     Answer release_drive(const ClientPtr& client, const RpcCall& call);
+    Answer resume(const ClientPtr& client, const RpcCall& call);
     Answer light(const ClientPtr& client, const RpcCall& call);
     Answer move(const ClientPtr& client, const RpcCall& call);
     Answer hold(const ClientPtr& client, const RpcCall& call);
@@ -99,6 +107,7 @@ class ArmServer : public QObject {
     // Commands that started a motor and reached the arm: a movement none of whose did, did not
     // start.
     std::size_t starts_taken = 0;
+    bool stopping_for_scripts = false;
 };
 
 }  // namespace quillmar

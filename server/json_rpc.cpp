@@ -28,11 +28,12 @@ struct MethodRow {
     std::array<Param, 2> params;
 };
 
-constexpr std::array<MethodRow, 14> method_table{{
+constexpr std::array<MethodRow, 15> method_table{{
     {Method::state, "state", {}},
     {Method::attach, "attach", {}},
     {Method::release, "release", {}},
     {Method::release_drive, "release_drive", {}},
+    {Method::resume, "resume", {}},
     {Method::move, "move", {{{"motor", Kind::motor, true}, {"seconds", Kind::seconds, true}}}},
     {Method::hold, "hold", {{{"motor", Kind::motor, true}}}},
     {Method::let_go, "let_go", {}},

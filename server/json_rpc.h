@@ -23,6 +23,8 @@ inline constexpr int invalid_params = -32602;
 inline constexpr int refused = -32000;
 // The operation ran and the panes showed errors, whose lines are the message.
 inline constexpr int arm_error = -32001;
+// The person at the arm ended the movement or run; later ones are refused so until `resume`.
+inline constexpr int stopped_by_user = -32002;
 }  // namespace rpc_code
 
 enum class Method {
@@ -30,6 +32,7 @@ enum class Method {
     attach,
     release,
     release_drive,
+    resume,
     move,
     hold,
     let_go,

@@ -65,6 +65,7 @@ struct Script {
                 if (message.contains("id")) {
                     return message;
                 }
+                heard << message.value("method").toString();
                 continue;
             }
             if (socket.state() != QLocalSocket::ConnectedState) {
@@ -77,6 +78,7 @@ struct Script {
 
     QLocalSocket socket;
     int id = 0;
+    QStringList heard;  // the notifications read meanwhile
 };
 
 // A transport of the test's own: messages handed in, lines kept.
@@ -117,6 +119,7 @@ class ArmServerTest : public QObject {
     void any_transport();
     void who_drives_data();
     void who_drives();
+    void user_stop_wins();
     void flood();
     void move_ends_at_once_data();
     void move_ends_at_once();
@@ -274,7 +277,14 @@ void ArmServerTest::move_ends_at_once() {
     });
     script.call(method, params);
     const QJsonObject reply = script.reply(8000);
-    QCOMPARE(reply.value("result").toObject().value("ended").toString(), ended);
+    // The window's Stop is the person at the arm's: an error, with how the movement ended.
+    const QJsonObject error = reply.value("error").toObject();
+    QCOMPARE(error.value("code").toInt(), how == "stop" ? rpc_code::stopped_by_user : 0);
+    QCOMPARE((how == "stop" ? error.value("data") : reply.value("result"))
+                 .toObject()
+                 .value("ended")
+                 .toString(),
+             ended);
     QVERIFY(other_replies.value(0).startsWith("Another script drives the arm: "));
     QCOMPARE(other_replies.value(1), method == "run" ? "running" : "moving_by_hand");
     const auto& sent = bench.usb.transfers();
@@ -395,6 +405,25 @@ void ArmServerTest::who_drives() {
     QTRY_COMPARE(bench.server.driver().isEmpty(), first_then != "state");
     second.call("move", {{"motor", 2}, {"seconds", 0.05}});
     QCOMPARE(second.reply().contains("result"), second_drives);
+}
+
+// After the person at the arm stopped a script, its movements are refused until it resumes, and
+// it heard why.
+void ArmServerTest::user_stop_wins() {
+    Bench bench;
+    Script script(bench.path());
+    QTimer::singleShot(200, [&] { bench.session.stop(); });
+    const auto code_of = [&](const QString& method, const QJsonObject& params = {}) {
+        script.call(method, params);
+        const QJsonObject reply = script.reply();
+        return reply.value("error").toObject().value("code").toInt();
+    };
+    const QJsonObject move{{"motor", "grip"}, {"seconds", 2}};
+    QCOMPARE(code_of("move", move), rpc_code::stopped_by_user);
+    QCOMPARE(code_of("run", {{"text", "1,10"}}), rpc_code::stopped_by_user);
+    QCOMPARE(code_of("resume"), 0);
+    QCOMPARE(code_of("move", {{"motor", "grip"}, {"seconds", 0.05}}), 0);
+    QCOMPARE(script.heard, QStringList{"stopped"});
 }
 
 // The kernel's word on who connected decides: only this user is answered.
