@@ -519,6 +519,10 @@ ArmServer::Answer ArmServer::hold(const ClientPtr& client, const RpcCall& call) 
     // Answered before the start command goes: the hold's wait begins straight after it, and
     // the client's let_go is read during that wait.
     respond(client, call.id, QJsonValue::Null);
+    // A client dropped as it was answered (its backlog too long) sets nothing going.
+    if (client->gone) {
+        return std::nullopt;
+    }
     mover = client;
     client->under_way = Method::hold;
     const std::size_t starts_before = starts_taken;

@@ -94,7 +94,7 @@ class MemoryConnection : public Connection {
     void send_line(const QByteArray& line) override {
         sent << QJsonDocument::fromJson(line).object();
     }
-    qint64 unsent() const override { return 0; }
+    qint64 unsent() const override { return backlog; }
     void close(bool) override { deleteLater(); }
 
     void hand_in(const QByteArray& message) {
@@ -104,6 +104,7 @@ class MemoryConnection : public Connection {
 
     QByteArrayList incoming;
     QList<QJsonObject> sent;
+    qint64 backlog = 0;
 };
 
 }  // namespace
@@ -120,6 +121,7 @@ class ArmServerTest : public QObject {
     void who_drives_data();
     void who_drives();
     void user_stop_wins();
+    void dropped_as_answered();
     void flood();
     void move_ends_at_once_data();
     void move_ends_at_once();
@@ -424,6 +426,18 @@ void ArmServerTest::user_stop_wins() {
     QCOMPARE(code_of("resume"), 0);
     QCOMPARE(code_of("move", {{"motor", "grip"}, {"seconds", 0.05}}), 0);
     QCOMPARE(script.heard, QStringList{"stopped"});
+}
+
+// A client dropped as its hold is answered (its replies left unread past 4 MiB) sets nothing going.
+void ArmServerTest::dropped_as_answered() {
+    Bench bench;
+    QPointer<MemoryConnection> page = new MemoryConnection;
+    bench.server.accept(page);
+    bench.usb.clear_logs();
+    page->backlog = 5 * 1024 * 1024;
+    page->hand_in(R"({"jsonrpc":"2.0","id":1,"method":"hold","params":{"motor":1}})");
+    QTRY_VERIFY(page.isNull());
+    QCOMPARE(sent_commands(bench.usb), QStringList());
 }
 
 // The kernel's word on who connected decides: only this user is answered.
