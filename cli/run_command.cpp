@@ -136,6 +136,7 @@ int run_command(const CommandLine& line) {
     const auto started = session.start_up();
     QObject::disconnect(collecting);
     RunProgress progress(session, style);
+    ArmClient command_line(session, ClientKind::command_line, QStringLiteral("quillmar run"));
     for (qsizetype i = 1; i < start_messages.size(); ++i) {
         progress.message(start_messages[i]);
     }
@@ -158,18 +159,18 @@ int run_command(const CommandLine& line) {
         if (round > 0) {
             pacer.pause(ProgramRunner::pause_between_steps, cut_short);
         }
-        session.run(file.text, direction);
+        command_line.run(file.text, direction);
         if (progress.stopped()) {
             break;
         }
     }
-    const bool arm_gone = session.link().lost();
+    const bool arm_gone = session.arm_lost();
     session.shut_down();
     if (signal_number != 0) {
         return 128 + signal_number;
     }
     // A stop that the arm never took has said so on the error lines: a motor may still run.
-    if (arm_gone || session.link().left_running()) {
+    if (arm_gone || session.left_running()) {
         return exit_arm_gone;
     }
     return not_run > 0 ? exit_lines_not_run : exit_finished;
