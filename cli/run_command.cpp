@@ -4,10 +4,9 @@
 #include <cstdio>
 
 #include "command_line.h"
-#include "motion/event_pacer.h"
 #include "programs/program_check.h"
 #include "run_progress.h"
-#include "session/arm_bus.h"
+#include "session/arm_runtime.h"
 #include "session/arm_session.h"
 #include "session/signal_bridge.h"
 #include "sub_commands.h"
@@ -112,9 +111,9 @@ int run_command(const CommandLine& line) {
         }
     }
 
-    EventPacer pacer;
-    ArmBus bus(parser.isSet(virtual_arm_option), pacer);
-    ArmSession session(bus.usb(), pacer, bus.source(), bus.presence());
+    ArmRuntime runtime(parser.isSet(virtual_arm_option));
+    ArmSession& session = runtime.session();
+    Pacer& pacer = runtime.pacer();
 
     // From before the arm is attached to after it is let go, a signal switches every motor off
     // and releases the arm; a second one finds the session shut down already and adds nothing.
@@ -133,18 +132,16 @@ int run_command(const CommandLine& line) {
     QStringList start_messages;
     const auto collecting = QObject::connect(&session, &ArmSession::message_line, &session,
                                              [&](const QString& text) { start_messages << text; });
-    const auto started = session.start_up();
+    const auto failed = runtime.start_up();
     QObject::disconnect(collecting);
     RunProgress progress(session, style);
     ArmClient command_line(session, ClientKind::command_line, QStringLiteral("quillmar run"));
     for (qsizetype i = 1; i < start_messages.size(); ++i) {
         progress.message(start_messages[i]);
     }
-    if (!started) {
+    if (failed) {
         print_raw(stderr,
-                  QStringLiteral("quillmar: the USB library could not be started (error %1). %2\n")
-                      .arg(error_code(started.error()))
-                      .arg(bus.init_error_text()));
+                  QStringLiteral("quillmar: ") + QString(*failed).replace(u'\n', u' ') + u'\n');
         return exit_no_arm;
     }
     // A signal that came during the start is taken now.
@@ -154,7 +151,9 @@ int run_command(const CommandLine& line) {
         return exit_no_arm;
     }
 
-    const auto cut_short = [&] { return signal_number != 0 || !session.attached(); };
+    const auto cut_short = [&] {
+        return signal_number != 0 || !session.attached() || session.left_running();
+    };
     for (int round = 0; round < repeat && !cut_short(); ++round) {
         if (round > 0) {
             pacer.pause(ProgramRunner::pause_between_steps, cut_short);

@@ -77,6 +77,10 @@ ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresen
     }
 }
 
+void ArmSession::use_arm_lock(const QString& folder) {
+    lock = std::make_unique<ArmLock>(folder);
+}
+
 UsbResult<void> ArmSession::start_up() {
     if (const auto started = usb.initialise(); !started) {
         return started;
@@ -178,7 +182,10 @@ void ArmSession::survey_and_attach() {
     // The report arrives in one piece, so a pane lays it out once.
     show_message(survey.list_devices().join(QStringLiteral("\r\n")));
     const State before = state();
-    if (arm_link.attach_arm()) {
+    const auto may_take = [this](DeviceLocation where) {
+        return lock ? lock->take(where) : std::nullopt;
+    };
+    if (arm_link.attach_arm(may_take)) {
         // Back to start returns to where the arm stands now.
         arm_model.set_origin(pacer.now());
         set_plug_hint(false);
@@ -192,6 +199,7 @@ Answer<> ArmSession::release(ArmClient& by) {
     }
     const State before = state();
     arm_link.release();
+    drop_lock();
     // A wait under way tests again whether it still has an arm to drive.
     pacer.wake();
     set_recording(false);
@@ -248,8 +256,13 @@ void ArmSession::halt_remote_clients(const ArmClient& by) {
         key_drive.end(HoldEnd::stopped);
         std::erase_if(keys_down, [](const auto& key) { return !key.second->at_the_arm(); });
     }
+    // A remote run or way back ends too; the stop commands follow as Stop sends them.
     way_back.stop();
-    runner.stop();
+    if (std::ranges::any_of(activities, [](const Entry& entry) {
+            return entry.state == State::running && entry.owner && !entry.owner->at_the_arm();
+        })) {
+        runner.stop();
+    }
     if (driving && !driving->at_the_arm()) {
         driving = nullptr;
         emit driver_changed({});
@@ -394,7 +407,7 @@ Answer<bool> ArmSession::light(ArmClient& by, std::optional<bool> on) {
     }
     if (!on || *on != light_indicator()) {
         drive(by);
-        manual.light();
+        on ? manual.light_to(*on) : manual.light();
         record({light_line()});
     }
     return light_indicator();
@@ -662,6 +675,7 @@ void ArmSession::shut_down() {
     pacer.cancel();
     stop_resender.stop();
     arm_link.shutdown();
+    drop_lock();
     emit state_changed(State::shutting_down);
 }
 
@@ -689,6 +703,7 @@ void ArmSession::arm_left(DeviceLocation where) {
     if (attached() && arm_link.location() == where) {
         const State before = state();
         arm_link.lose();
+        drop_lock();
         // Every motor stopped with the arm's power: the estimate ends each movement now.
         if (source == ArmSource::commands_sent) {
             arm_model.set_command(ArmCommand{}, pacer.now());
@@ -700,6 +715,13 @@ void ArmSession::arm_left(DeviceLocation where) {
         tell_state(before, true);
     } else if (presence->present().empty()) {
         set_plug_hint(false);
+    }
+}
+
+void ArmSession::drop_lock() {
+    // Inside a release that is still trying its all off, the arm stays this process's.
+    if (lock && !attached()) {
+        lock->drop();
     }
 }
 

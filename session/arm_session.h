@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include "arm_client.h"
+#include "arm_lock.h"
 #include "armlink/arm_link.h"
 #include "armlink/arm_reports.h"
 #include "motion/arm_model.h"
@@ -72,6 +74,10 @@ class ArmSession : public QObject, private ArmReports {
     // out; null when none does (the virtual arm, and every emulated bus in tests).
     ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresence* presence = nullptr,
                QObject* parent = nullptr);
+
+    // From now on an arm is attached only while this process holds its lock in `folder`, so that
+    // a second Quillmar process never drives an arm that one drives already.
+    void use_arm_lock(const QString& folder);
 
     // USB library, debug level 255, the survey and attach. When the USB library fails to start,
     // its error, and nothing after it has run.
@@ -225,6 +231,7 @@ class ArmSession : public QObject, private ArmReports {
     // The attached arm pulled out is lost at once, so that what moves it ends now.
     void arm_left(DeviceLocation where);
     void set_plug_hint(bool on);
+    void drop_lock();
     void push(State activity, ArmClient* owner);
     void pop();
     // Says the new state when it, or whether an arm is attached, changed.
@@ -256,6 +263,7 @@ class ArmSession : public QObject, private ArmReports {
     std::vector<std::pair<int, ArmClient*>> keys_down;
     ArmClient* driving = nullptr;
     std::optional<Pending> pending;
+    std::unique_ptr<ArmLock> lock;
     QTimer stop_resender;
     // The lines of the program under way and its steps, to name each step as it begins.
     std::vector<QString> run_lines;
