@@ -113,7 +113,6 @@ int run_command(const CommandLine& line) {
 
     ArmRuntime runtime(parser.isSet(virtual_arm_option));
     ArmSession& session = runtime.session();
-    Pacer& pacer = runtime.pacer();
 
     // From before the arm is attached to after it is let go, a signal switches every motor off
     // and releases the arm; a second one finds the session shut down already and adds nothing.
@@ -151,18 +150,8 @@ int run_command(const CommandLine& line) {
         return exit_no_arm;
     }
 
-    const auto cut_short = [&] {
-        return signal_number != 0 || !session.attached() || session.left_running();
-    };
-    for (int round = 0; round < repeat && !cut_short(); ++round) {
-        if (round > 0) {
-            pacer.pause(ProgramRunner::pause_between_steps, cut_short);
-        }
-        command_line.run(file.text, direction);
-        if (progress.stopped()) {
-            break;
-        }
-    }
+    // A signal during the start has shut the session down: nothing runs.
+    command_line.repeat(file.text, direction, repeat, false);
     const bool arm_gone = session.arm_lost();
     session.shut_down();
     if (signal_number != 0) {

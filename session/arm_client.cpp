@@ -115,6 +115,11 @@ Answer<std::optional<int>> ArmClient::run(const QString& text, Direction directi
     return arm.run(*this, text, direction);
 }
 
+Answer<int> ArmClient::repeat(const QString& text, Direction direction, int times,
+                              bool back_between) {
+    return arm.repeat(*this, text, direction, times, back_between);
+}
+
 Answer<int> ArmClient::step(const QString& text, int index) {
     return arm.step(*this, text, index);
 }

@@ -112,6 +112,10 @@ class ArmClient : public QObject {
     Answer<bool> set_light(bool on);
     // Checks `text` and runs it; the step it was cut short in, if it was.
     Answer<std::optional<int>> run(const QString& text, Direction direction);
+    // Runs `text` `times` times: between two runs Back to start when `back_between`, then the
+    // pause between two steps. Ends early at a run cut short, or a way back stopped; the runs
+    // that ran whole.
+    Answer<int> repeat(const QString& text, Direction direction, int times, bool back_between);
     // Runs step `index` of `text` alone; the step to run next.
     Answer<int> step(const QString& text, int index);
     // The person at the arm: every activity of every client ends. A remote client: its own.

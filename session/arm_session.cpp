@@ -58,7 +58,9 @@ ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresen
     connect(&runner, &ProgramRunner::step_started, this, [this](int index) {
         const auto line =
             static_cast<std::size_t>(run_steps.at(static_cast<std::size_t>(index)).line);
-        emit step_started(index, static_cast<int>(run_steps.size()),
+        // Step's one step is told as the step of the program it is.
+        emit step_started(stepping ? stepping->first : index,
+                          stepping ? stepping->second : static_cast<int>(run_steps.size()),
                           line < run_lines.size() ? run_lines[line] : QString());
     });
     connect(&runner, &ProgramRunner::run_finished, this, [this] {
@@ -450,6 +452,7 @@ void ArmSession::stop(ArmClient& by) {
         halt_remote_clients(by);
     }
     emit stopping();
+    stop_asked = true;
     held.end(HoldEnd::stopped);
     key_drive.end(HoldEnd::stopped);
     way_back.stop();
@@ -466,14 +469,17 @@ Answer<WayEnd> ArmSession::back_to_start(ArmClient& by) {
     if (key_drive.under_way()) {
         return Refusal{Why::keys_held};
     }
-    return go_back(by, back_to_start_plan(arm_model, pacer.now()));
+    return go_back(by, back_to_start_plan(arm_model, pacer.now()),
+                   QStringLiteral("Going back to start. Esc stops."));
 }
 
-WayEnd ArmSession::go_back(ArmClient& by, const std::vector<Movement>& plan) {
+WayEnd ArmSession::go_back(ArmClient& by, const std::vector<Movement>& plan,
+                           const QString& purpose) {
     if (plan.empty()) {
         return WayEnd::at_start;
     }
     drive(by);
+    way_purpose = purpose;
     Activity going(*this, State::going_back, &by);
     double planned = 0.0;
     for (const Movement& movement : plan) {
@@ -494,6 +500,44 @@ WayEnd ArmSession::go_back(ArmClient& by, const std::vector<Movement>& plan) {
         }
     }
     return WayEnd::done;
+}
+
+Answer<int> ArmSession::repeat(ArmClient& by, const QString& text, Direction direction, int times,
+                               bool back_between) {
+    stop_asked = false;
+    int done = 0;
+    for (int run = 0; run < times; ++run) {
+        if (run > 0) {
+            if (back_between) {
+                const Answer<WayEnd> way = back_to_start(by);
+                if (!way || *way == WayEnd::stopped || *way == WayEnd::cap) {
+                    break;
+                }
+            }
+            // As between two steps of one run: what ends a step ends the pause, and no run
+            // starts after that.
+            const auto cut_short = [this] {
+                return stop_asked || !attached() || arm_link.left_running() || closing;
+            };
+            pacer.pause(ProgramRunner::pause_between_steps, cut_short);
+            if (cut_short()) {
+                break;
+            }
+        }
+        emit repeat_run_started(run + 1, times);
+        const Answer<std::optional<int>> ran = this->run(by, text, direction);
+        if (!ran) {
+            if (run == 0) {
+                return ran.refusal();
+            }
+            break;
+        }
+        if (*ran) {
+            break;
+        }
+        ++done;
+    }
+    return done;
 }
 
 void ArmSession::set_recording(bool on) {
@@ -522,7 +566,9 @@ Answer<int> ArmSession::step(ArmClient& by, const QString& text, int index) {
     bool finished = false;
     const auto ran = connect(&runner, &ProgramRunner::run_finished, this, [&] { finished = true; });
     run_owner = &by;
+    stepping = std::pair{index, static_cast<int>(steps.size())};
     runner.run_step(steps[static_cast<std::size_t>(index)]);
+    stepping.reset();
     run_owner = nullptr;
     disconnect(ran);
     if (!finished) {
@@ -571,7 +617,9 @@ Answer<WayEnd> ArmSession::find_end(ArmClient& by, Joint joint, int drive, doubl
     }
     const JointRow& row = row_of(joint);
     const WayEnd end =
-        go_back(by, {{drive > 0 ? row.increasing_command : row.decreasing_command, seconds}});
+        go_back(by, {{drive > 0 ? row.increasing_command : row.decreasing_command, seconds}},
+                QStringLiteral("Finding the %1's end. Esc stops.")
+                    .arg(QString::fromUtf8(row.name).toLower()));
     if (end == WayEnd::done) {
         Pose pose = arm_model.pose_at(pacer.now());
         pose.at(static_cast<std::size_t>(joint)) = drive > 0 ? row.maximum : row.minimum;
@@ -587,7 +635,8 @@ Answer<WayEnd> ArmSession::go_to(ArmClient& by, const Pose& pose) {
     if (key_drive.under_way()) {
         return Refusal{Why::keys_held};
     }
-    return go_back(by, way_to_plan(arm_model, pacer.now(), pose, arm_model.light_on()));
+    return go_back(by, way_to_plan(arm_model, pacer.now(), pose, arm_model.light_on()),
+                   QStringLiteral("Going to the pose. Esc stops."));
 }
 
 void ArmSession::resume(ArmClient& by) {

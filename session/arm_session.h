@@ -108,6 +108,9 @@ class ArmSession : public QObject, private ArmReports {
     // The remote client that drives the arm: the last that moved it and has not given up
     // driving; null when none does.
     const ArmClient* driver() const { return driving; }
+    // What the way under way does, for the views: "Going back to start. Esc stops."; empty when
+    // none runs.
+    const QString& way_text() const { return way_purpose; }
 
     // Back to start, Go to and Find the ends are bounded: each movement at most
     // `movement_cap_seconds`, and the whole way at most `way_cap_factor` times its plan.
@@ -166,6 +169,8 @@ class ArmSession : public QObject, private ArmReports {
     void soft_limit_reached(quillmar::Joint joint, int drive);
     // The person at the arm (`by`) ended the remote client `client`'s activity.
     void client_stopped(const QString& client, const QString& by);
+    // Run `run` of a Repeat of `times` runs begins.
+    void repeat_run_started(int run, int times);
     // The remote client that drives the arm changed; empty when none does.
     void driver_changed(const QString& name);
 
@@ -197,6 +202,8 @@ class ArmSession : public QObject, private ArmReports {
     Answer<bool> light(ArmClient& by, std::optional<bool> on);
     Answer<std::optional<int>> run(ArmClient& by, const QString& text, Direction direction);
     Answer<int> step(ArmClient& by, const QString& text, int index);
+    Answer<int> repeat(ArmClient& by, const QString& text, Direction direction, int times,
+                       bool back_between);
     void stop(ArmClient& by);
     Answer<WayEnd> back_to_start(ArmClient& by);
     Answer<WayEnd> go_to(ArmClient& by, const Pose& pose);
@@ -218,7 +225,7 @@ class ArmSession : public QObject, private ArmReports {
     // A remote client that moves the arm drives it from now on.
     void drive(ArmClient& by);
     // Runs `plan` locked as the way back, capped.
-    WayEnd go_back(ArmClient& by, const std::vector<Movement>& plan);
+    WayEnd go_back(ArmClient& by, const std::vector<Movement>& plan, const QString& purpose);
     void cancel_pending(const ArmClient& client);
 
     void show_message(const QString& text) override;
@@ -258,7 +265,8 @@ class ArmSession : public QObject, private ArmReports {
     ProgramRunner runner;
     std::vector<Entry> activities;  // nested activities, innermost last
     ArmClient* hold_owner = nullptr;
-    ArmClient* run_owner = nullptr;  // of the run about to be checked
+    ArmClient* run_owner = nullptr;               // of the run about to be checked
+    std::optional<std::pair<int, int>> stepping;  // Step's step and the program's step count
     // The keys held in the drive and who pressed each.
     std::vector<std::pair<int, ArmClient*>> keys_down;
     ArmClient* driving = nullptr;
@@ -272,6 +280,8 @@ class ArmSession : public QObject, private ArmReports {
     bool recording_on = false;
     bool plug_hint = false;
     bool closing = false;
+    bool stop_asked = false;  // since the Repeat under way began
+    QString way_purpose;
     bool soft_limits_on = true;
     bool past_soft_limits = false;
 };

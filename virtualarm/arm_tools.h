@@ -89,6 +89,7 @@ class PoseBox : public QGroupBox {
     bool save_pose(const QString& name);
     std::optional<Pose> pose_named(const QString& name) const;
     QComboBox& choice() { return *names; }
+    QString note_text() const;
 
   signals:
     // Go to drives towards `pose`; none once it has ended.
@@ -107,6 +108,7 @@ class PoseBox : public QGroupBox {
     QPushButton* go = nullptr;
     QPushButton* insert = nullptr;
     QPushButton* forget = nullptr;
+    QLabel* note = nullptr;
     std::vector<std::pair<QString, Pose>> poses;
 };
 
@@ -137,6 +139,7 @@ class StepBox : public QGroupBox {
     // The program the next step is counted in, and that step.
     QString stepped;
     int next = 0;
+    int step_count = 0;
 };
 
 struct ArmTool {

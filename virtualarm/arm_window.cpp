@@ -753,7 +753,7 @@ QIcon HandRow::recording_dot() const {
 
 QString HandRow::hand_hint() const {
     if (session.state() == ArmSession::State::going_back) {
-        return QStringLiteral("Going back to start. Esc stops.");
+        return session.way_text();
     }
     if (session.arm_plugged_in()) {
         return QStringLiteral("Arm plugged in: press Attach arm");

@@ -54,6 +54,9 @@ Outcome run_quillmar(const QStringList& arguments, const QString& folder,
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    // The arm's lock and the interface's socket in a folder of the test's own: runs of other
+    // builds on this computer take the same emulated arm's lock.
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder);
     child.setProcessEnvironment(environment);
     child.setWorkingDirectory(folder);
     // Its own pipe, so that no other program runs with the test's preloaded libraries.

@@ -79,6 +79,9 @@ class ArmClientTest : public QObject {
     void not_responding_until_the_arm_takes_the_stop();
     void ways_are_capped_data();
     void ways_are_capped();
+    void repeat_is_one_rule_data();
+    void repeat_is_one_rule();
+    void step_is_told_as_the_programs_step();
     void light_asked_for_is_got();
     void unplug_stops_the_estimate();
     void one_process_per_arm();
@@ -279,6 +282,61 @@ void ArmClientTest::ways_are_capped() {
     const auto& transfers = bench.usb.transfers();
     QCOMPARE(transfers.size(), std::size_t{2});
     QVERIFY(std::abs(transfers.at(1).time - transfers.at(0).time - ran) < 1e-6);
+}
+
+void ArmClientTest::repeat_is_one_rule_data() {
+    QTest::addColumn<int>("times");
+    QTest::addColumn<bool>("back");
+    QTest::addColumn<double>("stop_at");  // seconds after the start; 0 for never
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<int>("done");
+    const QStringList run{grip, stop};
+    QTest::newRow("three runs") << 3 << false << 0.0 << run + run + run << 3;
+    QTest::newRow("stopped in the pause")
+        << 3 << false << 0.3 << run + QStringList{stop, stop} << 1;
+    QTest::newRow("back to start between")
+        << 2 << true << 0.0 << run + QStringList{QStringLiteral("2,0,0"), stop} + run << 2;
+}
+
+// Repeat is one operation for every front end: the pause between two steps between two runs
+// (after Back to start when asked), and no run after a Stop.
+void ArmClientTest::repeat_is_one_rule() {
+    QFETCH(int, times);
+    QFETCH(bool, back);
+    QFETCH(double, stop_at);
+    QFETCH(QStringList, commands);
+    QFETCH(int, done);
+    Bench bench;
+    const double start = bench.pacer.now();
+    if (stop_at > 0) {
+        bench.pacer.at(start + stop_at, [&bench] { bench.window.stop(); });
+    }
+    QStringList runs;
+    QObject::connect(&bench.session, &ArmSession::repeat_run_started, [&runs](int run, int of) {
+        runs << QStringLiteral("%1 of %2").arg(run).arg(of);
+    });
+    const Answer<int> ran =
+        bench.script->repeat(QStringLiteral("1,10"), Direction::forwards, times, back);
+    QCOMPARE(*ran, done);
+    QCOMPARE(sent_commands(bench.usb), commands);
+    QCOMPARE(runs.size(), done);
+    QCOMPARE(runs.constLast(), QStringLiteral("%1 of %2").arg(done).arg(times));
+    if (done > 1 && !back) {
+        const auto& transfers = bench.usb.transfers();
+        QVERIFY(transfers.at(2).time - transfers.at(1).time >= 0.5);
+    }
+}
+
+void ArmClientTest::step_is_told_as_the_programs_step() {
+    Bench bench;
+    QStringList told;
+    QObject::connect(&bench.session, &ArmSession::step_started,
+                     [&told](int index, int count, const QString& line) {
+                         told << QStringLiteral("%1 of %2: %3").arg(index + 1).arg(count).arg(line);
+                     });
+    QCOMPARE(*bench.window.step(QStringLiteral("1,10\r\n2,10\r\n0,"), 1), 2);
+    QCOMPARE(told, QStringList{"2 of 3: 2,10"});
+    QCOMPARE(bench.window.step(QStringLiteral("1,10"), 4).why(), Why::no_such_step);
 }
 
 // Asked on or off, the light is got so, whatever the button's toggle remembered.

@@ -13,7 +13,8 @@ struct SessionProbe {
     // True when all of `plan` ran; false when it was refused or cut short.
     static bool go_back(ArmSession& session, ArmClient& by, const std::vector<Movement>& plan) {
         return !session.refusal(&by, ArmSession::Operation::back_to_start) &&
-               session.go_back(by, plan) == WayEnd::done;
+               session.go_back(by, plan, QStringLiteral("Going back to start. Esc stops.")) ==
+                   WayEnd::done;
     }
 };
 

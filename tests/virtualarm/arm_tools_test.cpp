@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QListWidget>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -36,6 +37,8 @@ class ArmToolsTest : public QObject {
     void preview_follows_the_calibrated_speeds();
     void repeat_sends_each_run_data();
     void repeat_sends_each_run();
+    void go_to_says_how_it_ended_data();
+    void go_to_says_how_it_ended();
 };
 
 void ArmToolsTest::timed_holds_calibrate_a_joint_data() {
@@ -229,6 +232,34 @@ void ArmToolsTest::repeat_sends_each_run() {
     QCOMPARE(sent.size(), commands);
     QCOMPARE(sent.count(QStringLiteral("0,0,0")), commands / 2);
     QCOMPARE(box.note_text(), QStringLiteral("Ran %1 of %1 times.").arg(runs));
+}
+
+void ArmToolsTest::go_to_says_how_it_ended_data() {
+    QTest::addColumn<double>("stop_at");  // seconds after Go to began; 0 for never
+    QTest::addColumn<QString>("note");
+    QTest::newRow("arrived") << 0.0 << "At \"raised\".";
+    QTest::newRow("stopped") << 0.5 << "Go to \"raised\" stopped.";
+}
+
+// Go to needs a pose, and says where its way ended.
+void ArmToolsTest::go_to_says_how_it_ended() {
+    QFETCH(double, stop_at);
+    QFETCH(QString, note);
+    TrueArm arm(1.0);
+    PoseBox box(arm.hand, {}, nullptr);
+    auto* go = box.findChildren<QPushButton*>().at(1);
+    QCOMPARE(go->text(), QStringLiteral("Go to"));
+    QVERIFY(!go->isEnabled());
+    arm.pacer.at(arm.pacer.now() + 2.0, [&arm] { arm.hand.let_go(); });
+    arm.hand.hold(6);
+    QVERIFY(box.save_pose(QStringLiteral("raised")));
+    QVERIFY(go->isEnabled());
+    arm.hand.back_to_start();
+    if (stop_at > 0) {
+        arm.pacer.at(arm.pacer.now() + stop_at, [&arm] { arm.hand.stop(); });
+    }
+    go->click();
+    QCOMPARE(box.note_text(), note);
 }
 
 QTEST_MAIN(ArmToolsTest)
