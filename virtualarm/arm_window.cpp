@@ -862,6 +862,10 @@ QString HandRow::hand_hint() const {
     if (session.state() == ArmSession::State::going_back) {
         return session.way_text();
     }
+    if (session.state() == ArmSession::State::not_responding) {
+        return Refusal(Why::not_responding).text() +
+               QStringLiteral(": the stop goes again until the arm takes it.");
+    }
     if (session.arm_plugged_in()) {
         return QStringLiteral("Arm plugged in: press Attach arm");
     }

@@ -209,6 +209,7 @@ void press_f2(QWidget& window) {
 class ArmWindowTest : public QObject {
     Q_OBJECT
   private slots:
+    void says_who_was_stopped_and_when_the_arm_is_not_responding();
     void both_windows_show_the_running_line_data();
     void both_windows_show_the_running_line();
     void closing_the_arm_window_only_hides_it();
@@ -902,6 +903,26 @@ void ArmWindowTest::only_the_newest_preview_shows() {
              summary);
     QTest::qWait(200);
     QCOMPARE(shown.size(), 1);
+}
+
+// The hand note names the script that Escape stopped, and says while the arm is not responding.
+void ArmWindowTest::says_who_was_stopped_and_when_the_arm_is_not_responding() {
+    Windows windows;
+    windows.drive();
+    ArmClient script(windows.bench.session, ClientKind::script, QStringLiteral("wave.py"));
+    windows.bench.pacer.at(windows.bench.pacer.now() + 0.5,
+                           [&windows] { QTest::keyClick(&windows.arm_window, Qt::Key_Escape); });
+    script.hold_for(1, 2.0);
+    QCOMPARE(windows.note(), QStringLiteral("Stopped wave.py: the arm window stopped it."));
+    script.resume();
+    windows.bench.pacer.at(windows.bench.pacer.now() + 0.5,
+                           [&windows] { windows.bench.usb.fail_next_transfers(1000, -5); });
+    script.hold_for(1, 1.0);
+    QCOMPARE(windows.note(), QStringLiteral("Not responding: a motor may be running: the stop "
+                                            "goes again until the arm takes it."));
+    windows.bench.usb.fail_next_transfers(0, 0);
+    windows.bench.session.resend_stop();
+    QVERIFY(!windows.note().startsWith(QStringLiteral("Not responding")));
 }
 
 QTEST_MAIN(ArmWindowTest)

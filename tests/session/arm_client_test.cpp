@@ -2,10 +2,14 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 #include "armlink/arm_device.h"
 #include "armlink/arm_ids.h"
+#include "motion/event_pacer.h"
 #include "session/arm_client.h"
 #include "session/arm_lock.h"
 #include "session/arm_session.h"
@@ -82,6 +86,7 @@ class ArmClientTest : public QObject {
     void repeat_is_one_rule_data();
     void repeat_is_one_rule();
     void step_is_told_as_the_programs_step();
+    void escape_beats_a_looping_script();
     void light_asked_for_is_got();
     void unplug_stops_the_estimate();
     void one_process_per_arm();
@@ -337,6 +342,46 @@ void ArmClientTest::step_is_told_as_the_programs_step() {
     QCOMPARE(*bench.window.step(QStringLiteral("1,10\r\n2,10\r\n0,"), 1), 2);
     QCOMPARE(told, QStringList{"2 of 3: 2,10"});
     QCOMPARE(bench.window.step(QStringLiteral("1,10"), 4).why(), Why::no_such_step);
+}
+
+// In real time: a script that loops moves is stopped at once by Escape, and sends nothing after.
+void ArmClientTest::escape_beats_a_looping_script() {
+    EventPacer pacer;
+    EmulatedBus usb{[&] { return pacer.now(); }, hub_and_arm()};
+    ArmSession session(usb, pacer, ArmSource::commands_sent);
+    session.set_soft_limits(false);
+    session.start_up();
+    ArmClient keys(session, ClientKind::arm_window, QStringLiteral("keys"));
+    ArmClient script(session, ClientKind::script, QStringLiteral("script"));
+    usb.clear_logs();
+    double escaped = 0.0;
+    QTimer::singleShot(300, [&] {
+        escaped = pacer.now();
+        keys.stop();
+    });
+    // As a script's connection does: each move asked for from the event loop once the last ended.
+    int refused = 0;
+    const std::function<void()> loop = [&] {
+        const bool left = static_cast<bool>(script.hold_for(1 + refused % 2, 0.05));
+        if (!left) {
+            ++refused;
+        }
+        if (refused < 3) {
+            QTimer::singleShot(0, loop);
+        }
+    };
+    QTimer::singleShot(0, loop);
+    QTRY_COMPARE_WITH_TIMEOUT(refused, 3, 2000);
+    const auto& transfers = usb.transfers();
+    const auto first_after = std::ranges::find_if(
+        transfers, [&](const EmulatedBus::Transfer& each) { return each.time >= escaped; });
+    QVERIFY(first_after != transfers.end());
+    QCOMPARE(testing::command_text(*first_after), stop);
+    QVERIFY(first_after->time - escaped <= 0.02);
+    QVERIFY(std::all_of(first_after, transfers.end(), [](const EmulatedBus::Transfer& each) {
+        return testing::command_text(each) == stop;
+    }));
+    qInfo("Escape to the stop at the arm: %.2f ms", (first_after->time - escaped) * 1000.0);
 }
 
 // Asked on or off, the light is got so, whatever the button's toggle remembered.
