@@ -1,18 +1,11 @@
 #include "arm_server.h"
 
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
-#include <QLocalSocket>
 #include <QMetaEnum>
-#include <QPointer>
-#include <cerrno>
+#include <algorithm>
 
 #include "programs/program_preview.h"
-#include "text/visible_text.h"
+#include "session/arm_client.h"
 
 namespace quillmar {
 
@@ -20,53 +13,14 @@ namespace {
 
 // Replies and notifications a client has not read yet; past this it counts as gone.
 constexpr qint64 largest_backlog = 4 * 1024 * 1024;
-// Lines read from one client before the others and the window get their turn.
-constexpr int lines_per_turn = 64;
-constexpr std::size_t most_clients = 32;
+// Messages read from one client before the others and the window get their turn.
+constexpr int messages_per_turn = 64;
 
-// The program at the other end, as its command line names it: a script's name rather than its
-// interpreter's.
-QString peer_name(pid_t pid) {
-    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    QString name = QStringLiteral("process %1").arg(pid);
-    if (file.open(QIODevice::ReadOnly)) {
-        const QList<QByteArray> words = file.read(4096).split('\0');
-        const auto base = [](const QByteArray& word) {
-            return QFileInfo(QFile::decodeName(word)).fileName();
-        };
-        QString program = base(words.value(0));
-        if (program.startsWith(QStringLiteral("python")) && words.size() > 1 &&
-            !words.at(1).startsWith('-')) {
-            program = base(words.at(1));
-        }
-        if (!program.isEmpty()) {
-            name = visible_text(program.left(64)) + QStringLiteral(" (process %1)").arg(pid);
-        }
-    }
-    return name;
-}
+// How a movement ended whose start command the arm did not take.
+const QString not_started = QStringLiteral("not started");
 
 QString state_name(ArmSession::State state) {
     return QString::fromLatin1(QMetaEnum::fromType<ArmSession::State>().valueToKey(int(state)));
-}
-
-QString busy_text(ArmSession::State state) {
-    switch (state) {
-        case ArmSession::State::moving_by_hand:
-            return QStringLiteral("The arm is busy: it is moved by hand");
-        case ArmSession::State::running:
-            return QStringLiteral("The arm is busy: a program runs");
-        case ArmSession::State::going_back:
-            return QStringLiteral("The arm is busy: it goes back to start");
-        case ArmSession::State::shutting_down:
-            return QStringLiteral("Quillmar is closing");
-        case ArmSession::State::not_responding:
-            return Refusal(Why::not_responding).text();
-        case ArmSession::State::no_arm:
-        case ArmSession::State::idle:
-            break;
-    }
-    return QStringLiteral("The arm is busy: another movement runs");
 }
 
 QString end_name(HoldEnd end) {
@@ -87,12 +41,8 @@ QString end_name(HoldEnd end) {
     return {};
 }
 
-QString way_back_name(const Answer<WayEnd>& way) {
-    if (!way) {
-        return way.why() == Why::keys_held ? QStringLiteral("keys held")
-                                           : QStringLiteral("refused");
-    }
-    switch (*way) {
+QString way_back_name(WayEnd way) {
+    switch (way) {
         case WayEnd::done:
             return QStringLiteral("done");
         case WayEnd::stopped:
@@ -105,9 +55,30 @@ QString way_back_name(const Answer<WayEnd>& way) {
     return {};
 }
 
-QJsonObject hold_result(const HoldOutcome& outcome) {
+QJsonObject hold_result(const HoldOutcome& outcome, bool started) {
+    if (!started && !nothing_moved(outcome)) {
+        return {{QStringLiteral("seconds"), 0.0}, {QStringLiteral("ended"), not_started}};
+    }
     return {{QStringLiteral("seconds"), outcome.seconds},
             {QStringLiteral("ended"), end_name(outcome.end)}};
+}
+
+// The result, or the error pane's lines that the operation made, with the result as their data.
+Reply result_or_errors(const QJsonValue& result, const QStringList& errors) {
+    if (errors.isEmpty()) {
+        return result;
+    }
+    return RpcError{rpc_code::arm_error, errors.join(u'\n'), result};
+}
+
+RpcError refusal(const QString& text) {
+    return {rpc_code::refused, text};
+}
+
+// The session's one text for a refusal; the person at the arm's stop has a code of its own.
+RpcError refusal(const Refusal& why) {
+    return {why.why == Why::stopped_by_user ? rpc_code::stopped_by_user : rpc_code::refused,
+            why.text()};
 }
 
 // Pane lines as a reply carries them: the first of them, as many as a pane's list keeps, so
@@ -124,34 +95,19 @@ Direction direction_of(const QJsonObject& params) {
 
 }  // namespace
 
-std::optional<Peer> socket_peer(qintptr descriptor) {
-    ucred credentials{};
-    socklen_t length = sizeof credentials;
-    if (getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) !=
-        0) {
-        return std::nullopt;
-    }
-    return Peer{credentials.uid, credentials.pid};
-}
-
-QString default_socket_path() {
-    if (const QString path = qEnvironmentVariable("QUILLMAR_SOCKET"); !path.isEmpty()) {
-        return path;
-    }
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return runtime.isEmpty() ? QString() : runtime + QStringLiteral("/quillmar/arm.sock");
-}
-
 struct ArmServer::Client {
-    QPointer<QLocalSocket> socket;
-    QString name;
+    // Every operation of this connection goes through it; it goes with the last frame that holds
+    // the client, never inside one of its own waits.
+    std::unique_ptr<ArmClient> arm;
+    QPointer<Connection> connection;
     bool subscribed = false;
     bool gone = false;
     bool reading_scheduled = false;
+    // Beyond the most connections: it may stop the arm or ask its state, once.
+    bool stop_only = false;
     std::optional<Method> under_way;  // its movement or run
     std::optional<QJsonValue> let_go_id;
-    QJsonValue last_hold;            // how its last hold ended
-    std::unique_ptr<ArmClient> arm;  // every operation of this connection goes through it
+    QJsonValue last_hold;  // how its last hold ended
 };
 
 // Gathers the pane lines that an operation makes while it runs.
@@ -169,10 +125,44 @@ class ArmServer::Collector {
     ArmServer& server;
 };
 
-ArmServer::ArmServer(ArmSession& session, PeerReader peer_of, QObject* parent)
-    : QObject(parent), session(session), peer_of(std::move(peer_of)) {
-    server.setSocketOptions(QLocalServer::UserAccessOption);
-    connect(&server, &QLocalServer::newConnection, this, &ArmServer::accept_connections);
+// What runs a method, and whether a connection beyond the most may ask it. Who may drive, and
+// what may start now, the session decides for the connection's client.
+struct ArmServer::Route {
+    Method method;
+    bool stop_only;
+    Response (ArmServer::*handle)(const ClientPtr&, const RpcCall&);
+};
+
+const ArmServer::Route& ArmServer::route_of(Method method) {
+    // In the order of Method.
+    static constexpr std::array<Route, 15> routes{{
+        {Method::state, true, &ArmServer::state},
+        {Method::attach, false, &ArmServer::attach},
+        {Method::release, false, &ArmServer::release},
+        {Method::release_drive, false, &ArmServer::release_drive},
+        {Method::resume, false, &ArmServer::resume},
+        {Method::move, false, &ArmServer::move},
+        {Method::hold, false, &ArmServer::hold},
+        {Method::let_go, false, &ArmServer::let_go},
+        {Method::light, false, &ArmServer::light},
+        {Method::stop, true, &ArmServer::stop},
+        {Method::run, false, &ArmServer::run},
+        {Method::check, false, &ArmServer::check},
+        {Method::pose, false, &ArmServer::pose},
+        {Method::back_to_start, false, &ArmServer::back_to_start},
+        {Method::subscribe, false, &ArmServer::subscribe},
+    }};
+    return routes.at(static_cast<std::size_t>(method));
+}
+
+ArmServer::ArmServer(ArmSession& session, LocalListener::PeerReader peer_of, ServerLimits limits,
+                     QObject* parent)
+    : QObject(parent),
+      session(session),
+      limits(limits),
+      local(std::move(peer_of), limits.unfinished_line_ms,
+            [this](Connection* connection) { accept(connection); }) {
+    connect(&session, &ArmSession::driver_changed, this, &ArmServer::driver_changed);
     connect(&session, &ArmSession::state_changed, this,
             [this] { notify(QStringLiteral("state"), state_object()); });
     connect(&session, &ArmSession::step_started, this,
@@ -181,15 +171,17 @@ ArmServer::ArmServer(ArmSession& session, PeerReader peer_of, QObject* parent)
                        {{QStringLiteral("index"), index},
                         {QStringLiteral("count"), count},
                         {QStringLiteral("line"), line}},
-                       mover && mover->under_way == Method::run ? mover : ClientPtr{});
+                       running_client());
             });
     connect(&session, &ArmSession::run_ended, this, [this](std::optional<int> stopped_at) {
-        run_stopped_at = stopped_at;
         notify(
             QStringLiteral("run_ended"),
             {{QStringLiteral("stopped_at"), stopped_at ? QJsonValue(*stopped_at) : QJsonValue()}});
     });
     connect(&session, &ArmSession::command_sent, this, [this](ArmCommand command) {
+        if (command.motor != 0 || command.base != 0) {
+            ++starts_taken;
+        }
         notify(QStringLiteral("command"), {{QStringLiteral("motor"), command.motor},
                                            {QStringLiteral("base"), command.base},
                                            {QStringLiteral("light"), command.light}});
@@ -211,212 +203,170 @@ ArmServer::ArmServer(ArmSession& session, PeerReader peer_of, QObject* parent)
 ArmServer::~ArmServer() {
     for (const ClientPtr& client : clients) {
         client->gone = true;
-        if (client->socket) {
-            client->socket->abort();
+        if (client->connection) {
+            client->connection->close(false);
         }
     }
 }
 
 QString ArmServer::listen(const QString& path) {
-    if (path.isEmpty()) {
-        return QStringLiteral("XDG_RUNTIME_DIR is not set");
+    return local.listen(path);
+}
+
+void ArmServer::accept(Connection* connection) {
+    connection->setParent(this);
+    const auto stop_only = static_cast<std::size_t>(
+        std::ranges::count_if(clients, [](const ClientPtr& each) { return each->stop_only; }));
+    const std::size_t full = clients.size() - stop_only;
+    if (full >= limits.most_connections && stop_only >= limits.stop_only_connections) {
+        connection->close(false);
+        return;
     }
-    const QString folder = QFileInfo(path).absolutePath();
-    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
-        return QStringLiteral("%1 could not be made: %2").arg(folder, qt_error_string(errno));
-    }
-    struct stat status {};
-    if (::lstat(QFile::encodeName(folder).constData(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        return QStringLiteral("%1 is not a folder").arg(folder);
-    }
-    if (status.st_uid != ::getuid() || (status.st_mode & 077) != 0) {
-        return QStringLiteral("%1 is not this user's alone").arg(folder);
-    }
-    // The lock says which Quillmar owns the socket; one whose owner died is stale, and goes.
-    lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
-    if (!lock->tryLock(0)) {
-        lock.reset();
-        return QStringLiteral("another Quillmar serves at %1").arg(path);
-    }
-    QLocalServer::removeServer(path);
-    if (!server.listen(path)) {
-        lock.reset();
-        return server.errorString();
-    }
-    // Writing is what connects; no one else may, even were the folder opened.
-    ::chmod(QFile::encodeName(path).constData(), 0600);
-    return {};
+    auto client = std::make_shared<Client>();
+    client->arm = std::make_unique<ArmClient>(session, ClientKind::script, connection->peer());
+    client->connection = connection;
+    client->stop_only = full >= limits.most_connections;
+    clients.push_back(client);
+    const std::weak_ptr<Client> weak = client;
+    // The person at the arm ended its movement or run: it hears so at once.
+    connect(client->arm.get(), &ArmClient::stopped_by_user, this, [this, weak](const QString& by) {
+        if (const ClientPtr each = weak.lock()) {
+            tell(each, QStringLiteral("stopped"),
+                 {{QStringLiteral("by"), QStringLiteral("the user")}, {QStringLiteral("who"), by}});
+        }
+    });
+    connect(connection, &Connection::readable, this, [this, weak] {
+        if (const ClientPtr each = weak.lock()) {
+            schedule_reading(each);
+        }
+    });
+    connect(connection, &Connection::closed, this, [this, weak] {
+        if (const ClientPtr each = weak.lock()) {
+            drop(each, false);
+        }
+    });
+    schedule_reading(client);
 }
 
 QString ArmServer::driver() const {
-    return driving ? driving->name : QString();
+    return session.driver() ? session.driver()->name() : QString();
 }
 
-void ArmServer::accept_connections() {
-    while (QLocalSocket* socket = server.nextPendingConnection()) {
-        const std::optional<Peer> peer = peer_of(socket->socketDescriptor());
-        if (!peer || peer->uid != ::getuid() || clients.size() >= most_clients) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        auto client = std::make_shared<Client>();
-        client->socket = socket;
-        client->name = peer_name(peer->pid);
-        client->arm = std::make_unique<ArmClient>(session, ClientKind::script, client->name);
-        socket->setParent(this);
-        // A line longer than the cap fills the buffer, which tells it; the kernel holds the rest.
-        socket->setReadBufferSize(longest_message + 2);
-        clients.push_back(client);
-        const std::weak_ptr<Client> weak = client;
-        connect(socket, &QLocalSocket::readyRead, this, [this, weak] {
-            if (const ClientPtr each = weak.lock()) {
-                schedule_reading(each);
-            }
-        });
-        connect(socket, &QLocalSocket::disconnected, this, [this, weak] {
-            if (const ClientPtr each = weak.lock()) {
-                drop(each, false);
-            }
-        });
-        schedule_reading(client);
-    }
+ArmServer::ClientPtr ArmServer::running_client() const {
+    const auto running = std::ranges::find_if(
+        clients, [](const ClientPtr& each) { return each->under_way == Method::run; });
+    return running == clients.end() ? ClientPtr{} : *running;
 }
 
-// Requests are read from the event loop rather than inside the socket's signal, so that a
-// movement's wait still hears this socket: its further requests and its disconnection.
+// Requests are read from the event loop rather than inside the connection's signal, so that a
+// movement's wait still hears this connection: its further requests and its disconnection.
 void ArmServer::schedule_reading(const ClientPtr& client) {
     if (client->reading_scheduled || client->gone) {
         return;
     }
     client->reading_scheduled = true;
     QMetaObject::invokeMethod(
-        this, [this, client] { read_lines(client); }, Qt::QueuedConnection);
+        this, [this, client] { read_messages(client); }, Qt::QueuedConnection);
 }
 
-void ArmServer::read_lines(const ClientPtr& client) {
+void ArmServer::read_messages(const ClientPtr& client) {
     client->reading_scheduled = false;
-    for (int taken = 0; taken < lines_per_turn; ++taken) {
-        QLocalSocket* socket = client->socket;
-        if (client->gone || socket == nullptr) {
+    for (int taken = 0; taken < messages_per_turn; ++taken) {
+        if (client->gone || !client->connection) {
             return;
         }
-        if (!socket->canReadLine()) {
-            if (socket->bytesAvailable() > longest_message) {
-                send(client, fault_message({QJsonValue::Null, rpc_code::invalid_request,
-                                            QStringLiteral("Message longer than 1 MiB")}));
+        const Incoming incoming = client->connection->next();
+        switch (incoming.kind) {
+            case Incoming::Kind::nothing:
+                return;
+            case Incoming::Kind::too_long:
+            case Incoming::Kind::unfinished:
+                respond(client, QJsonValue::Null,
+                        RpcError{rpc_code::invalid_request,
+                                 incoming.kind == Incoming::Kind::too_long
+                                     ? QStringLiteral("Invalid request: a line longer than 1 MiB")
+                                     : QStringLiteral("Invalid request: a line not ended within "
+                                                      "%1 s")
+                                           .arg(limits.unfinished_line_ms / 1000.0)});
                 drop(client, true);
-            }
-            return;
-        }
-        QByteArray line = socket->readLine();
-        while (line.endsWith('\n') || line.endsWith('\r')) {
-            line.chop(1);
-        }
-        if (!line.trimmed().isEmpty()) {
-            take(client, line);
+                return;
+            case Incoming::Kind::message:
+                if (!incoming.text.trimmed().isEmpty()) {
+                    take(client, incoming.text);
+                }
+                break;
         }
     }
     schedule_reading(client);
 }
 
-void ArmServer::take(const ClientPtr& client, const QByteArray& line) {
-    const std::variant<RpcCall, RpcFault> message = read_message(line);
-    if (const auto* fault = std::get_if<RpcFault>(&message)) {
-        send(client, fault_message(*fault));
-        return;
+void ArmServer::take(const ClientPtr& client, const QByteArray& message) {
+    const std::variant<RpcCall, RpcFault> request = read_message(message);
+    if (const auto* fault = std::get_if<RpcFault>(&request)) {
+        respond(client, fault->id, fault->error);
+    } else {
+        const RpcCall& call = std::get<RpcCall>(request);
+        if (const Response answer = dispatch(client, call)) {
+            respond(client, call.id, *answer);
+        }
     }
-    const RpcCall& call = std::get<RpcCall>(message);
-    switch (call.method) {
-        case Method::state:
-            answer(client, call, state_object());
-            return;
-        case Method::pose:
-            answer(client, call, pose());
-            return;
-        case Method::check:
-            answer(client, call, check(call));
-            return;
-        case Method::subscribe:
-            client->subscribed = true;
-            answer(client, call, state_object());
-            return;
-        case Method::stop:
-            // Anyone may stop the arm, as the window's Stop always can.
-            client->arm->stop();
-            answer(client, call, QJsonValue::Null);
-            return;
-        case Method::attach:
-            attach(client, call);
-            return;
-        case Method::release:
-            if (claim(client, call)) {
-                client->arm->release();
-                answer(client, call, QJsonValue::Null);
-            }
-            return;
-        case Method::light:
-            light(client, call);
-            return;
-        case Method::move:
-            move(client, call);
-            return;
-        case Method::hold:
-            hold(client, call);
-            return;
-        case Method::let_go:
-            let_go(client, call);
-            return;
-        case Method::run:
-            run(client, call);
-            return;
-        case Method::back_to_start:
-            back_to_start(client, call);
-            return;
+    if (client->stop_only) {
+        // One request, then the room goes to the next who must stop the arm.
+        drop(client, true);
     }
 }
 
-void ArmServer::send(const ClientPtr& client, const QByteArray& message) {
-    if (client->gone || !client->socket) {
+ArmServer::Response ArmServer::dispatch(const ClientPtr& client, const RpcCall& call) {
+    const Route& route = route_of(call.method);
+    if (client->stop_only && !route.stop_only) {
+        return refusal(QStringLiteral("Quillmar serves %1 scripts already: this connection may "
+                                      "only stop the arm")
+                           .arg(limits.most_connections));
+    }
+    return (this->*route.handle)(client, call);
+}
+
+void ArmServer::respond(const ClientPtr& client, const QJsonValue& id, const Reply& reply) {
+    // A notification gets no reply.
+    if (!id.isUndefined()) {
+        send(client, reply_message(id, reply));
+    }
+}
+
+void ArmServer::send(const ClientPtr& client, const QByteArray& line) {
+    if (client->gone || !client->connection) {
         return;
     }
-    client->socket->write(message);
-    if (client->socket->bytesToWrite() > largest_backlog) {
+    client->connection->send_line(line);
+    if (client->connection->unsent() > largest_backlog) {
         drop(client, false);
     }
 }
 
-void ArmServer::answer(const ClientPtr& client, const RpcCall& call, const QJsonValue& result) {
-    if (!call.id.isUndefined()) {
-        send(client, result_message(call.id, result));
-    }
-}
-
-void ArmServer::refuse(const ClientPtr& client, const RpcCall& call, int code,
-                       const QString& text) {
-    if (!call.id.isUndefined()) {
-        send(client, fault_message({call.id, code, text}));
-    }
-}
-
-void ArmServer::answer_or_errors(const ClientPtr& client, const RpcCall& call,
-                                 const QJsonValue& result, const QStringList& errors) {
-    if (errors.isEmpty()) {
-        answer(client, call, result);
-    } else if (!call.id.isUndefined()) {
-        send(client, fault_message({call.id, rpc_code::arm_error, errors.join(u'\n')}, result));
-    }
-}
-
-void ArmServer::notify(const QString& method, const QJsonObject& params, const ClientPtr& also) {
-    const QByteArray message = notification_message(method, params);
+void ArmServer::notify(const QString& method, QJsonObject params, const ClientPtr& also) {
+    // Seconds on the monotonic clock, as time.monotonic() reads it in a script.
+    params.insert(QStringLiteral("time"), session.now());
+    const QByteArray line = notification_message(method, params);
     // Copied: a slow reader dropped meanwhile leaves the list.
     const std::vector<ClientPtr> listeners = clients;
     for (const ClientPtr& client : listeners) {
         if (client->subscribed || client == also) {
-            send(client, message);
+            send(client, line);
         }
     }
+}
+
+void ArmServer::tell(const ClientPtr& client, const QString& method, QJsonObject params) {
+    params.insert(QStringLiteral("time"), session.now());
+    send(client, notification_message(method, params));
+}
+
+Reply ArmServer::ended_movement(const ClientPtr& client, const QJsonValue& result,
+                                const QStringList& errors) const {
+    if (client->arm->stopped_by_person()) {
+        return RpcError{rpc_code::stopped_by_user, Refusal(Why::stopped_by_user).text(), result};
+    }
+    return result_or_errors(result, errors);
 }
 
 void ArmServer::drop(const ClientPtr& client, bool graceful) {
@@ -425,54 +375,21 @@ void ArmServer::drop(const ClientPtr& client, bool graceful) {
     }
     client->gone = true;
     std::erase(clients, client);
-    if (mover == client) {
-        // At once: the hold's wait ends now and sends its stop; a run or the way back stops.
-        if (client->under_way == Method::move || client->under_way == Method::hold) {
-            client->arm->let_go();
-        } else {
-            QMetaObject::invokeMethod(
-                this, [client] { client->arm->stop(); }, Qt::QueuedConnection);
-        }
+    if (client->under_way == Method::move || client->under_way == Method::hold) {
+        // At once: the hold's wait ends now and sends its stop; a hold about to begin its wait
+        // ends in it.
+        client->arm->let_go();
+        QMetaObject::invokeMethod(
+            this, [client] { client->arm->let_go(); }, Qt::QueuedConnection);
+    } else if (client->under_way) {
+        // A run or the way back stops from the event loop, outside the connection's signal.
+        QMetaObject::invokeMethod(
+            this, [client] { client->arm->stop(); }, Qt::QueuedConnection);
+    } else {
+        client->arm->release_drive();
     }
-    if (driving == client) {
-        set_driver({});
-    }
-    if (QLocalSocket* socket = client->socket) {
-        graceful ? socket->disconnectFromServer() : socket->abort();
-        socket->deleteLater();
-    }
-}
-
-bool ArmServer::claim(const ClientPtr& client, const RpcCall& call) {
-    if (driving && driving != client) {
-        refuse(client, call, rpc_code::refused,
-               QStringLiteral("Another script drives the arm: ") + driving->name);
-        return false;
-    }
-    set_driver(client);
-    return true;
-}
-
-bool ArmServer::may_move(const ClientPtr& client, const RpcCall& call,
-                         ArmSession::Operation operation) {
-    if (!claim(client, call)) {
-        return false;
-    }
-    if (!session.attached()) {
-        refuse(client, call, rpc_code::refused, QStringLiteral("No arm is attached"));
-        return false;
-    }
-    if (mover || session.state() != ArmSession::State::idle || !session.may(operation)) {
-        refuse(client, call, rpc_code::refused, busy_text(session.state()));
-        return false;
-    }
-    return true;
-}
-
-void ArmServer::set_driver(const ClientPtr& client) {
-    if (driving != client) {
-        driving = client;
-        emit driver_changed(driver());
+    if (client->connection) {
+        client->connection->close(graceful);
     }
 }
 
@@ -480,142 +397,174 @@ QJsonObject ArmServer::state_object() const {
     return {{QStringLiteral("state"), state_name(session.state())},
             {QStringLiteral("attached"), session.attached()},
             {QStringLiteral("light"), session.light_indicator()},
-            {QStringLiteral("driver"), driving ? QJsonValue(driving->name) : QJsonValue()}};
+            {QStringLiteral("driver"), session.driver() ? QJsonValue(driver()) : QJsonValue()}};
 }
 
-void ArmServer::move(const ClientPtr& client, const RpcCall& call) {
-    if (!may_move(client, call, ArmSession::Operation::hold)) {
-        return;
+ArmServer::Response ArmServer::state(const ClientPtr&, const RpcCall&) {
+    return state_object();
+}
+
+ArmServer::Response ArmServer::subscribe(const ClientPtr& client, const RpcCall&) {
+    client->subscribed = true;
+    return state_object();
+}
+
+ArmServer::Response ArmServer::stop(const ClientPtr& client, const RpcCall&) {
+    // Anyone may stop the arm, as the window's Stop always can.
+    client->arm->stop();
+    return QJsonValue::Null;
+}
+
+ArmServer::Response ArmServer::release(const ClientPtr& client, const RpcCall&) {
+    if (const Answer<> released = client->arm->release(); !released) {
+        return refusal(released.refusal());
     }
+    return QJsonValue::Null;
+}
+
+ArmServer::Response ArmServer::release_drive(const ClientPtr& client, const RpcCall&) {
+    // What it set moving stops first: a script that gives up driving leaves nothing running.
+    if (client->under_way) {
+        client->arm->stop();
+    }
+    client->arm->release_drive();
+    return QJsonValue::Null;
+}
+
+ArmServer::Response ArmServer::resume(const ClientPtr& client, const RpcCall&) {
+    client->arm->resume();
+    return QJsonValue::Null;
+}
+
+ArmServer::Response ArmServer::move(const ClientPtr& client, const RpcCall& call) {
     const int command = *motor_command(call.params.value(QStringLiteral("motor")));
     const double seconds = call.params.value(QStringLiteral("seconds")).toDouble();
     Collector lines(*this);
-    mover = client;
     client->under_way = Method::move;
+    const std::size_t starts_before = starts_taken;
     const Answer<HoldOutcome> outcome = client->arm->hold_for(command, seconds);
     client->under_way.reset();
-    mover.reset();
-    answer_or_errors(client, call, outcome ? hold_result(*outcome) : QJsonObject{}, lines.errors);
+    if (!outcome) {
+        return refusal(outcome.refusal());
+    }
+    const QJsonObject result = hold_result(*outcome, starts_taken != starts_before);
+    if (result.value(QStringLiteral("ended")) == not_started) {
+        lines.errors.prepend(QStringLiteral("The movement did not start"));
+    }
+    return ended_movement(client, result, lines.errors);
 }
 
-void ArmServer::hold(const ClientPtr& client, const RpcCall& call) {
-    if (!may_move(client, call, ArmSession::Operation::hold)) {
-        return;
-    }
+ArmServer::Response ArmServer::hold(const ClientPtr& client, const RpcCall& call) {
     const int command = *motor_command(call.params.value(QStringLiteral("motor")));
-    // Answered before the start command goes: the hold's wait begins straight after it, and
-    // the client's let_go is read during that wait.
-    answer(client, call, QJsonValue::Null);
-    mover = client;
-    client->under_way = Method::hold;
+    // Answered as the hold begins, before its start command goes: its wait begins straight after
+    // it, and the client's let_go is read during that wait. A refused hold is answered why.
+    bool answered = false;
+    const auto begun = connect(&session, &ArmSession::state_changed, this, [&] {
+        if (!answered && session.owner() == client->arm.get()) {
+            answered = true;
+            client->under_way = Method::hold;
+            // Dropped as it is answered (its backlog too long), the hold ends as soon as it runs.
+            respond(client, call.id, QJsonValue::Null);
+        }
+    });
+    const std::size_t starts_before = starts_taken;
     const Answer<HoldOutcome> outcome = client->arm->hold(command);
+    disconnect(begun);
     client->under_way.reset();
-    mover.reset();
-    client->last_hold = outcome ? hold_result(*outcome) : QJsonObject{};
+    if (!outcome) {
+        return refusal(outcome.refusal());
+    }
+    client->last_hold = hold_result(*outcome, starts_taken != starts_before);
     if (client->let_go_id) {
-        const QJsonValue id = *std::exchange(client->let_go_id, std::nullopt);
-        answer(client, {id, Method::let_go, {}}, client->last_hold);
+        respond(client, *std::exchange(client->let_go_id, std::nullopt),
+                ended_movement(client, client->last_hold, {}));
     } else {
         // Ended without let_go: Stop, the limit, a release or closing.
         notify(QStringLiteral("hold_ended"), client->last_hold.toObject(), client);
     }
+    return std::nullopt;
 }
 
-void ArmServer::let_go(const ClientPtr& client, const RpcCall& call) {
+ArmServer::Response ArmServer::let_go(const ClientPtr& client, const RpcCall& call) {
     if (client->under_way != Method::hold) {
-        answer(client, call, client->last_hold);
-        return;
+        return ended_movement(client, client->last_hold, {});
     }
     // Answered once the stop has gone; a let_go sent as a notification is answered by nothing.
     client->let_go_id = call.id;
     client->arm->let_go();
+    return std::nullopt;
 }
 
-void ArmServer::run(const ClientPtr& client, const RpcCall& call) {
-    if (!may_move(client, call, ArmSession::Operation::run)) {
-        return;
-    }
+ArmServer::Response ArmServer::run(const ClientPtr& client, const RpcCall& call) {
     Collector lines(*this);
-    mover = client;
     client->under_way = Method::run;
-    run_stopped_at.reset();
-    client->arm->run(call.params.value(QStringLiteral("text")).toString(),
-                     direction_of(call.params));
+    const Answer<std::optional<int>> stopped_at = client->arm->run(
+        call.params.value(QStringLiteral("text")).toString(), direction_of(call.params));
     client->under_way.reset();
-    mover.reset();
+    if (!stopped_at) {
+        return refusal(stopped_at.refusal());
+    }
     const QJsonObject result{
-        {QStringLiteral("stopped_at"), run_stopped_at ? QJsonValue(*run_stopped_at) : QJsonValue()},
+        {QStringLiteral("stopped_at"), *stopped_at ? QJsonValue(**stopped_at) : QJsonValue()},
         {QStringLiteral("messages"), first_lines(lines.messages)},
         {QStringLiteral("message_count"), lines.messages.size()}};
-    answer_or_errors(client, call, result, lines.errors);
+    return ended_movement(client, result, lines.errors);
 }
 
-void ArmServer::attach(const ClientPtr& client, const RpcCall& call) {
-    if (!claim(client, call)) {
-        return;
-    }
+ArmServer::Response ArmServer::attach(const ClientPtr& client, const RpcCall&) {
     Collector lines(*this);
-    client->arm->attach();
+    if (const Answer<> attached = client->arm->attach(); !attached) {
+        return refusal(attached.refusal());
+    }
     if (session.attached()) {
-        answer_or_errors(client, call, state_object(), lines.errors);
-        return;
+        return result_or_errors(state_object(), lines.errors);
     }
     // The survey comes first; what follows it says why no arm was attached.
     const QStringList why = lines.messages.mid(1);
-    refuse(client, call, rpc_code::refused,
-           why.isEmpty() ? QStringLiteral("Could not attach") : why.join(u'\n'));
+    return refusal(why.isEmpty() ? QStringLiteral("Could not attach") : why.join(u'\n'));
 }
 
-void ArmServer::light(const ClientPtr& client, const RpcCall& call) {
-    if (!claim(client, call)) {
-        return;
-    }
-    if (!session.may(ArmSession::Operation::light)) {
-        refuse(
-            client, call, rpc_code::refused,
-            session.attached() ? busy_text(session.state()) : QStringLiteral("No arm is attached"));
-        return;
-    }
+ArmServer::Response ArmServer::light(const ClientPtr& client, const RpcCall& call) {
     Collector lines(*this);
     const QJsonValue on = call.params.value(QStringLiteral("on"));
-    if (on.isUndefined()) {
-        client->arm->light();
-    } else {
-        client->arm->set_light(on.toBool());
+    const Answer<bool> light =
+        on.isUndefined() ? client->arm->light() : client->arm->set_light(on.toBool());
+    if (!light) {
+        return refusal(light.refusal());
     }
-    answer_or_errors(client, call, QJsonObject{{QStringLiteral("on"), session.light_indicator()}},
-                     lines.errors);
+    return result_or_errors(QJsonObject{{QStringLiteral("on"), *light}}, lines.errors);
 }
 
-void ArmServer::back_to_start(const ClientPtr& client, const RpcCall& call) {
-    if (!may_move(client, call, ArmSession::Operation::back_to_start)) {
-        return;
-    }
+ArmServer::Response ArmServer::back_to_start(const ClientPtr& client, const RpcCall&) {
     Collector lines(*this);
-    mover = client;
     client->under_way = Method::back_to_start;
     const Answer<WayEnd> way = client->arm->back_to_start();
     client->under_way.reset();
-    mover.reset();
-    answer_or_errors(client, call, QJsonObject{{QStringLiteral("ended"), way_back_name(way)}},
-                     lines.errors);
+    if (way.why() == Why::keys_held) {
+        return QJsonObject{{QStringLiteral("ended"), QStringLiteral("keys held")}};
+    }
+    if (!way) {
+        return refusal(way.refusal());
+    }
+    return ended_movement(client, QJsonObject{{QStringLiteral("ended"), way_back_name(*way)}},
+                          lines.errors);
 }
 
-QJsonObject ArmServer::check(const RpcCall& call) const {
+ArmServer::Response ArmServer::check(const ClientPtr&, const RpcCall& call) {
     const Direction direction = direction_of(call.params);
     const CheckedProgram program =
         check_program(call.params.value(QStringLiteral("text")).toString());
     const ProgramPreview preview = preview_program(
         program, direction, session.model().pose_at(session.now()), session.model().light_on());
-    return {{QStringLiteral("messages"), first_lines(program.messages)},
-            {QStringLiteral("message_count"), program.messages.size()},
-            {QStringLiteral("warnings"),
-             QJsonArray::fromStringList(preview_warnings(preview, rejected_lines_kept))},
-            {QStringLiteral("steps"), static_cast<qint64>(preview.steps.size())},
-            {QStringLiteral("seconds"), preview.duration}};
+    return QJsonObject{{QStringLiteral("messages"), first_lines(program.messages)},
+                       {QStringLiteral("message_count"), program.messages.size()},
+                       {QStringLiteral("warnings"),
+                        QJsonArray::fromStringList(preview_warnings(preview, rejected_lines_kept))},
+                       {QStringLiteral("steps"), static_cast<qint64>(preview.steps.size())},
+                       {QStringLiteral("seconds"), preview.duration}};
 }
 
-QJsonObject ArmServer::pose() const {
+ArmServer::Response ArmServer::pose(const ClientPtr&, const RpcCall&) {
     const Pose now = session.model().pose_at(session.now());
     QJsonObject result{{QStringLiteral("light"), session.model().light_on()}};
     for (const JointRow& row : joint_table) {

@@ -1,6 +1,7 @@
 #include "serve.h"
 
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 
 #include "arm_server.h"
@@ -18,6 +19,11 @@ void say(const QString& line) {
 }  // namespace
 
 int serve(bool virtual_arm) {
+    // Nothing may suspend the process with a motor running: not Ctrl+Z, nor a terminal that stops
+    // a background process that writes or reads.
+    for (const int number : {SIGTSTP, SIGTTOU, SIGTTIN}) {
+        std::signal(number, SIG_IGN);
+    }
     ArmRuntime runtime(virtual_arm);
     ArmSession& session = runtime.session();
     if (const auto failed = runtime.start_up()) {
