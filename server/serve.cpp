@@ -18,7 +18,7 @@ void say(const QString& line) {
 
 }  // namespace
 
-int serve(bool virtual_arm) {
+int serve(bool virtual_arm, const AlsoServe& also) {
     EventPacer pacer;
     ArmBus bus(virtual_arm, pacer);
     ArmSession session(bus.usb(), pacer, bus.source(), bus.presence());
@@ -38,6 +38,10 @@ int serve(bool virtual_arm) {
         return 1;
     }
     say(QStringLiteral("serving at ") + path);
+    std::unique_ptr<QObject> beside;
+    if (also && !(beside = also(session))) {
+        return 1;
+    }
 
     // A signal lets the arm go, as closing the window does.
     SignalBridge signals_to_close;
