@@ -353,6 +353,7 @@ async function stepOnce() {
 }
 
 function stop() {
+  document.body.dataset.stopAt = String(performance.timeOrigin + performance.now());
   if (socket && socket.readyState === WebSocket.OPEN) {
     socket.send(JSON.stringify({jsonrpc: '2.0', id: nextId++, method: 'stop'}));
   }
@@ -373,6 +374,9 @@ function take(message) {
     document.body.dataset.stepShownAt = String(performance.timeOrigin + performance.now());
   } else if (data.method === 'stopped') {
     say(T.stopped_user);
+  } else if (data.method === 'state' && data.params.state === 'idle' && workspace) {
+    // The arm has moved: the preview starts from where it is now.
+    compile();
   }
 }
 
