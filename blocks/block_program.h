@@ -8,17 +8,13 @@
 #include <vector>
 
 #include "motion/arm_model.h"
+#include "motion/pose_settings.h"
 
 namespace quillmar {
 
 // The longest program text shown as blocks: a workspace nests each block in the one above it, and
 // JSON readers refuse nesting deeper than about a thousand levels.
 inline constexpr qsizetype most_block_lines = 400;
-
-struct NamedPose {
-    QString name;
-    Pose pose;
-};
 
 // Where the arm is when the program starts, and what a go-to and Back to start aim for.
 struct BlocksContext {
