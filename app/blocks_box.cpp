@@ -13,8 +13,8 @@
 namespace quillmar {
 
 BlocksBox::BlocksBox(ArmSession& session, std::function<QString()> program,
-                     std::function<bool()> serving, QWidget* parent)
-    : QWidget(parent), session(session), program(std::move(program)), serving(std::move(serving)) {
+                     std::function<ArmServer*()> server, QWidget* parent)
+    : QWidget(parent), session(session), program(std::move(program)), server(std::move(server)) {
     auto* layout = new QGridLayout(this);
     auto* open = new QPushButton(QStringLiteral("Blocks..."), this);
     open->setObjectName(QStringLiteral("blocks"));
@@ -45,7 +45,8 @@ BlocksBox::BlocksBox(ArmSession& session, std::function<QString()> program,
 BlocksBox::~BlocksBox() = default;
 
 void BlocksBox::open_page() {
-    if (!serving()) {
+    ArmServer* const local = server();
+    if (local == nullptr) {
         note->setText(
             QStringLiteral("The blocks page runs programs through the local interface "
                            "for scripts, which is off."));
@@ -56,7 +57,7 @@ void BlocksBox::open_page() {
         QProcess::startDetached(QStringLiteral("xdg-open"), {page->address()});
         return;
     }
-    page = serve_blocks(session, program(), {}, true);
+    page = serve_blocks(session, *local, program(), {}, true);
     if (!page) {
         note->setText(
             QStringLiteral("The blocks page could not be served: its files are missing "

@@ -16,10 +16,10 @@ namespace quillmar {
 class BlocksBox : public QWidget {
     Q_OBJECT
   public:
-    // The page opens with what `program` gives; `serving` tells whether the local interface,
-    // which the page's runs go through, is served.
-    BlocksBox(ArmSession& session, std::function<QString()> program, std::function<bool()> serving,
-              QWidget* parent);
+    // The page opens with what `program` gives; its sockets are connections of the local
+    // interface that `server` gives, none when it is off.
+    BlocksBox(ArmSession& session, std::function<QString()> program,
+              std::function<ArmServer*()> server, QWidget* parent);
     ~BlocksBox() override;
 
     // Serves the page once, and opens it in the desktop's browser with the program now loaded.
@@ -31,7 +31,7 @@ class BlocksBox : public QWidget {
   private:
     ArmSession& session;
     std::function<QString()> program;
-    std::function<bool()> serving;
+    std::function<ArmServer*()> server;
     std::function<std::vector<NamedPose>()> poses;
     std::unique_ptr<PageServer> page;
     QLineEdit* address_line = nullptr;

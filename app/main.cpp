@@ -234,7 +234,7 @@ int main(int argc, char* argv[]) {
     }
     // The blocks page is a client of the local interface, so it is served only beside it.
     auto* blocks = new quillmar::BlocksBox(
-        session, [&robot] { return robot.program_text(); }, [&server] { return server != nullptr; },
+        session, [&robot] { return robot.program_text(); }, [&server] { return server.get(); },
         &arm_window);
     arm_window.add_tool(QStringLiteral("Blocks"), blocks);
     if (settings) {

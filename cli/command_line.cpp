@@ -60,8 +60,8 @@ int serve_command(const CommandLine& line) {
         }
     }
     const bool open_browser = !parser.isSet(no_browser_option);
-    return serve(parser.isSet(virtual_arm_option), [&](ArmSession& session) {
-        return serve_blocks(session, file.text, QFileInfo(name).fileName(), open_browser);
+    return serve(parser.isSet(virtual_arm_option), [&](ArmSession& session, ArmServer& server) {
+        return serve_blocks(session, server, file.text, QFileInfo(name).fileName(), open_browser);
     });
 }
 

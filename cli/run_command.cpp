@@ -88,8 +88,8 @@ int run_command(const CommandLine& line) {
 
     // Output that nobody reads any more (a closed pipe, a terminal gone) must not end the program
     // while a motor runs: the writes fail quietly and the run ends as it would. Nor may Ctrl+Z, or
-    // a terminal that stops background writers, freeze it with a motor running.
-    for (const int number : {SIGPIPE, SIGTSTP, SIGTTOU}) {
+    // a terminal that stops background writers or readers, freeze it with a motor running.
+    for (const int number : {SIGPIPE, SIGTSTP, SIGTTOU, SIGTTIN}) {
         std::signal(number, SIG_IGN);
     }
 

@@ -16,8 +16,12 @@ def wave(arm, times):
 with quillmar.Arm() as arm:
     if not arm.state()["attached"]:
         arm.attach()
-    arm.move("shoulder up", 0.5)
-    arm.move("elbow up", 0.5)
-    wave(arm, 3)
-    arm.move("elbow down", 0.5)
-    arm.move("shoulder down", 0.5)
+    try:
+        arm.move("shoulder up", 0.5)
+        arm.move("elbow up", 0.5)
+        wave(arm, 3)
+        arm.move("elbow down", 0.5)
+        arm.move("shoulder down", 0.5)
+    except quillmar.StoppedByUser:
+        # Stop or Escape at the arm: the person there wins, and the script ends.
+        print("Stopped at the arm")

@@ -24,9 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray line(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const auto message = quillmar::read_message(line);
     if (const auto* fault = std::get_if<quillmar::RpcFault>(&message)) {
-        require(fault->code >= -32700 && fault->code <= -32600, "a fault of the protocol");
-        require(!fault->message.isEmpty() && fault->message.size() < 256, "a short fault message");
-        check_reply(quillmar::fault_message(*fault), fault->id);
+        require(fault->error.code >= -32700 && fault->error.code <= -32600,
+                "a fault of the protocol");
+        require(!fault->error.message.isEmpty() && fault->error.message.size() < 256,
+                "a short fault message");
+        check_reply(quillmar::reply_message(fault->id, fault->error), fault->id);
         return 0;
     }
     const auto& call = std::get<quillmar::RpcCall>(message);
@@ -41,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(seconds.isUndefined() || (seconds.toDouble() > 0 && seconds.toDouble() <= 15),
             "a movement lasts more than 0 s and at most 15 s");
     if (!call.id.isUndefined()) {
-        check_reply(quillmar::result_message(call.id, call.params), call.id);
+        check_reply(quillmar::reply_message(call.id, QJsonValue(call.params)), call.id);
     }
     return 0;
 }

@@ -1,18 +1,10 @@
 #include "arm_server.h"
 
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
-#include <QLocalSocket>
 #include <QMetaEnum>
-#include <QPointer>
-#include <cerrno>
+#include <algorithm>
 
 #include "programs/program_preview.h"
-#include "text/visible_text.h"
 
 namespace quillmar {
 
@@ -20,31 +12,13 @@ namespace {
 
 // Replies and notifications a client has not read yet; past this it counts as gone.
 constexpr qint64 largest_backlog = 4 * 1024 * 1024;
-// Lines read from one client before the others and the window get their turn.
-constexpr int lines_per_turn = 64;
-constexpr std::size_t most_clients = 32;
+// Messages read from one client before the others and the window get their turn.
+constexpr int messages_per_turn = 64;
 
-// The program at the other end, as its command line names it: a script's name rather than its
-// interpreter's.
-QString peer_name(pid_t pid) {
-    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    QString name = QStringLiteral("process %1").arg(pid);
-    if (file.open(QIODevice::ReadOnly)) {
-        const QList<QByteArray> words = file.read(4096).split('\0');
-        const auto base = [](const QByteArray& word) {
-            return QFileInfo(QFile::decodeName(word)).fileName();
-        };
-        QString program = base(words.value(0));
-        if (program.startsWith(QStringLiteral("python")) && words.size() > 1 &&
-            !words.at(1).startsWith('-')) {
-            program = base(words.at(1));
-        }
-        if (!program.isEmpty()) {
-            name = visible_text(program.left(64)) + QStringLiteral(" (process %1)").arg(pid);
-        }
-    }
-    return name;
-}
+const QString stopped_by_user_text = QStringLiteral("Stopped by the user");
+
+// How a movement ended whose start command the arm did not take.
+const QString not_started = QStringLiteral("not started");
 
 QString state_name(ArmSession::State state) {
     return QString::fromLatin1(QMetaEnum::fromType<ArmSession::State>().valueToKey(int(state)));
@@ -101,9 +75,27 @@ QString way_back_name(ArmSession::WayBack way) {
     return {};
 }
 
-QJsonObject hold_result(const HoldOutcome& outcome) {
-    return {{QStringLiteral("seconds"), outcome.seconds},
-            {QStringLiteral("ended"), end_name(outcome.end)}};
+QJsonObject hold_result(const std::optional<HoldOutcome>& outcome, bool started) {
+    if (!outcome) {
+        return {};
+    }
+    if (!started && !nothing_moved(*outcome)) {
+        return {{QStringLiteral("seconds"), 0.0}, {QStringLiteral("ended"), not_started}};
+    }
+    return {{QStringLiteral("seconds"), outcome->seconds},
+            {QStringLiteral("ended"), end_name(outcome->end)}};
+}
+
+// The result, or the error pane's lines that the operation made, with the result as their data.
+Reply result_or_errors(const QJsonValue& result, const QStringList& errors) {
+    if (errors.isEmpty()) {
+        return result;
+    }
+    return RpcError{rpc_code::arm_error, errors.join(u'\n'), result};
+}
+
+RpcError refusal(const QString& text) {
+    return {rpc_code::refused, text};
 }
 
 // Pane lines as a reply carries them: the first of them, as many as a pane's list keeps, so
@@ -120,30 +112,15 @@ Direction direction_of(const QJsonObject& params) {
 
 }  // namespace
 
-std::optional<Peer> socket_peer(qintptr descriptor) {
-    ucred credentials{};
-    socklen_t length = sizeof credentials;
-    if (getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) !=
-        0) {
-        return std::nullopt;
-    }
-    return Peer{credentials.uid, credentials.pid};
-}
-
-QString default_socket_path() {
-    if (const QString path = qEnvironmentVariable("QUILLMAR_SOCKET"); !path.isEmpty()) {
-        return path;
-    }
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return runtime.isEmpty() ? QString() : runtime + QStringLiteral("/quillmar/arm.sock");
-}
-
 struct ArmServer::Client {
-    QPointer<QLocalSocket> socket;
-    QString name;
+    QPointer<Connection> connection;
     bool subscribed = false;
     bool gone = false;
     bool reading_scheduled = false;
+    // Beyond the most connections: it may stop the arm or ask its state, once.
+    bool stop_only = false;
+    // The person at the arm ended its movement or run; its movements are refused until resume.
+    bool stopped_by_user = false;
     std::optional<Method> under_way;  // its movement or run
     std::optional<QJsonValue> let_go_id;
     QJsonValue last_hold;  // how its last hold ended
@@ -164,10 +141,59 @@ class ArmServer::Collector {
     ArmServer& server;
 };
 
-ArmServer::ArmServer(ArmSession& session, PeerReader peer_of, QObject* parent)
-    : QObject(parent), session(session), peer_of(std::move(peer_of)) {
-    server.setSocketOptions(QLocalServer::UserAccessOption);
-    connect(&server, &QLocalServer::newConnection, this, &ArmServer::accept_connections);
+// What a method needs before it runs, and what runs it.
+struct ArmServer::Route {
+    enum class Needs {
+        nothing,  // anyone may: watching, and stopping the arm
+        driving,  // the client drives, or becomes the driver
+        moving,   // as driving, with an arm attached and nothing else under way
+    };
+    Method method;
+    Needs needs;
+    ArmSession::Operation operation;  // what `moving` asks the session's may() for
+    bool stop_only;                   // taken from a connection beyond the most
+    Answer (ArmServer::*handle)(const ClientPtr&, const RpcCall&);
+};
+
+const ArmServer::Route& ArmServer::route_of(Method method) {
+    using Needs = Route::Needs;
+    using Op = ArmSession::Operation;
+    // In the order of Method.
+    static constexpr std::array<Route, 15> routes{{
+        {Method::state, Needs::nothing, Op::stop, true, &ArmServer::state},
+        {Method::attach, Needs::driving, Op::attach, false, &ArmServer::attach},
+        {Method::release, Needs::driving, Op::release, false, &ArmServer::release},
+        {Method::release_drive, Needs::nothing, Op::stop, false, &ArmServer::release_drive},
+        {Method::resume, Needs::nothing, Op::stop, false, &ArmServer::resume},
+        {Method::move, Needs::moving, Op::hold, false, &ArmServer::move},
+        {Method::hold, Needs::moving, Op::hold, false, &ArmServer::hold},
+        {Method::let_go, Needs::nothing, Op::stop, false, &ArmServer::let_go},
+        {Method::light, Needs::driving, Op::light, false, &ArmServer::light},
+        {Method::stop, Needs::nothing, Op::stop, true, &ArmServer::stop},
+        {Method::run, Needs::moving, Op::run, false, &ArmServer::run},
+        {Method::check, Needs::nothing, Op::stop, false, &ArmServer::check},
+        {Method::pose, Needs::nothing, Op::stop, false, &ArmServer::pose},
+        {Method::back_to_start, Needs::moving, Op::back_to_start, false, &ArmServer::back_to_start},
+        {Method::subscribe, Needs::nothing, Op::stop, false, &ArmServer::subscribe},
+    }};
+    return routes.at(static_cast<std::size_t>(method));
+}
+
+ArmServer::ArmServer(ArmSession& session, LocalListener::PeerReader peer_of, ServerLimits limits,
+                     QObject* parent)
+    : QObject(parent),
+      session(session),
+      limits(limits),
+      local(std::move(peer_of), limits.unfinished_line_ms,
+            [this](Connection* connection) { accept(connection); }) {
+    // A Stop that no script asked for is the person at the arm's: the script under way is told.
+    connect(&session, &ArmSession::stopping, this, [this] {
+        if (mover && !stopping_for_scripts) {
+            mover->stopped_by_user = true;
+            tell(mover, QStringLiteral("stopped"),
+                 {{QStringLiteral("by"), QStringLiteral("the user")}});
+        }
+    });
     connect(&session, &ArmSession::state_changed, this,
             [this] { notify(QStringLiteral("state"), state_object()); });
     connect(&session, &ArmSession::step_started, this,
@@ -185,6 +211,9 @@ ArmServer::ArmServer(ArmSession& session, PeerReader peer_of, QObject* parent)
             {{QStringLiteral("stopped_at"), stopped_at ? QJsonValue(*stopped_at) : QJsonValue()}});
     });
     connect(&session, &ArmSession::command_sent, this, [this](ArmCommand command) {
+        if (command.motor != 0 || command.base != 0) {
+            ++starts_taken;
+        }
         notify(QStringLiteral("command"), {{QStringLiteral("motor"), command.motor},
                                            {QStringLiteral("base"), command.base},
                                            {QStringLiteral("light"), command.light}});
@@ -206,211 +235,175 @@ ArmServer::ArmServer(ArmSession& session, PeerReader peer_of, QObject* parent)
 ArmServer::~ArmServer() {
     for (const ClientPtr& client : clients) {
         client->gone = true;
-        if (client->socket) {
-            client->socket->abort();
+        if (client->connection) {
+            client->connection->close(false);
         }
     }
 }
 
 QString ArmServer::listen(const QString& path) {
-    if (path.isEmpty()) {
-        return QStringLiteral("XDG_RUNTIME_DIR is not set");
+    return local.listen(path);
+}
+
+void ArmServer::accept(Connection* connection) {
+    connection->setParent(this);
+    const auto stop_only = static_cast<std::size_t>(
+        std::ranges::count_if(clients, [](const ClientPtr& each) { return each->stop_only; }));
+    const std::size_t full = clients.size() - stop_only;
+    if (full >= limits.most_connections && stop_only >= limits.stop_only_connections) {
+        connection->close(false);
+        return;
     }
-    const QString folder = QFileInfo(path).absolutePath();
-    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
-        return QStringLiteral("%1 could not be made: %2").arg(folder, qt_error_string(errno));
-    }
-    struct stat status {};
-    if (::lstat(QFile::encodeName(folder).constData(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        return QStringLiteral("%1 is not a folder").arg(folder);
-    }
-    if (status.st_uid != ::getuid() || (status.st_mode & 077) != 0) {
-        return QStringLiteral("%1 is not this user's alone").arg(folder);
-    }
-    // The lock says which Quillmar owns the socket; one whose owner died is stale, and goes.
-    lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
-    if (!lock->tryLock(0)) {
-        lock.reset();
-        return QStringLiteral("another Quillmar serves at %1").arg(path);
-    }
-    QLocalServer::removeServer(path);
-    if (!server.listen(path)) {
-        lock.reset();
-        return server.errorString();
-    }
-    // Writing is what connects; no one else may, even were the folder opened.
-    ::chmod(QFile::encodeName(path).constData(), 0600);
-    return {};
+    auto client = std::make_shared<Client>();
+    client->connection = connection;
+    client->stop_only = full >= limits.most_connections;
+    clients.push_back(client);
+    const std::weak_ptr<Client> weak = client;
+    connect(connection, &Connection::readable, this, [this, weak] {
+        if (const ClientPtr each = weak.lock()) {
+            schedule_reading(each);
+        }
+    });
+    connect(connection, &Connection::closed, this, [this, weak] {
+        if (const ClientPtr each = weak.lock()) {
+            drop(each, false);
+        }
+    });
+    schedule_reading(client);
 }
 
 QString ArmServer::driver() const {
-    return driving ? driving->name : QString();
+    return driving && driving->connection ? driving->connection->peer() : QString();
 }
 
-void ArmServer::accept_connections() {
-    while (QLocalSocket* socket = server.nextPendingConnection()) {
-        const std::optional<Peer> peer = peer_of(socket->socketDescriptor());
-        if (!peer || peer->uid != ::getuid() || clients.size() >= most_clients) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        auto client = std::make_shared<Client>();
-        client->socket = socket;
-        client->name = peer_name(peer->pid);
-        socket->setParent(this);
-        // A line longer than the cap fills the buffer, which tells it; the kernel holds the rest.
-        socket->setReadBufferSize(longest_message + 2);
-        clients.push_back(client);
-        const std::weak_ptr<Client> weak = client;
-        connect(socket, &QLocalSocket::readyRead, this, [this, weak] {
-            if (const ClientPtr each = weak.lock()) {
-                schedule_reading(each);
-            }
-        });
-        connect(socket, &QLocalSocket::disconnected, this, [this, weak] {
-            if (const ClientPtr each = weak.lock()) {
-                drop(each, false);
-            }
-        });
-        schedule_reading(client);
-    }
-}
-
-// Requests are read from the event loop rather than inside the socket's signal, so that a
-// movement's wait still hears this socket: its further requests and its disconnection.
+// Requests are read from the event loop rather than inside the connection's signal, so that a
+// movement's wait still hears this connection: its further requests and its disconnection.
 void ArmServer::schedule_reading(const ClientPtr& client) {
     if (client->reading_scheduled || client->gone) {
         return;
     }
     client->reading_scheduled = true;
     QMetaObject::invokeMethod(
-        this, [this, client] { read_lines(client); }, Qt::QueuedConnection);
+        this, [this, client] { read_messages(client); }, Qt::QueuedConnection);
 }
 
-void ArmServer::read_lines(const ClientPtr& client) {
+void ArmServer::read_messages(const ClientPtr& client) {
     client->reading_scheduled = false;
-    for (int taken = 0; taken < lines_per_turn; ++taken) {
-        QLocalSocket* socket = client->socket;
-        if (client->gone || socket == nullptr) {
+    for (int taken = 0; taken < messages_per_turn; ++taken) {
+        if (client->gone || !client->connection) {
             return;
         }
-        if (!socket->canReadLine()) {
-            if (socket->bytesAvailable() > longest_message) {
-                send(client, fault_message({QJsonValue::Null, rpc_code::invalid_request,
-                                            QStringLiteral("Message longer than 1 MiB")}));
+        const Incoming incoming = client->connection->next();
+        switch (incoming.kind) {
+            case Incoming::Kind::nothing:
+                return;
+            case Incoming::Kind::too_long:
+            case Incoming::Kind::unfinished:
+                respond(client, QJsonValue::Null,
+                        RpcError{rpc_code::invalid_request,
+                                 incoming.kind == Incoming::Kind::too_long
+                                     ? QStringLiteral("Invalid request: a line longer than 1 MiB")
+                                     : QStringLiteral("Invalid request: a line not ended within "
+                                                      "%1 s")
+                                           .arg(limits.unfinished_line_ms / 1000.0)});
                 drop(client, true);
-            }
-            return;
-        }
-        QByteArray line = socket->readLine();
-        while (line.endsWith('\n') || line.endsWith('\r')) {
-            line.chop(1);
-        }
-        if (!line.trimmed().isEmpty()) {
-            take(client, line);
+                return;
+            case Incoming::Kind::message:
+                if (!incoming.text.trimmed().isEmpty()) {
+                    take(client, incoming.text);
+                }
+                break;
         }
     }
     schedule_reading(client);
 }
 
-void ArmServer::take(const ClientPtr& client, const QByteArray& line) {
-    const std::variant<RpcCall, RpcFault> message = read_message(line);
-    if (const auto* fault = std::get_if<RpcFault>(&message)) {
-        send(client, fault_message(*fault));
-        return;
+void ArmServer::take(const ClientPtr& client, const QByteArray& message) {
+    const std::variant<RpcCall, RpcFault> request = read_message(message);
+    if (const auto* fault = std::get_if<RpcFault>(&request)) {
+        respond(client, fault->id, fault->error);
+    } else {
+        const RpcCall& call = std::get<RpcCall>(request);
+        if (const Answer answer = dispatch(client, call)) {
+            respond(client, call.id, *answer);
+        }
     }
-    const RpcCall& call = std::get<RpcCall>(message);
-    switch (call.method) {
-        case Method::state:
-            answer(client, call, state_object());
-            return;
-        case Method::pose:
-            answer(client, call, pose());
-            return;
-        case Method::check:
-            answer(client, call, check(call));
-            return;
-        case Method::subscribe:
-            client->subscribed = true;
-            answer(client, call, state_object());
-            return;
-        case Method::stop:
-            // Anyone may stop the arm, as the window's Stop always can.
-            session.stop();
-            answer(client, call, QJsonValue::Null);
-            return;
-        case Method::attach:
-            attach(client, call);
-            return;
-        case Method::release:
-            if (claim(client, call)) {
-                session.release();
-                answer(client, call, QJsonValue::Null);
-            }
-            return;
-        case Method::light:
-            light(client, call);
-            return;
-        case Method::move:
-            move(client, call);
-            return;
-        case Method::hold:
-            hold(client, call);
-            return;
-        case Method::let_go:
-            let_go(client, call);
-            return;
-        case Method::run:
-            run(client, call);
-            return;
-        case Method::back_to_start:
-            back_to_start(client, call);
-            return;
+    if (client->stop_only) {
+        // One request, then the room goes to the next who must stop the arm.
+        drop(client, true);
     }
 }
 
-void ArmServer::send(const ClientPtr& client, const QByteArray& message) {
-    if (client->gone || !client->socket) {
+ArmServer::Answer ArmServer::dispatch(const ClientPtr& client, const RpcCall& call) {
+    const Route& route = route_of(call.method);
+    if (client->stop_only && !route.stop_only) {
+        return refusal(QStringLiteral("Quillmar serves %1 scripts already: this connection may "
+                                      "only stop the arm")
+                           .arg(limits.most_connections));
+    }
+    if (route.needs != Route::Needs::nothing) {
+        if (auto why = claim(client)) {
+            return *why;
+        }
+    }
+    if (route.needs == Route::Needs::moving) {
+        if (client->stopped_by_user) {
+            return RpcError{rpc_code::stopped_by_user, stopped_by_user_text};
+        }
+        if (auto why = refuse_movement(route.operation)) {
+            return *why;
+        }
+    }
+    return (this->*route.handle)(client, call);
+}
+
+void ArmServer::respond(const ClientPtr& client, const QJsonValue& id, const Reply& reply) {
+    // A notification gets no reply.
+    if (!id.isUndefined()) {
+        send(client, reply_message(id, reply));
+    }
+}
+
+void ArmServer::send(const ClientPtr& client, const QByteArray& line) {
+    if (client->gone || !client->connection) {
         return;
     }
-    client->socket->write(message);
-    if (client->socket->bytesToWrite() > largest_backlog) {
+    client->connection->send_line(line);
+    if (client->connection->unsent() > largest_backlog) {
         drop(client, false);
     }
 }
 
-void ArmServer::answer(const ClientPtr& client, const RpcCall& call, const QJsonValue& result) {
-    if (!call.id.isUndefined()) {
-        send(client, result_message(call.id, result));
-    }
-}
-
-void ArmServer::refuse(const ClientPtr& client, const RpcCall& call, int code,
-                       const QString& text) {
-    if (!call.id.isUndefined()) {
-        send(client, fault_message({call.id, code, text}));
-    }
-}
-
-void ArmServer::answer_or_errors(const ClientPtr& client, const RpcCall& call,
-                                 const QJsonValue& result, const QStringList& errors) {
-    if (errors.isEmpty()) {
-        answer(client, call, result);
-    } else if (!call.id.isUndefined()) {
-        send(client, fault_message({call.id, rpc_code::arm_error, errors.join(u'\n')}, result));
-    }
-}
-
-void ArmServer::notify(const QString& method, const QJsonObject& params, const ClientPtr& also) {
-    const QByteArray message = notification_message(method, params);
+void ArmServer::notify(const QString& method, QJsonObject params, const ClientPtr& also) {
+    // Seconds on the monotonic clock, as time.monotonic() reads it in a script.
+    params.insert(QStringLiteral("time"), session.now());
+    const QByteArray line = notification_message(method, params);
     // Copied: a slow reader dropped meanwhile leaves the list.
     const std::vector<ClientPtr> listeners = clients;
     for (const ClientPtr& client : listeners) {
         if (client->subscribed || client == also) {
-            send(client, message);
+            send(client, line);
         }
     }
+}
+
+void ArmServer::tell(const ClientPtr& client, const QString& method, QJsonObject params) {
+    params.insert(QStringLiteral("time"), session.now());
+    send(client, notification_message(method, params));
+}
+
+void ArmServer::stop_for_scripts() {
+    stopping_for_scripts = true;
+    session.stop();
+    stopping_for_scripts = false;
+}
+
+Reply ArmServer::ended_movement(const ClientPtr& client, const QJsonValue& result,
+                                const QStringList& errors) const {
+    if (client->stopped_by_user) {
+        return RpcError{rpc_code::stopped_by_user, stopped_by_user_text, result};
+    }
+    return result_or_errors(result, errors);
 }
 
 void ArmServer::drop(const ClientPtr& client, bool graceful) {
@@ -425,42 +418,33 @@ void ArmServer::drop(const ClientPtr& client, bool graceful) {
             session.end_hold(HoldEnd::released);
         } else {
             QMetaObject::invokeMethod(
-                this, [this] { session.stop(); }, Qt::QueuedConnection);
+                this, [this] { stop_for_scripts(); }, Qt::QueuedConnection);
         }
     }
     if (driving == client) {
         set_driver({});
     }
-    if (QLocalSocket* socket = client->socket) {
-        graceful ? socket->disconnectFromServer() : socket->abort();
-        socket->deleteLater();
+    if (client->connection) {
+        client->connection->close(graceful);
     }
 }
 
-bool ArmServer::claim(const ClientPtr& client, const RpcCall& call) {
+std::optional<RpcError> ArmServer::claim(const ClientPtr& client) {
     if (driving && driving != client) {
-        refuse(client, call, rpc_code::refused,
-               QStringLiteral("Another script drives the arm: ") + driving->name);
-        return false;
+        return refusal(QStringLiteral("Another script drives the arm: ") + driver());
     }
     set_driver(client);
-    return true;
+    return std::nullopt;
 }
 
-bool ArmServer::may_move(const ClientPtr& client, const RpcCall& call,
-                         ArmSession::Operation operation) {
-    if (!claim(client, call)) {
-        return false;
-    }
+std::optional<RpcError> ArmServer::refuse_movement(ArmSession::Operation operation) const {
     if (!session.attached()) {
-        refuse(client, call, rpc_code::refused, QStringLiteral("No arm is attached"));
-        return false;
+        return refusal(QStringLiteral("No arm is attached"));
     }
     if (mover || session.state() != ArmSession::State::idle || !session.may(operation)) {
-        refuse(client, call, rpc_code::refused, busy_text(session.state()));
-        return false;
+        return refusal(busy_text(session.state()));
     }
-    return true;
+    return std::nullopt;
 }
 
 void ArmServer::set_driver(const ClientPtr& client) {
@@ -474,61 +458,95 @@ QJsonObject ArmServer::state_object() const {
     return {{QStringLiteral("state"), state_name(session.state())},
             {QStringLiteral("attached"), session.attached()},
             {QStringLiteral("light"), session.light_indicator()},
-            {QStringLiteral("driver"), driving ? QJsonValue(driving->name) : QJsonValue()}};
+            {QStringLiteral("driver"), driving ? QJsonValue(driver()) : QJsonValue()}};
 }
 
-void ArmServer::move(const ClientPtr& client, const RpcCall& call) {
-    if (!may_move(client, call, ArmSession::Operation::hold)) {
-        return;
+ArmServer::Answer ArmServer::state(const ClientPtr&, const RpcCall&) {
+    return state_object();
+}
+
+ArmServer::Answer ArmServer::subscribe(const ClientPtr& client, const RpcCall&) {
+    client->subscribed = true;
+    return state_object();
+}
+
+ArmServer::Answer ArmServer::stop(const ClientPtr&, const RpcCall&) {
+    // Anyone may stop the arm, as the window's Stop always can.
+    stop_for_scripts();
+    return QJsonValue::Null;
+}
+
+ArmServer::Answer ArmServer::release(const ClientPtr&, const RpcCall&) {
+    session.release();
+    return QJsonValue::Null;
+}
+
+ArmServer::Answer ArmServer::release_drive(const ClientPtr& client, const RpcCall&) {
+    // What it set moving stops first: a script that gives up driving leaves nothing running.
+    if (mover == client) {
+        stop_for_scripts();
     }
+    if (driving == client) {
+        set_driver({});
+    }
+    return QJsonValue::Null;
+}
+
+ArmServer::Answer ArmServer::resume(const ClientPtr& client, const RpcCall&) {
+    client->stopped_by_user = false;
+    return QJsonValue::Null;
+}
+
+ArmServer::Answer ArmServer::move(const ClientPtr& client, const RpcCall& call) {
     const int command = *motor_command(call.params.value(QStringLiteral("motor")));
     const double seconds = call.params.value(QStringLiteral("seconds")).toDouble();
     Collector lines(*this);
     mover = client;
     client->under_way = Method::move;
+    const std::size_t starts_before = starts_taken;
     const std::optional<HoldOutcome> outcome = session.begin_hold_for(command, seconds);
     client->under_way.reset();
     mover.reset();
-    answer_or_errors(client, call, outcome ? hold_result(*outcome) : QJsonObject{}, lines.errors);
+    const QJsonObject result = hold_result(outcome, starts_taken != starts_before);
+    if (result.value(QStringLiteral("ended")) == not_started) {
+        lines.errors.prepend(QStringLiteral("The movement did not start"));
+    }
+    return ended_movement(client, result, lines.errors);
 }
 
-void ArmServer::hold(const ClientPtr& client, const RpcCall& call) {
-    if (!may_move(client, call, ArmSession::Operation::hold)) {
-        return;
-    }
+ArmServer::Answer ArmServer::hold(const ClientPtr& client, const RpcCall& call) {
     const int command = *motor_command(call.params.value(QStringLiteral("motor")));
     // Answered before the start command goes: the hold's wait begins straight after it, and
     // the client's let_go is read during that wait.
-    answer(client, call, QJsonValue::Null);
+    respond(client, call.id, QJsonValue::Null);
     mover = client;
     client->under_way = Method::hold;
+    const std::size_t starts_before = starts_taken;
     const std::optional<HoldOutcome> outcome = session.begin_hold(command);
     client->under_way.reset();
     mover.reset();
-    client->last_hold = outcome ? hold_result(*outcome) : QJsonObject{};
+    client->last_hold = hold_result(outcome, starts_taken != starts_before);
     if (client->let_go_id) {
-        const QJsonValue id = *std::exchange(client->let_go_id, std::nullopt);
-        answer(client, {id, Method::let_go, {}}, client->last_hold);
+        respond(client, *std::exchange(client->let_go_id, std::nullopt),
+                ended_movement(client, client->last_hold, {}));
     } else {
         // Ended without let_go: Stop, the limit, a release or closing.
         notify(QStringLiteral("hold_ended"), client->last_hold.toObject(), client);
     }
+    return std::nullopt;
 }
 
-void ArmServer::let_go(const ClientPtr& client, const RpcCall& call) {
+ArmServer::Answer ArmServer::let_go(const ClientPtr& client, const RpcCall& call) {
     if (client->under_way != Method::hold) {
-        answer(client, call, client->last_hold);
-        return;
+        return ended_movement(client, client->last_hold, {});
     }
     // Answered once the stop has gone; a let_go sent as a notification is answered by nothing.
     client->let_go_id = call.id;
     session.end_hold(HoldEnd::released);
+    return std::nullopt;
 }
 
-void ArmServer::run(const ClientPtr& client, const RpcCall& call) {
-    if (!may_move(client, call, ArmSession::Operation::run)) {
-        return;
-    }
+ArmServer::Answer ArmServer::run(const ClientPtr& client, const RpcCall& call) {
     Collector lines(*this);
     mover = client;
     client->under_way = Method::run;
@@ -540,73 +558,60 @@ void ArmServer::run(const ClientPtr& client, const RpcCall& call) {
         {QStringLiteral("stopped_at"), run_stopped_at ? QJsonValue(*run_stopped_at) : QJsonValue()},
         {QStringLiteral("messages"), first_lines(lines.messages)},
         {QStringLiteral("message_count"), lines.messages.size()}};
-    answer_or_errors(client, call, result, lines.errors);
+    return ended_movement(client, result, lines.errors);
 }
 
-void ArmServer::attach(const ClientPtr& client, const RpcCall& call) {
-    if (!claim(client, call)) {
-        return;
-    }
+ArmServer::Answer ArmServer::attach(const ClientPtr&, const RpcCall&) {
     Collector lines(*this);
     session.attach();
     if (session.attached()) {
-        answer_or_errors(client, call, state_object(), lines.errors);
-        return;
+        return result_or_errors(state_object(), lines.errors);
     }
     // The survey comes first; what follows it says why no arm was attached.
     const QStringList why = lines.messages.mid(1);
-    refuse(client, call, rpc_code::refused,
-           why.isEmpty() ? QStringLiteral("Could not attach") : why.join(u'\n'));
+    return refusal(why.isEmpty() ? QStringLiteral("Could not attach") : why.join(u'\n'));
 }
 
-void ArmServer::light(const ClientPtr& client, const RpcCall& call) {
-    if (!claim(client, call)) {
-        return;
-    }
+ArmServer::Answer ArmServer::light(const ClientPtr&, const RpcCall& call) {
     if (!session.may(ArmSession::Operation::light)) {
-        refuse(
-            client, call, rpc_code::refused,
-            session.attached() ? busy_text(session.state()) : QStringLiteral("No arm is attached"));
-        return;
+        return refusal(session.attached() ? busy_text(session.state())
+                                          : QStringLiteral("No arm is attached"));
     }
     Collector lines(*this);
     const QJsonValue on = call.params.value(QStringLiteral("on"));
     if (on.isUndefined() || on.toBool() != session.light_indicator()) {
         session.light();
     }
-    answer_or_errors(client, call, QJsonObject{{QStringLiteral("on"), session.light_indicator()}},
-                     lines.errors);
+    return result_or_errors(QJsonObject{{QStringLiteral("on"), session.light_indicator()}},
+                            lines.errors);
 }
 
-void ArmServer::back_to_start(const ClientPtr& client, const RpcCall& call) {
-    if (!may_move(client, call, ArmSession::Operation::back_to_start)) {
-        return;
-    }
+ArmServer::Answer ArmServer::back_to_start(const ClientPtr& client, const RpcCall&) {
     Collector lines(*this);
     mover = client;
     client->under_way = Method::back_to_start;
     const ArmSession::WayBack way = session.back_to_start();
     client->under_way.reset();
     mover.reset();
-    answer_or_errors(client, call, QJsonObject{{QStringLiteral("ended"), way_back_name(way)}},
-                     lines.errors);
+    return ended_movement(client, QJsonObject{{QStringLiteral("ended"), way_back_name(way)}},
+                          lines.errors);
 }
 
-QJsonObject ArmServer::check(const RpcCall& call) const {
+ArmServer::Answer ArmServer::check(const ClientPtr&, const RpcCall& call) {
     const Direction direction = direction_of(call.params);
     const CheckedProgram program =
         check_program(call.params.value(QStringLiteral("text")).toString());
     const ProgramPreview preview = preview_program(
         program, direction, session.model().pose_at(session.now()), session.model().light_on());
-    return {{QStringLiteral("messages"), first_lines(program.messages)},
-            {QStringLiteral("message_count"), program.messages.size()},
-            {QStringLiteral("warnings"),
-             QJsonArray::fromStringList(preview_warnings(preview, rejected_lines_kept))},
-            {QStringLiteral("steps"), static_cast<qint64>(preview.steps.size())},
-            {QStringLiteral("seconds"), preview.duration}};
+    return QJsonObject{{QStringLiteral("messages"), first_lines(program.messages)},
+                       {QStringLiteral("message_count"), program.messages.size()},
+                       {QStringLiteral("warnings"),
+                        QJsonArray::fromStringList(preview_warnings(preview, rejected_lines_kept))},
+                       {QStringLiteral("steps"), static_cast<qint64>(preview.steps.size())},
+                       {QStringLiteral("seconds"), preview.duration}};
 }
 
-QJsonObject ArmServer::pose() const {
+ArmServer::Answer ArmServer::pose(const ClientPtr&, const RpcCall&) {
     const Pose now = session.model().pose_at(session.now());
     QJsonObject result{{QStringLiteral("light"), session.model().light_on()}};
     for (const JointRow& row : joint_table) {

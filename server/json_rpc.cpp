@@ -28,10 +28,12 @@ struct MethodRow {
     std::array<Param, 2> params;
 };
 
-constexpr std::array<MethodRow, 13> method_table{{
+constexpr std::array<MethodRow, 15> method_table{{
     {Method::state, "state", {}},
     {Method::attach, "attach", {}},
     {Method::release, "release", {}},
+    {Method::release_drive, "release_drive", {}},
+    {Method::resume, "resume", {}},
     {Method::move, "move", {{{"motor", Kind::motor, true}, {"seconds", Kind::seconds, true}}}},
     {Method::hold, "hold", {{{"motor", Kind::motor, true}}}},
     {Method::let_go, "let_go", {}},
@@ -114,63 +116,69 @@ std::variant<RpcCall, RpcFault> read_message(QByteArrayView line) {
     QJsonParseError parsed{};
     const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray(), &parsed);
     if (parsed.error != QJsonParseError::NoError) {
-        return RpcFault{QJsonValue::Null, rpc_code::parse_error,
-                        QStringLiteral("Parse error: ") + parsed.errorString()};
+        return RpcFault{
+            QJsonValue::Null,
+            {rpc_code::parse_error, QStringLiteral("Parse error: ") + parsed.errorString()}};
     }
     if (!document.isObject()) {
-        return RpcFault{QJsonValue::Null, rpc_code::invalid_request,
-                        QStringLiteral("Invalid request: one object a line, no batches")};
+        return RpcFault{QJsonValue::Null,
+                        {rpc_code::invalid_request,
+                         QStringLiteral("Invalid request: one object a line, no batches")}};
     }
     const QJsonObject message = document.object();
     QJsonValue id = message.value(QStringLiteral("id"));
     if (!id.isUndefined() && !id.isString() && !id.isDouble() && !id.isNull()) {
-        return RpcFault{QJsonValue::Null, rpc_code::invalid_request,
-                        QStringLiteral("Invalid request: the id is a string or a number")};
+        return RpcFault{QJsonValue::Null,
+                        {rpc_code::invalid_request,
+                         QStringLiteral("Invalid request: the id is a string or a number")}};
     }
     const QJsonValue answer_to = id.isUndefined() ? QJsonValue(QJsonValue::Null) : id;
     if (message.value(QStringLiteral("jsonrpc")) != QStringLiteral("2.0")) {
-        return RpcFault{answer_to, rpc_code::invalid_request,
-                        QStringLiteral("Invalid request: \"jsonrpc\" must be \"2.0\"")};
+        return RpcFault{answer_to,
+                        {rpc_code::invalid_request,
+                         QStringLiteral("Invalid request: \"jsonrpc\" must be \"2.0\"")}};
     }
     const QJsonValue method = message.value(QStringLiteral("method"));
     if (!method.isString()) {
-        return RpcFault{answer_to, rpc_code::invalid_request,
-                        QStringLiteral("Invalid request: \"method\" must be a string")};
+        return RpcFault{answer_to,
+                        {rpc_code::invalid_request,
+                         QStringLiteral("Invalid request: \"method\" must be a string")}};
     }
     const auto* row = std::ranges::find_if(method_table, [&](const MethodRow& each) {
         return method.toString() == QLatin1String(each.name);
     });
     if (row == method_table.end()) {
-        return RpcFault{answer_to, rpc_code::method_not_found,
-                        QStringLiteral("Method not found: ") + method.toString().left(64)};
+        return RpcFault{answer_to,
+                        {rpc_code::method_not_found,
+                         QStringLiteral("Method not found: ") + method.toString().left(64)}};
     }
     const QJsonValue params = message.value(QStringLiteral("params"));
     if (!params.isUndefined() && !params.isObject()) {
-        return RpcFault{answer_to, rpc_code::invalid_params,
-                        QStringLiteral("Invalid params: parameters go by name, in an object")};
+        return RpcFault{answer_to,
+                        {rpc_code::invalid_params,
+                         QStringLiteral("Invalid params: parameters go by name, in an object")}};
     }
     if (const auto why = params_misfit(*row, params.toObject())) {
-        return RpcFault{answer_to, rpc_code::invalid_params,
-                        QStringLiteral("Invalid params: ") + *why};
+        return RpcFault{answer_to,
+                        {rpc_code::invalid_params, QStringLiteral("Invalid params: ") + *why}};
     }
     return RpcCall{id, row->method, params.toObject()};
 }
 
-QByteArray result_message(const QJsonValue& id, const QJsonValue& result) {
-    return line_of({{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                    {QStringLiteral("id"), id},
-                    {QStringLiteral("result"), result}});
-}
-
-QByteArray fault_message(const RpcFault& fault, const QJsonValue& data) {
-    QJsonObject error{{QStringLiteral("code"), fault.code},
-                      {QStringLiteral("message"), fault.message}};
-    if (!data.isUndefined()) {
-        error.insert(QStringLiteral("data"), data);
+QByteArray reply_message(const QJsonValue& id, const Reply& reply) {
+    QJsonObject message{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                        {QStringLiteral("id"), id}};
+    if (const auto* error = std::get_if<RpcError>(&reply)) {
+        QJsonObject fault{{QStringLiteral("code"), error->code},
+                          {QStringLiteral("message"), error->message}};
+        if (!error->data.isUndefined()) {
+            fault.insert(QStringLiteral("data"), error->data);
+        }
+        message.insert(QStringLiteral("error"), fault);
+    } else {
+        message.insert(QStringLiteral("result"), std::get<QJsonValue>(reply));
     }
-    return line_of({{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
-                    {QStringLiteral("id"), fault.id},
-                    {QStringLiteral("error"), error}});
+    return line_of(message);
 }
 
 QByteArray notification_message(const QString& method, const QJsonObject& params) {

@@ -23,12 +23,16 @@ inline constexpr int invalid_params = -32602;
 inline constexpr int refused = -32000;
 // The operation ran and the panes showed errors, whose lines are the message.
 inline constexpr int arm_error = -32001;
+// The person at the arm ended the movement or run; later ones are refused so until `resume`.
+inline constexpr int stopped_by_user = -32002;
 }  // namespace rpc_code
 
 enum class Method {
     state,
     attach,
     release,
+    release_drive,
+    resume,
     move,
     hold,
     let_go,
@@ -48,18 +52,26 @@ struct RpcCall {
     QJsonObject params;
 };
 
-struct RpcFault {
-    QJsonValue id;  // null when the request's own could not be read
+struct RpcError {
     int code;
     QString message;
+    QJsonValue data = QJsonValue::Undefined;  // what the request did all the same, if anything
+};
+
+// A request's answer: its result or its error.
+using Reply = std::variant<QJsonValue, RpcError>;
+
+// A line that is no request the interface takes.
+struct RpcFault {
+    QJsonValue id;  // null when the request's own could not be read
+    RpcError error;
 };
 
 // One line of input, without its line end.
 std::variant<RpcCall, RpcFault> read_message(QByteArrayView line);
 
 // Reply and notification lines, each ended by a line feed.
-QByteArray result_message(const QJsonValue& id, const QJsonValue& result);
-QByteArray fault_message(const RpcFault& fault, const QJsonValue& data = QJsonValue::Undefined);
+QByteArray reply_message(const QJsonValue& id, const Reply& reply);
 QByteArray notification_message(const QString& method, const QJsonObject& params);
 
 // The command number of a motor named by its button ("elbow up", any case) or by its number;

@@ -1,6 +1,7 @@
 #include "serve.h"
 
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 
 #include "arm_server.h"
@@ -19,6 +20,11 @@ void say(const QString& line) {
 }  // namespace
 
 int serve(bool virtual_arm, const AlsoServe& also) {
+    // Nothing may suspend the process with a motor running: not Ctrl+Z, nor a terminal that stops
+    // a background process that writes or reads.
+    for (const int number : {SIGTSTP, SIGTTOU, SIGTTIN}) {
+        std::signal(number, SIG_IGN);
+    }
     EventPacer pacer;
     ArmBus bus(virtual_arm, pacer);
     ArmSession session(bus.usb(), pacer, bus.source(), bus.presence());
@@ -39,7 +45,7 @@ int serve(bool virtual_arm, const AlsoServe& also) {
     }
     say(QStringLiteral("serving at ") + path);
     std::unique_ptr<QObject> beside;
-    if (also && !(beside = also(session))) {
+    if (also && !(beside = also(session, server))) {
         return 1;
     }
 

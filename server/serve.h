@@ -5,13 +5,14 @@
 #include <functional>
 #include <memory>
 
+#include "arm_server.h"
 #include "session/arm_session.h"
 
 namespace quillmar {
 
 // What serves the arm beside the local interface, made once it listens; nothing when it could
 // not start, which ends serving.
-using AlsoServe = std::function<std::unique_ptr<QObject>(ArmSession& session)>;
+using AlsoServe = std::function<std::unique_ptr<QObject>(ArmSession& session, ArmServer& server)>;
 
 // Serves the arm, virtual or real, until a signal ends it; the exit status. The application
 // object is the caller's.

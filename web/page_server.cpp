@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocalSocket>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
@@ -44,85 +43,89 @@ QString page_folder(const QString& program_folder) {
     return QFileInfo(folder).isDir() ? folder : QString();
 }
 
-// One open page: its socket, and its connection to the arm's local interface, to which it passes
-// every arm method; it ends when the page closes or stops beating.
-class PageServer::Page : public QObject {
+// One open page's socket as a connection of the local interface. The page's own methods are
+// answered here; a page that closes, or sends nothing for a second, is gone, and the server stops
+// what it started.
+class PageServer::PageConnection : public Connection {
   public:
-    Page(PageServer& owner, QWebSocket* socket) : owner(owner), socket(socket) {
+    PageConnection(PageServer& owner, QWebSocket* socket, int number)
+        : owner(owner), socket(socket), name(QStringLiteral("blocks page (tab %1)").arg(number)) {
         socket->setParent(this);
         socket->setMaxAllowedIncomingMessageSize(longest_message);
         heartbeat.setSingleShot(true);
         heartbeat.setInterval(heartbeat_ms);
-        connect(&heartbeat, &QTimer::timeout, this, &Page::end);
-        connect(socket, &QWebSocket::disconnected, this, &Page::end);
-        connect(socket, &QWebSocket::textMessageReceived, this, &Page::take);
-        connect(&arm, &QLocalSocket::readyRead, this, &Page::pass_back);
-        connect(&arm, &QLocalSocket::disconnected, this, &Page::end);
-        arm.connectToServer(owner.socket_path);
+        connect(&heartbeat, &QTimer::timeout, this, &PageConnection::end);
+        connect(socket, &QWebSocket::disconnected, this, &PageConnection::end);
+        connect(socket, &QWebSocket::textMessageReceived, this, &PageConnection::take);
         heartbeat.start();
     }
 
-    bool ended() const { return over; }
+    QString peer() const override { return name; }
+
+    Incoming next() override {
+        if (waiting.isEmpty()) {
+            return {};
+        }
+        return {Incoming::Kind::message, waiting.takeFirst()};
+    }
+
+    void send_line(const QByteArray& line) override {
+        socket->sendTextMessage(QString::fromUtf8(line.trimmed()));
+    }
+
+    qint64 unsent() const override { return socket->bytesToWrite(); }
+
+    void close(bool graceful) override {
+        heartbeat.stop();
+        disconnect(socket, nullptr, this, nullptr);
+        if (graceful) {
+            socket->close();
+        } else {
+            socket->abort();
+        }
+        deleteLater();
+    }
 
   private:
     void take(const QString& message) {
         heartbeat.start();
         const QJsonObject call = QJsonDocument::fromJson(message.toUtf8()).object();
-        const QString method = call[u"method"].toString();
         bool handled = false;
         QString fault;
-        const QJsonObject result =
-            owner.take_page_call(method, call[u"params"].toObject(), handled, fault);
+        const QJsonObject result = owner.take_page_call(call[u"method"].toString(),
+                                                        call[u"params"].toObject(), handled, fault);
         if (!handled) {
-            if (arm.state() != QLocalSocket::ConnectedState && !arm.waitForConnected(1000)) {
-                reply(call[u"id"], {},
-                      QStringLiteral("The arm's local interface does not answer."));
-                return;
-            }
-            arm.write(message.toUtf8() + '\n');
-            return;
-        }
-        if (call.contains(u"id")) {
-            reply(call[u"id"], result, fault);
+            waiting << message.toUtf8();
+            emit readable();
+        } else if (call.contains(u"id")) {
+            send_line(reply_message(
+                call[u"id"], fault.isEmpty() ? Reply{result}
+                                             : Reply{RpcError{rpc_code::invalid_params, fault}}));
         }
     }
 
-    void reply(const QJsonValue& id, const QJsonObject& result, const QString& fault) {
-        const QByteArray line = fault.isEmpty()
-                                    ? result_message(id, result)
-                                    : fault_message({id, rpc_code::invalid_params, fault});
-        socket->sendTextMessage(QString::fromUtf8(line.trimmed()));
-    }
-
-    void pass_back() {
-        while (arm.canReadLine()) {
-            socket->sendTextMessage(QString::fromUtf8(arm.readLine().trimmed()));
-        }
-    }
-
-    // Closing the connection to the local interface stops what the page set moving.
+    // The server hears it once and closes the connection, which stops what the page started.
     void end() {
-        if (over) {
-            return;
+        if (!over) {
+            over = true;
+            heartbeat.stop();
+            emit closed();
         }
-        over = true;
-        heartbeat.stop();
-        arm.abort();
-        socket->abort();
-        QTimer::singleShot(0, &owner, [this] { owner.adopt_page(); });
     }
 
     PageServer& owner;
     QWebSocket* socket;
-    QLocalSocket arm;
+    const QString name;
+    QByteArrayList waiting;
     QTimer heartbeat;
     bool over = false;
 };
 
-PageServer::PageServer(ArmSession& session, QString folder, QString socket_path, QObject* parent)
+PageServer::PageServer(ArmSession& session, ArmServer& server, const QString& folder,
+                       QObject* parent)
     : QObject(parent),
       session(session),
-      socket_path(std::move(socket_path)),
+      server(server),
       access{fresh_token(), 0},
       sockets(QStringLiteral("Quillmar blocks page"), QWebSocketServer::NonSecureMode) {
     // Only regular files under the folder: no link leads out of it, and nothing else is served.
@@ -139,9 +142,8 @@ PageServer::PageServer(ArmSession& session, QString folder, QString socket_path,
     connect(&ipv6, &QTcpServer::newConnection, this, [this] { accept(ipv6); });
     connect(&sockets, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* socket = sockets.nextPendingConnection()) {
-            pages.push_back(std::make_unique<Page>(*this, socket));
+            this->server.accept(new PageConnection(*this, socket, ++pages));
         }
-        emit pages_changed(static_cast<int>(pages.size()));
     });
 }
 
@@ -242,11 +244,6 @@ void PageServer::answer(QTcpSocket* socket, const PageRequest& request) {
         }
     }
     socket->disconnectFromHost();
-}
-
-void PageServer::adopt_page() {
-    std::erase_if(pages, [](const std::unique_ptr<Page>& page) { return page->ended(); });
-    emit pages_changed(static_cast<int>(pages.size()));
 }
 
 BlocksContext PageServer::context() const {

@@ -1,5 +1,5 @@
 // The blocks page on the loopback interface: its files, and its socket, over which the page is
-// one more client of the arm's local interface.
+// one more connection of the arm's local interface.
 #pragma once
 
 #include <QHash>
@@ -13,6 +13,7 @@
 
 #include "blocks/block_program.h"
 #include "page_request.h"
+#include "server/arm_server.h"
 #include "session/arm_session.h"
 
 class QTcpSocket;
@@ -31,7 +32,8 @@ class PageServer : public QObject {
 
     // Serves the files under `folder`; the page's arm methods go to the local interface at
     // `socket_path`.
-    PageServer(ArmSession& session, QString folder, QString socket_path, QObject* parent = nullptr);
+    PageServer(ArmSession& session, ArmServer& server, const QString& folder,
+               QObject* parent = nullptr);
     ~PageServer() override;
     PageServer(const PageServer&) = delete;
     PageServer& operator=(const PageServer&) = delete;
@@ -47,29 +49,24 @@ class PageServer : public QObject {
     // The named poses a go-to block may name, asked for at each compile.
     void set_poses(std::function<std::vector<NamedPose>()> poses);
 
-  signals:
-    // A page connected or went.
-    void pages_changed(int count);
-
   private:
-    class Page;
+    class PageConnection;
 
     void accept(QTcpServer& server);
     void read_head(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const PageRequest& request);
-    void adopt_page();
     BlocksContext context() const;
     QJsonObject take_page_call(const QString& method, const QJsonObject& params, bool& handled,
                                QString& fault);
 
     ArmSession& session;
-    QString socket_path;
+    ArmServer& server;
     PageAccess access;
     QHash<QByteArray, QString> files;  // the address of each file of the page, and where it is
     QTcpServer ipv4;
     QTcpServer ipv6;
     QWebSocketServer sockets;
-    std::vector<std::unique_ptr<Page>> pages;
+    int pages = 0;
     QString program_text;
     QString program_name;
     std::function<std::vector<NamedPose>()> named_poses;

@@ -4,12 +4,11 @@
 #include <QProcess>
 #include <cstdio>
 
-#include "server/arm_server.h"
-
 namespace quillmar {
 
-std::unique_ptr<PageServer> serve_blocks(ArmSession& session, const QString& program,
-                                         const QString& name, bool open_browser) {
+std::unique_ptr<PageServer> serve_blocks(ArmSession& session, ArmServer& server,
+                                         const QString& program, const QString& name,
+                                         bool open_browser) {
     const QString folder = page_folder(QCoreApplication::applicationDirPath());
     const auto fail = [](const QString& why) {
         std::fputs(
@@ -20,7 +19,7 @@ std::unique_ptr<PageServer> serve_blocks(ArmSession& session, const QString& pro
     if (folder.isEmpty()) {
         return fail(QStringLiteral("its files are not installed"));
     }
-    auto page = std::make_unique<PageServer>(session, folder, default_socket_path());
+    auto page = std::make_unique<PageServer>(session, server, folder);
     page->set_program(program, name);
     if (const QString why = page->listen(); !why.isEmpty()) {
         return fail(why);

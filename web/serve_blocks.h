@@ -9,10 +9,11 @@
 
 namespace quillmar {
 
-// The page served beside the local interface at its default place, opening with `program`
-// (named `name`); its address printed on standard output and, when `open_browser`, opened with
-// xdg-open. Nothing, with a line on standard error, when it could not be served.
-std::unique_ptr<PageServer> serve_blocks(ArmSession& session, const QString& program,
-                                         const QString& name, bool open_browser);
+// The page served as connections of `server`, opening with `program` (named `name`); its address
+// printed on standard output and, when `open_browser`, opened with xdg-open. Nothing, with a line
+// on standard error, when it could not be served.
+std::unique_ptr<PageServer> serve_blocks(ArmSession& session, ArmServer& server,
+                                         const QString& program, const QString& name,
+                                         bool open_browser);
 
 }  // namespace quillmar

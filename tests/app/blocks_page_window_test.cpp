@@ -25,7 +25,6 @@ class BlocksPageWindowTest : public QObject {
     Q_OBJECT
   private slots:
     void escape_in_the_window_ends_the_pages_run() {
-        QTemporaryDir folder;
         QTemporaryDir files;
         EventPacer pacer;
         EmulatedBus usb{[&pacer] { return pacer.now(); }, hub_and_arm()};
@@ -35,9 +34,7 @@ class BlocksPageWindowTest : public QObject {
         ArmServer server{session, [](qintptr) -> std::optional<Peer> {
                              return Peer{::getuid(), ::getpid()};
                          }};
-        const QString socket_path = folder.filePath("arm.sock");
-        QVERIFY(server.listen(socket_path).isEmpty());
-        PageServer page(session, files.path(), socket_path);
+        PageServer page(session, server, files.path());
         QVERIFY(page.listen().isEmpty());
         ArmWindow window(session, ArmSource::virtual_arm);
         window.show();
@@ -50,12 +47,15 @@ class BlocksPageWindowTest : public QObject {
         request.setRawHeader("Cookie", "quillmar_token_" + port + '=' +
                                            page.address().section("token=", 1).toLatin1());
         QJsonObject answer;
+        QString told;
         double answered = -1;
         QObject::connect(&socket, &QWebSocket::textMessageReceived, [&](const QString& text) {
             const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
             if (message["id"] == 1) {
                 answer = message;
                 answered = pacer.now();
+            } else if (message["method"] == "stopped") {
+                told = message["params"].toObject()["by"].toString();
             }
         });
         socket.open(request);
@@ -74,7 +74,9 @@ class BlocksPageWindowTest : public QObject {
             R"({"jsonrpc":"2.0","id":1,"method":"run","params":{"text":"8,1000"}})");
         QTRY_VERIFY_WITH_TIMEOUT(answered >= 0, 5000);
         QVERIFY(escaped >= 0);
-        QCOMPARE(answer["result"].toObject()["stopped_at"].toInt(-1), 0);
+        // The page hears that the person at the arm stopped it, as a script does.
+        QCOMPARE(answer["error"].toObject()["code"].toInt(), -32002);
+        QCOMPARE(told, QString("the user"));
         QVERIFY2(answered - escaped < 0.1, qPrintable(QString::number(answered - escaped)));
         QVERIFY(!session.model().moving(pacer.now()));
     }
@@ -84,7 +86,7 @@ class BlocksPageWindowTest : public QObject {
         EmulatedBus usb{[&pacer] { return pacer.now(); }, hub_and_arm()};
         ArmSession session{usb, pacer, ArmSource::virtual_arm};
         BlocksBox box(
-            session, [] { return QString(); }, [] { return false; }, nullptr);
+            session, [] { return QString(); }, []() -> ArmServer* { return nullptr; }, nullptr);
         box.findChild<QPushButton*>("blocks")->click();
         QVERIFY(box.address().isEmpty());
         QVERIFY(box.findChild<QLabel*>()->text().contains("local interface"));

@@ -155,6 +155,7 @@ class CommandLineTest : public QObject {
     void terminal_line_rewrites_itself();
     void survey_prints_the_pane_report_data();
     void survey_prints_the_pane_report();
+    void serve_is_never_suspended();
 
   private:
     QTemporaryDir dir;
@@ -469,6 +470,31 @@ void CommandLineTest::survey_prints_the_pane_report() {
              hub_and_arm_survey().replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     // Surveyed, not attached: nothing reached the arm.
     QVERIFY(bus.vendor_transfers().empty());
+}
+
+// Ctrl+Z, and a terminal that stops a background process, leave serve running (a motor it drives
+// would run on while it slept); SIGTERM ends it.
+void CommandLineTest::serve_is_never_suspended() {
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QUILLMAR_SOCKET"), dir.filePath(QStringLiteral("arm.sock")));
+    child.setProcessEnvironment(environment);
+    child.start(QStringLiteral(QUILLMAR_BINARY), {"serve", "--virtual-arm"});
+    QVERIFY(child.waitForStarted());
+    QTRY_VERIFY(QFile::exists(dir.filePath(QStringLiteral("arm.sock"))));
+    const auto pid = static_cast<pid_t>(child.processId());
+    for (const int number : {SIGTSTP, SIGTTOU, SIGTTIN}) {
+        ::kill(pid, number);
+    }
+    QTest::qWait(200);
+    QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    // The state follows the parenthesised name: T when stopped.
+    const QByteArray stat = status.readAll();
+    QCOMPARE(stat.at(stat.lastIndexOf(')') + 2), 'S');
+    ::kill(pid, SIGTERM);
+    QVERIFY(child.waitForFinished(5000));
+    QCOMPARE(child.exitCode(), 0);
 }
 
 int main(int argc, char** argv) {

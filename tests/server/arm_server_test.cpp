@@ -21,7 +21,7 @@ namespace {
 // The server on the emulated arm in real time, listening in a folder of the test's own, with a
 // peer check that says whatever `peer_uid` says.
 struct Bench {
-    Bench() {
+    explicit Bench(ServerLimits limits = {}) : limits(limits) {
         session.start_up();
         QVERIFY(server.listen(path()).isEmpty());
     }
@@ -33,12 +33,15 @@ struct Bench {
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     ArmSession session{usb, pacer, ArmSource::virtual_arm};
     std::optional<uid_t> peer_uid = ::getuid();
-    ArmServer server{session, [this](qintptr) -> std::optional<Peer> {
+    ServerLimits limits;
+    ArmServer server{session,
+                     [this](qintptr) -> std::optional<Peer> {
                          if (!peer_uid) {
                              return std::nullopt;
                          }
                          return Peer{*peer_uid, ::getpid()};
-                     }};
+                     },
+                     limits};
 };
 
 // A script's end of the socket.
@@ -62,6 +65,7 @@ struct Script {
                 if (message.contains("id")) {
                     return message;
                 }
+                heard << message.value("method").toString();
                 continue;
             }
             if (socket.state() != QLocalSocket::ConnectedState) {
@@ -74,6 +78,32 @@ struct Script {
 
     QLocalSocket socket;
     int id = 0;
+    QStringList heard;  // the notifications read meanwhile
+};
+
+// A transport of the test's own: messages handed in, lines kept.
+class MemoryConnection : public Connection {
+  public:
+    QString peer() const override { return QStringLiteral("blocks page"); }
+    Incoming next() override {
+        if (incoming.isEmpty()) {
+            return {};
+        }
+        return {Incoming::Kind::message, incoming.takeFirst()};
+    }
+    void send_line(const QByteArray& line) override {
+        sent << QJsonDocument::fromJson(line).object();
+    }
+    qint64 unsent() const override { return 0; }
+    void close(bool) override { deleteLater(); }
+
+    void hand_in(const QByteArray& message) {
+        incoming << message;
+        emit readable();
+    }
+
+    QByteArrayList incoming;
+    QList<QJsonObject> sent;
 };
 
 }  // namespace
@@ -83,6 +113,13 @@ class ArmServerTest : public QObject {
   private slots:
     void bad_input_data();
     void bad_input();
+    void stop_gets_through_data();
+    void stop_gets_through();
+    void start_not_taken();
+    void any_transport();
+    void who_drives_data();
+    void who_drives();
+    void user_stop_wins();
     void flood();
     void move_ends_at_once_data();
     void move_ends_at_once();
@@ -127,18 +164,33 @@ void ArmServerTest::bad_input_data() {
                R"({"jsonrpc":"2.0","id":1,"method":"run","params":{"text":"1,1","direction":"up"}})")
         << rpc_code::invalid_params;
     QTest::newRow("too deep") << QByteArray(5000, '[') << rpc_code::parse_error;
+    // A line is at most 1 MiB without its line end; a longer one is told, then closed.
+    const auto state_of_length = [](qsizetype length, const char* end) {
+        QByteArray line = R"({"jsonrpc":"2.0","id":1,"method":"state")";
+        return line + QByteArray(length - line.size() - 1, ' ') + '}' + end;
+    };
+    QTest::newRow("exactly 1 MiB") << state_of_length(longest_message, "") << 1;
+    QTest::newRow("exactly 1 MiB, CR LF") << state_of_length(longest_message, "\r") << 1;
+    QTest::newRow("1 MiB and a byte") << state_of_length(longest_message + 1, "") << 0;
     QTest::newRow("longer than 1 MiB") << QByteArray(longest_message + 10, ' ') << 0;
+    QTest::newRow("a line not ended") << QByteArray(R"({"jsonrpc":"2.0","id":1,"meth)") << 0;
 }
 
+// code 1: answered; 0: told it was not read (-32600), then closed.
 void ArmServerTest::bad_input() {
     QFETCH(QByteArray, line);
     QFETCH(int, code);
-    Bench bench;
+    Bench bench({.unfinished_line_ms = 300});
     Script script(bench.path());
     bench.usb.clear_logs();
-    script.send(line + '\n');
+    script.send(line.endsWith("meth") ? line : line + '\n');
     const QJsonObject reply = script.reply();
-    QCOMPARE(reply.value("error").toObject().value("code").toInt(), code);
+    if (code == 1) {
+        QCOMPARE(reply.value("result").toObject().value("state"), "idle");
+    } else {
+        QCOMPARE(reply.value("error").toObject().value("code").toInt(),
+                 code == 0 ? rpc_code::invalid_request : code);
+    }
     if (code == 0) {
         QTRY_COMPARE(script.socket.state(), QLocalSocket::UnconnectedState);
         // The window goes on answering others.
@@ -225,7 +277,14 @@ void ArmServerTest::move_ends_at_once() {
     });
     script.call(method, params);
     const QJsonObject reply = script.reply(8000);
-    QCOMPARE(reply.value("result").toObject().value("ended").toString(), ended);
+    // The window's Stop is the person at the arm's: an error, with how the movement ended.
+    const QJsonObject error = reply.value("error").toObject();
+    QCOMPARE(error.value("code").toInt(), how == "stop" ? rpc_code::stopped_by_user : 0);
+    QCOMPARE((how == "stop" ? error.value("data") : reply.value("result"))
+                 .toObject()
+                 .value("ended")
+                 .toString(),
+             ended);
     QVERIFY(other_replies.value(0).startsWith("Another script drives the arm: "));
     QCOMPARE(other_replies.value(1), method == "run" ? "running" : "moving_by_hand");
     const auto& sent = bench.usb.transfers();
@@ -233,6 +292,138 @@ void ArmServerTest::move_ends_at_once() {
     QCOMPARE(sent_commands(bench.usb).mid(0, 2), QStringList({"16,0,0", "0,0,0"}));
     QVERIFY2(sent.at(1).time - cut < 0.05, qPrintable(QString::number(sent.at(1).time - cut)));
     QTRY_COMPARE(bench.session.state(), ArmSession::State::idle);
+}
+
+// Connections that hold their slots with lines never ended keep no one from stopping the arm:
+// beyond the most, a connection may still stop it (or ask its state) once; beyond those, none.
+void ArmServerTest::stop_gets_through_data() {
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("told");  // what the connection beyond the most is answered
+    QTest::addColumn<QString>("ended");
+    QTest::newRow("stop") << "stop"
+                          << "null"
+                          << "stopped";
+    QTest::newRow("state") << "state"
+                           << "moving_by_hand"
+                           << "done";
+    QTest::newRow("move refused")
+        << "move"
+        << "Quillmar serves 2 scripts already: this connection may only stop the arm"
+        << "done";
+}
+
+void ArmServerTest::stop_gets_through() {
+    QFETCH(QString, method);
+    QFETCH(QString, told);
+    QFETCH(QString, ended);
+    Bench bench({.unfinished_line_ms = 60'000, .most_connections = 2, .stop_only_connections = 1});
+    Script driver(bench.path());
+    Script hostile(bench.path());
+    hostile.send(R"({"jsonrpc":"2.0",)");
+    QString answer;
+    bool beyond_closed = false;
+    QTimer::singleShot(300, [&] {
+        Script stopper(bench.path());
+        Script beyond(bench.path());
+        stopper.call(method,
+                     method == "move" ? QJsonObject{{"motor", 1}, {"seconds", 1}} : QJsonObject{});
+        const QJsonObject reply = stopper.reply();
+        answer = reply.contains("error")
+                     ? reply.value("error").toObject().value("message").toString()
+                 : reply.value("result").isObject()
+                     ? reply.value("result").toObject().value("state").toString()
+                     : QStringLiteral("null");
+        // Once answered, its room goes to the next; the one beyond it had none.
+        beyond_closed = beyond.reply(2000).isEmpty();
+        QTRY_COMPARE(stopper.socket.state(), QLocalSocket::UnconnectedState);
+    });
+    driver.call("move", {{"motor", "elbow up"}, {"seconds", 1}});
+    QCOMPARE(driver.reply(5000).value("result").toObject().value("ended").toString(), ended);
+    QCOMPARE(answer, told);
+    QVERIFY(beyond_closed);
+}
+
+// A movement whose start command the arm did not take says so, with the error pane's line.
+void ArmServerTest::start_not_taken() {
+    Bench bench;
+    Script script(bench.path());
+    bench.usb.fail_next_transfers(1, -5);
+    script.call("move", {{"motor", "grip"}, {"seconds", 0.2}});
+    const QJsonObject error = script.reply().value("error").toObject();
+    QCOMPARE(error.value("code").toInt(), rpc_code::arm_error);
+    QVERIFY2(error.value("message").toString().startsWith("The movement did not start\nSent: ("),
+             qPrintable(error.value("message").toString()));
+    QCOMPARE(error.value("data").toObject(),
+             QJsonObject({{"seconds", 0.0}, {"ended", "not started"}}));
+}
+
+// A connection of another transport is served with the same methods; every notification carries
+// the monotonic time it was sent at.
+void ArmServerTest::any_transport() {
+    Bench bench;
+    QPointer<MemoryConnection> page = new MemoryConnection;
+    bench.server.accept(page);
+    const double before = bench.pacer.now();
+    page->hand_in(R"({"jsonrpc":"2.0","id":1,"method":"subscribe"})");
+    page->hand_in(R"({"jsonrpc":"2.0","id":2,"method":"move","params":{"motor":1,"seconds":0.1}})");
+    QTRY_VERIFY(std::ranges::any_of(page->sent,
+                                    [](const QJsonObject& line) { return line.value("id") == 2; }));
+    QCOMPARE(bench.server.driver(), "blocks page");
+    const QJsonObject command = *std::ranges::find_if(
+        page->sent, [](const QJsonObject& line) { return line.value("method") == "command"; });
+    const double time = command.value("params").toObject().value("time").toDouble();
+    QVERIFY(time >= before && time <= bench.pacer.now());
+    Script script(bench.path());
+    script.call("move", {{"motor", 1}, {"seconds", 0.1}});
+    QCOMPARE(script.reply().value("error").toObject().value("message"),
+             "Another script drives the arm: blocks page");
+}
+
+// Whoever moved the arm drives it until it gives up driving or goes; then another may.
+void ArmServerTest::who_drives_data() {
+    QTest::addColumn<QString>("first_then");
+    QTest::addColumn<bool>("second_drives");
+    QTest::newRow("first stays") << "state" << false;
+    QTest::newRow("first gives up driving") << "release_drive" << true;
+    QTest::newRow("first goes") << "close" << true;
+}
+
+void ArmServerTest::who_drives() {
+    QFETCH(QString, first_then);
+    QFETCH(bool, second_drives);
+    Bench bench;
+    Script first(bench.path());
+    Script second(bench.path());
+    first.call("move", {{"motor", 1}, {"seconds", 0.05}});
+    QVERIFY(first.reply().contains("result"));
+    if (first_then == "close") {
+        first.socket.abort();
+    } else {
+        first.call(first_then);
+        QVERIFY(first.reply().contains("result"));
+    }
+    QTRY_COMPARE(bench.server.driver().isEmpty(), first_then != "state");
+    second.call("move", {{"motor", 2}, {"seconds", 0.05}});
+    QCOMPARE(second.reply().contains("result"), second_drives);
+}
+
+// After the person at the arm stopped a script, its movements are refused until it resumes, and
+// it heard why.
+void ArmServerTest::user_stop_wins() {
+    Bench bench;
+    Script script(bench.path());
+    QTimer::singleShot(200, [&] { bench.session.stop(); });
+    const auto code_of = [&](const QString& method, const QJsonObject& params = {}) {
+        script.call(method, params);
+        const QJsonObject reply = script.reply();
+        return reply.value("error").toObject().value("code").toInt();
+    };
+    const QJsonObject move{{"motor", "grip"}, {"seconds", 2}};
+    QCOMPARE(code_of("move", move), rpc_code::stopped_by_user);
+    QCOMPARE(code_of("run", {{"text", "1,10"}}), rpc_code::stopped_by_user);
+    QCOMPARE(code_of("resume"), 0);
+    QCOMPARE(code_of("move", {{"motor", "grip"}, {"seconds", 0.05}}), 0);
+    QCOMPARE(script.heard, QStringList{"stopped"});
 }
 
 // The kernel's word on who connected decides: only this user is answered.

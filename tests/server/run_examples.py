@@ -24,6 +24,8 @@ EXPECTED = {
     "square.py": [(0, 2, 0), STOP, (64, 0, 0), STOP, (0, 1, 0), STOP, (128, 0, 0), STOP],
     # Forwards 1 then 8, retraced as 7 then 2.
     "reverse_program.py": [(1, 0, 0), STOP, (64, 0, 0), STOP, (128, 0, 0), STOP, (2, 0, 0), STOP],
+    # Enter pressed half a second into the 10 s turn: the move's stop, then Stop's two.
+    "press_enter_to_stop.py": [(0, 2, 0), STOP, STOP, STOP],
 }
 
 
@@ -75,13 +77,17 @@ def main():
                 out.write("1,20\r\n8,30\r\n")
             for example, expected in EXPECTED.items():
                 arguments = [program] if example == "reverse_program.py" else []
-                ran = subprocess.run([sys.executable, os.path.join(source, "examples", example)]
-                                     + arguments, env=env, timeout=60)
+                started = time.monotonic()
+                ran = subprocess.Popen([sys.executable, os.path.join(source, "examples", example)]
+                                       + arguments, env=env, stdin=subprocess.PIPE)
+                time.sleep(0.5)
+                ran.communicate(b"\n", timeout=60)
+                took = time.monotonic() - started
                 commands = watcher.take()
-                if ran.returncode != 0 or commands != expected:
+                if ran.returncode != 0 or commands != expected or took > 8:
                     failures += 1
-                    print("FAIL %s: exit %d, commands %s, expected %s"
-                          % (example, ran.returncode, commands, expected))
+                    print("FAIL %s: exit %d after %.1f s, commands %s, expected %s"
+                          % (example, ran.returncode, took, commands, expected))
                 else:
                     print("PASS %s: %d commands" % (example, len(commands)))
             # The module's own line from the issue: moving the gripper for a second.

@@ -31,8 +31,7 @@ struct Bench {
         write(outside.filePath("secret.txt"), "secret");
         QFile::link(outside.filePath("secret.txt"), page.filePath("secret.txt"));
         session.start_up();
-        [this] { QVERIFY(server.listen(socket_path()).isEmpty()); }();
-        blocks = std::make_unique<PageServer>(session, page.path(), socket_path());
+        blocks = std::make_unique<PageServer>(session, server, page.path());
         [this] { QVERIFY(blocks->listen().isEmpty()); }();
     }
     static void write(const QString& name, const QByteArray& bytes) {
@@ -40,7 +39,6 @@ struct Bench {
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
-    QString socket_path() const { return folder.filePath("arm.sock"); }
     QByteArray port() const { return QByteArray::number(blocks->port()); }
     QByteArray token() const { return blocks->address().section("token=", 1).toLatin1(); }
     QByteArray cookie() const { return "quillmar_token_" + port() + '=' + token(); }
@@ -92,7 +90,6 @@ struct Bench {
         return -1;
     }
 
-    QTemporaryDir folder;
     QTemporaryDir page;
     QTemporaryDir outside;
     EventPacer pacer;

@@ -69,6 +69,8 @@ const joints = [
   {name: 'gripper', colour: '#a55b80', ways: [['close', '1'], ['open', '2']]},
 ];
 const lightColour = '#d4a017';
+// The local interface's answer to a run that the person at the arm stopped.
+const stoppedByUser = -32002;
 const poseColour = '#5ba5a5';
 const noteColour = '#999999';
 
@@ -325,12 +327,14 @@ async function runText(text, stepLines, reverse) {
   run = {stepLines, reverse};
   say(T.running);
   try {
+    // Run pressed again after the person at the arm stopped the page: the pupil means it.
+    await call('resume');
     await ensureAttached();
     const result = await call('run', {text, direction: reverse ? 'reverse' : 'forwards'});
     say(result.stopped_at === null ? T.done : T.stopped);
     return result.stopped_at === null;
   } catch (error) {
-    say(error.message);
+    say(error.code === stoppedByUser ? T.stopped_user : error.message);
     return false;
   } finally {
     run = null;
@@ -364,7 +368,7 @@ function take(message) {
   if (data.id !== undefined && waiting.has(data.id)) {
     const {resolve, reject} = waiting.get(data.id);
     waiting.delete(data.id);
-    if (data.error) reject(new Error(data.error.message));
+    if (data.error) reject(Object.assign(new Error(data.error.message), {code: data.error.code}));
     else resolve(data.result);
     return;
   }
