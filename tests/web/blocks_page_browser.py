@@ -295,8 +295,10 @@ def close_mid_move(driver, arm):
     driver.close()
     stopped, _ = arm.wait_for("command", started + 0.001, test=lambda p: p["motor"] == 0)
     delay = stopped - closing if stopped else None
-    check(delay is not None and delay <= 0.1,
-          f"closing the tab mid-move stops the arm within 100 ms: {delay}")
+    # From the driver's close, whose own round trip is counted too; page_server_test holds the
+    # stop to 100 ms from the socket's close.
+    check(delay is not None and delay <= 0.2,
+          f"closing the tab mid-move stops the arm within 200 ms: {delay}")
     driver.switch_to.window(spare)
 
 

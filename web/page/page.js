@@ -468,11 +468,11 @@ function connect() {
   socket.onopen = async () => {
     say('');
     // The server stops what the page started once it has not heard from it for a second.
-    setInterval(() => {
+    new Worker('heartbeat.js').onmessage = () => {
       if (socket.readyState === WebSocket.OPEN) {
         socket.send('{"jsonrpc":"2.0","method":"heartbeat"}');
       }
-    }, 250);
+    };
     await call('subscribe');
     const opening = await call('opening');
     poseNames = opening.poses;
