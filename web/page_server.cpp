@@ -18,6 +18,8 @@ namespace quillmar {
 namespace {
 
 constexpr int tries_for_a_port = 20;
+// A request not whole by then is dropped, as the local interface drops an unfinished line.
+constexpr int unanswered_ms = 5000;
 // More than a page beside the blocks can show.
 constexpr qsizetype most_warnings = 100;
 
@@ -184,12 +186,13 @@ void PageServer::accept(QTcpServer& server) {
     while (QTcpSocket* socket = server.nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read_head(socket); });
-        // A connection that never finishes its request is not kept waiting for.
-        QTimer::singleShot(10'000, socket, [socket] {
-            if (socket->parent() != nullptr && socket->bytesToWrite() == 0) {
-                socket->abort();
-            }
-        });
+        // A connection that never finishes its request is not kept waiting for; a page's socket
+        // lives on once handed over.
+        auto* unanswered = new QTimer(socket);
+        unanswered->setObjectName(QStringLiteral("unanswered"));
+        unanswered->setSingleShot(true);
+        connect(unanswered, &QTimer::timeout, socket, &QTcpSocket::abort);
+        unanswered->start(unanswered_ms);
     }
 }
 
@@ -216,6 +219,7 @@ void PageServer::read_head(QTcpSocket* socket) {
 void PageServer::answer(QTcpSocket* socket, const PageRequest& request) {
     const Verdict verdict = judge(request, access);
     if (verdict == Verdict::page && wants_socket(request)) {
+        delete socket->findChild<QTimer*>(QStringLiteral("unanswered"));
         socket->disconnect(this);
         sockets.handleConnection(socket);
         return;

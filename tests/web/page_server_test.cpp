@@ -277,6 +277,28 @@ class PageServerTest : public QObject {
                  qPrintable(QString::number(stop - last_heard)));
     }
 
+    // The time a request has to be whole is not a page's life.
+    void page_outlives_an_unfinished_requests_time() {
+        Bench bench;
+        Page page(bench);
+        QTimer beat;
+        QObject::connect(&beat, &QTimer::timeout, &page.socket, [&page] {
+            page.socket.sendTextMessage(R"({"jsonrpc":"2.0","method":"heartbeat"})");
+        });
+        beat.start(250);
+        QTest::qWait(5500);
+        page.call("opening");
+        QTRY_VERIFY_WITH_TIMEOUT(!page.received.isEmpty(), 2000);
+    }
+
+    void unfinished_request_dropped() {
+        Bench bench;
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, bench.blocks->port());
+        socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1:");
+        QTRY_COMPARE_WITH_TIMEOUT(socket.state(), QAbstractSocket::UnconnectedState, 7000);
+    }
+
     void heartbeat_keeps_the_run() {
         Bench bench;
         Page page(bench);
