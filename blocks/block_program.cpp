@@ -21,6 +21,8 @@ const QString crlf = QStringLiteral("\r\n");
 constexpr double most_repeats = step_table_size;
 // Notes and lights that change nothing make lines or none without steps; this bounds the text.
 constexpr int most_lines = 4 * step_table_size;
+// Repeats of blocks that make no line could keep the server busy for ever; this bounds the work.
+constexpr int most_blocks_written_out = 64 * 1024;
 
 const QString program_type = QStringLiteral("quillmar_program");
 const QString light_type = QStringLiteral("quillmar_light");
@@ -209,6 +211,10 @@ class Compiler {
     void one(const QJsonObject& block) {
         const QString type = block[u"type"].toString();
         const QString id = block[u"id"].toString();
+        if (++written_out > most_blocks_written_out) {
+            refuse(QStringLiteral("The repeats are nested too deep to write out."), id);
+            return;
+        }
         const QJsonObject fields = block[u"fields"].toObject();
         const std::optional<KeptLine> kept = kept_line(block);
         if (const std::optional<Joint> joint = joint_of_type(type)) {
@@ -281,6 +287,7 @@ class Compiler {
     ArmModel model;
     double time = 0.0;
     bool light = false;
+    int written_out = 0;
     QList<Line> lines;
     QSet<QString> noted;
     CompiledBlocks out;

@@ -166,6 +166,9 @@ class BlockProgramTest : public QObject {
         QTest::newRow("lines without steps bounded")
             << QJsonArray{repeat(256, {repeat(256, {note("x")})})}
             << "The blocks make more than 1024 lines.";
+        QTest::newRow("repeats of what makes no line")
+            << QJsonArray{repeat(256, {repeat(256, {repeat(256, {light(false)})})})}
+            << "The repeats are nested too deep to write out.";
         QTest::newRow("repeat of a fraction")
             << QJsonArray{repeat(1.5, {})} << "A repeat runs 0 to 256 times.";
         QTest::newRow("repeat below none")
