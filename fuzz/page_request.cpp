@@ -1,7 +1,7 @@
 // Fuzz target: any bytes as the head of a request to the blocks page, read and judged; only a
 // request with the token, a loopback Host and no foreign Origin may have the page.
-#include "fuzz_check.h"
 #include "web/page_request.h"
+#include "fuzz_check.h"
 
 using quillmar::fuzz::require;
 
