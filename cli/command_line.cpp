@@ -167,7 +167,8 @@ constexpr std::array sub_commands{
                check_command},
     SubCommand{"survey", "", "Prints the survey of the USB devices.", survey_command},
     SubCommand{"serve", "",
-               "Lets scripts drive the arm through the local\ninterface. --virtual-arm",
+               "Lets scripts drive the arm through the local\ninterface; --blocks [FILE] serves "
+               "the blocks page\ntoo. --virtual-arm, --no-browser",
                serve_command},
     SubCommand{"--list-commands", "", "Prints the command table.", list_commands},
 };
