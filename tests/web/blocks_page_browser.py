@@ -188,6 +188,24 @@ def highlight_delay(driver, arm):
     return max(delays) if delays else None
 
 
+def reverse_and_step(driver, arm):
+    """Reverse retraces the lines last first; Step runs the next step alone each time."""
+    set_program(driver, "8,20\r\n7,10")
+    since = time.time()
+    driver.find_element(By.ID, "reverse").click()
+    arm.wait_for("run_ended", since)
+    # 7,10 retraced is Shoulder Up (64), then 8,20 retraced is Shoulder Down (128).
+    starts = [c[0] for _, c in arm.commands_since(since) if c[0] != 0]
+    check(starts == [64, 128], f"Reverse runs the opposite commands, the last line first: {starts}")
+    ran = []
+    for _ in range(3):
+        since = time.time()
+        driver.find_element(By.ID, "step").click()
+        arm.wait_for("run_ended", since)
+        ran += [c[0] for _, c in arm.commands_since(since) if c[0] != 0]
+    check(ran == [64, 128, 64], f"Step runs one step at a time, then from the first: {ran}")
+
+
 def stop_mid_run(driver, arm, how):
     set_program(driver, "8,500")
     since = time.time()
@@ -341,6 +359,7 @@ def main():
             preview = edit_to_preview(driver)
             worksheet(driver)
             open_rob_file(driver, folder)
+            reverse_and_step(driver, arm)
             stop_delay = stop_mid_run(driver, arm, "Stop")
             stop_mid_run(driver, arm, "Escape")
             close_mid_move(driver, arm)
