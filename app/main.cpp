@@ -97,7 +97,7 @@ void connect_gamepad(quillmar::Gamepad& pad, quillmar::GamepadDrive& drive,
     window.set_gamepad_status(pad.status_text());
     QObject::connect(&pad, &quillmar::Gamepad::pad_changed, &window,
                      &quillmar::ArmWindow::set_gamepad_status);
-    QObject::connect(&drive, &quillmar::GamepadDrive::answered, &window,
+    QObject::connect(&drive, &quillmar::GamepadDrive::refused, &window,
                      &quillmar::ArmWindow::tell_refusal);
     QObject::connect(&window, &quillmar::ArmWindow::gamepad_background_changed, &drive,
                      [&drive, remembered](bool on) {
@@ -196,7 +196,7 @@ int main(int argc, char* argv[]) {
     quillmar::ArmWindowKeeper arm_window_keeper(robot, arm_window,
                                                 virtual_arm ? nullptr : settings.get());
     for (const quillmar::ArmTool& tool : quillmar::arm_tools(
-             session,
+             arm_window.client(),
              {settings.get(), virtual_arm ? QStringLiteral("virtual_arm") : QStringLiteral("arm")},
              [&robot] { return robot.program_text(); },
              source == quillmar::ArmSource::commands_sent, true_arm.get())) {
@@ -260,7 +260,7 @@ int main(int argc, char* argv[]) {
     arm_window_keeper.start(virtual_arm || parser.isSet(arm_window_option));
     const int code = QApplication::exec();
     // Closed, also by a signal, with a stop the arm never took: whoever started it must know.
-    if (session.link().left_running()) {
+    if (session.left_running()) {
         std::fputs("quillmar: the arm did not take the stop command: switch it off\n", stderr);
         return 1;
     }

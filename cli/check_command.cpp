@@ -33,8 +33,13 @@ QString report_text(const QString& name, const ProgramPreview& preview) {
         text += QStringLiteral("; %1 line(s) will not run").arg(preview.rejected_count);
     }
     text += QStringLiteral("\n  ends at ") + pose_text(preview);
-    for (const QString& warning : preview_warnings(preview, warning_count(preview))) {
+    const QStringList warnings = preview_warnings(preview, warning_count(preview));
+    for (const QString& warning : warnings) {
         text += QStringLiteral("\n  ") + warning;
+    }
+    // Only the first of a huge file's lines are kept: say how many more there are.
+    if (const qsizetype more = warning_count(preview) - warnings.size(); more > 0) {
+        text += QStringLiteral("\n  ... and %1 more").arg(more);
     }
     return text;
 }
@@ -52,14 +57,15 @@ QJsonObject report_json(const QString& name, const ProgramPreview& preview) {
                                    {"text", rejected.text},
                                    {"beyond_table", rejected.beyond_table}});
     }
-    return {{"file", name},
-            {"steps", static_cast<int>(preview.steps.size())},
-            {"seconds", run_duration(preview.steps)},
-            {"end_pose", pose},
-            {"not_run_count", static_cast<qint64>(preview.rejected_count)},
-            {"not_run", not_run},
-            {"warnings",
-             QJsonArray::fromStringList(preview_warnings(preview, warning_count(preview)))}};
+    return {
+        {"file", name},
+        {"steps", static_cast<int>(preview.steps.size())},
+        {"seconds", run_duration(preview.steps)},
+        {"end_pose", pose},
+        {"not_run_count", static_cast<qint64>(preview.rejected_count)},
+        {"not_run", not_run},
+        {"warnings", QJsonArray::fromStringList(preview_warnings(preview, warning_count(preview)))},
+        {"warning_count", static_cast<qint64>(warning_count(preview))}};
 }
 
 }  // namespace

@@ -144,8 +144,8 @@ QString exit_codes_help() {
     return QStringLiteral(
         "Exit codes of run and check: 0 finished; 1 lines that do not run; 2 usage;\n"
         "3 no arm found or it could not be opened; 4 the arm went away during the run;\n"
-        "5 a file that cannot be read; 130, 143, 129, 131 ended by SIGINT, SIGTERM,\n"
-        "SIGHUP, SIGQUIT.\n");
+        "5 a file missing or unreadable; 6 stopped at the arm by the Quillmar the run\n"
+        "was handed to; 130, 143, 129, 131 ended by SIGINT, SIGTERM, SIGHUP, SIGQUIT.\n");
 }
 
 struct SubCommand {
@@ -228,6 +228,18 @@ std::optional<int> run_command_line(int argc, char* argv[]) {
             arguments.removeAt(1);
             return command.run({argc, argv, chosen, arguments});
         }
+    }
+    // Without a display the window cannot open: a first word that is no option and names no file
+    // is a sub-command mistyped (or "help"), told as one rather than as the window's failure.
+    const bool display = !qEnvironmentVariableIsEmpty("DISPLAY") ||
+                         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+                         !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!display && !chosen.startsWith(u'-') && !QFile::exists(QFile::decodeName(argv[1]))) {
+        print_raw(stderr, QStringLiteral("quillmar: unknown command \"%1\"\n\nUsage: quillmar "
+                                         "[options] [file]   (the window, with a display)")
+                                  .arg(visible_text(chosen.left(64))) +
+                              command_line_help() + QLatin1Char('\n'));
+        return int{exit_usage};
     }
     return std::nullopt;
 }

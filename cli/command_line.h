@@ -18,6 +18,7 @@ enum ExitCode : int {
     exit_no_arm = 3,
     exit_arm_gone = 4,
     exit_unreadable = 5,
+    exit_stopped_at_arm = 6,  // a run handed to the Quillmar that drives the arm, stopped there
 };
 
 // When argv[1] names a sub-command, runs it without a window and gives its exit code; nothing

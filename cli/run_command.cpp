@@ -40,7 +40,8 @@ int run_command(const CommandLine& line) {
     const QCommandLineOption virtual_arm_option = virtual_arm_choice();
     const QCommandLineOption strict_option(
         QStringLiteral("strict"),
-        QStringLiteral("Run nothing when a line will not run (exit code 1)."));
+        QStringLiteral("Run nothing when a line will not run, or reads otherwise than it looks "
+                       "(a word or a comment that reads as the light; exit code 1)."));
     const QCommandLineOption quiet_option(QStringLiteral("quiet"),
                                           QStringLiteral("Print error lines only."));
     const QCommandLineOption json_option(
@@ -75,14 +76,24 @@ int run_command(const CommandLine& line) {
                                                                   : RunProgress::Style::lines;
 
     // What the window's run does with lines that will not run: they are left out. --strict
-    // refuses before the arm is touched, with the check pass's lines saying why.
-    const qsizetype not_run = check_program(file.text, {}).rejected_count;
-    if (not_run > 0 && parser.isSet(strict_option)) {
+    // refuses before the arm is touched, with the check pass's lines saying why, and lines that
+    // would run as something other than they look too.
+    const CheckedProgram checked = check_program(file.text, {});
+    const qsizetype not_run = checked.rejected_count;
+    if ((not_run > 0 || checked.misread_count > 0) && parser.isSet(strict_option)) {
         check_program(file.text,
                       [style](const QString& text) { RunProgress::print_message(style, text); });
-        print_raw(stderr, QStringLiteral("quillmar: %1 line(s) of the program will not run; "
-                                         "nothing ran (--strict)\n")
-                              .arg(not_run));
+        for (const MisreadLine& misread : checked.misread) {
+            print_lines(stderr, QStringLiteral("quillmar: ") + misread_warning(misread));
+        }
+        if (checked.misread_count > qsizetype(checked.misread.size())) {
+            print_raw(stderr, QStringLiteral("quillmar: ... and %1 more\n")
+                                  .arg(checked.misread_count - qsizetype(checked.misread.size())));
+        }
+        print_raw(stderr, QStringLiteral("quillmar: %1 line(s) of the program will not run and %2 "
+                                         "read otherwise than they look; nothing ran (--strict)\n")
+                              .arg(not_run)
+                              .arg(checked.misread_count));
         return exit_lines_not_run;
     }
 
@@ -91,6 +102,14 @@ int run_command(const CommandLine& line) {
     // a terminal that stops background writers or readers, freeze it with a motor running.
     for (const int number : {SIGPIPE, SIGTSTP, SIGTTOU, SIGTTIN}) {
         std::signal(number, SIG_IGN);
+    }
+    const Direction direction =
+        parser.isSet(reverse_option) ? Direction::reverse : Direction::forwards;
+    // One process per arm: where a Quillmar drives it already, the run is its.
+    if (!parser.isSet(virtual_arm_option)) {
+        if (const auto code = hand_over(file.text, direction, repeat, style)) {
+            return *code;
+        }
     }
 
     EventPacer pacer;
@@ -117,6 +136,7 @@ int run_command(const CommandLine& line) {
     const auto started = session.start_up();
     QObject::disconnect(collecting);
     RunProgress progress(session, style);
+    ArmClient command_line(session, ClientKind::command_line, QStringLiteral("quillmar run"));
     for (qsizetype i = 1; i < start_messages.size(); ++i) {
         progress.message(start_messages[i]);
     }
@@ -134,25 +154,23 @@ int run_command(const CommandLine& line) {
         return exit_no_arm;
     }
 
-    const Direction direction =
-        parser.isSet(reverse_option) ? Direction::reverse : Direction::forwards;
     const auto cut_short = [&] { return signal_number != 0 || !session.attached(); };
     for (int round = 0; round < repeat && !cut_short(); ++round) {
         if (round > 0) {
             pacer.pause(ProgramRunner::pause_between_steps, cut_short);
         }
-        session.run(file.text, direction);
+        command_line.run(file.text, direction);
         if (progress.stopped()) {
             break;
         }
     }
-    const bool arm_gone = session.link().lost();
+    const bool arm_gone = session.arm_lost();
     session.shut_down();
     if (signal_number != 0) {
         return 128 + signal_number;
     }
     // A stop that the arm never took has said so on the error lines: a motor may still run.
-    if (arm_gone || session.link().left_running()) {
+    if (arm_gone || session.left_running()) {
         return exit_arm_gone;
     }
     return not_run > 0 ? exit_lines_not_run : exit_finished;

@@ -10,6 +10,7 @@
 #include "programs/program_preview.h"
 #include "session/arm_session.h"
 #include "terminal.h"
+#include "text/lines.h"
 #include "text/visible_text.h"
 
 namespace quillmar {
@@ -59,7 +60,14 @@ void RunProgress::print_message(Style style, const QString& text) {
         case Style::quiet:
             break;
         case Style::json:
-            print_json({{"event", "message"}, {"text", text}});
+            // One event a line: the check pass comes as one text of many lines.
+            for (qsizetype pos = 0; pos < text.size();) {
+                const TextLine line = line_at(text, pos);
+                if (!line.text.isEmpty()) {
+                    print_json({{"event", "message"}, {"text", line.text.toString()}});
+                }
+                pos = line.next;
+            }
             break;
     }
 }

@@ -9,6 +9,8 @@
 #include <QStringList>
 
 #include "programs/program_files.h"
+#include "programs/program_runner.h"
+#include "run_progress.h"
 
 namespace quillmar {
 
@@ -20,6 +22,10 @@ struct CommandLine {
 };
 
 int run_command(const CommandLine& line);
+// Where a Quillmar serves the arm through the local interface and has it attached, runs the
+// program there and gives the exit code; nothing when none does.
+std::optional<int> hand_over(const QString& text, Direction direction, int repeat,
+                             RunProgress::Style style);
 int check_command(const CommandLine& line);
 
 // Parses the sub-command's arguments into `parser`, which has its options and the syntax of its

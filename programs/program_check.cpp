@@ -214,6 +214,11 @@ CheckedProgram check_program(const QString& text, const MessageSink& each_messag
 
         const int line_count = static_cast<int>(program.steps.size());
         std::optional<ProgramStep> step = read_step(line);
+        if (std::optional<QString> what = misreading(line)) {
+            if (program.misread_count++ < rejected_lines_kept) {
+                program.misread.push_back({text_line, line, *std::move(what)});
+            }
+        }
         if (step && line_count < step_table_size) {
             if (each_message) {
                 each_message(echo_line(line_count, *step));

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "programs/program_reading.h"
+
 namespace quillmar {
 
 inline constexpr int step_table_size = 256;
@@ -38,6 +40,8 @@ struct CheckedProgram {
     QStringList messages;                // echo and error lines, in the order of the text
     std::vector<RejectedLine> rejected;  // the first rejected_lines_kept of them
     qsizetype rejected_count = 0;        // all of them
+    std::vector<MisreadLine> misread;    // lines that read otherwise than they look: the first
+    qsizetype misread_count = 0;         // all of them
 };
 
 // Takes each echo or error line of the check pass as it is made.

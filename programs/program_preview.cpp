@@ -173,6 +173,8 @@ ProgramPreview preview_program(const CheckedProgram& program, Direction directio
     preview.steps = run_order(program.steps, direction);
     preview.rejected = program.rejected;
     preview.rejected_count = program.rejected_count;
+    preview.misread = program.misread;
+    preview.misread_count = program.misread_count;
     simulate(preview, pose, light, speeds);
     if (direction == Direction::reverse && forwards_from) {
         mark_overshoots(preview, program, pose, *forwards_from, speeds);
@@ -196,6 +198,11 @@ QStringList preview_warnings(const ProgramPreview& preview, qsizetype most) {
             warnings << overshoot_warning(preview, move);
         }
     }
+    for (const MisreadLine& misread : preview.misread) {
+        if (warnings.size() < most) {
+            warnings << misread_warning(misread);
+        }
+    }
     for (const RejectedLine& rejected : preview.rejected) {
         if (warnings.size() == most) {
             break;
@@ -206,7 +213,7 @@ QStringList preview_warnings(const ProgramPreview& preview, qsizetype most) {
 }
 
 qsizetype warning_count(const ProgramPreview& preview) {
-    qsizetype count = preview.rejected_count;
+    qsizetype count = preview.rejected_count + preview.misread_count;
     for (const PreviewMove& move : preview.moves) {
         count += (move.end_stop ? 1 : 0) + (move.overshoot ? 1 : 0);
     }

@@ -49,6 +49,8 @@ struct ProgramPreview {
     bool end_light = false;
     std::vector<RejectedLine> rejected;  // the first of them
     qsizetype rejected_count = 0;        // all of them
+    std::vector<MisreadLine> misread;    // the first of them
+    qsizetype misread_count = 0;         // all of them
 };
 
 // Seconds a run of `steps` takes: their times and the pauses between them.
@@ -69,7 +71,8 @@ ProgramPreview preview_program(const CheckedProgram& program, Direction directio
 QString command_name(int command);
 
 // One line per step that drives a joint into its end or past where it retraces, in run order, then
-// one per line that will not run, in text order; the first `most` of them. Lines are counted from
+// one per line that reads otherwise than it looks, then one per line that will not run, both in
+// text order; the first `most` of them. Lines are counted from
 // 1, as people count them.
 QStringList preview_warnings(const ProgramPreview& preview, qsizetype most);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "programs/program_preview.h"
+#include "session/arm_client.h"
 
 namespace quillmar {
 
@@ -15,30 +16,11 @@ constexpr qint64 largest_backlog = 4 * 1024 * 1024;
 // Messages read from one client before the others and the window get their turn.
 constexpr int messages_per_turn = 64;
 
-const QString stopped_by_user_text = QStringLiteral("Stopped by the user");
-
 // How a movement ended whose start command the arm did not take.
 const QString not_started = QStringLiteral("not started");
 
 QString state_name(ArmSession::State state) {
     return QString::fromLatin1(QMetaEnum::fromType<ArmSession::State>().valueToKey(int(state)));
-}
-
-QString busy_text(ArmSession::State state) {
-    switch (state) {
-        case ArmSession::State::moving_by_hand:
-            return QStringLiteral("The arm is busy: it is moved by hand");
-        case ArmSession::State::running:
-            return QStringLiteral("The arm is busy: a program runs");
-        case ArmSession::State::going_back:
-            return QStringLiteral("The arm is busy: it goes back to start");
-        case ArmSession::State::shutting_down:
-            return QStringLiteral("Quillmar is closing");
-        case ArmSession::State::no_arm:
-        case ArmSession::State::idle:
-            break;
-    }
-    return QStringLiteral("The arm is busy: another movement runs");
 }
 
 QString end_name(HoldEnd end) {
@@ -59,31 +41,26 @@ QString end_name(HoldEnd end) {
     return {};
 }
 
-QString way_back_name(ArmSession::WayBack way) {
+QString way_back_name(WayEnd way) {
     switch (way) {
-        case ArmSession::WayBack::done:
+        case WayEnd::done:
             return QStringLiteral("done");
-        case ArmSession::WayBack::stopped:
+        case WayEnd::stopped:
             return QStringLiteral("stopped");
-        case ArmSession::WayBack::at_start:
+        case WayEnd::at_start:
             return QStringLiteral("at start");
-        case ArmSession::WayBack::keys_held:
-            return QStringLiteral("keys held");
-        case ArmSession::WayBack::refused:
-            return QStringLiteral("refused");
+        case WayEnd::cap:
+            return QStringLiteral("cap");
     }
     return {};
 }
 
-QJsonObject hold_result(const std::optional<HoldOutcome>& outcome, bool started) {
-    if (!outcome) {
-        return {};
-    }
-    if (!started && !nothing_moved(*outcome)) {
+QJsonObject hold_result(const HoldOutcome& outcome, bool started) {
+    if (!started && !nothing_moved(outcome)) {
         return {{QStringLiteral("seconds"), 0.0}, {QStringLiteral("ended"), not_started}};
     }
-    return {{QStringLiteral("seconds"), outcome->seconds},
-            {QStringLiteral("ended"), end_name(outcome->end)}};
+    return {{QStringLiteral("seconds"), outcome.seconds},
+            {QStringLiteral("ended"), end_name(outcome.end)}};
 }
 
 // The result, or the error pane's lines that the operation made, with the result as their data.
@@ -96,6 +73,12 @@ Reply result_or_errors(const QJsonValue& result, const QStringList& errors) {
 
 RpcError refusal(const QString& text) {
     return {rpc_code::refused, text};
+}
+
+// The session's one text for a refusal; the person at the arm's stop has a code of its own.
+RpcError refusal(const Refusal& why) {
+    return {why.why == Why::stopped_by_user ? rpc_code::stopped_by_user : rpc_code::refused,
+            why.text()};
 }
 
 // Pane lines as a reply carries them: the first of them, as many as a pane's list keeps, so
@@ -113,14 +96,15 @@ Direction direction_of(const QJsonObject& params) {
 }  // namespace
 
 struct ArmServer::Client {
+    // Every operation of this connection goes through it; it goes with the last frame that holds
+    // the client, never inside one of its own waits.
+    std::unique_ptr<ArmClient> arm;
     QPointer<Connection> connection;
     bool subscribed = false;
     bool gone = false;
     bool reading_scheduled = false;
     // Beyond the most connections: it may stop the arm or ask its state, once.
     bool stop_only = false;
-    // The person at the arm ended its movement or run; its movements are refused until resume.
-    bool stopped_by_user = false;
     std::optional<Method> under_way;  // its movement or run
     std::optional<QJsonValue> let_go_id;
     QJsonValue last_hold;  // how its last hold ended
@@ -141,40 +125,32 @@ class ArmServer::Collector {
     ArmServer& server;
 };
 
-// What a method needs before it runs, and what runs it.
+// What runs a method, and whether a connection beyond the most may ask it. Who may drive, and
+// what may start now, the session decides for the connection's client.
 struct ArmServer::Route {
-    enum class Needs {
-        nothing,  // anyone may: watching, and stopping the arm
-        driving,  // the client drives, or becomes the driver
-        moving,   // as driving, with an arm attached and nothing else under way
-    };
     Method method;
-    Needs needs;
-    ArmSession::Operation operation;  // what `moving` asks the session's may() for
-    bool stop_only;                   // taken from a connection beyond the most
-    Answer (ArmServer::*handle)(const ClientPtr&, const RpcCall&);
+    bool stop_only;
+    Response (ArmServer::*handle)(const ClientPtr&, const RpcCall&);
 };
 
 const ArmServer::Route& ArmServer::route_of(Method method) {
-    using Needs = Route::Needs;
-    using Op = ArmSession::Operation;
     // In the order of Method.
     static constexpr std::array<Route, 15> routes{{
-        {Method::state, Needs::nothing, Op::stop, true, &ArmServer::state},
-        {Method::attach, Needs::driving, Op::attach, false, &ArmServer::attach},
-        {Method::release, Needs::driving, Op::release, false, &ArmServer::release},
-        {Method::release_drive, Needs::nothing, Op::stop, false, &ArmServer::release_drive},
-        {Method::resume, Needs::nothing, Op::stop, false, &ArmServer::resume},
-        {Method::move, Needs::moving, Op::hold, false, &ArmServer::move},
-        {Method::hold, Needs::moving, Op::hold, false, &ArmServer::hold},
-        {Method::let_go, Needs::nothing, Op::stop, false, &ArmServer::let_go},
-        {Method::light, Needs::driving, Op::light, false, &ArmServer::light},
-        {Method::stop, Needs::nothing, Op::stop, true, &ArmServer::stop},
-        {Method::run, Needs::moving, Op::run, false, &ArmServer::run},
-        {Method::check, Needs::nothing, Op::stop, false, &ArmServer::check},
-        {Method::pose, Needs::nothing, Op::stop, false, &ArmServer::pose},
-        {Method::back_to_start, Needs::moving, Op::back_to_start, false, &ArmServer::back_to_start},
-        {Method::subscribe, Needs::nothing, Op::stop, false, &ArmServer::subscribe},
+        {Method::state, true, &ArmServer::state},
+        {Method::attach, false, &ArmServer::attach},
+        {Method::release, false, &ArmServer::release},
+        {Method::release_drive, false, &ArmServer::release_drive},
+        {Method::resume, false, &ArmServer::resume},
+        {Method::move, false, &ArmServer::move},
+        {Method::hold, false, &ArmServer::hold},
+        {Method::let_go, false, &ArmServer::let_go},
+        {Method::light, false, &ArmServer::light},
+        {Method::stop, true, &ArmServer::stop},
+        {Method::run, false, &ArmServer::run},
+        {Method::check, false, &ArmServer::check},
+        {Method::pose, false, &ArmServer::pose},
+        {Method::back_to_start, false, &ArmServer::back_to_start},
+        {Method::subscribe, false, &ArmServer::subscribe},
     }};
     return routes.at(static_cast<std::size_t>(method));
 }
@@ -186,14 +162,7 @@ ArmServer::ArmServer(ArmSession& session, LocalListener::PeerReader peer_of, Ser
       limits(limits),
       local(std::move(peer_of), limits.unfinished_line_ms,
             [this](Connection* connection) { accept(connection); }) {
-    // A Stop that no script asked for is the person at the arm's: the script under way is told.
-    connect(&session, &ArmSession::stopping, this, [this] {
-        if (mover && !stopping_for_scripts) {
-            mover->stopped_by_user = true;
-            tell(mover, QStringLiteral("stopped"),
-                 {{QStringLiteral("by"), QStringLiteral("the user")}});
-        }
-    });
+    connect(&session, &ArmSession::driver_changed, this, &ArmServer::driver_changed);
     connect(&session, &ArmSession::state_changed, this,
             [this] { notify(QStringLiteral("state"), state_object()); });
     connect(&session, &ArmSession::step_started, this,
@@ -202,10 +171,9 @@ ArmServer::ArmServer(ArmSession& session, LocalListener::PeerReader peer_of, Ser
                        {{QStringLiteral("index"), index},
                         {QStringLiteral("count"), count},
                         {QStringLiteral("line"), line}},
-                       mover && mover->under_way == Method::run ? mover : ClientPtr{});
+                       running_client());
             });
     connect(&session, &ArmSession::run_ended, this, [this](std::optional<int> stopped_at) {
-        run_stopped_at = stopped_at;
         notify(
             QStringLiteral("run_ended"),
             {{QStringLiteral("stopped_at"), stopped_at ? QJsonValue(*stopped_at) : QJsonValue()}});
@@ -255,10 +223,18 @@ void ArmServer::accept(Connection* connection) {
         return;
     }
     auto client = std::make_shared<Client>();
+    client->arm = std::make_unique<ArmClient>(session, connection->kind(), connection->peer());
     client->connection = connection;
     client->stop_only = full >= limits.most_connections;
     clients.push_back(client);
     const std::weak_ptr<Client> weak = client;
+    // The person at the arm ended its movement or run: it hears so at once.
+    connect(client->arm.get(), &ArmClient::stopped_by_user, this, [this, weak](const QString& by) {
+        if (const ClientPtr each = weak.lock()) {
+            tell(each, QStringLiteral("stopped"),
+                 {{QStringLiteral("by"), QStringLiteral("the user")}, {QStringLiteral("who"), by}});
+        }
+    });
     connect(connection, &Connection::readable, this, [this, weak] {
         if (const ClientPtr each = weak.lock()) {
             schedule_reading(each);
@@ -273,7 +249,13 @@ void ArmServer::accept(Connection* connection) {
 }
 
 QString ArmServer::driver() const {
-    return driving && driving->connection ? driving->connection->peer() : QString();
+    return session.driver() ? session.driver()->name() : QString();
+}
+
+ArmServer::ClientPtr ArmServer::running_client() const {
+    const auto running = std::ranges::find_if(
+        clients, [](const ClientPtr& each) { return each->under_way == Method::run; });
+    return running == clients.end() ? ClientPtr{} : *running;
 }
 
 // Requests are read from the event loop rather than inside the connection's signal, so that a
@@ -324,7 +306,7 @@ void ArmServer::take(const ClientPtr& client, const QByteArray& message) {
         respond(client, fault->id, fault->error);
     } else {
         const RpcCall& call = std::get<RpcCall>(request);
-        if (const Answer answer = dispatch(client, call)) {
+        if (const Response answer = dispatch(client, call)) {
             respond(client, call.id, *answer);
         }
     }
@@ -334,25 +316,12 @@ void ArmServer::take(const ClientPtr& client, const QByteArray& message) {
     }
 }
 
-ArmServer::Answer ArmServer::dispatch(const ClientPtr& client, const RpcCall& call) {
+ArmServer::Response ArmServer::dispatch(const ClientPtr& client, const RpcCall& call) {
     const Route& route = route_of(call.method);
     if (client->stop_only && !route.stop_only) {
         return refusal(QStringLiteral("Quillmar serves %1 scripts already: this connection may "
                                       "only stop the arm")
                            .arg(limits.most_connections));
-    }
-    if (route.needs != Route::Needs::nothing) {
-        if (auto why = claim(client)) {
-            return *why;
-        }
-    }
-    if (route.needs == Route::Needs::moving) {
-        if (client->stopped_by_user) {
-            return RpcError{rpc_code::stopped_by_user, stopped_by_user_text};
-        }
-        if (auto why = refuse_movement(route.operation)) {
-            return *why;
-        }
     }
     return (this->*route.handle)(client, call);
 }
@@ -392,16 +361,10 @@ void ArmServer::tell(const ClientPtr& client, const QString& method, QJsonObject
     send(client, notification_message(method, params));
 }
 
-void ArmServer::stop_for_scripts() {
-    stopping_for_scripts = true;
-    session.stop();
-    stopping_for_scripts = false;
-}
-
 Reply ArmServer::ended_movement(const ClientPtr& client, const QJsonValue& result,
                                 const QStringList& errors) const {
-    if (client->stopped_by_user) {
-        return RpcError{rpc_code::stopped_by_user, stopped_by_user_text, result};
+    if (client->arm->stopped_by_person()) {
+        return RpcError{rpc_code::stopped_by_user, Refusal(Why::stopped_by_user).text(), result};
     }
     return result_or_errors(result, errors);
 }
@@ -412,45 +375,21 @@ void ArmServer::drop(const ClientPtr& client, bool graceful) {
     }
     client->gone = true;
     std::erase(clients, client);
-    if (mover == client) {
-        // At once: the hold's wait ends now and sends its stop; a run or the way back stops.
-        if (client->under_way == Method::move || client->under_way == Method::hold) {
-            session.end_hold(HoldEnd::released);
-        } else {
-            QMetaObject::invokeMethod(
-                this, [this] { stop_for_scripts(); }, Qt::QueuedConnection);
-        }
-    }
-    if (driving == client) {
-        set_driver({});
+    if (client->under_way == Method::move || client->under_way == Method::hold) {
+        // At once: the hold's wait ends now and sends its stop; a hold about to begin its wait
+        // ends in it.
+        client->arm->let_go();
+        QMetaObject::invokeMethod(
+            this, [client] { client->arm->let_go(); }, Qt::QueuedConnection);
+    } else if (client->under_way) {
+        // A run or the way back stops from the event loop, outside the connection's signal.
+        QMetaObject::invokeMethod(
+            this, [client] { client->arm->stop(); }, Qt::QueuedConnection);
+    } else {
+        client->arm->release_drive();
     }
     if (client->connection) {
         client->connection->close(graceful);
-    }
-}
-
-std::optional<RpcError> ArmServer::claim(const ClientPtr& client) {
-    if (driving && driving != client) {
-        return refusal(QStringLiteral("Another script drives the arm: ") + driver());
-    }
-    set_driver(client);
-    return std::nullopt;
-}
-
-std::optional<RpcError> ArmServer::refuse_movement(ArmSession::Operation operation) const {
-    if (!session.attached()) {
-        return refusal(QStringLiteral("No arm is attached"));
-    }
-    if (mover || session.state() != ArmSession::State::idle || !session.may(operation)) {
-        return refusal(busy_text(session.state()));
-    }
-    return std::nullopt;
-}
-
-void ArmServer::set_driver(const ClientPtr& client) {
-    if (driving != client) {
-        driving = client;
-        emit driver_changed(driver());
     }
 }
 
@@ -458,74 +397,84 @@ QJsonObject ArmServer::state_object() const {
     return {{QStringLiteral("state"), state_name(session.state())},
             {QStringLiteral("attached"), session.attached()},
             {QStringLiteral("light"), session.light_indicator()},
-            {QStringLiteral("driver"), driving ? QJsonValue(driver()) : QJsonValue()}};
+            {QStringLiteral("driver"), session.driver() ? QJsonValue(driver()) : QJsonValue()}};
 }
 
-ArmServer::Answer ArmServer::state(const ClientPtr&, const RpcCall&) {
+ArmServer::Response ArmServer::state(const ClientPtr&, const RpcCall&) {
     return state_object();
 }
 
-ArmServer::Answer ArmServer::subscribe(const ClientPtr& client, const RpcCall&) {
+ArmServer::Response ArmServer::subscribe(const ClientPtr& client, const RpcCall&) {
     client->subscribed = true;
     return state_object();
 }
 
-ArmServer::Answer ArmServer::stop(const ClientPtr&, const RpcCall&) {
+ArmServer::Response ArmServer::stop(const ClientPtr& client, const RpcCall&) {
     // Anyone may stop the arm, as the window's Stop always can.
-    stop_for_scripts();
+    client->arm->stop();
     return QJsonValue::Null;
 }
 
-ArmServer::Answer ArmServer::release(const ClientPtr&, const RpcCall&) {
-    session.release();
+ArmServer::Response ArmServer::release(const ClientPtr& client, const RpcCall&) {
+    if (const Answer<> released = client->arm->release(); !released) {
+        return refusal(released.refusal());
+    }
     return QJsonValue::Null;
 }
 
-ArmServer::Answer ArmServer::release_drive(const ClientPtr& client, const RpcCall&) {
+ArmServer::Response ArmServer::release_drive(const ClientPtr& client, const RpcCall&) {
     // What it set moving stops first: a script that gives up driving leaves nothing running.
-    if (mover == client) {
-        stop_for_scripts();
+    if (client->under_way) {
+        client->arm->stop();
     }
-    if (driving == client) {
-        set_driver({});
-    }
+    client->arm->release_drive();
     return QJsonValue::Null;
 }
 
-ArmServer::Answer ArmServer::resume(const ClientPtr& client, const RpcCall&) {
-    client->stopped_by_user = false;
+ArmServer::Response ArmServer::resume(const ClientPtr& client, const RpcCall&) {
+    client->arm->resume();
     return QJsonValue::Null;
 }
 
-ArmServer::Answer ArmServer::move(const ClientPtr& client, const RpcCall& call) {
+ArmServer::Response ArmServer::move(const ClientPtr& client, const RpcCall& call) {
     const int command = *motor_command(call.params.value(QStringLiteral("motor")));
     const double seconds = call.params.value(QStringLiteral("seconds")).toDouble();
     Collector lines(*this);
-    mover = client;
     client->under_way = Method::move;
     const std::size_t starts_before = starts_taken;
-    const std::optional<HoldOutcome> outcome = session.begin_hold_for(command, seconds);
+    const Answer<HoldOutcome> outcome = client->arm->hold_for(command, seconds);
     client->under_way.reset();
-    mover.reset();
-    const QJsonObject result = hold_result(outcome, starts_taken != starts_before);
+    if (!outcome) {
+        return refusal(outcome.refusal());
+    }
+    const QJsonObject result = hold_result(*outcome, starts_taken != starts_before);
     if (result.value(QStringLiteral("ended")) == not_started) {
         lines.errors.prepend(QStringLiteral("The movement did not start"));
     }
     return ended_movement(client, result, lines.errors);
 }
 
-ArmServer::Answer ArmServer::hold(const ClientPtr& client, const RpcCall& call) {
+ArmServer::Response ArmServer::hold(const ClientPtr& client, const RpcCall& call) {
     const int command = *motor_command(call.params.value(QStringLiteral("motor")));
-    // Answered before the start command goes: the hold's wait begins straight after it, and
-    // the client's let_go is read during that wait.
-    respond(client, call.id, QJsonValue::Null);
-    mover = client;
-    client->under_way = Method::hold;
+    // Answered as the hold begins, before its start command goes: its wait begins straight after
+    // it, and the client's let_go is read during that wait. A refused hold is answered why.
+    bool answered = false;
+    const auto begun = connect(&session, &ArmSession::state_changed, this, [&] {
+        if (!answered && session.owner() == client->arm.get()) {
+            answered = true;
+            client->under_way = Method::hold;
+            // Dropped as it is answered (its backlog too long), the hold ends as soon as it runs.
+            respond(client, call.id, QJsonValue::Null);
+        }
+    });
     const std::size_t starts_before = starts_taken;
-    const std::optional<HoldOutcome> outcome = session.begin_hold(command);
+    const Answer<HoldOutcome> outcome = client->arm->hold(command);
+    disconnect(begun);
     client->under_way.reset();
-    mover.reset();
-    client->last_hold = hold_result(outcome, starts_taken != starts_before);
+    if (!outcome) {
+        return refusal(outcome.refusal());
+    }
+    client->last_hold = hold_result(*outcome, starts_taken != starts_before);
     if (client->let_go_id) {
         respond(client, *std::exchange(client->let_go_id, std::nullopt),
                 ended_movement(client, client->last_hold, {}));
@@ -536,34 +485,37 @@ ArmServer::Answer ArmServer::hold(const ClientPtr& client, const RpcCall& call) 
     return std::nullopt;
 }
 
-ArmServer::Answer ArmServer::let_go(const ClientPtr& client, const RpcCall& call) {
+ArmServer::Response ArmServer::let_go(const ClientPtr& client, const RpcCall& call) {
     if (client->under_way != Method::hold) {
         return ended_movement(client, client->last_hold, {});
     }
     // Answered once the stop has gone; a let_go sent as a notification is answered by nothing.
     client->let_go_id = call.id;
-    session.end_hold(HoldEnd::released);
+    client->arm->let_go();
     return std::nullopt;
 }
 
-ArmServer::Answer ArmServer::run(const ClientPtr& client, const RpcCall& call) {
+ArmServer::Response ArmServer::run(const ClientPtr& client, const RpcCall& call) {
     Collector lines(*this);
-    mover = client;
     client->under_way = Method::run;
-    run_stopped_at.reset();
-    session.run(call.params.value(QStringLiteral("text")).toString(), direction_of(call.params));
+    const Answer<std::optional<int>> stopped_at = client->arm->run(
+        call.params.value(QStringLiteral("text")).toString(), direction_of(call.params));
     client->under_way.reset();
-    mover.reset();
+    if (!stopped_at) {
+        return refusal(stopped_at.refusal());
+    }
     const QJsonObject result{
-        {QStringLiteral("stopped_at"), run_stopped_at ? QJsonValue(*run_stopped_at) : QJsonValue()},
+        {QStringLiteral("stopped_at"), *stopped_at ? QJsonValue(**stopped_at) : QJsonValue()},
         {QStringLiteral("messages"), first_lines(lines.messages)},
         {QStringLiteral("message_count"), lines.messages.size()}};
     return ended_movement(client, result, lines.errors);
 }
 
-ArmServer::Answer ArmServer::attach(const ClientPtr&, const RpcCall&) {
+ArmServer::Response ArmServer::attach(const ClientPtr& client, const RpcCall&) {
     Collector lines(*this);
-    session.attach();
+    if (const Answer<> attached = client->arm->attach(); !attached) {
+        return refusal(attached.refusal());
+    }
     if (session.attached()) {
         return result_or_errors(state_object(), lines.errors);
     }
@@ -572,32 +524,33 @@ ArmServer::Answer ArmServer::attach(const ClientPtr&, const RpcCall&) {
     return refusal(why.isEmpty() ? QStringLiteral("Could not attach") : why.join(u'\n'));
 }
 
-ArmServer::Answer ArmServer::light(const ClientPtr&, const RpcCall& call) {
-    if (!session.may(ArmSession::Operation::light)) {
-        return refusal(session.attached() ? busy_text(session.state())
-                                          : QStringLiteral("No arm is attached"));
-    }
+ArmServer::Response ArmServer::light(const ClientPtr& client, const RpcCall& call) {
     Collector lines(*this);
     const QJsonValue on = call.params.value(QStringLiteral("on"));
-    if (on.isUndefined() || on.toBool() != session.light_indicator()) {
-        session.light();
+    const Answer<bool> light =
+        on.isUndefined() ? client->arm->light() : client->arm->set_light(on.toBool());
+    if (!light) {
+        return refusal(light.refusal());
     }
-    return result_or_errors(QJsonObject{{QStringLiteral("on"), session.light_indicator()}},
-                            lines.errors);
+    return result_or_errors(QJsonObject{{QStringLiteral("on"), *light}}, lines.errors);
 }
 
-ArmServer::Answer ArmServer::back_to_start(const ClientPtr& client, const RpcCall&) {
+ArmServer::Response ArmServer::back_to_start(const ClientPtr& client, const RpcCall&) {
     Collector lines(*this);
-    mover = client;
     client->under_way = Method::back_to_start;
-    const ArmSession::WayBack way = session.back_to_start();
+    const Answer<WayEnd> way = client->arm->back_to_start();
     client->under_way.reset();
-    mover.reset();
-    return ended_movement(client, QJsonObject{{QStringLiteral("ended"), way_back_name(way)}},
+    if (way.why() == Why::keys_held) {
+        return QJsonObject{{QStringLiteral("ended"), QStringLiteral("keys held")}};
+    }
+    if (!way) {
+        return refusal(way.refusal());
+    }
+    return ended_movement(client, QJsonObject{{QStringLiteral("ended"), way_back_name(*way)}},
                           lines.errors);
 }
 
-ArmServer::Answer ArmServer::check(const ClientPtr&, const RpcCall& call) {
+ArmServer::Response ArmServer::check(const ClientPtr&, const RpcCall& call) {
     const Direction direction = direction_of(call.params);
     const CheckedProgram program =
         check_program(call.params.value(QStringLiteral("text")).toString());
@@ -611,7 +564,7 @@ ArmServer::Answer ArmServer::check(const ClientPtr&, const RpcCall& call) {
                        {QStringLiteral("seconds"), preview.duration}};
 }
 
-ArmServer::Answer ArmServer::pose(const ClientPtr&, const RpcCall&) {
+ArmServer::Response ArmServer::pose(const ClientPtr&, const RpcCall&) {
     const Pose now = session.model().pose_at(session.now());
     QJsonObject result{{QStringLiteral("light"), session.model().light_on()}};
     for (const JointRow& row : joint_table) {

@@ -57,7 +57,7 @@ int serve(bool virtual_arm, const AlsoServe& also) {
     });
     const int code = QCoreApplication::exec();
     session.shut_down();
-    if (session.link().left_running()) {
+    if (session.left_running()) {
         say(QStringLiteral("the arm did not take the stop command: switch it off"));
         return 1;
     }

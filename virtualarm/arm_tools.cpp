@@ -71,9 +71,10 @@ QCheckBox* soft_limits_switch(ArmSession& session, const ToolSettings& kept, QWi
     return box;
 }
 
-CalibrationBox::CalibrationBox(ArmSession& session, ToolSettings kept, QWidget* parent)
+CalibrationBox::CalibrationBox(ArmClient& hand, ToolSettings kept, QWidget* parent)
     : QGroupBox(QStringLiteral("Calibration and limits"), parent),
-      session(session),
+      session(hand.session()),
+      hand(hand),
       kept(std::move(kept)) {
     setObjectName(QStringLiteral("calibration"));
     auto* grid = new QGridLayout;
@@ -265,7 +266,8 @@ bool CalibrationBox::find_end(Joint joint) {
     const double position = session.model().pose_at(session.now()).at(index);
     const int drive = position - row.minimum <= row.maximum - position ? -1 : 1;
     const double seconds = travel_seconds(joint, session.model().speeds().of(joint, drive));
-    return session.find_end(joint, drive, seconds * homing_margin);
+    const Answer<WayEnd> end = hand.find_end(joint, drive, seconds * homing_margin);
+    return end && *end == WayEnd::done;
 }
 
 void CalibrationBox::ask_and_find_ends() {
@@ -289,8 +291,11 @@ QString CalibrationBox::note_text() const {
     return note->text();
 }
 
-PoseBox::PoseBox(ArmSession& session, ToolSettings kept, QWidget* parent)
-    : QGroupBox(QStringLiteral("Poses"), parent), session(session), kept(std::move(kept)) {
+PoseBox::PoseBox(ArmClient& hand, ToolSettings kept, QWidget* parent)
+    : QGroupBox(QStringLiteral("Poses"), parent),
+      session(hand.session()),
+      hand(hand),
+      kept(std::move(kept)) {
     setObjectName(QStringLiteral("poses"));
     names = new QComboBox(this);
     names->setObjectName(QStringLiteral("posenames"));
@@ -363,7 +368,7 @@ void PoseBox::ask_and_save() {
 void PoseBox::go_to() {
     if (const auto pose = pose_named(names->currentText())) {
         emit destination(pose);
-        session.go_to(*pose);
+        hand.go_to(*pose);
         emit destination(std::nullopt);
     }
 }
@@ -397,9 +402,10 @@ void PoseBox::read() {
     }
 }
 
-StepBox::StepBox(ArmSession& session, std::function<QString()> program, QWidget* parent)
+StepBox::StepBox(ArmClient& hand, std::function<QString()> program, QWidget* parent)
     : QGroupBox(QStringLiteral("Step and repeat"), parent),
-      session(session),
+      session(hand.session()),
+      hand(hand),
       program(std::move(program)) {
     setObjectName(QStringLiteral("stepandrepeat"));
     step_button = new QPushButton(QStringLiteral("Step"), this);
@@ -441,7 +447,8 @@ void StepBox::step() {
         stepped = text;
         next = 0;
     }
-    next = session.step(text, next).value_or(0);
+    const Answer<int> stepped_to = hand.step(text, next);
+    next = stepped_to ? *stepped_to : 0;
     show_next();
 }
 
@@ -452,11 +459,13 @@ void StepBox::repeat() {
                                [&stopped_at](std::optional<int> at) { stopped_at = at; });
     int done = 0;
     while (done < times->value() && !stopped_at && session.may(ArmSession::Operation::run)) {
-        if (done > 0 && back->isChecked() &&
-            session.back_to_start() == ArmSession::WayBack::stopped) {
-            break;
+        if (done > 0 && back->isChecked()) {
+            const Answer<WayEnd> way = hand.back_to_start();
+            if (way && (*way == WayEnd::stopped || *way == WayEnd::cap)) {
+                break;
+            }
         }
-        session.run(text, Direction::forwards);
+        hand.run(text, Direction::forwards);
         if (!stopped_at) {
             ++done;
         }
@@ -474,19 +483,18 @@ QString StepBox::note_text() const {
     return note->text();
 }
 
-std::vector<ArmTool> arm_tools(ArmSession& session, ToolSettings kept,
-                               std::function<QString()> program, bool estimate,
-                               const ArmModel* true_arm) {
+std::vector<ArmTool> arm_tools(ArmClient& hand, ToolSettings kept, std::function<QString()> program,
+                               bool estimate, const ArmModel* true_arm) {
     auto* limits = new QWidget;
     auto* layout = new QVBoxLayout(limits);
     if (estimate) {
-        auto* calibration = new CalibrationBox(session, kept, limits);
+        auto* calibration = new CalibrationBox(hand, kept, limits);
         // The tab names it.
         calibration->setTitle({});
         calibration->setFlat(true);
         layout->addWidget(calibration);
     } else {
-        layout->addWidget(soft_limits_switch(session, kept, limits));
+        layout->addWidget(soft_limits_switch(hand.session(), kept, limits));
         auto* about = new QLabel(QStringLiteral("A held motor button or key stops where the "
                                                 "estimate puts its joint at its end; hold Shift "
                                                 "with the keys to drive on. Programs run as "
@@ -501,7 +509,7 @@ std::vector<ArmTool> arm_tools(ArmSession& session, ToolSettings kept,
         truth->setObjectName(QStringLiteral("truearm"));
         truth->setWordWrap(true);
         auto* ticks = new QTimer(truth);
-        const auto show_truth = [truth, ticks, true_arm, &session] {
+        const auto show_truth = [truth, ticks, true_arm, &session = hand.session()] {
             const double now = session.now();
             QStringList joints;
             for (const auto& row : joint_table) {
@@ -520,10 +528,10 @@ std::vector<ArmTool> arm_tools(ArmSession& session, ToolSettings kept,
         show_truth();
         layout->addWidget(truth);
     }
-    auto* poses = new PoseBox(session, kept, nullptr);
+    auto* poses = new PoseBox(hand, kept, nullptr);
     poses->setTitle({});
     poses->setFlat(true);
-    auto* steps = new StepBox(session, std::move(program), nullptr);
+    auto* steps = new StepBox(hand, std::move(program), nullptr);
     steps->setTitle({});
     steps->setFlat(true);
     return {{estimate ? QStringLiteral("Calibration and limits") : QStringLiteral("Soft limits"),

@@ -63,6 +63,7 @@ class PageServer::PageConnection : public Connection {
     }
 
     QString peer() const override { return name; }
+    ClientKind kind() const override { return ClientKind::blocks_page; }
 
     Incoming next() override {
         if (waiting.isEmpty()) {

@@ -142,7 +142,7 @@ void act(Windows& w, const QString& act) {
                                 2 * ArmWindow::note_fade_ms));
     } else if (act == "run") {
         w.bench.robot.set_program_text(QStringLiteral("1,100"));
-        w.bench.session.run(w.bench.robot.program_text(), Direction::forwards);
+        w.bench.hand.run(w.bench.robot.program_text(), Direction::forwards);
     } else if (act == "type") {
         w.bench.robot.set_program_text(QStringLiteral("1,100\r\n2,50"));
     }
@@ -263,7 +263,7 @@ void ArmWindowTest::both_windows_show_the_running_line() {
         texts << windows.arm_window.run_text().section(QLatin1Char('\n'), 0, 0);
         QVERIFY(windows.arm_window.timing_run());
     });
-    windows.bench.session.run(windows.bench.robot.program_text(), direction);
+    windows.bench.hand.run(windows.bench.robot.program_text(), direction);
 
     QCOMPARE(marked, marked_lines);
     QCOMPARE(texts, step_texts);
@@ -399,7 +399,7 @@ void ArmWindowTest::every_key_drive_ends_in_a_stop() {
             windows.bench.usb.clear_logs();
             drive_and_check();
         });
-        windows.bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
+        windows.bench.hand.run(QStringLiteral("1,1000"), Direction::forwards);
         return;
     } else if (!before.isEmpty()) {
         act(windows, before);
@@ -433,7 +433,7 @@ void ArmWindowTest::recorded_session_replays_to_the_same_pose() {
     const Pose taught = windows.model.pose_at(windows.bench.pacer.now());
 
     windows.button("resetpose")->click();
-    windows.bench.session.run(windows.bench.robot.program_text(), Direction::forwards);
+    windows.bench.hand.run(windows.bench.robot.program_text(), Direction::forwards);
     for (const auto& row : joint_table) {
         // Each movement rounded to the nearest hundredth of a second.
         QVERIFY2(
@@ -635,7 +635,7 @@ void ArmWindowTest::every_text_is_legible() {
         straining = area_of(reading);
         running = content->grab().toImage();
     });
-    windows.bench.session.run(windows.bench.robot.program_text(), Direction::forwards);
+    windows.bench.hand.run(windows.bench.robot.program_text(), Direction::forwards);
     windows.bench.robot.set_program_text(QString());
     windows.arm_window.update_preview();
     const QImage idle = content->grab().toImage();

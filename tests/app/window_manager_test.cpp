@@ -29,6 +29,8 @@ namespace {
 // The windows on the virtual arm, wired as the program wires them, with the program "1,10".
 struct Session {
     Session() {
+        // The keys' and buttons' own rules are tested here; the soft limits have their own.
+        session.set_soft_limits(false);
         session.model().follow(usb);
         dialogs.set_parent(&robot);
         robot.start_up();

@@ -53,6 +53,7 @@ Outcome run_quillmar(const QStringList& arguments, const QString& folder,
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     child.setProcessEnvironment(environment);
     child.setWorkingDirectory(folder);
     // Its own pipe, so that no other program runs with the test's preloaded libraries.
@@ -156,6 +157,10 @@ class CommandLineTest : public QObject {
     void survey_prints_the_pane_report_data();
     void survey_prints_the_pane_report();
     void serve_is_never_suspended();
+    void run_goes_to_the_serving_quillmar_data();
+    void run_goes_to_the_serving_quillmar();
+    void lines_that_read_otherwise_data();
+    void lines_that_read_otherwise();
 
   private:
     QTemporaryDir dir;
@@ -309,6 +314,10 @@ void CommandLineTest::bad_input_is_refused_data() {
                                      << "quillmar run: --repeat takes a whole number";
     QTest::newRow("check: no file")
         << QStringList{"check"} << 2 << "quillmar check: a program file is missing";
+    // No display: a word that is no sub-command is told as one, never the window's abort.
+    QTest::newRow("help") << QStringList{"help"} << 2 << "quillmar: unknown command \"help\"";
+    QTest::newRow("mistyped") << QStringList{"rnu", "three.rob"} << 2
+                              << "quillmar: unknown command \"rnu\"";
 }
 
 void CommandLineTest::bad_input_is_refused() {
@@ -495,6 +504,81 @@ void CommandLineTest::serve_is_never_suspended() {
     ::kill(pid, SIGTERM);
     QVERIFY(child.waitForFinished(5000));
     QCOMPARE(child.exitCode(), 0);
+}
+
+// Where a Quillmar serves the arm and has it attached, run hands the program to it and says so
+// first; with --virtual-arm it drives a virtual arm of its own.
+void CommandLineTest::run_goes_to_the_serving_quillmar_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("handed");
+    QTest::newRow("the arm's Quillmar runs it") << QStringList{} << true;
+    QTest::newRow("twice") << QStringList{"--repeat", "2"} << true;
+    QTest::newRow("its own virtual arm") << QStringList{"--virtual-arm"} << false;
+}
+
+void CommandLineTest::run_goes_to_the_serving_quillmar() {
+    QFETCH(QStringList, options);
+    QFETCH(bool, handed);
+    const QString socket = dir.filePath(QStringLiteral("serving.sock"));
+    qputenv("QUILLMAR_SOCKET", QFile::encodeName(socket));
+    QProcess server;
+    server.start(QStringLiteral(QUILLMAR_BINARY), {"serve", "--virtual-arm"});
+    QTRY_VERIFY(QFile::exists(socket));
+    const Outcome outcome =
+        run_quillmar(QStringList{"run"} + options + QStringList{"three.rob"}, dir.path());
+    qunsetenv("QUILLMAR_SOCKET");
+    server.terminate();
+    QVERIFY(server.waitForFinished(5000));
+    QCOMPARE(outcome.code, 0);
+    QCOMPARE(outcome.out.startsWith("The Quillmar that drives the arm runs the program"), handed);
+    QCOMPARE(outcome.out.count("Step 3 of 3"), options.contains("2") ? 2 : 1);
+}
+
+// A program whose lines read otherwise than they look: check names each line and what it will
+// do, --strict refuses to run it, and --json tells the check pass a line an event.
+void CommandLineTest::lines_that_read_otherwise_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("out");  // what standard output holds
+    QTest::addColumn<QByteArray>("err");  // what standard error holds
+    const QByteArray grip =
+        "line 2: \"Grip,100\" is not a command number: it reads as 0, the light";
+    QTest::newRow("check") << QStringList{"check", "misread.rob"} << 0 << grip << QByteArray();
+    QTest::newRow("run --strict") << QStringList{"run", "--strict", "--virtual-arm", "misread.rob"}
+                                  << 1 << QByteArray() << "quillmar: " + grip;
+    QTest::newRow("run --json") << QStringList{"run", "--json", "--virtual-arm", "misread.rob"} << 0
+                                << QByteArray(R"({"event":"message","text":"Line  1 :    0 , "})")
+                                << QByteArray();
+    QTest::newRow("check: more than are listed")
+        << QStringList{"check", "many.rob"} << 1 << QByteArray("\n  ... and 5 more\n")
+        << QByteArray();
+}
+
+void CommandLineTest::lines_that_read_otherwise() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QVERIFY(write_file(dir.filePath(QStringLiteral("misread.rob")), "1,10\r\nGrip,100\r\n"));
+    QByteArray many;
+    for (int i = 0; i < 1005; ++i) {
+        many += "wave\r\n";
+    }
+    QVERIFY(write_file(dir.filePath(QStringLiteral("many.rob")), many));
+    const Outcome outcome = run_quillmar(arguments, dir.path());
+    QCOMPARE(outcome.code, code);
+    QVERIFY2(outcome.out.contains(out), outcome.out.constData());
+    QVERIFY2(outcome.err.contains(err), outcome.err.constData());
+    if (arguments.contains("--strict")) {
+        QVERIFY(!outcome.out.contains("Step"));
+    }
+    if (arguments.contains("--json")) {
+        // One event a line, none holding a line end of the pane's.
+        for (const QByteArray& line : outcome.out.trimmed().split('\n')) {
+            QVERIFY2(QJsonDocument::fromJson(line).isObject() && !line.contains("\\r"),
+                     line.constData());
+        }
+    }
 }
 
 int main(int argc, char** argv) {

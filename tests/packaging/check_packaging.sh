@@ -239,6 +239,7 @@ check_deb() {
         ./usr/share/bash-completion/completions/quillmar
         ./usr/share/doc/quillmar/copyright
         ./usr/share/doc/quillmar/changelog.gz
+        ./usr/share/doc/quillmar/api.md
     )
     for path in "${wanted[@]}"; do
         grep -qxF "$path" <<<"$listing" || fail "package lacks $path"
@@ -305,6 +306,13 @@ check_deb() {
         cmp -s "$example" "$root/$path" || fail "$path differs from the source tree's"
     done
     ((examples > 0)) || fail "no example programs in $source/examples"
+    # The example scripts run as they are.
+    for example in "$source"/examples/*.py; do
+        path=$root/usr/share/doc/quillmar/examples/${example##*/}
+        [[ -x $path ]] || fail "$path is not executable"
+    done
+    [[ "$(dpkg-deb -f "$deb" Recommends)" == *bash-completion* ]] ||
+        fail "Recommends lacks bash-completion"
 
     # Debian's own checks, errors and warnings alike.
     lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian"

@@ -32,6 +32,7 @@ struct Bench {
     EventPacer pacer;
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     ArmSession session{usb, pacer, ArmSource::virtual_arm};
+    ArmClient hand{session, ClientKind::main_window, QStringLiteral("the main window")};
     std::optional<uid_t> peer_uid = ::getuid();
     ServerLimits limits;
     ArmServer server{session,
@@ -94,7 +95,7 @@ class MemoryConnection : public Connection {
     void send_line(const QByteArray& line) override {
         sent << QJsonDocument::fromJson(line).object();
     }
-    qint64 unsent() const override { return 0; }
+    qint64 unsent() const override { return backlog; }
     void close(bool) override { deleteLater(); }
 
     void hand_in(const QByteArray& message) {
@@ -104,6 +105,7 @@ class MemoryConnection : public Connection {
 
     QByteArrayList incoming;
     QList<QJsonObject> sent;
+    qint64 backlog = 0;
 };
 
 }  // namespace
@@ -120,6 +122,7 @@ class ArmServerTest : public QObject {
     void who_drives_data();
     void who_drives();
     void user_stop_wins();
+    void dropped_as_answered();
     void flood();
     void move_ends_at_once_data();
     void move_ends_at_once();
@@ -270,7 +273,7 @@ void ArmServerTest::move_ends_at_once() {
         if (how == "disconnect") {
             script.socket.abort();
         } else if (how == "stop") {
-            bench.session.stop();
+            bench.hand.stop();
         } else {
             other.call("stop");
         }
@@ -412,7 +415,7 @@ void ArmServerTest::who_drives() {
 void ArmServerTest::user_stop_wins() {
     Bench bench;
     Script script(bench.path());
-    QTimer::singleShot(200, [&] { bench.session.stop(); });
+    QTimer::singleShot(200, [&] { bench.hand.stop(); });
     const auto code_of = [&](const QString& method, const QJsonObject& params = {}) {
         script.call(method, params);
         const QJsonObject reply = script.reply();
@@ -424,6 +427,21 @@ void ArmServerTest::user_stop_wins() {
     QCOMPARE(code_of("resume"), 0);
     QCOMPARE(code_of("move", {{"motor", "grip"}, {"seconds", 0.05}}), 0);
     QCOMPARE(script.heard, QStringList{"stopped"});
+}
+
+// A client dropped as its hold is answered (its replies left unread past 4 MiB): the hold ends at
+// once.
+void ArmServerTest::dropped_as_answered() {
+    Bench bench;
+    QPointer<MemoryConnection> page = new MemoryConnection;
+    bench.server.accept(page);
+    bench.usb.clear_logs();
+    page->backlog = 5 * 1024 * 1024;
+    page->hand_in(R"({"jsonrpc":"2.0","id":1,"method":"hold","params":{"motor":1}})");
+    QTRY_VERIFY(page.isNull());
+    QCOMPARE(sent_commands(bench.usb), QStringList({"1,0,0", "0,0,0"}));
+    const auto& sent = bench.usb.transfers();
+    QVERIFY(sent.at(1).time - sent.at(0).time < 0.05);
 }
 
 // The kernel's word on who connected decides: only this user is answered.
