@@ -9,7 +9,9 @@
 #include <optional>
 
 #include "arm_window_keeper.h"
+#include "blocks_box.h"
 #include "cli/command_line.h"
+#include "motion/pose_settings.h"
 #include "qt_file_dialogs.h"
 #include "robot.h"
 #include "server/arm_server.h"
@@ -190,6 +192,18 @@ int main(int argc, char* argv[]) {
             QObject::connect(server.get(), &quillmar::ArmServer::driver_changed, &arm_window,
                              &quillmar::ArmWindow::show_driver);
         }
+    }
+    // The blocks page is a client of the local interface, so it is served only beside it.
+    auto* blocks = new quillmar::BlocksBox(
+        session, [&robot] { return robot.program_text(); }, [&server] { return server.get(); },
+        &arm_window);
+    arm_window.add_tool(QStringLiteral("Blocks"), blocks);
+    if (settings) {
+        // The poses the arm window's Go to knows, as saved when the page asks.
+        blocks->set_poses([settings, &runtime] {
+            return quillmar::read_named_poses(*settings,
+                                              runtime.settings_group() + QStringLiteral("/poses"));
+        });
     }
     if (!files.isEmpty()) {
         robot.files().load_from(quillmar::file_argument(files.front(), argc, argv));

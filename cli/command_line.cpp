@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "text/visible_text.h"
 #include "usb/emulated_bus.h"
 #include "usb/libusb_bus.h"
+#include "web/serve_blocks.h"
 
 namespace quillmar {
 
@@ -30,10 +32,38 @@ int serve_command(const CommandLine& line) {
         "Lets scripts drive the arm through the local interface, without a window."));
     const QCommandLineOption virtual_arm_option = virtual_arm_choice();
     parser.addOption(virtual_arm_option);
-    if (const auto code = parse_arguments(parser, line, 0, 0)) {
+    const QCommandLineOption blocks_option(
+        QStringLiteral("blocks"),
+        QStringLiteral("Also serves the blocks page, with FILE's program, and opens it."));
+    parser.addOption(blocks_option);
+    const QCommandLineOption no_browser_option(
+        QStringLiteral("no-browser"), QStringLiteral("Opens no browser for the blocks page."));
+    parser.addOption(no_browser_option);
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("The program the blocks page opens."),
+                                 QStringLiteral("[FILE]"));
+    if (const auto code = parse_arguments(parser, line, 0, 1)) {
         return *code;
     }
-    return serve(parser.isSet(virtual_arm_option));
+    if (!parser.isSet(blocks_option)) {
+        if (!parser.positionalArguments().isEmpty()) {
+            return usage_error(parser, line, QStringLiteral("a FILE goes with --blocks"));
+        }
+        return serve(parser.isSet(virtual_arm_option));
+    }
+    ProgramFileText file;
+    const QString name = parser.positionalArguments().value(0);
+    if (!name.isEmpty()) {
+        file = read_program_file(file_argument(name, line.argc, line.argv), name);
+        if (!file.refusal.isEmpty()) {
+            report_refusal(name, file);
+            return exit_unreadable;
+        }
+    }
+    const bool open_browser = !parser.isSet(no_browser_option);
+    return serve(parser.isSet(virtual_arm_option), [&](ArmSession& session, ArmServer& server) {
+        return serve_blocks(session, server, file.text, QFileInfo(name).fileName(), open_browser);
+    });
 }
 
 int survey_command(const CommandLine& line) {
@@ -139,7 +169,8 @@ constexpr std::array sub_commands{
                check_command},
     SubCommand{"survey", "", "Prints the survey of the USB devices.", survey_command},
     SubCommand{"serve", "",
-               "Lets scripts drive the arm through the local\ninterface. --virtual-arm",
+               "Lets scripts drive the arm through the local\ninterface; --blocks [FILE] serves "
+               "the blocks page\ntoo. --virtual-arm, --no-browser",
                serve_command},
     SubCommand{"--list-commands", "", "Prints the command table.", list_commands},
 };

@@ -223,7 +223,7 @@ void ArmServer::accept(Connection* connection) {
         return;
     }
     auto client = std::make_shared<Client>();
-    client->arm = std::make_unique<ArmClient>(session, ClientKind::script, connection->peer());
+    client->arm = std::make_unique<ArmClient>(session, connection->kind(), connection->peer());
     client->connection = connection;
     client->stop_only = full >= limits.most_connections;
     clients.push_back(client);

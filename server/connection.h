@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include "session/arm_client.h"
+
 namespace quillmar {
 
 // What a connection holds for the server when asked.
@@ -30,6 +32,8 @@ class Connection : public QObject {
 
     // Who is at the other end, as refusals and the arm window name it: "wave.py (process 4711)".
     virtual QString peer() const = 0;
+    // What kind of client the session sees in it.
+    virtual ClientKind kind() const { return ClientKind::script; }
     // The next message, or why none can be read.
     virtual Incoming next() = 0;
     // Queues one line, ended by a line feed, for the peer.

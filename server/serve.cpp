@@ -18,7 +18,7 @@ void say(const QString& line) {
 
 }  // namespace
 
-int serve(bool virtual_arm) {
+int serve(bool virtual_arm, const AlsoServe& also) {
     // Nothing may suspend the process with a motor running: not Ctrl+Z, nor a terminal that stops
     // a background process that writes or reads.
     for (const int number : {SIGTSTP, SIGTTOU, SIGTTIN}) {
@@ -47,6 +47,10 @@ int serve(bool virtual_arm) {
         return 1;
     }
     say(QStringLiteral("serving at ") + path);
+    std::unique_ptr<QObject> beside;
+    if (also && !(beside = also(session, server))) {
+        return 1;
+    }
 
     // A signal lets the arm go, as closing the window does.
     SignalBridge signals_to_close;

@@ -17,6 +17,7 @@
 #include <cmath>
 
 #include "arm_window.h"
+#include "motion/pose_settings.h"
 #include "motion/speed_settings.h"
 #include "programs/program_check.h"
 #include "text/visible_text.h"
@@ -28,7 +29,6 @@ namespace {
 // Homing drives this much longer than a full travel, so that an arm slower than its estimate
 // still reaches the end.
 constexpr double homing_margin = 1.5;
-constexpr qsizetype longest_pose_name = 40;
 
 QString joint_name(Joint joint) {
     return QString::fromUtf8(row_of(joint).name);
@@ -465,30 +465,10 @@ void PoseBox::read() {
     if (!kept.settings) {
         return;
     }
-    const int count = kept.settings->beginReadArray(settings_key(kept, "poses"));
-    for (int index = 0; index < count; ++index) {
-        kept.settings->setArrayIndex(index);
-        const QString name = visible_text(kept.settings->value(QStringLiteral("name")).toString())
-                                 .left(longest_pose_name);
-        const QStringList numbers = kept.settings->value(QStringLiteral("pose")).toStringList();
-        if (name.isEmpty() || numbers.size() != static_cast<qsizetype>(joint_count) ||
-            pose_named(name)) {
-            continue;
-        }
-        // A hand-edited file may hold anything: each joint stays within its range.
-        Pose pose = start_pose();
-        for (const auto& row : joint_table) {
-            const auto joint = static_cast<std::size_t>(row.joint);
-            bool number = false;
-            const double value = numbers.at(static_cast<qsizetype>(joint)).toDouble(&number);
-            if (number && std::isfinite(value)) {
-                pose.at(joint) = std::clamp(value, row.minimum, row.maximum);
-            }
-        }
-        poses.emplace_back(name, pose);
-        names->addItem(name);
+    for (const NamedPose& pose : read_named_poses(*kept.settings, settings_key(kept, "poses"))) {
+        poses.emplace_back(pose.name, pose.pose);
+        names->addItem(pose.name);
     }
-    kept.settings->endArray();
 }
 
 StepBox::StepBox(ArmClient& hand, std::function<QString()> program, QWidget* parent)

@@ -290,8 +290,9 @@ check_deb() {
     done
     [[ "$("${emulator[@]}" "$root/usr/bin/quillmar" --version)" == "quillmar $version" ]] ||
         fail "packaged binary does not run"
-    # The copyright file carries LICENSE's terms word for word.
-    sed -n '/^License: Expat$/,$p' "$root/usr/share/doc/quillmar/copyright" |
+    # The copyright file carries LICENSE's terms word for word, in the paragraph of Quillmar's own
+    # files; Blockly's paragraph follows it.
+    sed -n '/^License: Expat$/,/^$/{/^$/d;p}' "$root/usr/share/doc/quillmar/copyright" |
         sed -e 1d -e 's/^ //' -e 's/^\.$//' >"$scratch/terms"
     sed -n '/^Permission/,$p' "$source/LICENSE" | cmp -s - "$scratch/terms" ||
         fail "copyright's licence differs from LICENSE"
