@@ -3,7 +3,8 @@
 # macros it looks at are defined the same way: Qt Test's headers look at QT_GUI_LIB,
 # QT_WIDGETS_LIB and QT_NETWORK_LIB, the others at none of the modules' macros. So the targets are
 # grouped by the headers they get and the macros those headers see, and each group reuses the
-# header of one small library made for it. GCC only: clang's fuzz build compiles too little to
+# header of one small library made for it. A target whose sources must include something before
+# Qt's headers sets DISABLE_PRECOMPILE_HEADERS. GCC only: clang's fuzz build compiles too little to
 # gain from it.
 
 # The headers of each module that nearly every source of a target using it includes.
@@ -68,7 +69,8 @@ function(quillmar_precompile_headers)
     quillmar_targets(${PROJECT_SOURCE_DIR} targets)
     foreach(target IN LISTS targets)
         get_target_property(type ${target} TYPE)
-        if(NOT type MATCHES "^(STATIC_LIBRARY|EXECUTABLE)$")
+        get_target_property(disabled ${target} DISABLE_PRECOMPILE_HEADERS)
+        if(NOT type MATCHES "^(STATIC_LIBRARY|EXECUTABLE)$" OR disabled)
             continue()
         endif()
         quillmar_qt_modules(${target} modules)
