@@ -39,6 +39,7 @@ void ProgramRunner::run_program(const QString& text, Direction direction) {
     if (text.isEmpty()) {
         return;
     }
+    stop_requested = false;
     emit checking();
     reports.show_message(QStringLiteral("\r\nTesting your program\r\n"));
     // The messages reach the pane many lines at a time: a pane extended line by line re-lays
@@ -55,6 +56,9 @@ void ProgramRunner::run_program(const QString& text, Direction direction) {
             reports.show_message(unshown);
             unshown.clear();
             unshown_lines = 0;
+            // The window answers between the parts of a long check pass, as in a wait; a Stop,
+            // a release or closing then ends the run before its first step.
+            pacer.run_pending_events();
         }
     });
     if (unshown_lines > 0) {
@@ -63,7 +67,6 @@ void ProgramRunner::run_program(const QString& text, Direction direction) {
 
     const std::vector<RunStep> steps = run_order(program.steps, direction);
     emit run_started(steps);
-    stop_requested = false;
     std::optional<int> stopped_at;
     // When the arm took the last command of the step before, which the pause counts from.
     double previous = 0;
@@ -78,6 +81,9 @@ void ProgramRunner::run_program(const QString& text, Direction direction) {
                 stopped_at = shown - 1;
                 break;
             }
+        } else if (cut_short()) {
+            stopped_at = 0;
+            break;
         }
         emit step_started(shown);
         if (index > 0) {
