@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
@@ -28,12 +27,30 @@ ArmWindowKeeper::ArmWindowKeeper(Robot& robot, ArmWindow& window, QSettings* rem
         QCoreApplication::quit();
     });
     connect(&window, &ArmWindow::closed, this, [this] { remember(false); });
+    // A motor button held in the main window that the soft limits refuse or cut short moves
+    // less than asked, which only the arm window's note explains: it comes up, leaving the keys
+    // where they are. A script's move, with the main window in the background, leaves it be.
+    connect(&window, &ArmWindow::soft_limit_told, this, [this] {
+        if (!this->window.isVisible() && this->robot.isActiveWindow()) {
+            show_window();
+        }
+    });
 
     window.setWindowIcon(robot.windowIcon());
-    for (QWidget* owner : {static_cast<QWidget*>(&robot), static_cast<QWidget*>(&window)}) {
-        connect(new QShortcut(QKeySequence(Qt::Key_F2), owner), &QShortcut::activated, this,
-                &ArmWindowKeeper::toggle);
-    }
+    connect(new QShortcut(QKeySequence(Qt::Key_F2), &robot), &QShortcut::activated, this,
+            &ArmWindowKeeper::toggle);
+    // F2 in the arm window gives it the keys when it has the keyboard without them; else it
+    // hides the window.
+    connect(new QShortcut(QKeySequence(Qt::Key_F2), &window), &QShortcut::activated, this, [this] {
+        if (this->window.keys_welcome()) {
+            toggle();
+        } else {
+            keys_invited = true;
+            this->window.drive_with_keys();
+        }
+    });
+    // The main window's other shortcuts work in the arm window too.
+    robot.add_shortcuts_to(window);
     robot.setContextMenuPolicy(Qt::CustomContextMenu);
     connect(&robot, &QWidget::customContextMenuRequested, this, &ArmWindowKeeper::offer_menu);
 
@@ -83,23 +100,31 @@ bool ArmWindowKeeper::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::MouseButtonPress:
             keys_invited = true;
+            window.set_keys_welcome(true);
+            break;
+        case QEvent::FocusIn:
+            // Given the keyboard without a click: by its title bar, Alt+Tab or the window manager.
+            window.set_keys_welcome(keys_invited);
             break;
         case QEvent::FocusOut:
+            // A list or a menu that pops up from this window keeps its keys as they were.
+            if (QApplication::activePopupWidget() == nullptr) {
+                keys_invited = false;
+            }
+            break;
         case QEvent::Hide:
             keys_invited = false;
             break;
         case QEvent::KeyPress:
-        case QEvent::KeyRelease: {
-            // A window manager may give the arm window the keyboard on its own: when a dialog
-            // closes, on a focus that follows the pointer. Text typed for the main window then
-            // goes back there instead of driving the arm; Stop and F2 work in either window.
-            const int key = static_cast<QKeyEvent*>(event)->key();
-            if (!keys_invited && key != Qt::Key_Escape && key != Qt::Key_F2) {
-                give_keyboard_to(robot);
+        case QEvent::KeyRelease:
+            // The keys were typed for another window, maybe the main window's program: they
+            // neither drive the arm nor edit a field here, and go nowhere else unseen. The
+            // shortcuts (Stop, F2, the runs, the files) have worked before this.
+            if (!keys_invited) {
+                window.set_keys_welcome(false);
                 return true;
             }
             break;
-        }
         default:
             break;
     }
@@ -108,9 +133,6 @@ bool ArmWindowKeeper::eventFilter(QObject* watched, QEvent* event) {
 
 void ArmWindowKeeper::place_window() {
     constexpr int gap = 12;
-    // Narrower than this, too little of the arm window would show beside the main window: it
-    // covers the main window's right side instead.
-    constexpr int least_width = 240;
     const QScreen* display = robot.screen();
     if (display == nullptr) {
         return;
@@ -124,15 +146,23 @@ void ArmWindowKeeper::place_window() {
     if (arm_free) {
         window.fit(frame_room);
     }
-    int width = window.width() + frame.left() + frame.right();
+    const int width = window.width() + frame.left() + frame.right();
 
     // Just right of the main window; when the screen has no room there, the main window moves
-    // left so that both fit side by side, or as nearly as they can.
+    // left so that both fit side by side. On a screen too narrow for both, the main window goes
+    // to the right edge and the arm window, whole rather than scrolling sideways, to the left
+    // one: it covers the motor buttons, which its keys stand in for, and leaves the program in
+    // view.
     const QMargins main_frame = frame_margins(robot);
     QRect main = robot.geometry().marginsAdded(main_frame);
+    const int pair_width = main.width() + gap + width;
+    const bool side_by_side = pair_width <= room.width();
     if (main.right() + gap + width > room.right()) {
-        const int pair_width = main.width() + gap + width;
-        main.moveLeft(std::max(room.left(), room.center().x() - pair_width / 2));
+        if (side_by_side) {
+            main.moveLeft(std::max(room.left(), room.center().x() - pair_width / 2));
+        } else {
+            main.moveRight(room.right());
+        }
         if (shown(robot)) {
             move_frame(robot, main.topLeft(), main_frame);
         }
@@ -140,15 +170,11 @@ void ArmWindowKeeper::place_window() {
     if (!arm_free) {
         return;
     }
-    const int beside = room.right() - main.right() - gap;
-    if (beside < width) {
-        width = std::max(beside, std::min(width, least_width));
-        window.fit(QSize(width - frame.left() - frame.right(), frame_room.height()));
-    }
     // Tops aligned; a taller window rises as far as the screen needs.
     const QSize size = window.size().grownBy(frame);
-    move_frame(window, frame_corner_within(room, size, {main.right() + 1 + gap, main.top()}),
-               frame);
+    const QPoint wanted =
+        side_by_side ? QPoint(main.right() + 1 + gap, main.top()) : QPoint(room.left(), main.top());
+    move_frame(window, frame_corner_within(room, size, wanted), frame);
 }
 
 void ArmWindowKeeper::remember(bool shown) {

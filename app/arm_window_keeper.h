@@ -31,7 +31,7 @@ class ArmWindowKeeper : public QObject {
     void toggle();
 
   protected:
-    // Keys from the keyboard reach the arm window only after a click in it.
+    // Keys from the keyboard reach the arm window only after a click in it, or F2 there.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:

@@ -16,7 +16,9 @@ QString QtFileDialogs::ask_open_name(const QString& name) {
 }
 
 QString QtFileDialogs::ask_save_name(const QString& name) {
-    return ask_name(name, true);
+    return ask_name(save_dialog_name(name, start_folder,
+                                     examples_folder(QCoreApplication::applicationDirPath())),
+                    true);
 }
 
 QString QtFileDialogs::ask_name(const QString& name, bool saving) {

@@ -278,14 +278,18 @@ void Robot::add_shortcuts(const Parts& parts) {
     // ignores it, as it ignores clicks.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session,
             &ArmSession::stop);
-    const std::array<std::pair<QKeySequence, QPushButton*>, 4> keys{{
+    shortcut_buttons = {{
         {QKeySequence(Qt::CTRL | Qt::Key_O), load_button},
         {QKeySequence(Qt::CTRL | Qt::Key_S), save_button},
         {QKeySequence(Qt::Key_F5), parts.run},
         {QKeySequence(Qt::SHIFT | Qt::Key_F5), parts.reverse},
     }};
-    for (const auto& [sequence, button] : keys) {
-        connect(new QShortcut(sequence, this), &QShortcut::activated, this, [this, button] {
+    add_shortcuts_to(*this);
+}
+
+void Robot::add_shortcuts_to(QWidget& window) {
+    for (const auto& [sequence, button] : shortcut_buttons) {
+        connect(new QShortcut(sequence, &window), &QShortcut::activated, this, [this, button] {
             if (button->isEnabled()) {
                 session.when_still([button] { button->click(); });
             }

@@ -3,7 +3,9 @@
 
 #include <array>
 #include <memory>
+#include <utility>
 
+#include <QKeySequence>
 #include <QWidget>
 
 #include "motor_buttons.h"
@@ -35,6 +37,8 @@ class Robot : public QWidget, public FilePane {
     UsbResult<void> start_up();
 
     ProgramFiles& files() { return program_files; }
+    // Ctrl+O, Ctrl+S, F5 and Shift+F5 in `window` too, as in this window.
+    void add_shortcuts_to(QWidget& window);
 
     void show_message(const QString& text) override;
     void show_error(const QString& text);
@@ -98,6 +102,8 @@ class Robot : public QWidget, public FilePane {
     QCheckBox* light_box = nullptr;
     QPlainTextEdit* help_pane = nullptr;
 
+    // Each file and run shortcut with the button it clicks.
+    std::array<std::pair<QKeySequence, QPushButton*>, 4> shortcut_buttons;
     ProgramFiles program_files;
     // Gone before the window's controls, so that no event of the closing window reaches it.
     std::unique_ptr<MotorButtons> motor_buttons;

@@ -96,6 +96,21 @@ QString start_folder_for(const QString& program_folder) {
                                QDir::homePath());
 }
 
+QString save_dialog_name(const QString& name, const QString& start_folder,
+                         const QString& examples) {
+    if (name.isEmpty()) {
+        return name;
+    }
+    const QFileInfo file(name);
+    const QFileInfo folder(file.absolutePath());
+    const bool examples_folder = !examples.isEmpty() && folder.canonicalFilePath() ==
+                                                            QFileInfo(examples).canonicalFilePath();
+    if (folder.isDir() && folder.isWritable() && !examples_folder) {
+        return name;
+    }
+    return QDir(start_folder).filePath(file.fileName());
+}
+
 ProgramFiles::ProgramFiles(FilePane& pane, FileDialogs& dialogs) : pane(pane), dialogs(dialogs) {}
 
 void ProgramFiles::load_file() {

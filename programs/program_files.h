@@ -44,6 +44,11 @@ QString choose_start_folder(const QString& program_folder, bool own_build_folder
 // folder is one of a CMake build: it or a folder above it holds CMakeCache.txt.
 QString start_folder_for(const QString& program_folder);
 
+// The name the save dialog offers for `name`: as it is, unless its folder is one the user cannot
+// write to or the examples folder (which root may write to): then the same file name in
+// `start_folder`, so that saving an example makes a copy where the first dialog opens.
+QString save_dialog_name(const QString& name, const QString& start_folder, const QString& examples);
+
 // A program file's text, lines ended by CR LF, or why the file holds no program.
 struct ProgramFileText {
     QString text;

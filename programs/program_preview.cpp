@@ -126,13 +126,19 @@ bool same_place(const Pose& a, const Pose& b, const JointSpeeds& speeds) {
     });
 }
 
+ProgramPreview forward_run(const CheckedProgram& program, const Pose& from,
+                           const JointSpeeds& speeds) {
+    ProgramPreview forwards;
+    forwards.steps = run_order(program.steps, Direction::forwards);
+    simulate(forwards, from, false, speeds);
+    return forwards;
+}
+
 // Marks each move of `reverse`, which starts in `pose`, that turns its joint back further than the
 // forward run of `program` from `forwards_from` turned it, when that run ends in `pose`.
 void mark_overshoots(ProgramPreview& reverse, const CheckedProgram& program, const Pose& pose,
                      const Pose& forwards_from, const JointSpeeds& speeds) {
-    ProgramPreview forwards;
-    forwards.steps = run_order(program.steps, Direction::forwards);
-    simulate(forwards, forwards_from, false, speeds);
+    const ProgramPreview forwards = forward_run(program, forwards_from, speeds);
     if (!same_place(forwards.end_pose, pose, speeds)) {
         return;
     }
@@ -178,6 +184,19 @@ ProgramPreview preview_program(const CheckedProgram& program, Direction directio
         mark_overshoots(preview, program, pose, *forwards_from, speeds);
     }
     return preview;
+}
+
+ProgramPreview preview_reverse_run(const CheckedProgram& program, const Pose& pose, bool light,
+                                   const std::optional<Pose>& ran_from, const JointSpeeds& speeds) {
+    if (ran_from && same_place(forward_run(program, *ran_from, speeds).end_pose, pose, speeds)) {
+        return preview_program(program, Direction::reverse, pose, light, ran_from, speeds);
+    }
+    const ProgramPreview forwards =
+        preview_program(program, Direction::forwards, pose, light, std::nullopt, speeds);
+    ProgramPreview reverse = preview_program(program, Direction::reverse, forwards.end_pose,
+                                             forwards.end_light, pose, speeds);
+    reverse.after_forwards_run = true;
+    return reverse;
 }
 
 QString command_name(int command) {

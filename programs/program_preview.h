@@ -49,6 +49,8 @@ struct ProgramPreview {
     bool end_light = false;
     std::vector<RejectedLine> rejected;  // the first of them
     qsizetype rejected_count = 0;        // all of them
+    // A reverse run previewed after the forward run that Run Program would make first.
+    bool after_forwards_run = false;
 };
 
 // Seconds a run of `steps` takes: their times and the pauses between them.
@@ -64,6 +66,14 @@ double run_time_left(const std::vector<RunStep>& steps, int index, double done);
 ProgramPreview preview_program(const CheckedProgram& program, Direction direction, const Pose& pose,
                                bool light, const std::optional<Pose>& forwards_from = std::nullopt,
                                const JointSpeeds& speeds = JointSpeeds::built_in());
+
+// The reverse run that "Reverse Program" makes: after the forward run from `ran_from` when that
+// run left the arm in `pose` and it has not moved since, else after the forward run from `pose`,
+// which the user runs first; each step that turns a joint back further than that run turned it is
+// marked.
+ProgramPreview preview_reverse_run(const CheckedProgram& program, const Pose& pose, bool light,
+                                   const std::optional<Pose>& ran_from,
+                                   const JointSpeeds& speeds = JointSpeeds::built_in());
 
 // A command's caption without its number: "Elbow Up" for command 6.
 QString command_name(int command);

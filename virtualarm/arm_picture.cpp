@@ -278,6 +278,13 @@ void ArmPicture::set_view(const ArmView& new_view) {
     update();
 }
 
+void ArmPicture::set_framed(bool now_framed) {
+    if (framed != now_framed) {
+        framed = now_framed;
+        update();
+    }
+}
+
 QSize ArmPicture::sizeHint() const {
     return {640, 300};
 }
@@ -285,6 +292,11 @@ QSize ArmPicture::sizeHint() const {
 void ArmPicture::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     draw_arm(painter, QRectF(rect()), view, arm_colours(palette()));
+    if (framed) {
+        painter.setPen(QPen(palette().color(QPalette::Active, QPalette::Highlight), 2.0));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRectF(rect()).adjusted(1.0, 1.0, -1.0, -1.0));
+    }
 }
 
 }  // namespace quillmar

@@ -33,6 +33,9 @@ class ArmPicture : public QWidget {
   public:
     explicit ArmPicture(QWidget* parent = nullptr);
     void set_view(const ArmView& view);
+    const ArmView& shown() const { return view; }
+    // Framed in the highlight colour while the keys drive the arm.
+    void set_framed(bool framed);
     QSize sizeHint() const override;
 
   protected:
@@ -40,6 +43,7 @@ class ArmPicture : public QWidget {
 
   private:
     ArmView view;
+    bool framed = false;
 };
 
 }  // namespace quillmar

@@ -1,14 +1,17 @@
 #include "arm_window.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QProgressBar>
@@ -17,6 +20,7 @@
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
@@ -101,6 +105,16 @@ QLabel* key_legend(const JointRow& row, QWidget* parent) {
     return legend;
 }
 
+// Buttons, check boxes and tabs take the keyboard only by Tab: a click on them leaves the keys
+// where they were, with the picture when they drive the arm.
+void keep_keys_on_click(QWidget& root) {
+    for (QWidget* child : root.findChildren<QWidget*>()) {
+        if (qobject_cast<QAbstractButton*>(child) || qobject_cast<QTabBar*>(child)) {
+            child->setFocusPolicy(Qt::TabFocus);
+        }
+    }
+}
+
 }  // namespace
 
 QString reading_text(const JointRow& row, double value, bool straining) {
@@ -120,6 +134,11 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     setAttribute(Qt::WA_QuitOnClose, false);
     setAttribute(Qt::WA_ShowWithoutActivating);
     arm_picture = new ArmPicture(this);
+    arm_picture->setObjectName(QStringLiteral("picture"));
+    arm_picture->setAccessibleName(QStringLiteral("The arm: hold the keys here to move it"));
+    // The keys drive the arm while the picture has the focus, as the window opens.
+    arm_picture->setFocusPolicy(Qt::StrongFocus);
+    arm_picture->setFocus();
 
     auto* numbers = new QGridLayout;
     numbers->setHorizontalSpacing(12);
@@ -152,16 +171,31 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     numbers->setColumnStretch(5, 1);
 
     auto* content = new QWidget;
+    // A click on the window's background gives it the keys, which then drive the arm.
+    content->setFocusPolicy(Qt::ClickFocus);
     auto* layout = new QVBoxLayout(content);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(arm_picture);
     layout->addLayout(numbers);
     hand_row = new HandRow(session, estimate, this);
     layout->addWidget(hand_row);
+    // One line, always there, so that a script connecting moves nothing.
+    keys_line = new QLabel(this);
+    keys_line->setObjectName(QStringLiteral("keysline"));
+    QFont bold = keys_line->font();
+    bold.setBold(true);
+    keys_line->setFont(bold);
     driver_note = new QLabel(this);
     driver_note->setObjectName(QStringLiteral("drivernote"));
-    driver_note->hide();
-    layout->addWidget(driver_note);
+    // A script names itself: shown as it is, never read as markup, and a long name never
+    // widens the window (its tool tip holds it whole).
+    driver_note->setTextFormat(Qt::PlainText);
+    driver_note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    driver_note->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* keys_row = new QHBoxLayout;
+    keys_row->addWidget(keys_line);
+    keys_row->addWidget(driver_note, 1);
+    layout->addLayout(keys_row);
     if (estimate) {
         layout->addWidget(build_real_arm_notes());
     }
@@ -181,6 +215,8 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     // On a screen too small for the whole window, it scrolls.
     scroller = new QScrollArea(this);
     scroller->setFrameShape(QFrame::NoFrame);
+    // The arrows drive the arm, never scroll the window.
+    scroller->setFocusPolicy(Qt::NoFocus);
     scroller->setWidget(content);
     auto* window_layout = new QVBoxLayout(this);
     window_layout->setContentsMargins(QMargins());
@@ -209,10 +245,14 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
         preview_box->soon();
     });
     connect(&session, &ArmSession::soft_limit_reached, this, [this](Joint joint, int drive) {
-        hand_row->tell(QStringLiteral("The %1 is at its %2 end by the estimate, so its motor "
-                                      "stopped. Hold Shift to drive on.")
-                           .arg(QString::fromUtf8(row_of(joint).name).toLower(),
-                                drive > 0 ? QStringLiteral("upper") : QStringLiteral("lower")));
+        // Shift drives on only with this window's keys.
+        hand_row->tell(
+            QStringLiteral("The %1 is at its %2 end by the estimate, so its motor "
+                           "stopped. Hold Shift %3to drive on.")
+                .arg(QString::fromUtf8(row_of(joint).name).toLower(),
+                     drive > 0 ? QStringLiteral("upper") : QStringLiteral("lower"),
+                     isActiveWindow() ? QString() : QStringLiteral("in the arm window ")));
+        emit soft_limit_told();
     });
     // Stop whatever has the focus here, as in the main window.
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session,
@@ -221,34 +261,81 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     apply_colours();
     refresh();
     preview_box->work_out();
-    // The keys drive the arm whichever control of this window has the focus.
+    // The keys drive the arm while the picture or the background has the focus; a control
+    // that has it keeps them.
+    keep_keys_on_click(*this);
     installEventFilter(this);
     for (QWidget* child : findChildren<QWidget*>()) {
         child->installEventFilter(this);
     }
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        // A key let go after the focus went elsewhere never reaches the drive.
+        if (old != nullptr && old->window() == this && drives(old) && !drives(now)) {
+            end_drive();
+        }
+        show_keys_place();
+    });
+    show_keys_place();
+}
+
+bool ArmWindow::drives(const QObject* widget) const {
+    return widget == nullptr || widget == this || widget == arm_picture || widget == scroller ||
+           widget == scroller->viewport() || widget == scroller->widget();
+}
+
+QString ArmWindow::keys_place() const {
+    if (!isActiveWindow()) {
+        return QStringLiteral("Click the picture to drive with the keys");
+    }
+    if (!welcome) {
+        return QStringLiteral("Click the picture or press F2 to drive with the keys");
+    }
+    const QWidget* focus = focusWidget();
+    if (drives(focus)) {
+        return QStringLiteral("Keys drive the arm");
+    }
+    const auto* combo = qobject_cast<const QComboBox*>(focus);
+    if (qobject_cast<const QAbstractSpinBox*>(focus) || qobject_cast<const QLineEdit*>(focus) ||
+        (combo != nullptr && combo->isEditable())) {
+        return QStringLiteral("Keys edit the field: click the picture to drive");
+    }
+    return QStringLiteral("Keys work the control in focus: click the picture to drive");
+}
+
+void ArmWindow::show_keys_place() {
+    keys_line->setText(keys_place());
+    arm_picture->set_framed(isActiveWindow() && welcome && drives(focusWidget()));
+}
+
+void ArmWindow::set_keys_welcome(bool keys_welcome) {
+    welcome = keys_welcome;
+    show_keys_place();
+}
+
+void ArmWindow::drive_with_keys() {
+    welcome = true;
+    arm_picture->setFocus(Qt::OtherFocusReason);
+    show_keys_place();
 }
 
 void ArmWindow::show_driver(const QString& client) {
-    driver_note->setText(QStringLiteral("Driven by a script: ") + client);
-    driver_note->setVisible(!client.isEmpty());
+    driver_note->setText(client.isEmpty() ? QString()
+                                          : QStringLiteral("Driven by a script: ") + client);
+    driver_note->setToolTip(driver_note->text());
 }
 
 QWidget* ArmWindow::build_real_arm_notes() {
     auto* estimate_note = new QLabel(
-        QStringLiteral(
-            "A real arm cannot tell where it is: this pose is estimated from the commands "
-            "sent, starting from the start pose drawn here. Put the arm in that pose, then "
-            "press \"Set start pose\"."),
+        QStringLiteral("A real arm cannot tell where it is: this pose is estimated from the "
+                       "commands sent since the start pose. Put the arm in the pose drawn here, "
+                       "then press \"Set start pose\"."),
         this);
     estimate_note->setObjectName(QStringLiteral("estimatenote"));
     estimate_note->setWordWrap(true);
     auto* help = new QLabel(
-        QStringLiteral(
-            "No arm is attached. Plug the arm in, switch it on and press \"Attach arm\" in the "
-            "main window. Plugged in but not attached? This user may not open it until the udev "
-            "rule 60-quillmar.rules is in place (the package installs it; \"man quillmar\" shows "
-            "how to apply a copy); then plug the arm in again and press \"Attach arm\". No arm at "
-            "hand? Start Quillmar with --virtual-arm."),
+        QStringLiteral("No arm attached: plug it in, switch it on, then \"Attach arm\". Plugged "
+                       "in but not attached? It needs the udev rule 60-quillmar.rules (\"man "
+                       "quillmar\"). No arm at hand? Start with --virtual-arm."),
         this);
     help->setObjectName(QStringLiteral("attachhelp"));
     help->setWordWrap(true);
@@ -271,8 +358,6 @@ GamepadBox::GamepadBox(QWidget* parent) : QWidget(parent) {
     background->setToolTip(
         QStringLiteral("While on, the gamepad drives the arm also while another program has "
                        "the keyboard"));
-    // Space and the arrows belong to the arm's keys, as for the preview's check box.
-    background->setFocusPolicy(Qt::ClickFocus);
     connect(background, &QCheckBox::toggled, this, &GamepadBox::background_changed);
     legend_grid = new QGridLayout;
     legend_grid->setHorizontalSpacing(24);
@@ -347,15 +432,26 @@ void ArmWindow::end_drive() {
     session.end_key_drive(HoldEnd::released);
 }
 
-bool ArmWindow::take_key(const QKeyEvent& key) {
+bool ArmWindow::take_key(const QObject* receiver, const QKeyEvent& key) {
     const bool press = key.type() == QEvent::KeyPress;
+    // A control that has the focus keeps the keys, also those it passes on to this window.
+    const bool driving = drives(receiver) && drives(focusWidget());
     // Shift held drives on past the soft limits, for an estimate that has drifted.
     if (key.key() == Qt::Key_Shift) {
-        session.drive_past_soft_limits(press);
+        if (driving || !press) {
+            session.drive_past_soft_limits(press);
+        }
         return false;
     }
     const DriveKey* drive_key = drive_key_of(key.key());
     if (drive_key == nullptr) {
+        return false;
+    }
+    if (!driving) {
+        // A key let go ends its drive wherever the focus went meanwhile.
+        if (!press) {
+            repeats.take(drive_key->command, false, key.timestamp(), key.isAutoRepeat());
+        }
         return false;
     }
     session.drive_past_soft_limits(key.modifiers().testFlag(Qt::ShiftModifier));
@@ -404,7 +500,7 @@ bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::KeyPress:
         case QEvent::KeyRelease:
-            if (take_key(*static_cast<QKeyEvent*>(event))) {
+            if (take_key(watched, *static_cast<QKeyEvent*>(event))) {
                 return true;
             }
             break;
@@ -430,7 +526,7 @@ bool ArmWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ArmWindow::fit(QSize room) {
-    constexpr int lowest_picture = 160;
+    constexpr int lowest_picture = 120;
     // Measured as it will be drawn.
     ensurePolished();
     space = room;
@@ -476,6 +572,7 @@ void ArmWindow::add_tool(const QString& title, QWidget* tool) {
             refresh();
         });
     }
+    keep_keys_on_click(*tool);
     tool->installEventFilter(this);
     for (QWidget* child : tool->findChildren<QWidget*>()) {
         child->installEventFilter(this);
@@ -512,6 +609,9 @@ void ArmWindow::hideEvent(QHideEvent* event) {
 
 bool ArmWindow::event(QEvent* event) {
     const bool taken = QWidget::event(event);
+    if (event->type() == QEvent::ActivationChange) {
+        show_keys_place();
+    }
     // A desktop that switches between light and dark changes the application's palette.
     if (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::StyleChange) {
         apply_colours();
@@ -553,7 +653,9 @@ void ArmWindow::run_started(const std::vector<RunStep>& steps) {
 }
 
 RunBox::RunBox(ArmSession& session, PreviewTimeline& timeline, QWidget* parent)
-    : QGroupBox(QStringLiteral("Run"), parent), session(session), timeline(timeline) {
+    : QGroupBox(parent), session(session), timeline(timeline) {
+    // Untitled, for the room of a small screen: its lines say what it shows.
+    setAccessibleName(QStringLiteral("Run"));
     step_line = new QLabel(QStringLiteral("No run under way."), this);
     step_line->setObjectName(QStringLiteral("runstep"));
     times_line = new QLabel(this);
@@ -563,8 +665,11 @@ RunBox::RunBox(ArmSession& session, PreviewTimeline& timeline, QWidget* parent)
     bar->setValue(0);
     bar->setTextVisible(false);
     bar->setAccessibleName(QStringLiteral("Run progress"));
+    // A thin bar under the lines, for the room of a small screen; the lines keep their places
+    // whatever they say.
+    bar->setFixedHeight(6);
     auto* layout = new QGridLayout(this);
-    layout->setVerticalSpacing(4);
+    layout->setVerticalSpacing(2);
     layout->addWidget(step_line, 0, 0);
     layout->addWidget(times_line, 0, 1, Qt::AlignRight);
     layout->addWidget(bar, 1, 0, 1, 2);
@@ -667,6 +772,8 @@ HandRow::HandRow(ArmSession& session, bool estimate, QWidget* parent)
     note = new QLabel(this);
     note->setObjectName(QStringLiteral("handnote"));
     note->setWordWrap(true);
+    // Two lines kept for every note, so that a shorter one moves nothing below it.
+    note->setMinimumHeight(2 * note->fontMetrics().lineSpacing() + 2 * note->margin());
     record = new QPushButton(this);
     record->setObjectName(QStringLiteral("record"));
     record->setCheckable(true);
@@ -826,8 +933,9 @@ PreviewBox::PreviewBox(ArmSession& session, QWidget* parent) : QGroupBox(parent)
     delay.setInterval(delay_ms);
     delay.setSingleShot(true);
     connect(&work, &QFutureWatcher<Worked>::finished, this, &PreviewBox::done);
+    // Whichever tab shows: the pale arm follows the preview in every tab.
     connect(&delay, &QTimer::timeout, this, [this] {
-        if (isVisible()) {
+        if (window()->isVisible()) {
             work_out();
         } else {
             stale = true;
@@ -881,10 +989,13 @@ void PreviewBox::start(Request request) {
     // The largest program file takes the check pass and the simulated run half a second, which
     // the window's thread would spend away from typing.
     work.setFuture(QtConcurrent::run([request = std::move(request)] {
-        return Worked{
-            preview_program(check_program(request.text, {}), request.direction, request.pose,
-                            request.light, request.ran_from, request.speeds),
-            request.text.trimmed().isEmpty()};
+        const CheckedProgram program = check_program(request.text, {});
+        return Worked{request.direction == Direction::reverse
+                          ? preview_reverse_run(program, request.pose, request.light,
+                                                request.ran_from, request.speeds)
+                          : preview_program(program, Direction::forwards, request.pose,
+                                            request.light, std::nullopt, request.speeds),
+                      request.text.trimmed().isEmpty()};
     }));
 }
 
@@ -908,8 +1019,10 @@ void PreviewBox::show_worked(const Worked& worked) {
         end_pose.reset();
     } else {
         summary->setText(
-            QStringLiteral("Takes %1 in %2; the pale arm shows where it ends.")
-                .arg(duration_text(preview.duration), steps_text(static_cast<int>(steps))));
+            QStringLiteral("Takes %1 in %2%3; the pale arm shows where it ends.")
+                .arg(duration_text(preview.duration), steps_text(static_cast<int>(steps)),
+                     preview.after_forwards_run ? QStringLiteral(" after Run Program from here")
+                                                : QString()));
         end_pose = preview.end_pose;
     }
     warnings->clear();

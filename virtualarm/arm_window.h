@@ -242,6 +242,14 @@ class ArmWindow : public QWidget {
     QString gamepad_status() const;
     // Says why a key's or a gamepad's command was refused, if it was.
     void tell_refusal(int command, KeyAnswer answer);
+    // Whether typed keys may reach this window's controls: not while it has the keyboard without
+    // a click in it, when it asks for one. Its keys then do nothing.
+    void set_keys_welcome(bool welcome);
+    bool keys_welcome() const { return welcome; }
+    // Gives the keys to the picture, so that they drive the arm.
+    void drive_with_keys();
+    // Where typed keys go: "Keys drive the arm", "Keys edit the field", ...
+    QString keys_place() const;
 
   signals:
     // The user closed the window; it is only hidden.
@@ -249,6 +257,8 @@ class ArmWindow : public QWidget {
     void gamepad_background_changed(bool on);
     // A preview has been worked out and is shown.
     void preview_shown();
+    // The soft limits stopped a motor, or refused to start it; the note says why.
+    void soft_limit_told();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -267,8 +277,11 @@ class ArmWindow : public QWidget {
     // The hand row and the real arm's notes follow the session: whether the arm may be moved
     // by hand (an arm attached, no run), and whether an arm is attached.
     void show_session_state(ArmSession::State state);
-    // A drive key went down or up: true when it was taken.
-    bool take_key(const QKeyEvent& key);
+    // A drive key went down or up at `receiver`: true when it was taken.
+    bool take_key(const QObject* receiver, const QKeyEvent& key);
+    // The picture and the window's background, whose keys drive the arm; no other control.
+    bool drives(const QObject* widget) const;
+    void show_keys_place();
     void let_go(int command);
     void press_key(int command);
     void end_drive();
@@ -292,7 +305,10 @@ class ArmWindow : public QWidget {
     GamepadBox* gamepad_box = nullptr;
 
     HandRow* hand_row = nullptr;
+    // Where the keys go, and the script that drives, side by side on one line.
+    QLabel* keys_line = nullptr;
     QLabel* driver_note = nullptr;
+    bool welcome = true;
     // Shown on a real arm in place of the estimate's note while no arm is attached.
     QStackedWidget* real_arm_notes = nullptr;
     // Only a key's first press and its last release drive, by command.

@@ -13,6 +13,7 @@ class PreviewTimeline : public QWidget {
   public:
     explicit PreviewTimeline(QWidget* parent = nullptr);
     void set_preview(const ProgramPreview& preview);
+    const ProgramPreview& shown() const { return preview; }
     // Marks how far into the previewed run a run has come; nothing marks no run.
     void set_now(std::optional<double> seconds);
     QSize sizeHint() const override;

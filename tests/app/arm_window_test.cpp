@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -12,6 +13,7 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -47,12 +49,17 @@ struct Windows {
         QObject::connect(&bridge, &SignalBridge::termination_requested, &bench.robot,
                          &QWidget::close);
     }
-    // Both windows shown, the arm window active and taking keys, nothing sent yet.
+    // Both windows shown, the arm window active and taking keys after a click on its picture,
+    // nothing sent yet.
     void drive() {
         bench.robot.show();
         keeper.start(true);
         arm_window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&arm_window));
+        const QWidget& picture = *arm_window.findChild<QWidget*>(QStringLiteral("picture"));
+        // Through the window, as the window system brings a click.
+        QTest::mouseClick(arm_window.windowHandle(), Qt::LeftButton, {},
+                          picture.mapTo(&arm_window, picture.rect().center()));
         bench.usb.clear_logs();
     }
     // Holds `key` in the arm window for `seconds` of virtual time.
@@ -215,7 +222,12 @@ class ArmWindowTest : public QObject {
     void each_status_shows_only_while_true();
     void every_text_is_legible_data();
     void every_text_is_legible();
-    void the_preview_choice_needs_no_arrows();
+    void a_control_in_focus_keeps_the_keys();
+    void a_hold_the_soft_limits_cut_short_brings_the_arm_window();
+    void nothing_moves_when_a_note_changes_data();
+    void nothing_moves_when_a_note_changes();
+    void the_preview_follows_the_program_whichever_tab_shows_data();
+    void the_preview_follows_the_program_whichever_tab_shows();
     void back_to_start_puts_the_light_back_data();
     void back_to_start_puts_the_light_back();
     void only_the_newest_preview_shows_data();
@@ -307,7 +319,11 @@ void ArmWindowTest::f2_shows_and_hides_it_and_the_choice_is_remembered() {
     windows.bench.robot.show();
     windows.keeper.start(false);
     QVERIFY(windows.arm_window.isVisible());
-    QVERIFY(windows.arm_window.x() > windows.bench.robot.frameGeometry().right());
+    // Beside the main window, or over its left side on a screen too narrow for both.
+    const QRect main = windows.bench.robot.frameGeometry();
+    QVERIFY(windows.arm_window.x() > main.right() ||
+            main.width() + windows.arm_window.frameGeometry().width() >
+                windows.bench.robot.screen()->availableGeometry().width());
 
     press_f2(windows.bench.robot);
     QVERIFY(!windows.arm_window.isVisible());
@@ -674,32 +690,147 @@ void ArmWindowTest::every_text_is_legible() {
 
 // Space switches the preview between the two runs, and the arrows keep driving the base while
 // that choice has the focus.
-void ArmWindowTest::the_preview_choice_needs_no_arrows() {
+void ArmWindowTest::a_control_in_focus_keeps_the_keys() {
     Windows windows;
     windows.drive();
     // Opens the gripper past its end; in reverse, closes it past its other end.
     windows.bench.robot.set_program_text(QStringLiteral("2,800"));
     auto* reverse = windows.arm_window.findChild<QCheckBox*>(QStringLiteral("previewreverse"));
-    const auto* warnings = windows.arm_window.findChild<QListWidget*>(QStringLiteral("warnings"));
-    // Empty until the worker's first preview arrives.
-    auto first_warning = [warnings] {
-        const QListWidgetItem* first = warnings->item(0);
-        return first != nullptr ? first->text() : QString();
-    };
-    QTRY_VERIFY(first_warning().startsWith(QStringLiteral("line 1, Open:")));
+    const auto* keys_line = windows.arm_window.findChild<QLabel*>(QStringLiteral("keysline"));
+    QCOMPARE(keys_line->text(), QStringLiteral("Keys drive the arm"));
     reverse->setFocus();
+    QCOMPARE(keys_line->text(),
+             QStringLiteral("Keys work the control in focus: click the picture to drive"));
+    QTest::keyClick(reverse, Qt::Key_E);
     QTest::keyClick(reverse, Qt::Key_Space);
-    QTRY_VERIFY2(first_warning().startsWith(QStringLiteral("line 1, Grip:")),
-                 qPrintable(first_warning()));
-
-    windows.bench.pacer.at(windows.bench.pacer.now() + 0.5,
-                           [reverse] { QTest::keyRelease(reverse, Qt::Key_Left); });
-    QTest::keyPress(reverse, Qt::Key_Left);
-    QCOMPARE(sent_commands(windows.bench.usb), (QStringList{"0,2,0", "0,0,0"}));
     QVERIFY(reverse->isChecked());
-    QVERIFY(reverse->hasFocus());
-    QTest::keyClick(reverse, Qt::Key_Space);
-    QTRY_VERIFY(first_warning().startsWith(QStringLiteral("line 1, Open:")));
+    // The check box moves the focus with the arrows, or passes them on to the window, which
+    // leaves them alone.
+    QTest::keyClick(reverse, Qt::Key_Left);
+    QCOMPARE(sent_commands(windows.bench.usb), QStringList{});
+
+    // A click on the picture gives it the keys.
+    auto* picture = windows.arm_window.findChild<QWidget*>(QStringLiteral("picture"));
+    QTest::mouseClick(picture, Qt::LeftButton);
+    QVERIFY(picture->hasFocus());
+    QCOMPARE(keys_line->text(), QStringLiteral("Keys drive the arm"));
+    windows.bench.pacer.at(windows.bench.pacer.now() + 0.5,
+                           [picture] { QTest::keyRelease(picture, Qt::Key_Left); });
+    QTest::keyPress(picture, Qt::Key_Left);
+    QCOMPARE(sent_commands(windows.bench.usb), (QStringList{"0,2,0", "0,0,0"}));
+}
+
+// Grip held in the main window with the arm window hidden: cut short where the gripper closes,
+// then refused outright, each time the arm window comes up with its note, the keys left alone.
+void ArmWindowTest::a_hold_the_soft_limits_cut_short_brings_the_arm_window() {
+    Windows windows;
+    windows.bench.robot.show();
+    windows.keeper.start(false);
+    QVERIFY(QTest::qWaitForWindowActive(&windows.bench.robot));
+    windows.bench.session.set_soft_limits(true);
+    windows.bench.usb.clear_logs();
+    QPushButton* grip = windows.button("handin");
+    const QStringList cut_short{"1,0,0", "0,0,0"};
+    for (const QStringList& commands : {cut_short, QStringList{}}) {
+        QVERIFY(!windows.arm_window.isVisible());
+        QTest::mousePress(grip, Qt::LeftButton);
+        QTRY_VERIFY(windows.arm_window.isVisible());
+        QTest::mouseRelease(grip, Qt::LeftButton);
+        QCOMPARE(sent_commands(windows.bench.usb), commands);
+        QVERIFY2(
+            windows.note().endsWith(QStringLiteral("Hold Shift in the arm window to drive on.")),
+            qPrintable(windows.note()));
+        // The keyboard stays with the main window; a platform that activates every window it
+        // shows gives the arm window no keys that drive.
+        QVERIFY(QGuiApplication::focusWindow() == windows.bench.robot.windowHandle() ||
+                !windows.arm_window.keys_welcome());
+        windows.keeper.toggle();
+        windows.bench.usb.clear_logs();
+    }
+}
+
+void ArmWindowTest::nothing_moves_when_a_note_changes_data() {
+    QTest::addColumn<QStringList>("changes");
+    QTest::newRow("a script drives") << QStringList{"script"};
+    QTest::newRow("a script of a long name") << QStringList{"long script"};
+    QTest::newRow("and lets go") << QStringList{"script", "no script"};
+    QTest::newRow("a key refused") << QStringList{"refuse"};
+    QTest::newRow("a run under way") << QStringList{"run"};
+}
+
+void ArmWindowTest::nothing_moves_when_a_note_changes() {
+    QFETCH(QStringList, changes);
+    Windows windows;
+    windows.drive();
+    QTest::qWait(50);
+    const auto* tabs = windows.arm_window.findChild<QTabWidget*>(QStringLiteral("tools"));
+    const QRect tabs_were = tabs->geometry();
+    const QSize size_was = windows.arm_window.size();
+    for (const QString& change : changes) {
+        if (change.endsWith(QLatin1String("script"))) {
+            windows.arm_window.show_driver(change == "script"        ? QStringLiteral("wave.py")
+                                           : change == "long script" ? QString(300, u'w')
+                                                                     : QString());
+        } else {
+            act(windows, change);
+        }
+    }
+    QTest::qWait(50);
+    QCOMPARE(tabs->geometry(), tabs_were);
+    QCOMPARE(windows.arm_window.size(), size_was);
+}
+
+void ArmWindowTest::the_preview_follows_the_program_whichever_tab_shows_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("loaded");      // from a file, else typed
+    QTest::addColumn<bool>("reverse");     // the reverse run previewed
+    QTest::addColumn<QString>("warning");  // how the first warning begins
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("typed") << "3,500" << false << false << "line 1, Wrist Down: the wrist"
+                           << "Takes 5.0 s in 1 step; the pale arm shows where it ends.";
+    QTest::newRow("loaded") << "5,400" << true << false << "line 1, Elbow Down: the elbow"
+                            << "Takes 4.0 s in 1 step; the pale arm shows where it ends.";
+    // Before any run: the reverse run follows the forward run from here, which clamps.
+    QTest::newRow("in reverse") << "5,400" << false << true
+                                << "line 1, Elbow Up: the elbow overshoots by"
+                                << "Takes 4.0 s in 1 step after Run Program from here; the pale "
+                                   "arm shows where it ends.";
+}
+
+void ArmWindowTest::the_preview_follows_the_program_whichever_tab_shows() {
+    QFETCH(QString, program);
+    QFETCH(bool, loaded);
+    QFETCH(bool, reverse);
+    QFETCH(QString, warning);
+    QFETCH(QString, summary);
+    Windows windows;
+    windows.drive();
+    windows.bench.robot.set_program_text(QStringLiteral("9,100"));
+    windows.arm_window.findChild<QCheckBox*>(QStringLiteral("previewreverse"))->setChecked(reverse);
+    const auto* summary_line =
+        windows.arm_window.findChild<QLabel*>(QStringLiteral("previewsummary"));
+    QTRY_VERIFY(summary_line->text().startsWith(QStringLiteral("Takes 1.0 s")));
+    auto* other = new QWidget;
+    windows.arm_window.add_tool(QStringLiteral("Other"), other);
+    windows.arm_window.findChild<QTabWidget*>(QStringLiteral("tools"))->setCurrentWidget(other);
+
+    QTemporaryDir folder;
+    if (loaded) {
+        QFile file(folder.filePath(QStringLiteral("elbow.rob")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(program.toLatin1());
+        file.close();
+        windows.bench.robot.files().load_from(QFile::encodeName(file.fileName()));
+    } else {
+        windows.bench.robot.set_program_text(program);
+    }
+    QTRY_COMPARE(summary_line->text(), summary);
+    const auto* warnings = windows.arm_window.findChild<QListWidget*>(QStringLiteral("warnings"));
+    QVERIFY2(warnings->item(0)->text().startsWith(warning), qPrintable(warnings->item(0)->text()));
+    // The timeline and the pale arm show that very preview.
+    const ProgramPreview& shown = windows.arm_window.findChild<PreviewTimeline*>()->shown();
+    QCOMPARE(shown.steps.size(), std::size_t{1});
+    QCOMPARE(windows.arm_window.picture().shown().ghost, std::optional<Pose>(shown.end_pose));
 }
 
 void ArmWindowTest::back_to_start_puts_the_light_back_data() {

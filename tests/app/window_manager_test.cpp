@@ -12,6 +12,12 @@
 #include <chrono>
 #include <thread>
 
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTabWidget>
+
 #include "app/arm_window_keeper.h"
 #include "app/qt_file_dialogs.h"
 #include "app/robot.h"
@@ -19,6 +25,7 @@
 #include "motion/event_pacer.h"
 #include "support/arm_bytes.h"
 #include "usb/emulated_bus.h"
+#include "virtualarm/arm_tools.h"
 #include "virtualarm/arm_window.h"
 
 using namespace quillmar;
@@ -26,15 +33,39 @@ using quillmar::testing::sent_commands;
 
 namespace {
 
-// The windows on the virtual arm, wired as the program wires them, with the program "1,10".
+// The windows on the virtual arm with their tools, wired as the program wires them, with the
+// program "1,10".
 struct Session {
     Session() {
         session.model().follow(usb);
         dialogs.set_parent(&robot);
+        for (const ArmTool& tool : arm_tools(
+                 session, {}, [this] { return robot.program_text(); }, false, nullptr)) {
+            arm_window.add_tool(tool.title, tool.widget);
+        }
+        // As the rows were written: a hold runs as long as it is held.
+        session.set_soft_limits(false);
         robot.start_up();
         robot.set_program_text(QStringLiteral("1,10\r\n"));
         robot.show();
         keeper.start(true);
+    }
+    // Where the user clicks `name` in the arm window ("picture", "runs": the field of Step and
+    // repeat), its tab shown first.
+    QString place_of(const QString& name) {
+        QWidget* widget = name == QLatin1String("runs") ? &arm_window.findChild<StepBox*>()->runs()
+                                                        : arm_window.findChild<QWidget*>(name);
+        auto* tabs = arm_window.findChild<QTabWidget*>(QStringLiteral("tools"));
+        for (int tab = 0; tab < tabs->count(); ++tab) {
+            if (tabs->widget(tab)->isAncestorOf(widget)) {
+                tabs->setCurrentIndex(tab);
+            }
+        }
+        const QPoint centre = widget->mapTo(&arm_window, widget->rect().center());
+        return QStringLiteral("%1 %2").arg(centre.x()).arg(centre.y());
+    }
+    QString keys_line() const {
+        return arm_window.findChild<QLabel*>(QStringLiteral("keysline"))->text();
     }
 
     EventPacer pacer;
@@ -120,6 +151,7 @@ QString misplaced(const Session& session) {
 //   click WINDOW X Y   a click at X, Y in "main" or "arm"
 //   activate WINDOW    "main" or "arm" given the keyboard as a task bar would, without a click
 //   hold KEY SECONDS   a key held down
+//   wait SECONDS       nothing for a while
 //   active TITLE       waits until the window of that title has the keyboard
 class User {
   public:
@@ -162,6 +194,8 @@ class User {
         } else if (verb == QLatin1String("hold")) {
             xdotool({QStringLiteral("keydown"), words.at(0), QStringLiteral("sleep"), words.at(1),
                      QStringLiteral("keyup"), words.at(0)});
+        } else if (verb == QLatin1String("wait")) {
+            xdotool({QStringLiteral("sleep"), rest});
         } else if (verb == QLatin1String("active")) {
             wait_for_active(rest, step);
         } else {
@@ -211,6 +245,8 @@ class WindowManagerTest : public QObject {
     void initTestCase();
     void typed_text_never_moves_the_arm_data();
     void typed_text_never_moves_the_arm();
+    void arm_window_keys_go_where_it_says_data();
+    void arm_window_keys_go_where_it_says();
     void windows_fit_the_screen();
 
   private:
@@ -265,10 +301,12 @@ void WindowManagerTest::typed_text_never_moves_the_arm_data() {
         << QStringList{"click arm 300 150", "active Virtual arm", "hold e 0.3", "key F2", main} +
                type_then_run
         << QStringList{"16,0,0", "0,0,0"} + run << QList<double>{0.3, 0.1};
-    // Given the keyboard without a click, the arm window hands typed text back.
+    // Given the keyboard without a click, the arm window keeps typed text and drives nothing;
+    // its shortcuts work.
     QTest::newRow("the arm window activated without a click")
-        << QStringList{"activate arm", "active Virtual arm", "type edsal", main, "key F5"} << run
-        << QList<double>{0.1};
+        << QStringList{"activate arm", "active Virtual arm", "type edsal",
+                       "key Up",       "active Virtual arm", "key F5"}
+        << run << QList<double>{0.1};
     // X11 repeats a held key from 250 ms on, 50 times a second; a tap is a jog.
     QStringList space{"click main 204 104"};
     for (int hold = 0; hold < 5; ++hold) {
@@ -315,6 +353,85 @@ void WindowManagerTest::typed_text_never_moves_the_arm() {
     }
 }
 
+// Each row starts with a click in the program pane; places in the arm window are named ("picture",
+// "runs": the count of Step and repeat), its title bar is 10 pixels above it.
+void WindowManagerTest::arm_window_keys_go_where_it_says_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<int>("runs");           // the count of Step and repeat afterwards
+    QTest::addColumn<QString>("keys_line");  // where the arm window says the keys go
+    const QString arm = QStringLiteral("active Virtual arm");
+    const QString edit = QStringLiteral("Keys edit the field: click the picture to drive");
+    const QString asked = QStringLiteral("Click the picture or press F2 to drive with the keys");
+    QTest::newRow("the number field keeps Up and letters")
+        << QStringList{"click arm @runs", arm, "key Up", "key Up", "type s"} << QStringList{} << 4
+        << edit;
+    QTest::newRow("a title-bar click drives nothing, edits nothing")
+        << QStringList{"click arm 300 -10", arm, "type qwel", "key Up", "type 0,5"} << QStringList{}
+        << 2 << asked;
+    QTest::newRow("nor with the field in focus") << QStringList{"click arm @runs",
+                                                                arm,
+                                                                "click main 296 340",
+                                                                "active Quillmar",
+                                                                "click arm 300 -10",
+                                                                arm,
+                                                                "key Up",
+                                                                "type 9"}
+                                                 << QStringList{} << 2 << asked;
+    QTest::newRow("F2 then gives the keys to the picture")
+        << QStringList{"click arm 300 -10", arm, "key F2", "hold e 0.3"}
+        << QStringList{"16,0,0", "0,0,0"} << 2 << "Keys drive the arm";
+    // Reverse Program, Run Program, Load File and Save File, each cancelled, from the arm window.
+    const QString dialog = QStringLiteral("active Select file for Quillmar");
+    const QString main = QStringLiteral("active Quillmar");
+    QTest::newRow("the main window's shortcuts") << QStringList{"click arm @picture",
+                                                                arm,
+                                                                "key shift+F5",
+                                                                "wait 0.6",
+                                                                "key F5",
+                                                                "wait 0.6",
+                                                                "key ctrl+o",
+                                                                dialog,
+                                                                "key Escape",
+                                                                main,
+                                                                "click arm @picture",
+                                                                arm,
+                                                                "key ctrl+s",
+                                                                dialog,
+                                                                "key Escape",
+                                                                main}
+                                                 << QStringList{"2,0,0", "0,0,0", "1,0,0", "0,0,0"}
+                                                 << 2 << "Click the picture to drive with the keys";
+}
+
+void WindowManagerTest::arm_window_keys_go_where_it_says() {
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, commands);
+    QFETCH(int, runs);
+    QFETCH(QString, keys_line);
+    Session session;
+    QVERIFY(QTest::qWaitForWindowExposed(&session.robot));
+    QVERIFY(QTest::qWaitForWindowExposed(&session.arm_window));
+    QTRY_VERIFY2_WITH_TIMEOUT(misplaced(session).isEmpty(), qPrintable(misplaced(session)), 5000);
+    session.usb.clear_logs();
+    for (QString& step : steps) {
+        if (const qsizetype at = step.indexOf(QLatin1Char('@')); at > 0) {
+            step = step.left(at) + session.place_of(step.mid(at + 1));
+        }
+    }
+    User user(session.robot.winId(), session.arm_window.winId());
+    user.start(QStringList{"click main 296 340", "active Quillmar"} + steps);
+    QVERIFY(QTest::qWaitFor([&user] { return user.done(); }, 120000));
+    const QStringList faults = user.faults();
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+
+    QTRY_COMPARE_WITH_TIMEOUT(sent_commands(session.usb).join(QLatin1Char(' ')),
+                              commands.join(QLatin1Char(' ')), 5000);
+    QCOMPARE(session.arm_window.findChild<StepBox*>()->runs().value(), runs);
+    QCOMPARE(session.robot.program_text(), QStringLiteral("1,10\r\n"));
+    QTRY_COMPARE(session.keys_line(), keys_line);
+}
+
 // With a panel at the bottom of the screen, before and after F2 has hidden and shown the arm
 // window. The window manager places the windows after the program asks, so the test waits.
 void WindowManagerTest::windows_fit_the_screen() {
@@ -324,6 +441,14 @@ void WindowManagerTest::windows_fit_the_screen() {
     for (int shown = 0; shown < 2; ++shown) {
         QTRY_VERIFY2_WITH_TIMEOUT(misplaced(session).isEmpty(), qPrintable(misplaced(session)),
                                   5000);
+        // It scrolls sideways only on a screen narrower than its content, and not at all on a
+        // screen of 700 pixels or more.
+        const auto* scroller = session.arm_window.findChild<QScrollArea*>();
+        const QRect room = screen.availableGeometry();
+        QTRY_VERIFY(scroller->widget()->width() > room.width() ||
+                    !scroller->horizontalScrollBar()->isVisible());
+        QTRY_VERIFY(screen.geometry().height() < 700 ||
+                    !scroller->verticalScrollBar()->isVisible());
         // Hidden and shown again with F2: placed as its frame now is.
         session.keeper.toggle();
         session.keeper.toggle();

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Runs a command on an X server of its own, 1366x768 with the keys repeating as on a desktop, under
-# the openbox window manager, which keeps a 40-pixel strip at the bottom free as a panel would.
-# Usage: with_window_manager.sh COMMAND [ARGUMENT...]; exits with the command's status.
+# Runs a command on an X server of its own, 1366x768 (or $SCREEN, as 1024x600) with the keys
+# repeating as on a desktop, under the openbox window manager, which keeps a 40-pixel strip at the
+# bottom free as a panel would.
+# Usage: [SCREEN=WxH] with_window_manager.sh COMMAND [ARGUMENT...]; exits with the command's status.
 set -uo pipefail
+
+screen=${SCREEN:-1366x768}
+width=${screen%x*}
+height=${screen#*x}
 
 scratch=$(mktemp -d)
 started=()
@@ -17,7 +22,7 @@ trap finish EXIT
 # keeps going when its last client leaves: a look at the screen before openbox has connected
 # would otherwise reset the server under openbox's feet.
 mkfifo "$scratch/display"
-Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp -noreset -ardelay 250 -arinterval 20 \
+Xvfb -displayfd 3 -screen 0 "${screen}x24" -nolisten tcp -noreset -ardelay 250 -arinterval 20 \
     3>"$scratch/display" 2>"$scratch/xvfb.log" &
 started+=($!)
 if ! read -r -t 20 number <"$scratch/display"; then
@@ -33,7 +38,7 @@ XDG_CACHE_HOME=$scratch openbox --sm-disable --config-file "$scratch/rc.xml" \
 started+=($!)
 # Openbox manages the screen once it has published the free part of it.
 for ((tries = 0; tries < 200; tries++)); do
-    [[ "$(xprop -root _NET_WORKAREA 2>/dev/null)" == *", 1366, 728"* ]] && break
+    [[ "$(xprop -root _NET_WORKAREA 2>/dev/null)" == *", $width, $((height - 40))"* ]] && break
     sleep 0.05
 done
 if ((tries == 200)); then

@@ -132,14 +132,16 @@ window_edges() {
     echo "${X:-0} $((${X:-0} + ${WIDTH:-0}))"
 }
 
-# Waits up to 20 s until window $1 lies right of window $2. The program moves the main window
-# aside when it places the arm window beside it, so a click aimed before that can miss.
+# Waits up to 20 s until window $1 lies right of window $2, or, on a screen too narrow for both,
+# window $2 has moved to the screen's right edge ($1 then covers its left side). The program moves
+# the main window aside when it places the arm window, so a click aimed before that can miss.
 placed_beside() {
-    local tries left right
+    local tries left right width
+    width=$(xdotool getdisplaygeometry 2>/dev/null | cut -d' ' -f1)
     for ((tries = 0; tries < 100; tries++)); do
         read -r left _ <<<"$(window_edges "$1")"
         read -r _ right <<<"$(window_edges "$2")"
-        ((left >= right)) && return
+        ((left >= right || right >= ${width:-0})) && return
         sleep 0.2
     done
     return 1

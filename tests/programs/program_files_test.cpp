@@ -89,6 +89,8 @@ class ProgramFilesTest : public QObject {
     void opens_a_name_that_is_not_utf8_by_its_bytes();
     void start_folder_data();
     void start_folder();
+    void save_dialog_starts_where_the_user_may_write_data();
+    void save_dialog_starts_where_the_user_may_write();
     void start_folder_of_a_program_data();
     void start_folder_of_a_program();
 
@@ -449,6 +451,40 @@ void ProgramFilesTest::opens_a_name_that_is_not_utf8_by_its_bytes() {
     QCOMPARE(pane.message,
              "File not saved: the file name is not valid UTF-8, choose another name\r\n");
     QVERIFY(!QFile::exists(files.file_name()));
+}
+
+void ProgramFilesTest::save_dialog_starts_where_the_user_may_write_data() {
+    QTest::addColumn<QString>("folder");  // under the test's folder; "" for the name alone
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<bool>("examples");  // the folder is the examples folder
+    QTest::addColumn<bool>("kept");      // the name offered as it is
+    QTest::newRow("the user's folder") << "mine" << true << false << true;
+    QTest::newRow("a folder the user cannot write") << "shared" << false << false << false;
+    QTest::newRow("the examples, writable by root") << "examples" << true << true << false;
+    QTest::newRow("a folder that is gone") << "gone" << false << false << false;
+}
+
+void ProgramFilesTest::save_dialog_starts_where_the_user_may_write() {
+    QFETCH(QString, folder);
+    QFETCH(bool, writable);
+    QFETCH(bool, examples);
+    QFETCH(bool, kept);
+    const QString place = path(folder);
+    if (folder != QLatin1String("gone")) {
+        QVERIFY(QDir().mkpath(place));
+        QFile::setPermissions(place, writable
+                                         ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                         : QFile::ReadOwner | QFile::ExeOwner);
+    }
+    const QString name = place + QStringLiteral("/wave.rob");
+    const QString offered = save_dialog_name(name, QStringLiteral("/home/u/Documents"),
+                                             examples ? place : path(QStringLiteral("elsewhere")));
+    QFile::setPermissions(place, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // Root may write anywhere: only the examples count then.
+    if (!writable && !examples && ::geteuid() == 0 && folder != QLatin1String("gone")) {
+        QSKIP("root writes to any folder");
+    }
+    QCOMPARE(offered, kept ? name : QStringLiteral("/home/u/Documents/wave.rob"));
 }
 
 void ProgramFilesTest::start_folder_data() {

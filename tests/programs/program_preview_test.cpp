@@ -24,6 +24,8 @@ class ProgramPreviewTest : public QObject {
     void preview_ends_where_the_run_leaves_the_arm();
     void reverse_preview_tells_where_it_overshoots_data();
     void reverse_preview_tells_where_it_overshoots();
+    void reverse_run_follows_the_forward_run_data();
+    void reverse_run_follows_the_forward_run();
     void quotes_program_lines_as_typed_data();
     void quotes_program_lines_as_typed();
     void counts_every_line_that_will_not_run();
@@ -184,6 +186,47 @@ void ProgramPreviewTest::reverse_preview_tells_where_it_overshoots() {
             std::abs(std::abs(reached.at(joint) - start.at(joint)) - overshoots.at(joint)) < 1e-6,
             row.name);
     }
+}
+
+void ProgramPreviewTest::reverse_run_follows_the_forward_run_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("ran_forwards");  // before the preview; else it is assumed
+    QTest::addColumn<QStringList>("warnings");
+    // The elbow: -60° down into its end at -150° after 3.6 s of 4 s, then up 100°.
+    const QStringList clamped{
+        "line 1, Elbow Up: the elbow overshoots by 10.0°, since Elbow Down "
+        "strained at its end"};
+    QTest::newRow("before any run") << QStringLiteral("5,400") << false << clamped;
+    QTest::newRow("after the forward run") << QStringLiteral("5,400") << true << clamped;
+    QTest::newRow("no end met") << QStringLiteral("9,100\r\n0,\r\n10,50") << false << QStringList{};
+}
+
+// The preview of Reverse Program, then the runs on the virtual arm: the forward run when it did
+// not come before the preview, then the reverse run, which ends where the preview said.
+void ProgramPreviewTest::reverse_run_follows_the_forward_run() {
+    QFETCH(QString, program);
+    QFETCH(bool, ran_forwards);
+    QFETCH(QStringList, warnings);
+    quillmar::testing::FollowedArm bench;
+    const Pose start = bench.model.pose_at(bench.pacer.now());
+    if (ran_forwards) {
+        bench.run(program, Direction::forwards);
+    }
+    const ProgramPreview preview = preview_reverse_run(
+        check_program(program), bench.model.pose_at(bench.pacer.now()), bench.model.light_on(),
+        ran_forwards ? std::optional<Pose>(start) : std::nullopt);
+    QCOMPARE(preview_warnings(preview, 10), warnings);
+    QCOMPARE(preview.after_forwards_run, !ran_forwards);
+    if (!ran_forwards) {
+        bench.run(program, Direction::forwards);
+    }
+    bench.run(program, Direction::reverse);
+    const Pose reached = bench.model.pose_at(bench.pacer.now());
+    for (const auto& row : joint_table) {
+        const auto joint = static_cast<std::size_t>(row.joint);
+        QVERIFY2(std::abs(preview.end_pose.at(joint) - reached.at(joint)) < 1e-6, row.name);
+    }
+    QCOMPARE(preview.end_light, bench.model.light_on());
 }
 
 void ProgramPreviewTest::counts_every_line_that_will_not_run() {
