@@ -10,11 +10,10 @@
 
 #include "arm_window_keeper.h"
 #include "cli/command_line.h"
-#include "motion/event_pacer.h"
 #include "qt_file_dialogs.h"
 #include "robot.h"
 #include "server/arm_server.h"
-#include "session/arm_bus.h"
+#include "session/arm_runtime.h"
 #include "session/arm_session.h"
 #include "session/signal_bridge.h"
 #include "text/plain_file.h"
@@ -49,26 +48,6 @@ void answer_printing_options(int argc, char* argv[], QCommandLineParser& parser)
     parser.process(app);
 }
 
-// The settings hold a few flags, speeds and poses in a few kilobytes. Anything else in the file's
-// place (a pipe that never delivers, a device, a huge file) is ignored with one line on standard
-// error, so that it can neither hold up the start nor exhaust memory.
-std::unique_ptr<QSettings> remembered_settings() {
-    constexpr qint64 largest_settings_file = 64 * 1024;
-    const QString name = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                         QStringLiteral("/quillmar/quillmar.conf");
-    const quillmar::PlainFile file =
-        quillmar::read_plain_file(QFile::encodeName(name), largest_settings_file);
-    using Refusal = quillmar::PlainFile::Refusal;
-    if (file.refusal == Refusal::none || file.refusal == Refusal::missing) {
-        return std::make_unique<QSettings>(name, QSettings::IniFormat);
-    }
-    const QString reason = file.refusal == Refusal::too_large
-                               ? name + QStringLiteral(" is larger than 64 KiB")
-                               : quillmar::refusal_text(file.refusal, name, file.system_error);
-    std::fputs(qPrintable(QStringLiteral("quillmar: settings ignored: ") + reason + u'\n'), stderr);
-    return nullptr;
-}
-
 #ifdef QUILLMAR_GAMEPAD
 // Where `remembered` keeps whether the gamepad works while another program has the keyboard.
 constexpr auto gamepad_background_key = "gamepad/background";
@@ -95,7 +74,7 @@ void connect_gamepad(quillmar::Gamepad& pad, quillmar::GamepadDrive& drive,
     window.set_gamepad_status(pad.status_text());
     QObject::connect(&pad, &quillmar::Gamepad::pad_changed, &window,
                      &quillmar::ArmWindow::set_gamepad_status);
-    QObject::connect(&drive, &quillmar::GamepadDrive::answered, &window,
+    QObject::connect(&drive, &quillmar::GamepadDrive::refused, &window,
                      &quillmar::ArmWindow::tell_refusal);
     QObject::connect(&window, &quillmar::ArmWindow::gamepad_background_changed, &drive,
                      [&drive, remembered](bool on) {
@@ -165,53 +144,35 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    quillmar::EventPacer pacer;
     // Made before the windows and gone after them, so their last commands still reach the bus.
-    quillmar::ArmBus bus(parser.isSet(virtual_arm_option), pacer);
-    quillmar::EmulatedBus* const virtual_arm = bus.virtual_arm();
-    // A virtual arm of other speeds than the table's is estimated as a real arm is, from every
-    // command sent, beside the model that is the arm itself.
-    const quillmar::ArmSource source =
-        virtual_speed ? quillmar::ArmSource::commands_sent : bus.source();
-    // Made before the session and gone after it, so that it takes the session's last commands.
-    std::unique_ptr<quillmar::ArmModel> true_arm;
-    if (virtual_speed) {
-        true_arm = std::make_unique<quillmar::ArmModel>(
-            pacer.now(), quillmar::JointSpeeds::built_in().scaled(*virtual_speed));
-        true_arm->follow(*virtual_arm);
-    }
-    quillmar::ArmSession session(bus.usb(), pacer, source, bus.presence());
-    if (virtual_arm && !virtual_speed) {
-        session.model().follow(*virtual_arm);
-    }
+    quillmar::ArmRuntime runtime(parser.isSet(virtual_arm_option), virtual_speed);
+    quillmar::ArmSession& session = runtime.session();
+    const bool virtual_arm = runtime.virtual_arm();
+    const quillmar::ArmSource source = runtime.source();
     quillmar::QtFileDialogs dialogs;
     quillmar::Robot robot(session, dialogs);
     dialogs.set_parent(&robot);
-    // Made before the arm window, whose tools keep what they learn in it until they are gone.
-    const std::unique_ptr<QSettings> settings = remembered_settings();
+    QSettings* const settings = runtime.settings();
     quillmar::ArmWindow arm_window(session, source);
     // Only the real arm's window remembers whether it was shown; the virtual arm always shows.
     quillmar::ArmWindowKeeper arm_window_keeper(robot, arm_window,
-                                                virtual_arm ? nullptr : settings.get());
+                                                virtual_arm ? nullptr : settings);
     for (const quillmar::ArmTool& tool : quillmar::arm_tools(
-             session,
-             {settings.get(), virtual_arm ? QStringLiteral("virtual_arm") : QStringLiteral("arm")},
+             arm_window.client(), {settings, runtime.settings_group()},
              [&robot] { return robot.program_text(); },
-             source == quillmar::ArmSource::commands_sent, true_arm.get())) {
+             source == quillmar::ArmSource::commands_sent, runtime.true_arm())) {
         arm_window.add_tool(tool.title, tool.widget);
     }
 #ifdef QUILLMAR_GAMEPAD
     quillmar::Gamepad gamepad;
     quillmar::GamepadDrive gamepad_drive(gamepad, session,
                                          [&robot] { return robot.program_text(); });
-    connect_gamepad(gamepad, gamepad_drive, arm_window, settings.get());
+    connect_gamepad(gamepad, gamepad_drive, arm_window, settings);
 #endif
 
     if (const auto started = robot.start_up(); !started) {
         QMessageBox::critical(nullptr, QStringLiteral("Quillmar"),
-                              QStringLiteral("The USB library could not be started (error %1).\n%2")
-                                  .arg(quillmar::error_code(started.error()))
-                                  .arg(bus.init_error_text()));
+                              runtime.start_failure(started.error()));
         return 1;
     }
     // Scripts drive the arm through the local interface unless the option or the setting
@@ -245,7 +206,7 @@ int main(int argc, char* argv[]) {
     arm_window_keeper.start(virtual_arm || parser.isSet(arm_window_option));
     const int code = QApplication::exec();
     // Closed, also by a signal, with a stop the arm never took: whoever started it must know.
-    if (session.link().left_running()) {
+    if (session.left_running()) {
         std::fputs("quillmar: the arm did not take the stop command: switch it off\n", stderr);
         return 1;
     }

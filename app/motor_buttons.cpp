@@ -9,12 +9,12 @@
 namespace quillmar {
 
 MotorButtons::MotorButtons(const std::array<QPushButton*, last_command_number + 1>& buttons,
-                           ArmSession& session, QWidget& window)
-    : buttons(buttons), session(session) {
+                           ArmClient& hand, QWidget& window)
+    : buttons(buttons), hand(hand) {
     threshold.setSingleShot(true);
     threshold.setTimerType(Qt::PreciseTimer);
     connect(&threshold, &QTimer::timeout, this, &MotorButtons::start_hold);
-    connect(&session, &ArmSession::stopping, this, &MotorButtons::stop);
+    connect(&hand.session(), &ArmSession::stopping, this, &MotorButtons::stop);
     for (int number = 1; number <= last_command_number; ++number) {
         QPushButton* button = buttons.at(static_cast<std::size_t>(number));
         // Qt lets a button go when the pointer leaves it, when it loses the focus (also to
@@ -34,7 +34,7 @@ void MotorButtons::on_pressed(int number) {
     }
     // A press on another button ends the hold first. The focus it takes does that already; this
     // covers a press that takes none, such as an assistive tool's.
-    session.end_hold(HoldEnd::released);
+    hand.let_go();
     spent_number = 0;
     pressed_number = number;
     threshold.start(hold_threshold);
@@ -48,7 +48,7 @@ void MotorButtons::on_released(int number) {
     if (number == held_number) {
         // A press from now on is a new one, though the hold's stop may not have gone out yet.
         held_number = 0;
-        session.end_hold(HoldEnd::released);
+        hand.let_go();
     }
 }
 
@@ -58,7 +58,7 @@ void MotorButtons::on_clicked(int number) {
         spent_number = 0;
         return;
     }
-    session.jog(number);
+    hand.jog(number);
 }
 
 void MotorButtons::start_hold() {
@@ -70,7 +70,7 @@ void MotorButtons::start_hold() {
     const int number = std::exchange(pressed_number, 0);
     spent_number = number;
     held_number = number;
-    session.begin_hold(number);
+    hand.hold(number);
     held_number = 0;
 }
 
@@ -108,7 +108,7 @@ bool MotorButtons::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::WindowDeactivate) {
         threshold.stop();
         pressed_number = 0;
-        session.end_hold(HoldEnd::released);
+        hand.let_go();
     }
     return QObject::eventFilter(watched, event);
 }

@@ -10,6 +10,7 @@
 
 #include "armlink/arm_command.h"
 #include "motion/key_repeat_filter.h"
+#include "session/arm_client.h"
 #include "session/arm_session.h"
 
 class QKeyEvent;
@@ -25,8 +26,8 @@ class MotorButtons : public QObject {
     static constexpr std::chrono::milliseconds hold_threshold{300};
 
     // `buttons` by command number 1 to 10 (index 0 unused); `window` holds them.
-    MotorButtons(const std::array<QPushButton*, last_command_number + 1>& buttons,
-                 ArmSession& session, QWidget& window);
+    MotorButtons(const std::array<QPushButton*, last_command_number + 1>& buttons, ArmClient& hand,
+                 QWidget& window);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -44,7 +45,7 @@ class MotorButtons : public QObject {
     void pass_space(int number, bool press);
 
     std::array<QPushButton*, last_command_number + 1> buttons;
-    ArmSession& session;
+    ArmClient& hand;
     // Space held on a focused button repeats: only its first press and its last release reach
     // the button, by command number.
     KeyRepeatFilter space_repeats{[this](int number, bool press) { pass_space(number, press); }};

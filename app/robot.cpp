@@ -123,7 +123,11 @@ struct Robot::Parts {
 };
 
 Robot::Robot(ArmSession& session, FileDialogs& dialogs, QWidget* parent)
-    : QWidget(parent), session(session), dialogs(dialogs), program_files(*this, dialogs) {
+    : QWidget(parent),
+      session(session),
+      hand(session, ClientKind::main_window, QStringLiteral("the main window")),
+      dialogs(dialogs),
+      program_files(*this, dialogs) {
     register_resources();
     setObjectName(QStringLiteral("Robot"));
     setWindowTitle(QStringLiteral("Quillmar"));
@@ -242,15 +246,15 @@ void Robot::wire_events(const Parts& parts) {
     }
     program_pane->viewport()->installEventFilter(this);
 
-    connect(attach_button, &QPushButton::clicked, &session, &ArmSession::attach);
-    connect(release_button, &QPushButton::clicked, &session, &ArmSession::release);
-    motor_buttons = std::make_unique<MotorButtons>(parts.jogs, session, *this);
-    connect(parts.light, &QPushButton::clicked, &session, &ArmSession::light);
+    connect(attach_button, &QPushButton::clicked, this, [this] { hand.attach(); });
+    connect(release_button, &QPushButton::clicked, this, [this] { hand.release(); });
+    motor_buttons = std::make_unique<MotorButtons>(parts.jogs, hand, *this);
+    connect(parts.light, &QPushButton::clicked, this, [this] { hand.light(); });
     connect(parts.run, &QPushButton::clicked, this,
-            [this] { session.run(program_text(), Direction::forwards); });
+            [this] { hand.run(program_text(), Direction::forwards); });
     connect(parts.reverse, &QPushButton::clicked, this,
-            [this] { session.run(program_text(), Direction::reverse); });
-    connect(stop_button, &QPushButton::clicked, &session, &ArmSession::stop);
+            [this] { hand.run(program_text(), Direction::reverse); });
+    connect(stop_button, &QPushButton::clicked, this, [this] { hand.stop(); });
     connect(&session, &ArmSession::state_changed, this, &Robot::show_state);
     connect(&session, &ArmSession::run_started, this,
             [this] { stop_button->setFocus(Qt::OtherFocusReason); });
@@ -276,8 +280,8 @@ void Robot::wire_events(const Parts& parts) {
 void Robot::add_shortcuts(const Parts& parts) {
     // Escape is Stop whatever has the focus, also inside a run or a hold; a disabled Stop
     // ignores it, as it ignores clicks.
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session,
-            &ArmSession::stop);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            [this] { hand.stop(); });
     shortcut_buttons = {{
         {QKeySequence(Qt::CTRL | Qt::Key_O), load_button},
         {QKeySequence(Qt::CTRL | Qt::Key_S), save_button},
@@ -291,7 +295,7 @@ void Robot::add_shortcuts_to(QWidget& window) {
     for (const auto& [sequence, button] : shortcut_buttons) {
         connect(new QShortcut(sequence, &window), &QShortcut::activated, this, [this, button] {
             if (button->isEnabled()) {
-                session.when_still([button] { button->click(); });
+                hand.when_still([button] { button->click(); });
             }
         });
     }

@@ -10,6 +10,7 @@
 
 #include "motor_buttons.h"
 #include "programs/program_files.h"
+#include "session/arm_client.h"
 #include "session/arm_session.h"
 
 class QCheckBox;
@@ -86,6 +87,8 @@ class Robot : public QWidget, public FilePane {
     bool take_file_drag(QEvent* event);
 
     ArmSession& session;
+    // Every control of this window drives the arm through it.
+    ArmClient hand;
     FileDialogs& dialogs;
 
     // The controls named by their role; the others live on in their connections.

@@ -139,7 +139,7 @@ void ArmLink::show_light(bool on) {
     reports.set_light_indicator(on);
 }
 
-bool ArmLink::attach_arm() {
+bool ArmLink::attach_arm(const std::function<std::optional<QString>(DeviceLocation)>& may_take) {
     arm_lost = false;
     const UsbResult<DeviceHandle> opened = usb.open_first(arm_vendor_id, arm_product_id);
     if (!opened) {
@@ -153,6 +153,15 @@ bool ArmLink::attach_arm() {
     arm = *opened;
     const auto where = usb.location(*arm);
     arm_location = where ? std::optional(*where) : std::nullopt;
+    if (may_take && arm_location) {
+        if (const auto refused = may_take(*arm_location)) {
+            usb.close(*arm);
+            arm.reset();
+            reports.show_message(QStringLiteral("Could not attach"));
+            reports.show_message(*refused);
+            return false;
+        }
+    }
     stop_not_taken = false;
     reports.show_message(QStringLiteral("\r\nArm attached"));
     // Commands still reach the arm without these two on Linux, so the attach goes on; a

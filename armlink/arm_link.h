@@ -53,8 +53,11 @@ class ArmLink {
 
     // Opens the first arm, reports "Arm attached" or "Could not attach", and selects the
     // configuration and claims the interface; a failed step gives a line in the error pane but
-    // the arm stays attached. True when the arm is now attached.
-    bool attach_arm();
+    // the arm stays attached. True when the arm is now attached. `may_take`, when given, is
+    // asked first with where the arm sits: a text is why not (another process drives it), and
+    // the arm is let go without a command, "Could not attach" and that text reported.
+    bool attach_arm(
+        const std::function<std::optional<QString>(DeviceLocation)>& may_take = nullptr);
 
     // All off, tried until taken as any stop, and always for the whole bound as it is the
     // last command this arm gets; then the indicator cleared, the device let go, "Arm

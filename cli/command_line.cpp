@@ -12,6 +12,7 @@
 #include "motion/arm_model.h"
 #include "programs/program_preview.h"
 #include "server/serve.h"
+#include "session/arm_bus.h"
 #include "sub_commands.h"
 #include "survey/device_survey.h"
 #include "terminal.h"
@@ -50,10 +51,11 @@ int survey_command(const CommandLine& line) {
     // The library's own words on a failed start are known only after it.
     const auto survey = [](UsbBus& usb, const LibusbBus* libusb) {
         if (const auto started = usb.initialise(); !started) {
-            print_raw(stderr, QStringLiteral("quillmar: the USB library could not be started "
-                                             "(error %1). %2\n")
-                                  .arg(error_code(started.error()))
-                                  .arg(libusb ? libusb->init_error_text() : QString()));
+            print_raw(stderr, QStringLiteral("quillmar: ") +
+                                  usb_start_failure(started.error(),
+                                                    libusb ? libusb->init_error_text() : QString())
+                                      .replace(u'\n', u' ') +
+                                  u'\n');
             return int{exit_no_arm};
         }
         // The level that the window's start sets before its survey.

@@ -4,10 +4,9 @@
 #include <cstdio>
 
 #include "command_line.h"
-#include "motion/event_pacer.h"
 #include "programs/program_check.h"
 #include "run_progress.h"
-#include "session/arm_bus.h"
+#include "session/arm_runtime.h"
 #include "session/arm_session.h"
 #include "session/signal_bridge.h"
 #include "sub_commands.h"
@@ -93,9 +92,8 @@ int run_command(const CommandLine& line) {
         std::signal(number, SIG_IGN);
     }
 
-    EventPacer pacer;
-    ArmBus bus(parser.isSet(virtual_arm_option), pacer);
-    ArmSession session(bus.usb(), pacer, bus.source(), bus.presence());
+    ArmRuntime runtime(parser.isSet(virtual_arm_option));
+    ArmSession& session = runtime.session();
 
     // From before the arm is attached to after it is let go, a signal switches every motor off
     // and releases the arm; a second one finds the session shut down already and adds nothing.
@@ -114,17 +112,16 @@ int run_command(const CommandLine& line) {
     QStringList start_messages;
     const auto collecting = QObject::connect(&session, &ArmSession::message_line, &session,
                                              [&](const QString& text) { start_messages << text; });
-    const auto started = session.start_up();
+    const auto failed = runtime.start_up();
     QObject::disconnect(collecting);
     RunProgress progress(session, style);
+    ArmClient command_line(session, ClientKind::command_line, QStringLiteral("quillmar run"));
     for (qsizetype i = 1; i < start_messages.size(); ++i) {
         progress.message(start_messages[i]);
     }
-    if (!started) {
+    if (failed) {
         print_raw(stderr,
-                  QStringLiteral("quillmar: the USB library could not be started (error %1). %2\n")
-                      .arg(error_code(started.error()))
-                      .arg(bus.init_error_text()));
+                  QStringLiteral("quillmar: ") + QString(*failed).replace(u'\n', u' ') + u'\n');
         return exit_no_arm;
     }
     // A signal that came during the start is taken now.
@@ -136,23 +133,15 @@ int run_command(const CommandLine& line) {
 
     const Direction direction =
         parser.isSet(reverse_option) ? Direction::reverse : Direction::forwards;
-    const auto cut_short = [&] { return signal_number != 0 || !session.attached(); };
-    for (int round = 0; round < repeat && !cut_short(); ++round) {
-        if (round > 0) {
-            pacer.pause(ProgramRunner::pause_between_steps, cut_short);
-        }
-        session.run(file.text, direction);
-        if (progress.stopped()) {
-            break;
-        }
-    }
-    const bool arm_gone = session.link().lost();
+    // A signal during the start has shut the session down: nothing runs.
+    command_line.repeat(file.text, direction, repeat, false);
+    const bool arm_gone = session.arm_lost();
     session.shut_down();
     if (signal_number != 0) {
         return 128 + signal_number;
     }
     // A stop that the arm never took has said so on the error lines: a motor may still run.
-    if (arm_gone || session.link().left_running()) {
+    if (arm_gone || session.left_running()) {
         return exit_arm_gone;
     }
     return not_run > 0 ? exit_lines_not_run : exit_finished;

@@ -144,7 +144,9 @@ void RunProgress::ended(std::optional<int> stopped_during) {
         case Style::lines: {
             clear_line();
             const QString end =
-                stopped_at
+                stopped_at && session.left_running()
+                    ? QStringLiteral("Run ended: the arm did not take the stop command")
+                : stopped_at
                     ? QStringLiteral("Run stopped at step %1 of %2").arg(*stopped_at + 1).arg(count)
                     : QStringLiteral("Run finished: %1 in %2")
                           .arg(steps_text(count), seconds_text(run_duration(steps)));
@@ -160,6 +162,9 @@ void RunProgress::ended(std::optional<int> stopped_during) {
                               {"time", rounded(session.now() - origin)}};
             if (stopped_at) {
                 event.insert(QStringLiteral("stopped_at"), *stopped_at + 1);
+            }
+            if (session.left_running()) {
+                event.insert(QStringLiteral("stop_not_taken"), true);
             }
             print_json(event);
             break;

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "gamepad.h"
+#include "session/arm_client.h"
 #include "session/arm_session.h"
 
 namespace quillmar {
@@ -24,15 +25,15 @@ class GamepadDrive : public QObject {
     void set_background(bool on);
 
   signals:
-    // The session answered a press: whether its motor runs, or why not.
-    void answered(int command, quillmar::KeyAnswer answer);
+    // The session refused a press, and says why.
+    void refused(const quillmar::Refusal& refusal);
 
   private:
     bool may_drive() const { return window_active || background; }
     void press(int command);
     void act(PadAction action);
 
-    ArmSession& session;
+    ArmClient pad_client;
     std::function<QString()> program;
     bool window_active = false;
     bool background = false;

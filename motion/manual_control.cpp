@@ -12,7 +12,11 @@ double ManualControl::jog(int command_number) {
 }
 
 void ManualControl::light() {
-    light_on = !light_on;
+    light_to(!light_on);
+}
+
+void ManualControl::light_to(bool on) {
+    light_on = on;
     link.send_command(light_command(light_on));
     link.show_light(light_on);
 }

@@ -17,6 +17,9 @@ class ManualControl {
 
     // Switches the light the other way: light command, then the indicator.
     void light();
+    // Switches the light to `on` whatever the button's state was, which follows: the light a
+    // script or a block asks for.
+    void light_to(bool on);
 
     bool light_state() const { return light_on; }
 

@@ -32,7 +32,8 @@ ProgramRunner::ProgramRunner(ArmLink& link, ManualControl& manual, ArmReports& r
     : link(link), manual(manual), reports(reports), pacer(pacer) {}
 
 bool ProgramRunner::cut_short() const {
-    return stop_requested || !link.attached() || pacer.cancelled();
+    // A stop the arm did not take may have left a motor running: no further step starts.
+    return stop_requested || !link.attached() || pacer.cancelled() || link.left_running();
 }
 
 void ProgramRunner::run_program(const QString& text, Direction direction) {

@@ -63,7 +63,8 @@ class ProgramRunner : public QObject {
     void run_stopped(int index);
 
   private:
-    // The run ends early: Stop was pressed, the arm was released, or the window is closing.
+    // The run ends early: Stop was pressed, the arm was released, the window is closing, or the
+    // arm did not take a stop.
     bool cut_short() const;
     // Performs `step`; when the run goes on, when the arm took its last command.
     std::optional<double> perform(const RunStep& step);

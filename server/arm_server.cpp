@@ -60,6 +60,8 @@ QString busy_text(ArmSession::State state) {
             return QStringLiteral("The arm is busy: it goes back to start");
         case ArmSession::State::shutting_down:
             return QStringLiteral("Quillmar is closing");
+        case ArmSession::State::not_responding:
+            return Refusal(Why::not_responding).text();
         case ArmSession::State::no_arm:
         case ArmSession::State::idle:
             break;
@@ -85,18 +87,20 @@ QString end_name(HoldEnd end) {
     return {};
 }
 
-QString way_back_name(ArmSession::WayBack way) {
-    switch (way) {
-        case ArmSession::WayBack::done:
+QString way_back_name(const Answer<WayEnd>& way) {
+    if (!way) {
+        return way.why() == Why::keys_held ? QStringLiteral("keys held")
+                                           : QStringLiteral("refused");
+    }
+    switch (*way) {
+        case WayEnd::done:
             return QStringLiteral("done");
-        case ArmSession::WayBack::stopped:
+        case WayEnd::stopped:
             return QStringLiteral("stopped");
-        case ArmSession::WayBack::at_start:
+        case WayEnd::at_start:
             return QStringLiteral("at start");
-        case ArmSession::WayBack::keys_held:
-            return QStringLiteral("keys held");
-        case ArmSession::WayBack::refused:
-            return QStringLiteral("refused");
+        case WayEnd::cap:
+            return QStringLiteral("cap");
     }
     return {};
 }
@@ -146,7 +150,8 @@ struct ArmServer::Client {
     bool reading_scheduled = false;
     std::optional<Method> under_way;  // its movement or run
     std::optional<QJsonValue> let_go_id;
-    QJsonValue last_hold;  // how its last hold ended
+    QJsonValue last_hold;            // how its last hold ended
+    std::unique_ptr<ArmClient> arm;  // every operation of this connection goes through it
 };
 
 // Gathers the pane lines that an operation makes while it runs.
@@ -258,6 +263,7 @@ void ArmServer::accept_connections() {
         auto client = std::make_shared<Client>();
         client->socket = socket;
         client->name = peer_name(peer->pid);
+        client->arm = std::make_unique<ArmClient>(session, ClientKind::script, client->name);
         socket->setParent(this);
         // A line longer than the cap fills the buffer, which tells it; the kernel holds the rest.
         socket->setReadBufferSize(longest_message + 2);
@@ -337,7 +343,7 @@ void ArmServer::take(const ClientPtr& client, const QByteArray& line) {
             return;
         case Method::stop:
             // Anyone may stop the arm, as the window's Stop always can.
-            session.stop();
+            client->arm->stop();
             answer(client, call, QJsonValue::Null);
             return;
         case Method::attach:
@@ -345,7 +351,7 @@ void ArmServer::take(const ClientPtr& client, const QByteArray& line) {
             return;
         case Method::release:
             if (claim(client, call)) {
-                session.release();
+                client->arm->release();
                 answer(client, call, QJsonValue::Null);
             }
             return;
@@ -422,10 +428,10 @@ void ArmServer::drop(const ClientPtr& client, bool graceful) {
     if (mover == client) {
         // At once: the hold's wait ends now and sends its stop; a run or the way back stops.
         if (client->under_way == Method::move || client->under_way == Method::hold) {
-            session.end_hold(HoldEnd::released);
+            client->arm->let_go();
         } else {
             QMetaObject::invokeMethod(
-                this, [this] { session.stop(); }, Qt::QueuedConnection);
+                this, [client] { client->arm->stop(); }, Qt::QueuedConnection);
         }
     }
     if (driving == client) {
@@ -486,7 +492,7 @@ void ArmServer::move(const ClientPtr& client, const RpcCall& call) {
     Collector lines(*this);
     mover = client;
     client->under_way = Method::move;
-    const std::optional<HoldOutcome> outcome = session.begin_hold_for(command, seconds);
+    const Answer<HoldOutcome> outcome = client->arm->hold_for(command, seconds);
     client->under_way.reset();
     mover.reset();
     answer_or_errors(client, call, outcome ? hold_result(*outcome) : QJsonObject{}, lines.errors);
@@ -502,7 +508,7 @@ void ArmServer::hold(const ClientPtr& client, const RpcCall& call) {
     answer(client, call, QJsonValue::Null);
     mover = client;
     client->under_way = Method::hold;
-    const std::optional<HoldOutcome> outcome = session.begin_hold(command);
+    const Answer<HoldOutcome> outcome = client->arm->hold(command);
     client->under_way.reset();
     mover.reset();
     client->last_hold = outcome ? hold_result(*outcome) : QJsonObject{};
@@ -522,7 +528,7 @@ void ArmServer::let_go(const ClientPtr& client, const RpcCall& call) {
     }
     // Answered once the stop has gone; a let_go sent as a notification is answered by nothing.
     client->let_go_id = call.id;
-    session.end_hold(HoldEnd::released);
+    client->arm->let_go();
 }
 
 void ArmServer::run(const ClientPtr& client, const RpcCall& call) {
@@ -533,7 +539,8 @@ void ArmServer::run(const ClientPtr& client, const RpcCall& call) {
     mover = client;
     client->under_way = Method::run;
     run_stopped_at.reset();
-    session.run(call.params.value(QStringLiteral("text")).toString(), direction_of(call.params));
+    client->arm->run(call.params.value(QStringLiteral("text")).toString(),
+                     direction_of(call.params));
     client->under_way.reset();
     mover.reset();
     const QJsonObject result{
@@ -548,7 +555,7 @@ void ArmServer::attach(const ClientPtr& client, const RpcCall& call) {
         return;
     }
     Collector lines(*this);
-    session.attach();
+    client->arm->attach();
     if (session.attached()) {
         answer_or_errors(client, call, state_object(), lines.errors);
         return;
@@ -571,8 +578,10 @@ void ArmServer::light(const ClientPtr& client, const RpcCall& call) {
     }
     Collector lines(*this);
     const QJsonValue on = call.params.value(QStringLiteral("on"));
-    if (on.isUndefined() || on.toBool() != session.light_indicator()) {
-        session.light();
+    if (on.isUndefined()) {
+        client->arm->light();
+    } else {
+        client->arm->set_light(on.toBool());
     }
     answer_or_errors(client, call, QJsonObject{{QStringLiteral("on"), session.light_indicator()}},
                      lines.errors);
@@ -585,7 +594,7 @@ void ArmServer::back_to_start(const ClientPtr& client, const RpcCall& call) {
     Collector lines(*this);
     mover = client;
     client->under_way = Method::back_to_start;
-    const ArmSession::WayBack way = session.back_to_start();
+    const Answer<WayEnd> way = client->arm->back_to_start();
     client->under_way.reset();
     mover.reset();
     answer_or_errors(client, call, QJsonObject{{QStringLiteral("ended"), way_back_name(way)}},

@@ -4,8 +4,7 @@
 #include <cstdio>
 
 #include "arm_server.h"
-#include "motion/event_pacer.h"
-#include "session/arm_bus.h"
+#include "session/arm_runtime.h"
 #include "session/signal_bridge.h"
 
 namespace quillmar {
@@ -19,18 +18,22 @@ void say(const QString& line) {
 }  // namespace
 
 int serve(bool virtual_arm) {
-    EventPacer pacer;
-    ArmBus bus(virtual_arm, pacer);
-    ArmSession session(bus.usb(), pacer, bus.source(), bus.presence());
-    if (bus.virtual_arm()) {
-        session.model().follow(*bus.virtual_arm());
-    }
-    if (const auto started = session.start_up(); !started) {
-        say(QStringLiteral("the USB library could not be started (error %1). %2")
-                .arg(error_code(started.error()))
-                .arg(bus.init_error_text()));
+    ArmRuntime runtime(virtual_arm);
+    ArmSession& session = runtime.session();
+    if (const auto failed = runtime.start_up()) {
+        say(QString(*failed).replace(u'\n', u' '));
         return 1;
     }
+    // Not responding is a state every front end shows: here, a line when it begins and ends.
+    QObject::connect(&session, &ArmSession::state_changed, &session,
+                     [&session, was = false](ArmSession::State state) mutable {
+                         const bool now = state == ArmSession::State::not_responding;
+                         if (now != was) {
+                             say(now ? QStringLiteral("not responding: a motor may be running")
+                                     : QStringLiteral("the arm took the stop command"));
+                         }
+                         was = now;
+                     });
     ArmServer server(session);
     const QString path = default_socket_path();
     if (const QString why = server.listen(path); !why.isEmpty()) {
@@ -47,7 +50,7 @@ int serve(bool virtual_arm) {
     });
     const int code = QCoreApplication::exec();
     session.shut_down();
-    if (session.link().left_running()) {
+    if (session.left_running()) {
         say(QStringLiteral("the arm did not take the stop command: switch it off"));
         return 1;
     }

@@ -5,6 +5,12 @@
 
 namespace quillmar {
 
+QString usb_start_failure(UsbError error, const QString& library_text) {
+    return QStringLiteral("The USB library could not be started (error %1).\n%2")
+        .arg(error_code(error))
+        .arg(library_text);
+}
+
 ArmBus::ArmBus(bool virtual_arm, const Pacer& pacer) {
     if (virtual_arm) {
         emulated = std::make_unique<EmulatedBus>([&pacer] { return pacer.now(); }, hub_and_arm());

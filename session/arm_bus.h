@@ -13,6 +13,10 @@
 
 namespace quillmar {
 
+// The one text of a USB library that did not start: its error, a line end, then the library's
+// own words.
+QString usb_start_failure(UsbError error, const QString& library_text);
+
 class ArmBus {
   public:
     // The virtual arm's bus keeps its time by `pacer`.

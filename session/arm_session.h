@@ -3,13 +3,18 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
+#include "arm_client.h"
+#include "arm_lock.h"
 #include "armlink/arm_link.h"
 #include "armlink/arm_reports.h"
 #include "motion/arm_model.h"
@@ -25,6 +30,10 @@
 
 namespace quillmar {
 
+namespace testing {
+struct SessionProbe;
+}
+
 enum class ArmSource {
     virtual_arm,    // the model is the emulated arm itself, fed by its bus
     commands_sent,  // the model estimates a real arm from the commands that reached it
@@ -34,7 +43,16 @@ class ArmSession : public QObject, private ArmReports {
     Q_OBJECT
   public:
     // The innermost activity when one runs inside another's wait; no_arm or idle when none runs.
-    enum class State { no_arm, idle, moving_by_hand, running, going_back, shutting_down };
+    // not_responding: no activity runs and the arm did not take the last stop.
+    enum class State {
+        no_arm,
+        idle,
+        moving_by_hand,
+        running,
+        going_back,
+        not_responding,
+        shutting_down
+    };
     Q_ENUM(State)
     enum class Operation {
         attach,
@@ -51,13 +69,16 @@ class ArmSession : public QObject, private ArmReports {
         shut_down,
     };
     Q_ENUM(Operation)
-    enum class WayBack { done, stopped, at_start, keys_held, refused };
 
     // With `commands_sent` the model follows what the link sent; with `virtual_arm` the emulated
     // bus is to drive model() (ArmModel::follow). `presence` tells of arms plugged in and pulled
     // out; null when none does (the virtual arm, and every emulated bus in tests).
     ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresence* presence = nullptr,
                QObject* parent = nullptr);
+
+    // From now on an arm is attached only while this process holds its lock in `folder`, so that
+    // a second Quillmar process never drives an arm that one drives already.
+    void use_arm_lock(const QString& folder);
 
     // USB library, debug level 255, the survey and attach. When the USB library fails to start,
     // its error, and nothing after it has run.
@@ -67,7 +88,8 @@ class ArmSession : public QObject, private ArmReports {
     bool attached() const { return arm_link.attached(); }
     // A run or the way back is under way: what moves the arm stays locked, arm or not.
     bool locked() const;
-    // Whether `operation` would be taken now; a refused one sends and writes nothing.
+    // Whether `operation` would be taken now from the person at the arm; a refused one sends
+    // and writes nothing.
     bool may(Operation operation) const;
     // An arm was plugged in and none is attached.
     bool arm_plugged_in() const { return plug_hint; }
@@ -77,60 +99,47 @@ class ArmSession : public QObject, private ArmReports {
     double now() const { return pacer.now(); }
     const ArmModel& model() const { return arm_model; }
     ArmModel& model() { return arm_model; }
-    ArmLink& link() { return arm_link; }
+    // The arm never took the last stop it was sent: a motor may still be running.
+    bool left_running() const { return arm_link.left_running(); }
+    // The arm was pulled out since the last attach.
+    bool arm_lost() const { return arm_link.lost(); }
 
-    // Empties the message pane, surveys the bus and attaches the first arm.
-    void attach();
-    void release();
-    // Seconds the motor ran; nothing when refused.
-    std::optional<double> jog(int command_number);
-    // Returns when the hold has ended: end_hold, the limit, Stop, a release or closing.
-    std::optional<HoldOutcome> begin_hold(int command_number);
-    // A hold that ends by itself after `seconds` (at most the limit), timed as a jog: a movement
-    // asked for by time that end_hold, Stop, a release or closing still end at once.
-    std::optional<HoldOutcome> begin_hold_for(int command_number, double seconds);
-    void end_hold(HoldEnd reason);
-    // The first key held returns only when the drive has ended.
-    std::optional<KeyAnswer> press_key(int command_number);
-    void release_key(int command_number);
-    void end_key_drive(HoldEnd reason);
-    void light();
-    // Checks `text` and runs it; an empty text does nothing.
-    void run(const QString& text, Direction direction);
-    void stop();
-    // Plans the way back from the model, and goes it.
-    WayBack back_to_start();
-    // Runs `plan` locked as a run; true when all of it ran.
-    bool go_back(const std::vector<Movement>& plan);
+    // The client that began the innermost activity; null when none runs or its client is gone.
+    const ArmClient* owner() const;
+    // The remote client that drives the arm: the last that moved it and has not given up
+    // driving; null when none does.
+    const ArmClient* driver() const { return driving; }
+    // What the way under way does, for the views: "Going back to start. Esc stops."; empty when
+    // none runs.
+    const QString& way_text() const { return way_purpose; }
+
+    // Back to start, Go to and Find the ends are bounded: each movement at most
+    // `movement_cap_seconds`, and the whole way at most `way_cap_factor` times its plan.
+    // 30 s is the longest full travel of the joint table (12 s) with Find the ends' margin (1.5)
+    // and room for an arm two thirds slower than the table.
+    static constexpr double movement_cap_seconds = 30.0;
+    static constexpr double way_cap_factor = 1.5;
+    // The arm did not take a stop: it goes again this often until the arm takes it.
+    static constexpr int stop_resend_milliseconds = 1000;
+
     // While on, movements made by hand come out as `recorded` lines, one motor at a time.
     void set_recording(bool on);
     void set_start_pose();
     // The estimate's joints travel at `speeds` from now on.
     void set_joint_speeds(const JointSpeeds& speeds);
-    // While on, holds and key drives stop each motor where the estimate puts its joint at its
-    // end; off until a front end switches them on. Programs run as written either way.
+    // While on (the default), holds and key drives stop each motor where the estimate puts its
+    // joint at its end, and so does a timed movement a remote client asks for. Programs run as
+    // written either way.
     void set_soft_limits(bool on);
     bool soft_limits() const { return soft_limits_on; }
     // While on (Shift held), holds and key drives drive on past the soft limits.
     void drive_past_soft_limits(bool on);
-    // Runs step `index` of `text` forwards alone, as a run of one step. The step to run next: the
-    // one after it, the first after the last, the same when it was stopped; none when refused or
-    // there is no such step.
-    std::optional<int> step(const QString& text, int index);
     // Offers the lines of the way from here to `pose` as `recorded` lines.
     void offer_way_to(const Pose& pose);
-    // Drives `joint` towards its end `drive` (+1 its maximum, -1 its minimum) for `seconds`,
-    // locked as the way back, then puts the estimate's joint at that end; false when it was
-    // stopped or refused.
-    bool find_end(Joint joint, int drive, double seconds);
-    // Drives to `pose` by the estimate, the light left as it is, locked as the way back.
-    WayBack go_to(const Pose& pose);
     // The window is closing: every wait ends at once and the arm is let go.
     void shut_down();
-    // Runs `action` now when no hand movement runs; else the hold or key drive ends (released)
-    // and `action` runs after the outermost movement's stop, so that a dialog or a run never
-    // starts inside a movement's wait. The first action asked for wins.
-    void when_still(std::function<void()> action);
+    // The not-responding state's pace: the stop goes once more, and the state follows.
+    void resend_stop();
 
   signals:
     // Also when attached() changes under an activity.
@@ -159,11 +168,66 @@ class ArmSession : public QObject, private ArmReports {
     // A hold or key drive stopped `joint`'s motor where the estimate put it at its end,
     // `drive` (+1 the maximum, -1 the minimum).
     void soft_limit_reached(quillmar::Joint joint, int drive);
+    // The person at the arm (`by`) ended the remote client `client`'s activity.
+    void client_stopped(const QString& client, const QString& by);
+    // Run `run` of a Repeat of `times` runs begins.
+    void repeat_run_started(int run, int times);
+    // The remote client that drives the arm changed; empty when none does.
+    void driver_changed(const QString& name);
 
   private:
+    friend class ArmClient;
+    friend struct testing::SessionProbe;
     // Pushes a state around a blocking call; the last hand movement to end runs when_still's
     // action.
     class Activity;
+    struct Entry {
+        State state;
+        ArmClient* owner;
+    };
+    // A movement of the person at the arm that waits for a remote client's to unwind.
+    struct Pending {
+        QPointer<ArmClient> client;
+        std::function<void()> action;
+    };
+
+    // The operations, each for the client `by` (see ArmClient).
+    Answer<> attach(ArmClient& by);
+    Answer<> release(ArmClient& by);
+    Answer<double> jog(ArmClient& by, int command_number);
+    Answer<HoldOutcome> hold(ArmClient& by, int command_number, std::optional<double> seconds);
+    void let_go(ArmClient& by);
+    Answer<> press_key(ArmClient& by, int command_number);
+    void release_key(ArmClient& by, int command_number);
+    void focus_lost(ArmClient& by);
+    Answer<bool> light(ArmClient& by, std::optional<bool> on);
+    Answer<std::optional<int>> run(ArmClient& by, const QString& text, Direction direction);
+    Answer<int> step(ArmClient& by, const QString& text, int index);
+    Answer<int> repeat(ArmClient& by, const QString& text, Direction direction, int times,
+                       bool back_between);
+    void stop(ArmClient& by);
+    Answer<WayEnd> back_to_start(ArmClient& by);
+    Answer<WayEnd> go_to(ArmClient& by, const Pose& pose);
+    Answer<WayEnd> find_end(ArmClient& by, Joint joint, int drive, double seconds);
+    void when_still(std::function<void()> action);
+    void resume(ArmClient& by);
+    void release_drive(ArmClient& by);
+    // A client goes away: what it started ends.
+    void forget(ArmClient& client);
+
+    // Why `by` may not do `operation` now; nothing when it may.
+    std::optional<Refusal> refusal(const ArmClient* by, Operation operation) const;
+    // The person at the arm (`by`) takes the arm: every remote client's activity ends. True when
+    // one is still unwinding, and `action` was kept to run once it has.
+    bool take_over(ArmClient& by, std::function<void()> action);
+    // Ends every remote client's activity and tells each one that `by` stopped it.
+    void halt_remote_clients(const ArmClient& by);
+    bool remote_activity() const;
+    // A remote client that moves the arm drives it from now on.
+    void drive(ArmClient& by);
+    // Runs `plan` locked as the way back, capped.
+    WayEnd go_back(ArmClient& by, const std::vector<Movement>& plan, const QString& purpose);
+    void cancel_pending(const ArmClient& client);
 
     void show_message(const QString& text) override;
     void show_error(const QString& text) override;
@@ -175,7 +239,8 @@ class ArmSession : public QObject, private ArmReports {
     // The attached arm pulled out is lost at once, so that what moves it ends now.
     void arm_left(DeviceLocation where);
     void set_plug_hint(bool on);
-    void push(State activity);
+    void drop_lock();
+    void push(State activity, ArmClient* owner);
     void pop();
     // Says the new state when it, or whether an arm is attached, changed.
     void tell_state(State before, bool attached_before);
@@ -192,6 +257,7 @@ class ArmSession : public QObject, private ArmReports {
     UsbBus& usb;
     Pacer& pacer;
     DevicePresence* presence;
+    ArmSource source;
     ArmModel arm_model;
     ArmLink arm_link;
     DeviceSurvey survey;
@@ -200,7 +266,16 @@ class ArmSession : public QObject, private ArmReports {
     KeyDrive key_drive;
     BackToStart way_back;
     ProgramRunner runner;
-    std::vector<State> activities;  // nested activities, innermost last
+    std::vector<Entry> activities;  // nested activities, innermost last
+    ArmClient* hold_owner = nullptr;
+    ArmClient* run_owner = nullptr;               // of the run about to be checked
+    std::optional<std::pair<int, int>> stepping;  // Step's step and the program's step count
+    // The keys held in the drive and who pressed each.
+    std::vector<std::pair<int, ArmClient*>> keys_down;
+    ArmClient* driving = nullptr;
+    std::optional<Pending> pending;
+    std::unique_ptr<ArmLock> lock;
+    QTimer stop_resender;
     // The program under way until its steps are known, then the text of their lines by line
     // number, and its steps, to name each step as it begins.
     QString run_text;
@@ -210,7 +285,9 @@ class ArmSession : public QObject, private ArmReports {
     bool recording_on = false;
     bool plug_hint = false;
     bool closing = false;
-    bool soft_limits_on = false;
+    bool stop_asked = false;  // since the Repeat under way began
+    QString way_purpose;
+    bool soft_limits_on = true;
     bool past_soft_limits = false;
 };
 

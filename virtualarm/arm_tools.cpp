@@ -18,6 +18,7 @@
 
 #include "arm_window.h"
 #include "motion/speed_settings.h"
+#include "programs/program_check.h"
 #include "text/visible_text.h"
 
 namespace quillmar {
@@ -46,6 +47,26 @@ QDoubleSpinBox* seconds_box(QWidget* parent) {
     return box;
 }
 
+// How a way ended, for the note of the tool that began it: `done` when it got there.
+QString way_end_text(WayEnd end, const QString& way, const QString& done) {
+    switch (end) {
+        case WayEnd::done:
+        case WayEnd::at_start:
+            return done;
+        case WayEnd::stopped:
+            return way + QStringLiteral(" stopped.");
+        case WayEnd::cap:
+            return way + QStringLiteral(" took longer than it may and was stopped.");
+    }
+    return {};
+}
+
+// The way a command drives its joint, as its caption says: "up", "open", "anticlockwise".
+QString way_word(int command) {
+    const QString caption = command_caption(command);
+    return caption.left(caption.indexOf(QStringLiteral(" ("))).section(u' ', -1).toLower();
+}
+
 QString settings_key(const ToolSettings& kept, const char* name) {
     return kept.group + QLatin1Char('/') + QLatin1String(name);
 }
@@ -71,15 +92,14 @@ QCheckBox* soft_limits_switch(ArmSession& session, const ToolSettings& kept, QWi
     return box;
 }
 
-CalibrationBox::CalibrationBox(ArmSession& session, ToolSettings kept, QWidget* parent)
+CalibrationBox::CalibrationBox(ArmClient& hand, ToolSettings kept, QWidget* parent)
     : QGroupBox(QStringLiteral("Calibration and limits"), parent),
-      session(session),
+      session(hand.session()),
+      hand(hand),
       kept(std::move(kept)) {
     setObjectName(QStringLiteral("calibration"));
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(QStringLiteral("Full travel:"), this), 0, 0);
-    grid->addWidget(new QLabel(QStringLiteral("up"), this), 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("down"), this), 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Full travel each way:"), this), 0, 0, 1, 3);
     for (const auto& row : joint_table) {
         const auto index = static_cast<std::size_t>(row.joint);
         const int line = static_cast<int>(index) + 1;
@@ -92,6 +112,14 @@ CalibrationBox::CalibrationBox(ArmSession& session, ToolSettings kept, QWidget* 
         down_seconds.at(index)->setToolTip(
             QStringLiteral("Seconds %1 takes from one end to the other")
                 .arg(command_caption(row.decreasing_command)));
+        // Each joint's own two ways: the base turns, the gripper opens and grips.
+        for (const auto& [box, command] :
+             {std::pair{up_seconds.at(index), row.increasing_command},
+              std::pair{down_seconds.at(index), row.decreasing_command}}) {
+            box->setPrefix(way_word(command) + QLatin1Char(' '));
+            box->setAccessibleName(QStringLiteral("%1 %2: seconds of full travel")
+                                       .arg(joint_name(row.joint), way_word(command)));
+        }
         grid->addWidget(up_seconds.at(index), line, 1);
         grid->addWidget(down_seconds.at(index), line, 2);
         for (QDoubleSpinBox* box : {up_seconds.at(index), down_seconds.at(index)}) {
@@ -135,8 +163,16 @@ CalibrationBox::CalibrationBox(ArmSession& session, ToolSettings kept, QWidget* 
     show_speeds(saved);
     apply(saved);
     connect(reset, &QPushButton::clicked, this, [this] {
+        const auto asked = QMessageBox::question(
+            this, QStringLiteral("Reset to the built-in table"),
+            QStringLiteral("This throws away the travel times set here and uses the built-in "
+                           "table's. Go on?"));
+        if (asked != QMessageBox::Yes) {
+            return;
+        }
         show_speeds(JointSpeeds::built_in());
         apply(JointSpeeds::built_in());
+        note->setText(QStringLiteral("The estimate uses the built-in table's times."));
     });
     connect(time_button, &QPushButton::clicked, this, [this] {
         if (timed) {
@@ -265,7 +301,8 @@ bool CalibrationBox::find_end(Joint joint) {
     const double position = session.model().pose_at(session.now()).at(index);
     const int drive = position - row.minimum <= row.maximum - position ? -1 : 1;
     const double seconds = travel_seconds(joint, session.model().speeds().of(joint, drive));
-    return session.find_end(joint, drive, seconds * homing_margin);
+    const Answer<WayEnd> end = hand.find_end(joint, drive, seconds * homing_margin);
+    return end && *end == WayEnd::done;
 }
 
 void CalibrationBox::ask_and_find_ends() {
@@ -282,15 +319,20 @@ void CalibrationBox::ask_and_find_ends() {
     }
     note->setText(find_end(joint)
                       ? QStringLiteral("The %1 is at its end; the estimate is there too.").arg(name)
-                      : QStringLiteral("Finding the %1's end stopped.").arg(name));
+                      : QStringLiteral("Finding the %1's end stopped, so the estimate stays "
+                                       "where it was.")
+                            .arg(name));
 }
 
 QString CalibrationBox::note_text() const {
     return note->text();
 }
 
-PoseBox::PoseBox(ArmSession& session, ToolSettings kept, QWidget* parent)
-    : QGroupBox(QStringLiteral("Poses"), parent), session(session), kept(std::move(kept)) {
+PoseBox::PoseBox(ArmClient& hand, ToolSettings kept, QWidget* parent)
+    : QGroupBox(QStringLiteral("Poses"), parent),
+      session(hand.session()),
+      hand(hand),
+      kept(std::move(kept)) {
     setObjectName(QStringLiteral("poses"));
     names = new QComboBox(this);
     names->setObjectName(QStringLiteral("posenames"));
@@ -303,13 +345,37 @@ PoseBox::PoseBox(ArmSession& session, ToolSettings kept, QWidget* parent)
     insert->setToolTip(
         QStringLiteral("Adds the program lines that drive from here to the pose to the program"));
     forget = new QPushButton(QStringLiteral("Forget"), this);
-    auto* row = new QHBoxLayout(this);
+    names->setAccessibleName(QStringLiteral("Saved poses"));
+    auto* help = new QLabel(
+        QStringLiteral("Keep where the arm is under a name; Go to drives back there, and Insert "
+                       "writes the way there into the program."),
+        this);
+    help->setWordWrap(true);
+    note = new QLabel(this);
+    note->setObjectName(QStringLiteral("posenote"));
+    note->setWordWrap(true);
+    auto* row = new QHBoxLayout;
     row->addWidget(names, 1);
     row->addWidget(save);
     row->addWidget(go);
     row->addWidget(insert);
     row->addWidget(forget);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(help);
+    layout->addLayout(row);
+    layout->addWidget(note);
+    layout->addStretch(1);
     read();
+    // Nothing to go to, insert or forget without a pose.
+    const auto follow_names = [this] {
+        const bool any = names->count() > 0;
+        for (QPushButton* button : {go, insert, forget}) {
+            button->setEnabled(any);
+        }
+    };
+    connect(names->model(), &QAbstractItemModel::rowsInserted, this, follow_names);
+    connect(names->model(), &QAbstractItemModel::rowsRemoved, this, follow_names);
+    follow_names();
     connect(save, &QPushButton::clicked, this, &PoseBox::ask_and_save);
     connect(go, &QPushButton::clicked, this, &PoseBox::go_to);
     connect(insert, &QPushButton::clicked, this, [this] {
@@ -361,11 +427,19 @@ void PoseBox::ask_and_save() {
 }
 
 void PoseBox::go_to() {
-    if (const auto pose = pose_named(names->currentText())) {
+    const QString name = names->currentText();
+    if (const auto pose = pose_named(name)) {
         emit destination(pose);
-        session.go_to(*pose);
+        const Answer<WayEnd> way = hand.go_to(*pose);
         emit destination(std::nullopt);
+        note->setText(way ? way_end_text(*way, QStringLiteral("Go to \"%1\"").arg(name),
+                                         QStringLiteral("At \"%1\".").arg(name))
+                          : way.refusal().text());
     }
+}
+
+QString PoseBox::note_text() const {
+    return note->text();
 }
 
 void PoseBox::write() {
@@ -417,9 +491,10 @@ void PoseBox::read() {
     kept.settings->endArray();
 }
 
-StepBox::StepBox(ArmSession& session, std::function<QString()> program, QWidget* parent)
+StepBox::StepBox(ArmClient& hand, std::function<QString()> program, QWidget* parent)
     : QGroupBox(QStringLiteral("Step and repeat"), parent),
-      session(session),
+      session(hand.session()),
+      hand(hand),
       program(std::move(program)) {
     setObjectName(QStringLiteral("stepandrepeat"));
     step_button = new QPushButton(QStringLiteral("Step"), this);
@@ -430,7 +505,13 @@ StepBox::StepBox(ArmSession& session, std::function<QString()> program, QWidget*
     times->setRange(1, 999);
     times->setValue(2);
     times->setSuffix(QStringLiteral(" times"));
+    times->setAccessibleName(QStringLiteral("How many times Repeat runs the program"));
     back = new QCheckBox(QStringLiteral("Back to start between runs"), this);
+    auto* help = new QLabel(
+        QStringLiteral("Step runs the program one step at a time; Repeat runs it whole as "
+                       "many times as set."),
+        this);
+    help->setWordWrap(true);
     note = new QLabel(this);
     note->setObjectName(QStringLiteral("stepnote"));
     auto* row = new QHBoxLayout;
@@ -440,14 +521,19 @@ StepBox::StepBox(ArmSession& session, std::function<QString()> program, QWidget*
     row->addWidget(back);
     row->addStretch(1);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(help);
     layout->addLayout(row);
     layout->addWidget(note);
+    layout->addStretch(1);
     connect(step_button, &QPushButton::clicked, this, &StepBox::step);
     connect(repeat_button, &QPushButton::clicked, this, &StepBox::repeat);
     connect(&session, &ArmSession::state_changed, this, [this] {
         const bool may_run = this->session.may(ArmSession::Operation::run);
         step_button->setEnabled(may_run);
         repeat_button->setEnabled(may_run);
+        if (may_run) {
+            show_next();
+        }
     });
     step_button->setEnabled(session.may(ArmSession::Operation::run));
     repeat_button->setEnabled(session.may(ArmSession::Operation::run));
@@ -458,55 +544,55 @@ void StepBox::step() {
     const QString text = program();
     // A program changed since the last step starts again from its first step.
     if (text != stepped) {
-        stepped = text;
-        next = 0;
+        show_next();
     }
-    next = session.step(text, next).value_or(0);
+    const Answer<int> stepped_to = hand.step(text, next);
+    next = stepped_to ? *stepped_to : 0;
     show_next();
 }
 
 void StepBox::repeat() {
     const QString text = program();
-    std::optional<int> stopped_at;
-    const auto ended = connect(&session, &ArmSession::run_ended, this,
-                               [&stopped_at](std::optional<int> at) { stopped_at = at; });
-    int done = 0;
-    while (done < times->value() && !stopped_at && session.may(ArmSession::Operation::run)) {
-        if (done > 0 && back->isChecked() &&
-            session.back_to_start() == ArmSession::WayBack::stopped) {
-            break;
-        }
-        session.run(text, Direction::forwards);
-        if (!stopped_at) {
-            ++done;
-        }
-    }
-    disconnect(ended);
-    note->setText(QStringLiteral("Ran %1 of %2 times.").arg(done).arg(times->value()));
+    const auto told =
+        connect(&session, &ArmSession::repeat_run_started, this, [this](int run, int of) {
+            note->setText(QStringLiteral("Run %1 of %2").arg(run).arg(of));
+        });
+    const Answer<int> done =
+        hand.repeat(text, Direction::forwards, times->value(), back->isChecked());
+    disconnect(told);
+    note->setText(done ? QStringLiteral("Ran %1 of %2 times.").arg(*done).arg(times->value())
+                       : done.refusal().text());
 }
 
 void StepBox::show_next() {
-    note->setText(next == 0 ? QStringLiteral("Step runs the program's first step.")
-                            : QStringLiteral("Step runs step %1 next.").arg(next + 1));
+    // A program changed since the last step starts again from its first step.
+    const QString text = program();
+    if (text != stepped || stepped.isNull()) {
+        stepped = text;
+        next = 0;
+        step_count = static_cast<int>(check_program(text).steps.size());
+    }
+    note->setText(next == 0
+                      ? QStringLiteral("Step runs the program's first step.")
+                      : QStringLiteral("Step %1 of %2 runs next.").arg(next + 1).arg(step_count));
 }
 
 QString StepBox::note_text() const {
     return note->text();
 }
 
-std::vector<ArmTool> arm_tools(ArmSession& session, ToolSettings kept,
-                               std::function<QString()> program, bool estimate,
-                               const ArmModel* true_arm) {
+std::vector<ArmTool> arm_tools(ArmClient& hand, ToolSettings kept, std::function<QString()> program,
+                               bool estimate, const ArmModel* true_arm) {
     auto* limits = new QWidget;
     auto* layout = new QVBoxLayout(limits);
     if (estimate) {
-        auto* calibration = new CalibrationBox(session, kept, limits);
+        auto* calibration = new CalibrationBox(hand, kept, limits);
         // The tab names it.
         calibration->setTitle({});
         calibration->setFlat(true);
         layout->addWidget(calibration);
     } else {
-        layout->addWidget(soft_limits_switch(session, kept, limits));
+        layout->addWidget(soft_limits_switch(hand.session(), kept, limits));
         auto* about = new QLabel(QStringLiteral("A held motor button or key stops where the "
                                                 "estimate puts its joint at its end; hold Shift "
                                                 "with the keys to drive on. Programs run as "
@@ -521,7 +607,7 @@ std::vector<ArmTool> arm_tools(ArmSession& session, ToolSettings kept,
         truth->setObjectName(QStringLiteral("truearm"));
         truth->setWordWrap(true);
         auto* ticks = new QTimer(truth);
-        const auto show_truth = [truth, ticks, true_arm, &session] {
+        const auto show_truth = [truth, ticks, true_arm, &session = hand.session()] {
             const double now = session.now();
             QStringList joints;
             for (const auto& row : joint_table) {
@@ -540,10 +626,10 @@ std::vector<ArmTool> arm_tools(ArmSession& session, ToolSettings kept,
         show_truth();
         layout->addWidget(truth);
     }
-    auto* poses = new PoseBox(session, kept, nullptr);
+    auto* poses = new PoseBox(hand, kept, nullptr);
     poses->setTitle({});
     poses->setFlat(true);
-    auto* steps = new StepBox(session, std::move(program), nullptr);
+    auto* steps = new StepBox(hand, std::move(program), nullptr);
     steps->setTitle({});
     steps->setFlat(true);
     return {{estimate ? QStringLiteral("Calibration and limits") : QStringLiteral("Soft limits"),

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "motion/arm_model.h"
+#include "session/arm_client.h"
 #include "session/arm_session.h"
 
 class QCheckBox;
@@ -37,7 +38,7 @@ QCheckBox* soft_limits_switch(ArmSession& session, const ToolSettings& kept, QWi
 class CalibrationBox : public QGroupBox {
     Q_OBJECT
   public:
-    CalibrationBox(ArmSession& session, ToolSettings kept, QWidget* parent);
+    CalibrationBox(ArmClient& hand, ToolSettings kept, QWidget* parent);
 
     // The speeds shown, as the session's estimate uses them.
     JointSpeeds speeds() const;
@@ -58,6 +59,7 @@ class CalibrationBox : public QGroupBox {
     void ask_and_find_ends();
 
     ArmSession& session;
+    ArmClient& hand;
     ToolSettings kept;
     std::array<QDoubleSpinBox*, joint_count> up_seconds{};
     std::array<QDoubleSpinBox*, joint_count> down_seconds{};
@@ -81,12 +83,13 @@ class CalibrationBox : public QGroupBox {
 class PoseBox : public QGroupBox {
     Q_OBJECT
   public:
-    PoseBox(ArmSession& session, ToolSettings kept, QWidget* parent);
+    PoseBox(ArmClient& hand, ToolSettings kept, QWidget* parent);
 
     // Keeps the estimate's pose now under `name`; false when the name has nothing visible.
     bool save_pose(const QString& name);
     std::optional<Pose> pose_named(const QString& name) const;
     QComboBox& choice() { return *names; }
+    QString note_text() const;
 
   signals:
     // Go to drives towards `pose`; none once it has ended.
@@ -99,11 +102,13 @@ class PoseBox : public QGroupBox {
     void read();
 
     ArmSession& session;
+    ArmClient& hand;
     ToolSettings kept;
     QComboBox* names = nullptr;
     QPushButton* go = nullptr;
     QPushButton* insert = nullptr;
     QPushButton* forget = nullptr;
+    QLabel* note = nullptr;
     std::vector<std::pair<QString, Pose>> poses;
 };
 
@@ -112,7 +117,7 @@ class PoseBox : public QGroupBox {
 class StepBox : public QGroupBox {
     Q_OBJECT
   public:
-    StepBox(ArmSession& session, std::function<QString()> program, QWidget* parent);
+    StepBox(ArmClient& hand, std::function<QString()> program, QWidget* parent);
 
     void step();
     void repeat();
@@ -124,6 +129,7 @@ class StepBox : public QGroupBox {
     void show_next();
 
     ArmSession& session;
+    ArmClient& hand;
     std::function<QString()> program;
     QPushButton* step_button = nullptr;
     QPushButton* repeat_button = nullptr;
@@ -133,6 +139,7 @@ class StepBox : public QGroupBox {
     // The program the next step is counted in, and that step.
     QString stepped;
     int next = 0;
+    int step_count = 0;
 };
 
 struct ArmTool {
@@ -143,8 +150,7 @@ struct ArmTool {
 // The tools for the arm window's tabs: calibration only where the arm is estimated, and the true
 // pose of a virtual arm whose speeds differ from its estimate's, when `true_arm` is one. `program`
 // gives the program's text.
-std::vector<ArmTool> arm_tools(ArmSession& session, ToolSettings kept,
-                               std::function<QString()> program, bool estimate,
-                               const ArmModel* true_arm);
+std::vector<ArmTool> arm_tools(ArmClient& hand, ToolSettings kept, std::function<QString()> program,
+                               bool estimate, const ArmModel* true_arm);
 
 }  // namespace quillmar

@@ -127,7 +127,10 @@ QString reading_text(const JointRow& row, double value, bool straining) {
 }
 
 ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
-    : QWidget(parent), session(session), model(session.model()) {
+    : QWidget(parent),
+      session(session),
+      hand(session, ClientKind::arm_window, QStringLiteral("the arm window")),
+      model(session.model()) {
     const bool estimate = source == ArmSource::commands_sent;
     setWindowTitle(estimate ? QStringLiteral("Arm") : QStringLiteral("Virtual arm"));
     // Closing it only hides it, and showing it leaves the keyboard with the main window.
@@ -177,7 +180,7 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(arm_picture);
     layout->addLayout(numbers);
-    hand_row = new HandRow(session, estimate, this);
+    hand_row = new HandRow(hand, estimate, this);
     layout->addWidget(hand_row);
     // One line, always there, so that a script connecting moves nothing.
     keys_line = new QLabel(this);
@@ -255,8 +258,12 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
         emit soft_limit_told();
     });
     // Stop whatever has the focus here, as in the main window.
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, &session,
-            &ArmSession::stop);
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            [this] { hand.stop(); });
+    connect(&session, &ArmSession::client_stopped, this,
+            [this](const QString& client, const QString& by) {
+                hand_row->tell(QStringLiteral("Stopped %1: %2 stopped it.").arg(client, by));
+            });
     show_session_state(session.state());
     apply_colours();
     refresh();
@@ -429,7 +436,7 @@ void ArmWindow::show_session_state(ArmSession::State state) {
 
 void ArmWindow::end_drive() {
     session.drive_past_soft_limits(false);
-    session.end_key_drive(HoldEnd::released);
+    hand.focus_lost();
 }
 
 bool ArmWindow::take_key(const QObject* receiver, const QKeyEvent& key) {
@@ -464,7 +471,7 @@ bool ArmWindow::take_key(const QObject* receiver, const QKeyEvent& key) {
 
 void ArmWindow::let_go(int command) {
     if (command != light_command_number) {
-        session.release_key(command);
+        hand.release_key(command);
     }
 }
 
@@ -474,24 +481,25 @@ void ArmWindow::press_key(int command) {
     }
     hand_row->show_hand_state();
     if (command == light_command_number) {
-        session.light();
+        hand.light();
         return;
     }
     // The first key held returns only when the drive has ended.
-    tell_refusal(command, session.press_key(command).value_or(KeyAnswer::moving));
+    if (const auto answer = hand.press_key(command); !answer) {
+        tell_refusal(answer.refusal());
+    }
 }
 
-void ArmWindow::tell_refusal(int command, KeyAnswer answer) {
-    switch (answer) {
-        case KeyAnswer::opposite_held:
-            hand_row->tell(QStringLiteral("%1 refused: %2 runs the same motor the other way")
-                               .arg(caption_of(command), caption_of(opposite_command(command))));
+void ArmWindow::tell_refusal(const Refusal& refusal) {
+    switch (refusal.why) {
+        case Why::opposite_held:
+        case Why::one_at_a_time:
+        case Why::taking_over:
+        case Why::not_responding:
+        case Why::stopped_by_user:
+            hand_row->tell(refusal.text());
             break;
-        case KeyAnswer::one_at_a_time:
-            hand_row->tell(QStringLiteral("%1 refused: Record takes one motor at a time")
-                               .arg(caption_of(command)));
-            break;
-        case KeyAnswer::moving:
+        default:
             break;
     }
 }
@@ -767,8 +775,8 @@ QString RunBox::text() const {
     return step_line->text() + QLatin1Char('\n') + times_line->text();
 }
 
-HandRow::HandRow(ArmSession& session, bool estimate, QWidget* parent)
-    : QWidget(parent), session(session) {
+HandRow::HandRow(ArmClient& hand, bool estimate, QWidget* parent)
+    : QWidget(parent), session(hand.session()), hand(hand) {
     note = new QLabel(this);
     note->setObjectName(QStringLiteral("handnote"));
     note->setWordWrap(true);
@@ -852,7 +860,11 @@ QIcon HandRow::recording_dot() const {
 
 QString HandRow::hand_hint() const {
     if (session.state() == ArmSession::State::going_back) {
-        return QStringLiteral("Going back to start. Esc stops.");
+        return session.way_text();
+    }
+    if (session.state() == ArmSession::State::not_responding) {
+        return Refusal(Why::not_responding).text() +
+               QStringLiteral(": the stop goes again until the arm takes it.");
     }
     if (session.arm_plugged_in()) {
         return QStringLiteral("Arm plugged in: press Attach arm");
@@ -886,20 +898,25 @@ void HandRow::tell(const QString& event) {
 }
 
 void HandRow::go_back_to_start() {
-    switch (session.back_to_start()) {
-        case ArmSession::WayBack::refused:
-            break;
-        case ArmSession::WayBack::keys_held:
+    const Answer<WayEnd> way = hand.back_to_start();
+    if (!way) {
+        if (way.why() == Why::keys_held) {
             tell(QStringLiteral("Let the keys go before going back to start."));
-            break;
-        case ArmSession::WayBack::at_start:
+        }
+        return;
+    }
+    switch (*way) {
+        case WayEnd::at_start:
             tell(QStringLiteral("The arm is at its start."));
             break;
-        case ArmSession::WayBack::done:
+        case WayEnd::done:
             tell(QStringLiteral("Back at the start."));
             break;
-        case ArmSession::WayBack::stopped:
+        case WayEnd::stopped:
             tell(QStringLiteral("Back to start stopped."));
+            break;
+        case WayEnd::cap:
+            tell(QStringLiteral("Back to start took longer than planned, so it stopped."));
             break;
     }
 }

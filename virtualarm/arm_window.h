@@ -14,6 +14,7 @@
 #include "motion/arm_model.h"
 #include "motion/key_repeat_filter.h"
 #include "programs/program_preview.h"
+#include "session/arm_client.h"
 #include "session/arm_session.h"
 
 class QCheckBox;
@@ -176,7 +177,7 @@ class HandRow : public QWidget {
     static constexpr int note_fade_ms = 4000;
 
     // `estimate`: the model estimates a real arm, whose start pose is set rather than reset.
-    HandRow(ArmSession& session, bool estimate, QWidget* parent);
+    HandRow(ArmClient& hand, bool estimate, QWidget* parent);
 
     // Back to start and Record follow the session; false when nothing shown here changed, so
     // that a note on a refused key stays through a jog or a key drive.
@@ -194,6 +195,7 @@ class HandRow : public QWidget {
     void go_back_to_start();
 
     ArmSession& session;
+    ArmClient& hand;
     QLabel* note = nullptr;
     QTimer fade;
     QPushButton* record = nullptr;
@@ -240,8 +242,10 @@ class ArmWindow : public QWidget {
     // "Gamepad: <name>" or "No gamepad".
     void set_gamepad_status(const QString& status);
     QString gamepad_status() const;
-    // Says why a key's or a gamepad's command was refused, if it was.
-    void tell_refusal(int command, KeyAnswer answer);
+    // Says why a key's or a gamepad's command was refused.
+    void tell_refusal(const Refusal& refusal);
+    // This window's keys, Record, Back to start and tools drive the arm through it.
+    ArmClient& client() { return hand; }
     // Whether typed keys may reach this window's controls: not while it has the keyboard without
     // a click in it, when it asks for one. Its keys then do nothing.
     void set_keys_welcome(bool welcome);
@@ -290,6 +294,7 @@ class ArmWindow : public QWidget {
     void run_started(const std::vector<RunStep>& steps);
 
     ArmSession& session;
+    ArmClient hand;
     ArmModel& model;
     // Where Go to is driving the arm, drawn pale instead of the program's end meanwhile.
     std::optional<Pose> destination;

@@ -149,7 +149,7 @@ void act(Windows& w, const QString& act) {
                                 2 * ArmWindow::note_fade_ms));
     } else if (act == "run") {
         w.bench.robot.set_program_text(QStringLiteral("1,100"));
-        w.bench.session.run(w.bench.robot.program_text(), Direction::forwards);
+        w.bench.hand.run(w.bench.robot.program_text(), Direction::forwards);
     } else if (act == "type") {
         w.bench.robot.set_program_text(QStringLiteral("1,100\r\n2,50"));
     }
@@ -209,6 +209,7 @@ void press_f2(QWidget& window) {
 class ArmWindowTest : public QObject {
     Q_OBJECT
   private slots:
+    void says_who_was_stopped_and_when_the_arm_is_not_responding();
     void both_windows_show_the_running_line_data();
     void both_windows_show_the_running_line();
     void closing_the_arm_window_only_hides_it();
@@ -275,7 +276,7 @@ void ArmWindowTest::both_windows_show_the_running_line() {
         texts << windows.arm_window.run_text().section(QLatin1Char('\n'), 0, 0);
         QVERIFY(windows.arm_window.timing_run());
     });
-    windows.bench.session.run(windows.bench.robot.program_text(), direction);
+    windows.bench.hand.run(windows.bench.robot.program_text(), direction);
 
     QCOMPARE(marked, marked_lines);
     QCOMPARE(texts, step_texts);
@@ -415,7 +416,7 @@ void ArmWindowTest::every_key_drive_ends_in_a_stop() {
             windows.bench.usb.clear_logs();
             drive_and_check();
         });
-        windows.bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
+        windows.bench.hand.run(QStringLiteral("1,1000"), Direction::forwards);
         return;
     } else if (!before.isEmpty()) {
         act(windows, before);
@@ -449,7 +450,7 @@ void ArmWindowTest::recorded_session_replays_to_the_same_pose() {
     const Pose taught = windows.model.pose_at(windows.bench.pacer.now());
 
     windows.button("resetpose")->click();
-    windows.bench.session.run(windows.bench.robot.program_text(), Direction::forwards);
+    windows.bench.hand.run(windows.bench.robot.program_text(), Direction::forwards);
     for (const auto& row : joint_table) {
         // Each movement rounded to the nearest hundredth of a second.
         QVERIFY2(
@@ -651,7 +652,7 @@ void ArmWindowTest::every_text_is_legible() {
         straining = area_of(reading);
         running = content->grab().toImage();
     });
-    windows.bench.session.run(windows.bench.robot.program_text(), Direction::forwards);
+    windows.bench.hand.run(windows.bench.robot.program_text(), Direction::forwards);
     windows.bench.robot.set_program_text(QString());
     windows.arm_window.update_preview();
     const QImage idle = content->grab().toImage();
@@ -902,6 +903,26 @@ void ArmWindowTest::only_the_newest_preview_shows() {
              summary);
     QTest::qWait(200);
     QCOMPARE(shown.size(), 1);
+}
+
+// The hand note names the script that Escape stopped, and says while the arm is not responding.
+void ArmWindowTest::says_who_was_stopped_and_when_the_arm_is_not_responding() {
+    Windows windows;
+    windows.drive();
+    ArmClient script(windows.bench.session, ClientKind::script, QStringLiteral("wave.py"));
+    windows.bench.pacer.at(windows.bench.pacer.now() + 0.5,
+                           [&windows] { QTest::keyClick(&windows.arm_window, Qt::Key_Escape); });
+    script.hold_for(1, 2.0);
+    QCOMPARE(windows.note(), QStringLiteral("Stopped wave.py: the arm window stopped it."));
+    script.resume();
+    windows.bench.pacer.at(windows.bench.pacer.now() + 0.5,
+                           [&windows] { windows.bench.usb.fail_next_transfers(1000, -5); });
+    script.hold_for(1, 1.0);
+    QCOMPARE(windows.note(), QStringLiteral("Not responding: a motor may be running: the stop "
+                                            "goes again until the arm takes it."));
+    windows.bench.usb.fail_next_transfers(0, 0);
+    windows.bench.session.resend_stop();
+    QVERIFY(!windows.note().startsWith(QStringLiteral("Not responding")));
 }
 
 QTEST_MAIN(ArmWindowTest)

@@ -15,6 +15,7 @@
 #include "armlink/arm_ids.h"
 #include "session/signal_bridge.h"
 #include "support/arm_bytes.h"
+#include "support/session_probe.h"
 #include "text/number_text.h"
 
 using namespace quillmar;
@@ -305,10 +306,10 @@ void FaultMatrixTest::stops_go_again_until_taken() {
         QTRY_VERIFY_WITH_TIMEOUT(bench.usb.transfers().size() > 1, 2000);
         QTest::mouseRelease(grip, Qt::LeftButton);
     } else if (movement == "key drive") {
-        bench.pacer.at(start + 1.0, [&] { bench.session.release_key(1); });
-        bench.session.press_key(1);
+        bench.pacer.at(start + 1.0, [&] { bench.hand.release_key(1); });
+        bench.hand.press_key(1);
     } else if (movement == "Back to start") {
-        went_back = bench.session.go_back({{1, 1.0}});
+        went_back = testing::SessionProbe::go_back(bench.session, bench.hand, {{1, 1.0}});
     } else {
         bench.pacer.at(start + 1.0, [&] {
             if (movement == "close") {
@@ -332,7 +333,7 @@ void FaultMatrixTest::stops_go_again_until_taken() {
     QVERIFY(std::abs(sent.at(tries).time - sent.at(1).time - 0.02 * (tries - 1)) < 1e-6);
     QCOMPARE(pane_text(*bench.control<QPlainTextEdit>("error")), errors);
     // What the program's exit status reports.
-    QCOMPARE(bench.session.link().left_running(), every_time);
+    QCOMPARE(bench.session.left_running(), every_time);
     if (movement == "Back to start") {
         QCOMPARE(went_back, !every_time);
     }

@@ -21,6 +21,8 @@ struct RobotBench {
         : usb([this] { return pacer.now(); },
               with_arm ? hub_and_arm() : std::vector<DeviceModel>{}),
           session(usb, pacer, source) {
+        // The holds' own rules are tested here; the soft limits, on by default, have their own.
+        session.set_soft_limits(false);
         if (source == ArmSource::virtual_arm) {
             session.model().follow(usb);
         }
@@ -35,6 +37,7 @@ struct RobotBench {
     EmulatedBus usb;
     ScriptedDialogs dialogs;
     ArmSession session;
+    ArmClient hand{session, ClientKind::main_window, QStringLiteral("the test")};
     Robot robot{session, dialogs};
 };
 

@@ -15,6 +15,7 @@
 
 #include "app/pane_text.h"
 #include "app/robot_bench.h"
+#include "support/session_probe.h"
 
 using namespace quillmar;
 using quillmar::testing::RobotBench;
@@ -128,7 +129,7 @@ void RobotEventsTest::start_up_without_arm() {
 void RobotEventsTest::start_up_with_arm() {
     RobotBench bench(true);
     QVERIFY(bench.robot.start_up().ok());
-    QVERIFY(bench.session.link().attached());
+    QVERIFY(bench.session.attached());
     QVERIFY(
         pane_text(*bench.control<QPlainTextEdit>("message")).endsWith("\r\n\r\nArm attached\r\n"));
     QCOMPARE(usable(bench), attached);
@@ -191,7 +192,7 @@ void RobotEventsTest::command_buttons() {
     QFETCH(QStringList, commands);
     RobotBench bench(true);
     bench.robot.start_up();
-    bench.session.link().show_light(true);
+    testing::SessionProbe::link(bench.session).show_light(true);
     bench.robot.set_program_text("1,100");
     QTest::mouseClick(bench.control(QTest::currentDataTag()), Qt::LeftButton);
     QCOMPARE(sent(bench.usb), commands);
@@ -282,7 +283,7 @@ void RobotEventsTest::dropped_files() {
     if (running) {
         bench.robot.start_up();
         bench.pacer.at(bench.pacer.now() + 1.0, drop_and_check);
-        bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
+        bench.hand.run(QStringLiteral("1,1000"), Direction::forwards);
     } else {
         drop_and_check();
     }
@@ -341,7 +342,7 @@ void RobotEventsTest::run_locks_and_unlocks() {
         QCOMPARE(usable(bench), QStringLiteral("release stopme"));
         QCOMPARE(QApplication::focusWidget(), bench.control("stopme"));
     });
-    bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
+    bench.hand.run(QStringLiteral("1,1000"), Direction::forwards);
     QCOMPARE(usable(bench), attached);
 }
 
@@ -355,12 +356,12 @@ void RobotEventsTest::release_during_a_run_keeps_the_panel_locked() {
         QVERIFY(!bench.control("panel")->isEnabled());
         QVERIFY(bench.control("stopme")->isEnabled());
     });
-    bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
+    bench.hand.run(QStringLiteral("1,1000"), Direction::forwards);
     QCOMPARE(usable(bench), attached);
 
     bench.pacer.at(bench.pacer.now() + 1.0,
                    [&] { QTest::mouseClick(bench.control("release"), Qt::LeftButton); });
-    bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
+    bench.hand.run(QStringLiteral("1,1000"), Direction::forwards);
     QCOMPARE(usable(bench), detached);
 }
 
@@ -408,7 +409,7 @@ void RobotEventsTest::controls_follow_the_state() {
         click("handin");
     } else if (reached == "going back") {
         bench.pacer.at(within, compare);
-        bench.session.go_back({{1, 1.0}});
+        testing::SessionProbe::go_back(bench.session, bench.hand, {{1, 1.0}});
     } else {
         bench.pacer.at(within, [&] {
             if (reached != "running") {
@@ -419,7 +420,7 @@ void RobotEventsTest::controls_follow_the_state() {
             }
             compare();
         });
-        bench.session.run(QStringLiteral("1,100"), Direction::forwards);
+        bench.hand.run(QStringLiteral("1,100"), Direction::forwards);
     }
     QVERIFY(!allowed.isEmpty());
     QCOMPARE(shown, allowed);

@@ -169,7 +169,7 @@ void RobotHoldTest::keys_do_what_their_buttons_do() {
             bench.usb.clear_logs();
             type_and_check();
         });
-        bench.session.run(QStringLiteral("1,1000"), Direction::forwards);
+        bench.hand.run(QStringLiteral("1,1000"), Direction::forwards);
         return;
     }
     if (state == "detached") {

@@ -16,6 +16,7 @@
 #include "app/caption_fit.h"
 #include "app/robot_bench.h"
 #include "support/contrast.h"
+#include "support/session_probe.h"
 
 using namespace quillmar;
 using quillmar::testing::contrast;
@@ -285,7 +286,7 @@ void RobotLayoutTest::light_indicator_ignores_clicks() {
     bench.robot.show();
     QTest::mouseClick(indicator, Qt::LeftButton);
     QVERIFY(!indicator->isChecked());
-    bench.session.link().show_light(true);
+    testing::SessionProbe::link(bench.session).show_light(true);
     QTest::mouseClick(indicator, Qt::LeftButton);
     QVERIFY(indicator->isChecked());
     QVERIFY(bench.robot.light_indicator());

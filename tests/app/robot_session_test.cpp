@@ -12,6 +12,7 @@
 #include "motion/event_pacer.h"
 #include "session/signal_bridge.h"
 #include "support/arm_bytes.h"
+#include "support/session_probe.h"
 #include "usb/emulated_bus.h"
 
 using namespace quillmar;
@@ -63,7 +64,7 @@ void RobotSessionTest::attach_and_release_any_number_of_times() {
     session.robot.start_up();
     const QString survey_and_attach = session.pane("message");
     for (int round = 0; round < 3; ++round) {
-        session.session.link().show_light(true);
+        testing::SessionProbe::link(session.session).show_light(true);
         session.usb.clear_logs();
         session.click("release");
         QCOMPARE(sent_commands(session.usb), QStringList{"0,0,0"});

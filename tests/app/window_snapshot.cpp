@@ -12,7 +12,7 @@ int main(int argc, char* argv[]) {
     }
     quillmar::testing::RobotBench bench(true);
     bench.robot.start_up();
-    bench.session.light();
+    bench.hand.light();
     bench.robot.set_program_text(QStringLiteral("1,100\r\n0,\r\n5,200\r\n7,150"));
     bench.robot.show();
     QApplication::processEvents();

@@ -32,6 +32,7 @@ struct Bench {
     EventPacer pacer;
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     ArmSession session{usb, pacer, ArmSource::virtual_arm};
+    ArmClient hand{session, ClientKind::main_window, QStringLiteral("the main window")};
     std::optional<uid_t> peer_uid = ::getuid();
     ArmServer server{session, [this](qintptr) -> std::optional<Peer> {
                          if (!peer_uid) {
@@ -218,7 +219,7 @@ void ArmServerTest::move_ends_at_once() {
         if (how == "disconnect") {
             script.socket.abort();
         } else if (how == "stop") {
-            bench.session.stop();
+            bench.hand.stop();
         } else {
             other.call("stop");
         }

@@ -7,6 +7,7 @@
 #include "support/arm_bytes.h"
 #include "support/fake_pacer.h"
 #include "support/fake_presence.h"
+#include "support/session_probe.h"
 #include "usb/emulated_bus.h"
 
 using namespace quillmar;
@@ -43,58 +44,62 @@ struct Bench {
         const double in = pacer.now() + seconds_in;
         const double later = pacer.now() + 1.0;
         if (setup == "no arm" || setup == "shutting down") {
-            setup == "no arm" ? session.release() : session.shut_down();
+            if (setup == "no arm") {
+                hand.release();
+            } else {
+                session.shut_down();
+            }
             clear();
             operation();
         } else if (setup == "idle") {
             operation();
         } else if (setup == "jog") {
             pacer.at(in, operation);
-            session.jog(1);
+            hand.jog(1);
         } else if (setup == "hold") {
             pacer.at(in, operation);
-            pacer.at(later, [this] { session.end_hold(HoldEnd::released); });
-            session.begin_hold(1);
+            pacer.at(later, [this] { hand.let_go(); });
+            hand.hold(1);
         } else if (setup == "key drive") {
             pacer.at(in, operation);
-            pacer.at(later, [this] { session.release_key(1); });
-            session.press_key(1);
+            pacer.at(later, [this] { hand.release_key(1); });
+            hand.press_key(1);
         } else if (setup == "running") {
             pacer.at(in, operation);
-            session.run(QStringLiteral("1,100"), Direction::forwards);
+            hand.run(QStringLiteral("1,100"), Direction::forwards);
         } else if (setup == "running two steps") {
             pacer.at(in, operation);
-            session.run(QStringLiteral("1,10\r\n2,10"), Direction::forwards);
+            hand.run(QStringLiteral("1,10\r\n2,10"), Direction::forwards);
         } else if (setup == "going back") {
             pacer.at(in, operation);
-            session.go_back({{1, 1.0}});
+            testing::SessionProbe::go_back(session, hand, {{1, 1.0}});
         }
     }
 
     void perform(const QString& operation) {
         for (const QString& each : operation.split(QStringLiteral(", "))) {
             if (each == "attach") {
-                session.attach();
+                hand.attach();
             } else if (each == "release") {
-                session.release();
+                hand.release();
             } else if (each == "jog 2") {
-                session.jog(2);
+                hand.jog(2);
             } else if (each == "hold 2") {
-                session.begin_hold(2);
+                hand.hold(2);
             } else if (each == "key 2") {
-                session.press_key(2);
+                hand.press_key(2);
             } else if (each == "light") {
-                session.light();
+                hand.light();
             } else if (each == "run") {
-                session.run(QStringLiteral("1,100"), Direction::forwards);
+                hand.run(QStringLiteral("1,100"), Direction::forwards);
             } else if (each == "stop") {
-                session.stop();
+                hand.stop();
             } else if (each == "back to start") {
-                session.back_to_start();
+                hand.back_to_start();
             } else if (each == "shut down") {
                 session.shut_down();
             } else if (each == "when still: jog 2") {
-                session.when_still([this] { session.jog(2); });
+                hand.when_still([this] { hand.jog(2); });
             }
         }
     }
@@ -103,6 +108,7 @@ struct Bench {
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     testing::FakePresence presence;
     ArmSession session{usb, pacer, ArmSource::commands_sent, &presence};
+    ArmClient hand{session, ClientKind::main_window, QStringLiteral("the main window")};
     QStringList messages;
     QStringList errors;
 };
@@ -325,7 +331,7 @@ void ArmSessionTest::unplug_ends_it_at_once() {
     QVERIFY(bench.session.arm_plugged_in());
     QVERIFY(!bench.session.attached());
     QCOMPARE(bench.errors.size(), 1);
-    bench.session.attach();
+    bench.hand.attach();
     QVERIFY(!bench.session.arm_plugged_in());
 }
 
@@ -366,7 +372,7 @@ void ArmSessionTest::tells_each_step_and_command() {
     });
     QSignalSpy pose(&bench.session, &ArmSession::pose_changed);
 
-    bench.session.run(QStringLiteral("1,10\r\n\n 2 , 10"), Direction::reverse);
+    bench.hand.run(QStringLiteral("1,10\r\n\n 2 , 10"), Direction::reverse);
 
     QCOMPARE(steps, (QStringList{"1 of 2:  2 , 10", "2 of 2: 1,10"}));
     QCOMPARE(told, sent_commands(bench.usb));

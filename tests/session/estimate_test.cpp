@@ -5,6 +5,7 @@
 #include "session/arm_session.h"
 #include "support/arm_bytes.h"
 #include "support/fake_pacer.h"
+#include "support/session_probe.h"
 #include "support/true_arm.h"
 #include "usb/emulated_bus.h"
 
@@ -69,15 +70,15 @@ void EstimateTest::soft_limit_stops_a_motor_at_its_end() {
     arm.session.drive_past_soft_limits(shift);
     const double start = arm.pacer.now();
     if (keys) {
-        arm.pacer.at(start + 0.5, [&] { arm.session.press_key(4); });
+        arm.pacer.at(start + 0.5, [&] { arm.hand.press_key(4); });
         arm.pacer.at(start + 12.0, [&] {
-            arm.session.release_key(4);
-            arm.session.release_key(6);
+            arm.hand.release_key(4);
+            arm.hand.release_key(6);
         });
-        arm.session.press_key(6);
+        arm.hand.press_key(6);
     } else {
-        arm.pacer.at(start + 12.0, [&] { arm.session.end_hold(HoldEnd::released); });
-        arm.session.begin_hold(6);
+        arm.pacer.at(start + 12.0, [&] { arm.hand.let_go(); });
+        arm.hand.hold(6);
     }
     QCOMPARE(sent_commands(arm.usb), commands);
     const double stop = arm.usb.transfers().back().time - arm.usb.transfers().front().time;
@@ -91,8 +92,8 @@ void EstimateTest::soft_limit_stops_a_motor_at_its_end() {
         arm.usb.clear_logs();
         arm.session.set_recording(true);
         QSignalSpy recorded(&arm.session, &ArmSession::recorded);
-        QCOMPARE(arm.session.begin_hold(6)->end, HoldEnd::soft_limit);
-        arm.session.press_key(6);
+        QCOMPARE(arm.hand.hold(6)->end, HoldEnd::soft_limit);
+        arm.hand.press_key(6);
         QVERIFY(arm.usb.transfers().empty());
         QCOMPARE(recorded.size(), 0);
     }
@@ -122,18 +123,20 @@ void EstimateTest::go_to_ends_within_a_degree() {
     }
     // Moves every joint, keeps the estimate's pose, moves again, then goes to it: the arm ends
     // where the estimate said it stood.
-    arm.session.go_back({{9, 2.0}, {7, 1.5}, {6, 2.5}, {3, 1.0}, {1, 0.8}});
+    testing::SessionProbe::go_back(arm.session, arm.hand,
+                                   {{9, 2.0}, {7, 1.5}, {6, 2.5}, {3, 1.0}, {1, 0.8}});
     const Pose kept = arm.session.model().pose_at(arm.pacer.now());
-    arm.session.go_back({{10, 3.0}, {8, 2.0}, {5, 1.0}, {4, 2.0}, {2, 1.5}});
+    testing::SessionProbe::go_back(arm.session, arm.hand,
+                                   {{10, 3.0}, {8, 2.0}, {5, 1.0}, {4, 2.0}, {2, 1.5}});
     if (by_lines) {
         QStringList lines;
         QObject::connect(&arm.session, &ArmSession::recorded,
                          [&lines](const QStringList& offered) { lines << offered; });
         arm.session.offer_way_to(kept);
         QCOMPARE(lines.size(), 5);
-        arm.session.run(lines.join(QStringLiteral("\r\n")), Direction::forwards);
+        arm.hand.run(lines.join(QStringLiteral("\r\n")), Direction::forwards);
     } else {
-        QCOMPARE(arm.session.go_to(kept), ArmSession::WayBack::done);
+        QCOMPARE(*arm.hand.go_to(kept), WayEnd::done);
     }
     double worst = 0.0;
     for (const auto& row : joint_table) {
@@ -153,18 +156,18 @@ void EstimateTest::finding_an_end_puts_the_estimate_there() {
     QFETCH(int, drive);
     // The estimate has drifted from an arm slower than the table.
     TrueArm arm(0.8);
-    arm.session.go_back({{5, 2.0}, {6, 3.0}});
+    testing::SessionProbe::go_back(arm.session, arm.hand, {{5, 2.0}, {6, 3.0}});
     const JointRow& row = row_of(Joint::elbow);
     QVERIFY(std::abs(arm.session.model().position_at(Joint::elbow, arm.pacer.now()) -
                      arm.at(Joint::elbow)) > 1.0);
     const double travel = (row.maximum - row.minimum) / row.speed;
-    QVERIFY(arm.session.find_end(Joint::elbow, drive, travel * 1.5));
+    QCOMPARE(*arm.hand.find_end(Joint::elbow, drive, travel * 1.5), WayEnd::done);
     const double end = drive > 0 ? row.maximum : row.minimum;
     QCOMPARE(arm.session.model().position_at(Joint::elbow, arm.pacer.now()), end);
     QCOMPARE(arm.at(Joint::elbow), end);
     // Stopped, it leaves the estimate where it was.
-    arm.pacer.at(arm.pacer.now() + 1.0, [&arm] { arm.session.stop(); });
-    QVERIFY(!arm.session.find_end(Joint::elbow, -drive, travel * 1.5));
+    arm.pacer.at(arm.pacer.now() + 1.0, [&arm] { arm.hand.stop(); });
+    QCOMPARE(*arm.hand.find_end(Joint::elbow, -drive, travel * 1.5), WayEnd::stopped);
     QCOMPARE(arm.session.model().position_at(Joint::elbow, arm.pacer.now()),
              end - drive * row.speed * 1.0);
 }
@@ -189,7 +192,9 @@ void EstimateTest::step_runs_one_step_and_marks_its_line() {
     QSignalSpy step(&arm.session, &ArmSession::step_started);
     QSignalSpy ended(&arm.session, &ArmSession::run_ended);
     const QString program = QStringLiteral("1,100\r\n6,50\r\n0,");
-    QCOMPARE(arm.session.step(program, index), std::optional<int>(next));
+    const Answer<int> stepped = arm.hand.step(program, index);
+    QVERIFY(stepped);
+    QCOMPARE(*stepped, next);
     QCOMPARE(sent_commands(arm.usb), commands);
     // The step's own line is the one marked, as in a run.
     const auto steps = started.at(0).at(0).value<std::vector<RunStep>>();

@@ -22,6 +22,7 @@ struct TrueArm {
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     ArmModel truth;
     ArmSession session{usb, pacer, ArmSource::commands_sent};
+    ArmClient hand{session, ClientKind::arm_window, QStringLiteral("the arm window")};
 };
 
 }  // namespace quillmar::testing

@@ -132,6 +132,7 @@ void RobotLibusbTest::unplug_ends_a_hold_at_once() {
     EventPacer pacer;
     ScriptedDialogs dialogs;
     ArmSession session(usb, pacer, ArmSource::commands_sent, &presence);
+    ArmClient hand(session, ClientKind::main_window, QStringLiteral("the main window"));
     Robot robot(session, dialogs);
     QVERIFY(robot.start_up().ok());
     bus.clear_requests();
@@ -141,7 +142,7 @@ void RobotLibusbTest::unplug_ends_a_hold_at_once() {
         since_unplug.start();
         bus.unplug(1, 2);
     });
-    QVERIFY(session.begin_hold(1));
+    QVERIFY(hand.hold(1));
     const qint64 ended_after = since_unplug.elapsed();
     qInfo("the hold ended %lld ms after the unplug", ended_after);
     QVERIFY(since_unplug.isValid());

@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QListWidget>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -36,6 +37,8 @@ class ArmToolsTest : public QObject {
     void preview_follows_the_calibrated_speeds();
     void repeat_sends_each_run_data();
     void repeat_sends_each_run();
+    void go_to_says_how_it_ended_data();
+    void go_to_says_how_it_ended();
 };
 
 void ArmToolsTest::timed_holds_calibrate_a_joint_data() {
@@ -50,15 +53,14 @@ void ArmToolsTest::timed_holds_calibrate_a_joint() {
     QFETCH(double, factor);
     QFETCH(bool, soft_limits);
     TrueArm arm(factor);
-    CalibrationBox box(arm.session, {}, nullptr);
+    CalibrationBox box(arm.hand, {}, nullptr);
     box.findChild<QCheckBox*>(QStringLiteral("softlimits"))->setChecked(soft_limits);
     const double travel = travel_seconds(Joint::elbow, row_of(Joint::elbow).speed * factor);
     // Each hold lasts until the true elbow stops at its end: a faster estimate's soft limit must
     // not cut the timed holds short.
     const auto hold = [&arm](int command, double seconds) {
-        arm.pacer.at(arm.pacer.now() + seconds,
-                     [&arm] { arm.session.end_hold(HoldEnd::released); });
-        arm.session.begin_hold(command);
+        arm.pacer.at(arm.pacer.now() + seconds, [&arm] { arm.hand.let_go(); });
+        arm.hand.hold(command);
     };
     box.start_timing(Joint::elbow);
     hold(6, travel);
@@ -98,13 +100,13 @@ void ArmToolsTest::speeds_kept_in_the_settings() {
     settings.setValue(QStringLiteral("arm/speeds/elbow_down"), saved);
     TrueArm arm(1.0);
     {
-        CalibrationBox box(arm.session, {&settings, QStringLiteral("arm")}, nullptr);
+        CalibrationBox box(arm.hand, {&settings, QStringLiteral("arm")}, nullptr);
         QCOMPARE(arm.session.model().speeds().of(Joint::elbow, -1), speed);
         QCOMPARE(arm.session.model().speeds().of(Joint::elbow, 1), row_of(Joint::elbow).speed);
     }
     // What was read back is what the next start reads.
     TrueArm again(1.0);
-    CalibrationBox box(again.session, {&settings, QStringLiteral("arm")}, nullptr);
+    CalibrationBox box(again.hand, {&settings, QStringLiteral("arm")}, nullptr);
     QCOMPARE(again.session.model().speeds().of(Joint::elbow, -1), speed);
 }
 
@@ -139,7 +141,7 @@ void ArmToolsTest::poses_kept_in_the_settings() {
     settings.setValue(QStringLiteral("pose"), numbers);
     settings.endArray();
     TrueArm arm(1.0);
-    PoseBox box(arm.session, {&settings, QStringLiteral("arm")}, nullptr);
+    PoseBox box(arm.hand, {&settings, QStringLiteral("arm")}, nullptr);
     QCOMPARE(box.choice().count(), shown.isEmpty() ? 0 : 1);
     if (!shown.isEmpty()) {
         QCOMPARE(box.choice().itemText(0), shown);
@@ -147,7 +149,7 @@ void ArmToolsTest::poses_kept_in_the_settings() {
     }
     // The estimate's pose saved under a name comes back at the next start.
     QVERIFY(box.save_pose(QStringLiteral("  home  ")));
-    PoseBox again(arm.session, {&settings, QStringLiteral("arm")}, nullptr);
+    PoseBox again(arm.hand, {&settings, QStringLiteral("arm")}, nullptr);
     QCOMPARE(again.pose_named(QStringLiteral("home")), std::optional<Pose>(start_pose()));
 }
 
@@ -177,8 +179,8 @@ void ArmToolsTest::shift_in_the_arm_window_drives_past_soft_limits() {
             QApplication::sendEvent(&window, &shift);
         }
     }
-    arm.pacer.at(arm.pacer.now() + 12.0, [&arm] { arm.session.end_hold(HoldEnd::released); });
-    QVERIFY(std::abs(arm.session.begin_hold(6)->seconds - ran) < 1e-3);
+    arm.pacer.at(arm.pacer.now() + 12.0, [&arm] { arm.hand.let_go(); });
+    QVERIFY(std::abs(arm.hand.hold(6)->seconds - ran) < 1e-3);
 }
 
 void ArmToolsTest::preview_follows_the_calibrated_speeds_data() {
@@ -222,7 +224,7 @@ void ArmToolsTest::repeat_sends_each_run() {
     QFETCH(int, commands);
     TrueArm arm(1.0);
     StepBox box(
-        arm.session, [] { return QStringLiteral("1,100"); }, nullptr);
+        arm.hand, [] { return QStringLiteral("1,100"); }, nullptr);
     box.runs().setValue(runs);
     box.back_between().setChecked(back);
     box.repeat();
@@ -230,6 +232,34 @@ void ArmToolsTest::repeat_sends_each_run() {
     QCOMPARE(sent.size(), commands);
     QCOMPARE(sent.count(QStringLiteral("0,0,0")), commands / 2);
     QCOMPARE(box.note_text(), QStringLiteral("Ran %1 of %1 times.").arg(runs));
+}
+
+void ArmToolsTest::go_to_says_how_it_ended_data() {
+    QTest::addColumn<double>("stop_at");  // seconds after Go to began; 0 for never
+    QTest::addColumn<QString>("note");
+    QTest::newRow("arrived") << 0.0 << "At \"raised\".";
+    QTest::newRow("stopped") << 0.5 << "Go to \"raised\" stopped.";
+}
+
+// Go to needs a pose, and says where its way ended.
+void ArmToolsTest::go_to_says_how_it_ended() {
+    QFETCH(double, stop_at);
+    QFETCH(QString, note);
+    TrueArm arm(1.0);
+    PoseBox box(arm.hand, {}, nullptr);
+    auto* go = box.findChildren<QPushButton*>().at(1);
+    QCOMPARE(go->text(), QStringLiteral("Go to"));
+    QVERIFY(!go->isEnabled());
+    arm.pacer.at(arm.pacer.now() + 2.0, [&arm] { arm.hand.let_go(); });
+    arm.hand.hold(6);
+    QVERIFY(box.save_pose(QStringLiteral("raised")));
+    QVERIFY(go->isEnabled());
+    arm.hand.back_to_start();
+    if (stop_at > 0) {
+        arm.pacer.at(arm.pacer.now() + stop_at, [&arm] { arm.hand.stop(); });
+    }
+    go->click();
+    QCOMPARE(box.note_text(), note);
 }
 
 QTEST_MAIN(ArmToolsTest)

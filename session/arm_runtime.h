@@ -1,0 +1,56 @@
+// What the window, `serve` and `run` alike start the arm with: the pacer, the bus, the session
+// and the safety settings the session reads from the user's settings file.
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <memory>
+#include <optional>
+
+#include "arm_bus.h"
+#include "arm_session.h"
+#include "motion/event_pacer.h"
+
+namespace quillmar {
+
+// The user's settings file, ~/.config/quillmar/quillmar.conf; null, after a line on standard
+// error, when it is there but cannot be read as settings.
+std::unique_ptr<QSettings> remembered_settings();
+
+class ArmRuntime {
+  public:
+    // `virtual_arm`: the virtual arm instead of the USB bus; `virtual_speed` (with it) makes the
+    // virtual arm's joints travel that many times as fast as the table says, and estimates it
+    // from the commands sent as a real arm is.
+    explicit ArmRuntime(bool virtual_arm, std::optional<double> virtual_speed = std::nullopt);
+    ~ArmRuntime();
+    ArmRuntime(const ArmRuntime&) = delete;
+    ArmRuntime& operator=(const ArmRuntime&) = delete;
+
+    ArmSession& session() { return *arm_session; }
+    Pacer& pacer() { return event_pacer; }
+    ArmSource source() const { return arm_source; }
+    bool virtual_arm() const { return bus.virtual_arm() != nullptr; }
+    // The virtual arm as it truly stands when its speeds differ from the estimate's; else null.
+    const ArmModel* true_arm() const { return truth.get(); }
+    // The user's settings, and the group of this kind of arm in them ("arm", "virtual_arm").
+    QSettings* settings() const { return kept.get(); }
+    QString settings_group() const;
+
+    // The USB library, the survey and attach; when the library fails to start,
+    // usb_start_failure's text.
+    std::optional<QString> start_up();
+    // usb_start_failure's text for `error`, with the library's own words.
+    QString start_failure(UsbError error) const;
+
+  private:
+    EventPacer event_pacer;
+    // Made before the session and gone after it, so that it takes the session's last commands.
+    ArmBus bus;
+    ArmSource arm_source;
+    std::unique_ptr<ArmModel> truth;
+    std::unique_ptr<QSettings> kept;
+    std::unique_ptr<ArmSession> arm_session;
+};
+
+}  // namespace quillmar
