@@ -25,6 +25,7 @@
 #include "armlink/arm_device.h"
 #include "armlink/arm_ids.h"
 #include "motion/event_pacer.h"
+#include "session/arm_client.h"
 #include "session/arm_session.h"
 #include "umockdev/umockdev_bus.h"
 #include "usb/libusb_bus.h"
@@ -153,22 +154,22 @@ std::vector<double> release_latency(const UmockdevBus& bus, const std::vector<do
     return latency;
 }
 
-void quillmar_movements(UmockdevBus& bus, EventPacer& pacer, ArmSession& session) {
+void quillmar_movements(UmockdevBus& bus, EventPacer& pacer, ArmClient& hand, ArmClient& script) {
     bus.clear_requests();
     for (int i = 0; i < trials; ++i) {
-        session.jog(1 + i % 2);
+        hand.jog(1 + i % 2);
         run_for(20);
     }
     report("jog, 0.1 s", errors_at_arm(bus, 0.1));
 
     bus.clear_requests();
-    session.run(QStringLiteral("1,10\r\n2,10\r\n").repeated(trials / 2 + 1), Direction::forwards);
+    hand.run(QStringLiteral("1,10\r\n2,10\r\n").repeated(trials / 2 + 1), Direction::forwards);
     report("program step, 0.1 s", errors_at_arm(bus, 0.1));
     report("pause between steps, 0.5 s", errors_at_arm(bus, 0.5, true));
 
     bus.clear_requests();
     for (int i = 0; i < trials; ++i) {
-        session.begin_hold_for(1 + i % 2, 0.15);
+        script.hold_for(1 + i % 2, 0.15);
         run_for(20);
     }
     report("script's move, 0.15 s", errors_at_arm(bus, 0.15));
@@ -189,15 +190,15 @@ void quillmar_movements(UmockdevBus& bus, EventPacer& pacer, ArmSession& session
         }
         return release_latency(bus, released);
     };
-    report("held button: release to stop", held([&](int n) { session.begin_hold(n); },
-                                                [&](int) { session.end_hold(HoldEnd::released); }));
+    report("held button: release to stop",
+           held([&](int n) { hand.hold(n); }, [&](int) { hand.let_go(); }));
     report("key: release to stop",
-           held([&](int n) { session.press_key(n); }, [&](int n) { session.release_key(n); }));
+           held([&](int n) { hand.press_key(n); }, [&](int n) { hand.release_key(n); }));
 
     bus.clear_requests();
     const double cpu_before = process_seconds();
     const double wall_before = pacer.now();
-    session.run(QStringLiteral("10,300"), Direction::forwards);
+    hand.run(QStringLiteral("10,300"), Direction::forwards);
     const double cpu = process_seconds() - cpu_before;
     const double wall = pacer.now() - wall_before;
     report("program step, 3 s", errors_at_arm(bus, 3.0));
@@ -206,17 +207,19 @@ void quillmar_movements(UmockdevBus& bus, EventPacer& pacer, ArmSession& session
 }
 
 void measure(const char* phase, UmockdevBus& bus, EventPacer& pacer, ArmSession& session) {
+    ArmClient hand(session, ClientKind::main_window, QStringLiteral("bench"));
+    ArmClient script(session, ClientKind::script, QStringLiteral("script"));
     std::printf("%s:\n", phase);
     // On a thread of its own, which starts at the normal priority as a plain program would.
     std::thread plain(plain_client, std::ref(bus));
     plain.join();
-    session.attach();
+    hand.attach();
     if (!session.attached()) {
         std::printf("  the session did not attach the arm\n");
         return;
     }
-    quillmar_movements(bus, pacer, session);
-    session.release();
+    quillmar_movements(bus, pacer, hand, script);
+    hand.release();
 }
 
 }  // namespace
@@ -235,7 +238,7 @@ int main(int argc, char* argv[]) {
                      [](const QString& line) { std::fprintf(stderr, "%s\n", qPrintable(line)); });
     // Attached at start-up, as the window does; each phase attaches again after the plain client.
     session.start_up();
-    session.release();
+    ArmClient(session, ClientKind::main_window, QStringLiteral("start")).release();
     std::printf("the timing thread's nice level: %d\n",
                 getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))));
 

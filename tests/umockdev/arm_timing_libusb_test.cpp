@@ -5,6 +5,7 @@
 
 #include "armlink/arm_device.h"
 #include "motion/event_pacer.h"
+#include "session/arm_client.h"
 #include "session/arm_session.h"
 #include "umockdev/umockdev_bus.h"
 #include "usb/libusb_bus.h"
@@ -69,16 +70,18 @@ void ArmTimingLibusbTest::movements_last_their_time_at_the_arm() {
     QVERIFY(session.start_up());
     QVERIFY(session.attached());
     bus.clear_requests();
+    ArmClient hand(session, ClientKind::main_window, QStringLiteral("test"));
+    ArmClient script(session, ClientKind::script, QStringLiteral("script"));
     for (int i = 0; i < 5; ++i) {
         if (kind == QStringLiteral("jog")) {
-            session.jog(1 + i % 2);
+            hand.jog(1 + i % 2);
         } else if (kind == QStringLiteral("move")) {
-            session.begin_hold_for(1 + i % 2, asked);
+            script.hold_for(1 + i % 2, asked);
         }
     }
     if (kind == QStringLiteral("run")) {
-        session.run(QStringLiteral("1,10\r\n2,10\r\n1,10\r\n2,10\r\n1,10\r\n2,10\r\n"),
-                    Direction::forwards);
+        hand.run(QStringLiteral("1,10\r\n2,10\r\n1,10\r\n2,10\r\n1,10\r\n2,10\r\n"),
+                 Direction::forwards);
     }
     const std::vector<double> seen = intervals(bus, pauses);
     QVERIFY(seen.size() >= 5);
