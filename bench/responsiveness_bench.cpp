@@ -24,6 +24,7 @@
 #include "app/robot.h"
 #include "armlink/arm_device.h"
 #include "motion/event_pacer.h"
+#include "session/arm_client.h"
 #include "usb/emulated_bus.h"
 #include "virtualarm/arm_window.h"
 
@@ -192,9 +193,10 @@ int measure_kind(int argc, char* argv[], const QByteArray& kind, qsizetype bytes
 
     measure(heart, "Load File", [&] { robot.files().load_from(QFile::encodeName(name)); });
     measure_typing(heart, *data);
+    ArmClient stopper(session, ClientKind::main_window, QStringLiteral("Stop"));
     measure(heart, "Run Program, stopped at once", [&] {
-        // Stop is pressed as soon as the window answers again, which is inside the first step.
-        QTimer::singleShot(0, &session, &ArmSession::stop);
+        // Stop is pressed as soon as the window answers again.
+        QTimer::singleShot(0, &stopper, [&] { stopper.stop(); });
         robot.findChild<QPushButton*>(QStringLiteral("program"))->click();
     });
     QApplication::clipboard()->setText(QString::fromLatin1(content));
