@@ -9,6 +9,7 @@
 
 #include "armlink/arm_device.h"
 #include "motion/speed_settings.h"
+#include "session/arm_client.h"
 #include "support/fake_pacer.h"
 #include "usb/emulated_bus.h"
 #include "virtualarm/arm_tools.h"
@@ -41,15 +42,15 @@ struct TrueArm {
     void hold(int command, double seconds) {
         constexpr double longest = 10.0;
         for (double left = seconds; left > 0; left -= longest) {
-            pacer.at(pacer.now() + std::min(left, longest),
-                     [this] { session.end_hold(HoldEnd::released); });
-            session.begin_hold(command);
+            pacer.at(pacer.now() + std::min(left, longest), [this] { hand.let_go(); });
+            hand.hold(command);
         }
     }
     testing::FakePacer pacer;
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     ArmModel truth;
     ArmSession session{usb, pacer, ArmSource::commands_sent};
+    ArmClient hand{session, ClientKind::main_window, QStringLiteral("bench")};
 };
 
 // Runs the script from the start pose, both set as where the arm stands, and prints how far the
@@ -77,7 +78,7 @@ int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     TrueArm arm;
-    CalibrationBox box(arm.session, {}, nullptr);
+    CalibrationBox box(arm.hand, {}, nullptr);
     run_script(arm, "Built-in table");
     for (const auto& row : joint_table) {
         const double travel = travel_seconds(row.joint, row.speed * true_factor) + reaction;

@@ -9,6 +9,7 @@
 #include "armlink/arm_device.h"
 #include "motion/event_pacer.h"
 #include "programs/program_check.h"
+#include "session/arm_client.h"
 #include "usb/emulated_bus.h"
 
 using namespace quillmar;
@@ -30,7 +31,8 @@ void measure(ArmSession& session, Robot& robot, const char* what, const QString&
     timer.restart();
     // The arm is let go as the first step begins, so the run ends after it and this is the check
     // pass with its lines shown.
-    session.run(robot.program_text(), Direction::forwards);
+    ArmClient(session, ClientKind::main_window, QStringLiteral("bench"))
+        .run(robot.program_text(), Direction::forwards);
     const double run_ms = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     std::printf("%-22s %7lld lines: check pass %7.1f ms, Run Program with its lines %8.1f ms\n",
                 what, static_cast<long long>(checked.messages.size()), check_ms, run_ms);
@@ -48,7 +50,8 @@ int main(int argc, char* argv[]) {
     ArmSession session(usb, pacer, ArmSource::commands_sent);
     QtFileDialogs dialogs;
     Robot robot(session, dialogs);
-    QObject::connect(&session, &ArmSession::step_started, &session, &ArmSession::release);
+    ArmClient releaser(session, ClientKind::main_window, QStringLiteral("releaser"));
+    QObject::connect(&session, &ArmSession::step_started, &releaser, [&] { releaser.release(); });
     robot.start_up();
     robot.show();
     measure(session, robot, "1 MiB of empty lines", largest_program(QString()));

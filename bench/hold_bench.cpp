@@ -1,7 +1,7 @@
-// How a held motor button and the arm window's keys time the arm in real time: when the motor
-// starts after the press, how soon the stop follows the release, that a quick click is still the
-// 0.1 s jog, and how soon a second key joins the drive. Not a test: a loaded machine moves these
-// figures.
+// How a held motor button and the arm window's keys time the arm in real time, at an arm emulated
+// behind the real libusb (umockdev): when the motor starts after the press, how soon the stop
+// follows the release, that a quick click is still the 0.1 s jog, and how soon a second key joins
+// the drive. Not a test: a loaded machine moves these figures.
 #include <QApplication>
 #include <QEventLoop>
 #include <QPushButton>
@@ -16,10 +16,12 @@
 #include "app/robot.h"
 #include "armlink/arm_device.h"
 #include "motion/event_pacer.h"
-#include "usb/emulated_bus.h"
+#include "umockdev/umockdev_bus.h"
+#include "usb/libusb_bus.h"
 #include "virtualarm/arm_window.h"
 
 using namespace quillmar;
+using namespace quillmar::testing;
 
 namespace {
 
@@ -51,13 +53,18 @@ int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    run_under_umockdev(argv);
     QApplication app(argc, argv);
+    UmockdevBus bus;
+    bus.plug(root_hub_model());
+    bus.plug(arm_device_model());
+    LibusbBus usb;
     EventPacer pacer;
-    EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
     QtFileDialogs dialogs;
-    ArmSession session(usb, pacer, ArmSource::virtual_arm);
+    ArmSession session(usb, pacer, ArmSource::commands_sent);
+    session.set_soft_limits(false);
     Robot robot(session, dialogs);
-    ArmWindow arm_window(session, ArmSource::virtual_arm);
+    ArmWindow arm_window(session, ArmSource::commands_sent);
     ArmWindowKeeper keeper(robot, arm_window, nullptr);
     robot.start_up();
     robot.show();
@@ -68,7 +75,7 @@ int main(int argc, char* argv[]) {
     std::vector<double> stops;
     int extra_commands = 0;
     for (int i = 0; i < trials; ++i) {
-        usb.clear_logs();
+        bus.clear_requests();
         const double pressed = pacer.now();
         double released = 0;
         QTest::mousePress(grip, Qt::LeftButton);
@@ -77,7 +84,7 @@ int main(int argc, char* argv[]) {
             QTest::mouseRelease(grip, Qt::LeftButton);
         });
         run_for(1800);
-        const auto& sent = usb.transfers();
+        const auto sent = bus.vendor_transfers();
         starts.push_back((sent.at(0).time - pressed) * 1000.0);
         stops.push_back((sent.at(1).time - released) * 1000.0);
         extra_commands += static_cast<int>(sent.size()) - 2;
@@ -90,10 +97,10 @@ int main(int argc, char* argv[]) {
     std::vector<double> jogs;
     int late_commands = 0;
     for (int i = 0; i < trials; ++i) {
-        usb.clear_logs();
+        bus.clear_requests();
         QTest::mouseClick(grip, Qt::LeftButton);
         run_for(400);
-        const auto& sent = usb.transfers();
+        const auto sent = bus.vendor_transfers();
         jogs.push_back((sent.at(1).time - sent.at(0).time) * 1000.0);
         late_commands += static_cast<int>(sent.size()) - 2;
     }
@@ -108,7 +115,7 @@ int main(int argc, char* argv[]) {
     std::vector<double> key_stops;
     int wrong_commands = 0;
     for (int i = 0; i < trials; ++i) {
-        usb.clear_logs();
+        bus.clear_requests();
         double joined = 0;
         double let_go = 0;
         QTimer::singleShot(500, Qt::PreciseTimer, [&] {
@@ -123,7 +130,7 @@ int main(int argc, char* argv[]) {
         });
         const double pressed = pacer.now();
         send_key(arm_window, QEvent::KeyPress, Qt::Key_Left);
-        const auto& sent = usb.transfers();
+        const auto sent = bus.vendor_transfers();
         if (sent.size() != 4 || sent.at(1).data.at(0) != 64) {
             ++wrong_commands;
             continue;
@@ -137,5 +144,24 @@ int main(int argc, char* argv[]) {
     report("second key to combined command", joins);
     report("last key let go to stop command", key_stops);
     std::printf("  drives with other commands than start, join, part, stop: %d\n", wrong_commands);
+
+    // A run with both windows showing its steps: the views answer each step before it starts.
+    bus.clear_requests();
+    robot.set_program_text(QStringLiteral("1,10\r\n2,10\r\n").repeated(16));
+    robot.findChild<QPushButton*>(QStringLiteral("program"))->click();
+    std::vector<double> steps;
+    std::vector<double> pauses;
+    const auto sent = bus.vendor_transfers();
+    for (std::size_t i = 0; i + 1 < sent.size(); ++i) {
+        const bool begins = sent[i].data.at(0) != 0 || sent[i].data.at(1) != 0;
+        const bool next_starts = sent[i + 1].data.at(0) != 0 || sent[i + 1].data.at(1) != 0;
+        if (begins != next_starts) {
+            (begins ? steps : pauses)
+                .push_back((sent[i + 1].time - sent[i].time - (begins ? 0.1 : 0.5)) * 1000.0);
+        }
+    }
+    std::printf("Run Program, 32 steps of 0.1 s, both windows showing:\n");
+    report("step: beyond 0.1 s at the arm", steps);
+    report("pause: beyond 0.5 s at the arm", pauses);
     return 0;
 }

@@ -13,6 +13,7 @@
 #include "armlink/arm_device.h"
 #include "motion/event_pacer.h"
 #include "server/arm_server.h"
+#include "session/arm_client.h"
 #include "usb/emulated_bus.h"
 
 using namespace quillmar;
@@ -81,8 +82,9 @@ int main(int argc, char* argv[]) {
     }
 
     usb.clear_logs();
+    ArmClient hand(session, ClientKind::main_window, QStringLiteral("bench"));
     for (int i = 0; i < trials; ++i) {
-        session.jog(1);
+        hand.jog(1);
     }
     const std::vector<double> jogs = movements(usb);
 

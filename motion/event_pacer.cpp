@@ -7,19 +7,39 @@
 #include <cmath>
 #include <thread>
 
+#include <sys/prctl.h>
+#include <time.h>
+
+#include "timing_priority.h"
+
 namespace quillmar {
 
 namespace {
 
-// The nested loop sleeps until this much before the deadline and finishes with a short poll:
-// a precise timer can wake a little late, and the length of a movement is the arm's only
-// position control.
-constexpr double poll_margin = 0.0015;
+// The nested loop sleeps until this much before the deadline, and the thread then sleeps on the
+// kernel's high-resolution clock for the rest: Qt's timers wake to the millisecond at best, and
+// the length of a movement is the arm's only position control. The window does not answer in
+// that last stretch of 2 to 3 ms, which is shorter than a frame.
+constexpr double final_sleep = 0.002;
 // Precise timers wake about 0.1 % of their interval late, so a long wait sleeps at most half of
 // what is left at a time and the lateness never reaches the deadline.
 constexpr double longest_single_sleep = 0.1;
 
+// Sleeps until `deadline` on the steady clock (CLOCK_MONOTONIC), or until a signal comes.
+void sleep_until(double deadline) {
+    timespec until{};
+    until.tv_sec = static_cast<time_t>(deadline);
+    until.tv_nsec = static_cast<long>((deadline - static_cast<double>(until.tv_sec)) * 1e9);
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+}
+
 }  // namespace
+
+EventPacer::EventPacer() {
+    raise_timing_priority();
+    // The kernel may otherwise wake a sleep up to 50 us late to gather wake-ups.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+}
 
 double EventPacer::now() const {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -32,8 +52,9 @@ void EventPacer::wait(double start, double seconds, const std::function<bool()>&
         if (left <= 0) {
             return;
         }
-        if (left <= poll_margin) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        const double sleep = left > longest_single_sleep ? left / 2 : left - final_sleep;
+        if (sleep < 0.001) {
+            sleep_until(start + seconds);
             continue;
         }
         QEventLoop loop;
@@ -41,17 +62,16 @@ void EventPacer::wait(double start, double seconds, const std::function<bool()>&
         timer.setTimerType(Qt::PreciseTimer);
         timer.setSingleShot(true);
         QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        const double sleep = left > longest_single_sleep ? left / 2 : left - poll_margin;
-        timer.start(std::max(1, static_cast<int>(sleep * 1000.0)));
+        timer.start(static_cast<int>(sleep * 1000.0));
         loops.push_back(&loop);
         loop.exec();
         loops.erase(std::find(loops.begin(), loops.end(), &loop));
     }
 }
 
-void EventPacer::pause(std::chrono::milliseconds duration,
+void EventPacer::pause(double start, std::chrono::milliseconds duration,
                        const std::function<bool()>& done_early) {
-    wait(now(), std::chrono::duration<double>(duration).count(), done_early);
+    wait(start, std::chrono::duration<double>(duration).count(), done_early);
 }
 
 void EventPacer::wait_to_retry(double seconds) {

@@ -1,4 +1,5 @@
-// Waits that keep the window alive: a nested event loop woken by a precise timer, not a spin.
+// Waits that keep the window alive: a nested event loop woken by a timer, then a short exact
+// sleep, never a spin.
 #pragma once
 
 #include <vector>
@@ -11,9 +12,13 @@ namespace quillmar {
 
 class EventPacer : public Pacer {
   public:
+    // The thread that builds it does the waits: its priority is raised where allowed.
+    EventPacer();
+
     double now() const override;
     void wait(double start, double seconds, const std::function<bool()>& done_early) override;
-    void pause(std::chrono::milliseconds duration,
+    using Pacer::pause;
+    void pause(double start, std::chrono::milliseconds duration,
                const std::function<bool()>& done_early) override;
     void wait_to_retry(double seconds) override;
     void run_pending_events() override;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "timed_movement.h"
+
 namespace quillmar {
 
 namespace {
@@ -48,9 +50,10 @@ HoldOutcome HeldMovement::run(ArmCommand motors, std::optional<double> seconds) 
         return {HoldEnd::soft_limit, 0.0};
     }
     running = true;
+    const double asked = pacer.now();
     link.send_command(start_command(driving, link.light_byte()));
-    // Timed from after the start command, so the transfer does not shorten the movement.
-    started = pacer.now();
+    // Timed as a jog is, from when the arm took the start command.
+    started = taken_time(link, asked);
     bool all_at_ends = false;
     while (!ended() && !all_at_ends && pacer.now() - started < longest) {
         retimed = false;

@@ -17,9 +17,13 @@ class Pacer : public RetryWait {
     // nested inside, and may start waits of their own.
     virtual void wait(double start, double seconds, const std::function<bool()>& done_early) = 0;
 
-    // As wait() from now: the pause between two program steps, during which the window answers.
-    virtual void pause(std::chrono::milliseconds duration,
+    // As wait(): the pause between two program steps, during which the window answers.
+    virtual void pause(double start, std::chrono::milliseconds duration,
                        const std::function<bool()>& done_early) = 0;
+    // The same from now.
+    void pause(std::chrono::milliseconds duration, const std::function<bool()>& done_early) {
+        pause(now(), duration, done_early);
+    }
 
     // Runs the window events that are pending now, then returns.
     virtual void run_pending_events() = 0;

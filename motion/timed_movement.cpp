@@ -1,6 +1,12 @@
 #include "timed_movement.h"
 
+#include <algorithm>
+
 namespace quillmar {
+
+double taken_time(const ArmLink& link, double asked) {
+    return std::max(asked, link.last_taken_at());
+}
 
 MovementEnd run_timed_movement(ArmLink& link, Pacer& pacer, int command_number, double seconds,
                                const std::function<bool()>& done_early) {
@@ -9,14 +15,14 @@ MovementEnd run_timed_movement(ArmLink& link, Pacer& pacer, int command_number, 
 
 MovementEnd run_timed_movement(ArmLink& link, Pacer& pacer, ArmCommand motors, double seconds,
                                const std::function<bool()>& done_early) {
+    const double asked = pacer.now();
     link.send_command(start_command(motors, link.light_byte()));
-    // Timed from after the start command, so the transfer does not shorten the movement.
-    const double start = pacer.now();
+    const double start = taken_time(link, asked);
     pacer.wait(start, seconds, done_early);
-    const double ran = pacer.now() - start;
+    const double stop_asked = pacer.now();
     // Read afresh: the light may have been switched during the wait.
     const bool stop_taken = link.send_stop(stop_command(link.light_byte()));
-    return {ran, stop_taken};
+    return {stop_asked - start, stop_taken, taken_time(link, stop_asked)};
 }
 
 }  // namespace quillmar

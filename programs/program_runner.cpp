@@ -40,6 +40,7 @@ void ProgramRunner::run_program(const QString& text, Direction direction) {
     if (text.isEmpty()) {
         return;
     }
+    stop_requested = false;
     emit checking();
     reports.show_message(QStringLiteral("\r\nTesting your program\r\n"));
     // The messages reach the pane many lines at a time: a pane extended line by line re-lays
@@ -56,6 +57,9 @@ void ProgramRunner::run_program(const QString& text, Direction direction) {
             reports.show_message(unshown);
             unshown.clear();
             unshown_lines = 0;
+            // The window answers between the parts of a long check pass, as in a wait; a Stop,
+            // a release or closing then ends the run before its first step.
+            pacer.run_pending_events();
         }
     });
     if (unshown_lines > 0) {
@@ -64,23 +68,39 @@ void ProgramRunner::run_program(const QString& text, Direction direction) {
 
     const std::vector<RunStep> steps = run_order(program.steps, direction);
     emit run_started(steps);
-    stop_requested = false;
     std::optional<int> stopped_at;
+    // When the arm took the last command of the step before, which the pause counts from.
+    double previous = 0;
+    const auto cut = [this] { return cut_short(); };
     for (std::size_t index = 0; index < steps.size(); ++index) {
+        const int shown = static_cast<int>(index);
         if (index > 0) {
             // The window answers during the pause, and what ends a step's wait ends it too; no
             // step starts after that.
-            pacer.pause(pause_between_steps, [this] { return cut_short(); });
+            pacer.pause(previous, pause_between_steps - step_told_ahead, cut);
             if (cut_short()) {
-                stopped_at = static_cast<int>(index) - 1;
+                stopped_at = shown - 1;
                 break;
             }
-        }
-        emit step_started(static_cast<int>(index));
-        if (!perform(steps[index])) {
-            stopped_at = static_cast<int>(index);
+        } else if (cut_short()) {
+            stopped_at = 0;
             break;
         }
+        emit step_started(shown);
+        if (index > 0) {
+            // Told a little ahead of its command, so that what the listeners do and draw then
+            // does not lengthen the pause that the arm sees.
+            pacer.pause(
+                previous +
+                    std::chrono::duration<double>(pause_between_steps - step_told_ahead).count(),
+                step_told_ahead, cut);
+        }
+        const std::optional<double> ended = cut_short() ? std::nullopt : perform(steps[index]);
+        if (!ended) {
+            stopped_at = shown;
+            break;
+        }
+        previous = *ended;
     }
     if (stopped_at) {
         emit run_stopped(*stopped_at);
@@ -101,13 +121,21 @@ void ProgramRunner::run_step(const RunStep& step) {
     }
 }
 
-bool ProgramRunner::perform(const RunStep& step) {
+std::optional<double> ProgramRunner::perform(const RunStep& step) {
+    double last = 0;
     if (step.command == light_command_number) {
+        const double asked = pacer.now();
         manual.light();
+        last = taken_time(link, asked);
     } else {
-        run_timed_movement(link, pacer, step.command, step.seconds, [this] { return cut_short(); });
+        last = run_timed_movement(link, pacer, step.command, step.seconds, [this] {
+                   return cut_short();
+               }).stopped_at;
     }
-    return !cut_short();
+    if (cut_short()) {
+        return std::nullopt;
+    }
+    return last;
 }
 
 void ProgramRunner::stop() {

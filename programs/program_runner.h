@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <vector>
 
 #include <QObject>
@@ -32,7 +33,10 @@ std::vector<RunStep> run_order(const std::vector<ProgramStep>& steps, Direction 
 class ProgramRunner : public QObject {
     Q_OBJECT
   public:
+    // From the arm taking a step's stop to it taking the next step's start.
     static constexpr std::chrono::milliseconds pause_between_steps{500};
+    // How long before its command the listeners hear that a step begins.
+    static constexpr std::chrono::milliseconds step_told_ahead{30};
 
     // The banner and the check pass's messages go to `reports`.
     ProgramRunner(ArmLink& link, ManualControl& manual, ArmReports& reports, Pacer& pacer);
@@ -50,7 +54,8 @@ class ProgramRunner : public QObject {
     void checking();
     // The steps are checked and about to run; Stop is what the user needs now.
     void run_started(const std::vector<quillmar::RunStep>& steps);
-    // Step `index` of the run's steps begins; its command has not gone out yet.
+    // Step `index` of the run's steps begins; its command goes out step_told_ahead later, or
+    // at once for the first step.
     void step_started(int index);
     void run_finished();
     // Stop, a release or closing the window ended the run during step `index` or the pause after
@@ -61,8 +66,8 @@ class ProgramRunner : public QObject {
     // The run ends early: Stop was pressed, the arm was released, the window is closing, or the
     // arm did not take a stop.
     bool cut_short() const;
-    // Performs `step`; true when the run goes on.
-    bool perform(const RunStep& step);
+    // Performs `step`; when the run goes on, when the arm took its last command.
+    std::optional<double> perform(const RunStep& step);
 
     ArmLink& link;
     ManualControl& manual;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <utility>
 
 #include "programs/program_recorder.h"
@@ -53,15 +54,15 @@ ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresen
     connect(&runner, &ProgramRunner::checking, this, [this] { push(State::running, run_owner); });
     connect(&runner, &ProgramRunner::run_started, this, [this](const std::vector<RunStep>& steps) {
         run_steps = steps;
+        keep_step_lines();
         emit run_started(steps);
     });
     connect(&runner, &ProgramRunner::step_started, this, [this](int index) {
-        const auto line =
-            static_cast<std::size_t>(run_steps.at(static_cast<std::size_t>(index)).line);
+        const auto line = run_lines.find(run_steps.at(static_cast<std::size_t>(index)).line);
         // Step's one step is told as the step of the program it is.
         emit step_started(stepping ? stepping->first : index,
                           stepping ? stepping->second : static_cast<int>(run_steps.size()),
-                          line < run_lines.size() ? run_lines[line] : QString());
+                          line != run_lines.end() ? line->second : QString());
     });
     connect(&runner, &ProgramRunner::run_finished, this, [this] {
         pop();
@@ -436,12 +437,26 @@ Answer<std::optional<int>> ArmSession::run(ArmClient& by, const QString& text,
 }
 
 void ArmSession::set_run_lines(const QString& text) {
+    run_text = text;
     run_lines.clear();
-    for (qsizetype pos = 0; pos < text.size();) {
-        const TextLine found = line_at(text, pos);
-        run_lines.push_back(found.text.toString());
+}
+
+void ArmSession::keep_step_lines() {
+    // Only the steps' lines: a program file may hold a million lines, of which at most the step
+    // table's run.
+    std::set<int> wanted;
+    for (const RunStep& step : run_steps) {
+        wanted.insert(step.line);
+    }
+    int line = 0;
+    for (qsizetype pos = 0; pos < run_text.size() && !wanted.empty(); ++line) {
+        const TextLine found = line_at(run_text, pos);
+        if (wanted.erase(line) != 0) {
+            run_lines.emplace(line, found.text.toString());
+        }
         pos = found.next;
     }
+    run_text.clear();
 }
 
 void ArmSession::stop(ArmClient& by) {

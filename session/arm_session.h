@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -250,6 +251,8 @@ class ArmSession : public QObject, private ArmReports {
     SoftLimits estimate_limits();
     // Keeps the lines of the program about to run, to name each step as it begins.
     void set_run_lines(const QString& text);
+    // Keeps the text of the run's steps' lines, once they are known.
+    void keep_step_lines();
 
     UsbBus& usb;
     Pacer& pacer;
@@ -273,8 +276,10 @@ class ArmSession : public QObject, private ArmReports {
     std::optional<Pending> pending;
     std::unique_ptr<ArmLock> lock;
     QTimer stop_resender;
-    // The lines of the program under way and its steps, to name each step as it begins.
-    std::vector<QString> run_lines;
+    // The program under way until its steps are known, then the text of their lines by line
+    // number, and its steps, to name each step as it begins.
+    QString run_text;
+    std::map<int, QString> run_lines;
     std::vector<RunStep> run_steps;
     std::function<void()> after_still;
     bool recording_on = false;

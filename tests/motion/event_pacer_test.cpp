@@ -1,12 +1,22 @@
 #include <QTest>
 #include <QTimer>
 #include <ctime>
+#include <thread>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "motion/event_pacer.h"
+#include "motion/timing_priority.h"
 
 using namespace quillmar;
 
 namespace {
+
+int nice_level() {
+    return getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+}
 
 double process_seconds() {
     timespec now{};
@@ -33,6 +43,7 @@ class EventPacerTest : public QObject {
     void cancel_ends_waits_for_good();
     void nested_wait_finishes_first();
     void retry_wait_runs_events_and_outlasts_a_cancel();
+    void only_the_timing_thread_is_raised();
 };
 
 void EventPacerTest::wait_lasts_its_time_data() {
@@ -130,6 +141,19 @@ void EventPacerTest::retry_wait_runs_events_and_outlasts_a_cancel() {
     QVERIFY(fired);
     QVERIFY(pacer.now() - start >= 0.05);
     QVERIFY(pacer.now() - start < 0.05 + late_allowance);
+}
+
+// The pacer's thread runs ahead of ordinary programs where it may; a worker it starts, such as
+// the preview's, does not.
+void EventPacerTest::only_the_timing_thread_is_raised() {
+    const EventPacer pacer;
+    if (raise_timing_priority() == TimingPriority::unchanged) {
+        QSKIP("this machine allows no raised priority");
+    }
+    QVERIFY(nice_level() < 0);
+    int worker = -100;
+    std::thread([&] { worker = nice_level(); }).join();
+    QCOMPARE(worker, 0);
 }
 
 QTEST_GUILESS_MAIN(EventPacerTest)

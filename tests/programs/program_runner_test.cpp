@@ -78,6 +78,8 @@ class ProgramRunnerTest : public QObject {
     void interrupting_a_pause_starts_no_further_step_data();
     void interrupting_a_pause_starts_no_further_step();
     void release_during_a_run_ends_it();
+    void interrupting_a_long_check_runs_no_step_data();
+    void interrupting_a_long_check_runs_no_step();
     void closing_during_a_run_sends_nothing_more();
     void odd_light_toggles_leave_the_light_switched();
 };
@@ -249,6 +251,38 @@ void ProgramRunnerTest::interrupting_a_pause_starts_no_further_step() {
     QCOMPARE(bench.run_log.last(), stopped);
     QCOMPARE(bench.pane.events.last(), QStringLiteral("unlock"));
     QCOMPARE(bench.reports.error, QString());
+}
+
+void ProgramRunnerTest::interrupting_a_long_check_runs_no_step_data() {
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QStringList>("commands");
+    QTest::newRow("Stop") << "Stop" << QStringList{"0,0,0", "0,0,0"};
+    QTest::newRow("release") << "release" << QStringList{"0,0,0"};
+    QTest::newRow("closing") << "close" << QStringList{"0,0,0"};
+}
+
+// The window answers between the parts of a check pass of many lines: what it is asked then
+// counts, and no step moves the arm after it.
+void ProgramRunnerTest::interrupting_a_long_check_runs_no_step() {
+    QFETCH(QString, event);
+    QFETCH(QStringList, commands);
+    Bench bench;
+    bench.pane.program = QStringLiteral("1,100\r\n") + QStringLiteral("\r\n").repeated(70000);
+    bench.pacer.at(bench.pacer.now(), [&] {
+        if (event == "Stop") {
+            bench.runner.stop();
+        } else if (event == "release") {
+            bench.link.release();
+        } else {
+            bench.link.shutdown();
+            bench.pacer.cancel();
+        }
+    });
+    bench.run_program(Direction::forwards);
+    QCOMPARE(sent_commands(bench.usb), commands);
+    QCOMPARE(bench.run_log.last(), QStringLiteral("stopped in 0"));
+    QVERIFY(!bench.run_log.contains(QStringLiteral("step 0")));
+    QCOMPARE(bench.pane.events.last(), QStringLiteral("unlock"));
 }
 
 void ProgramRunnerTest::release_during_a_run_ends_it() {

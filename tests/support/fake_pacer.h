@@ -22,10 +22,10 @@ class FakePacer : public Pacer {
         pass(start, seconds, [&] { return is_cancelled || done_early(); });
     }
 
-    // `slept` adds up the pauses as they ran.
-    void pause(std::chrono::milliseconds duration,
+    using Pacer::pause;
+    // `slept` adds up the pauses as they ran, each from its start.
+    void pause(double start, std::chrono::milliseconds duration,
                const std::function<bool()>& done_early) override {
-        const double start = time;
         wait(start, std::chrono::duration<double>(duration).count(), done_early);
         slept += std::chrono::round<std::chrono::milliseconds>(
             std::chrono::duration<double>(time - start));
