@@ -35,8 +35,8 @@ bool gone(const UsbResult<int>& result) {
 
 }  // namespace
 
-ArmLink::ArmLink(UsbBus& usb, ArmReports& reports, RetryWait& retry_wait)
-    : usb(usb), reports(reports), retry_wait(retry_wait) {}
+ArmLink::ArmLink(UsbBus& usb, ArmReports& reports, RetryWait& retry_wait, ArmLight& light)
+    : usb(usb), reports(reports), retry_wait(retry_wait), light_values(light) {}
 
 UsbResult<int> ArmLink::transfer(ArmCommand command) {
     std::array<std::uint8_t, command_length> bytes{command.motor, command.base, command.light};
@@ -121,11 +121,11 @@ void ArmLink::on_command_sent(std::function<void(ArmCommand)> observer) {
 }
 
 std::uint8_t ArmLink::light_byte() const {
-    return indicator ? 1 : 0;
+    return light_values.indicator ? 1 : 0;
 }
 
 void ArmLink::show_light(bool on) {
-    indicator = on;
+    light_values.indicator = on;
     reports.set_light_indicator(on);
 }
 

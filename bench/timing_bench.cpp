@@ -82,7 +82,8 @@ Figures report(const char* what, std::vector<double> errors) {
 Figures measure(Pacer& pacer) {
     EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
     SilentWindow window;
-    ArmLink link(usb, window, pacer);
+    ArmLight light;
+    ArmLink link(usb, window, pacer, light);
     ManualControl manual(link, pacer);
     ProgramRunner runner(link, manual, window, pacer);
     link.attach_arm();

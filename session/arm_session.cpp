@@ -30,7 +30,7 @@ ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresen
       presence(presence),
       source(source),
       arm_model(pacer.now()),
-      arm_link(usb, *this, pacer),
+      arm_link(usb, *this, pacer, light_values),
       survey(usb),
       manual(arm_link, pacer),
       held(arm_link, *this, pacer),

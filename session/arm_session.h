@@ -93,7 +93,9 @@ class ArmSession : public QObject, private ArmReports {
     // An arm was plugged in and none is attached.
     bool arm_plugged_in() const { return plug_hint; }
     // The light byte of every command.
-    bool light_indicator() const { return arm_link.light_byte() != 0; }
+    bool light_indicator() const { return light_values.indicator; }
+    // The light button's state: its next click switches the light the other way.
+    bool light_toggle() const { return light_values.toggle; }
     bool recording() const { return recording_on; }
     double now() const { return pacer.now(); }
     const ArmModel& model() const { return arm_model; }
@@ -256,6 +258,9 @@ class ArmSession : public QObject, private ArmReports {
     DevicePresence* presence;
     ArmSource source;
     ArmModel arm_model;
+    // The light's two values: the link, the jog and light buttons and the way back read and
+    // switch these; the model keeps only what the arm was last told to show.
+    ArmLight light_values;
     ArmLink arm_link;
     DeviceSurvey survey;
     ManualControl manual;
