@@ -54,6 +54,10 @@ UsbResult<int> ArmLink::transfer(ArmCommand command) {
 }
 
 void ArmLink::report_failure(ArmCommand command, const UsbResult<int>& result) {
+    // Our open handle finds no device: the arm was pulled out, and this line says so.
+    if (arm && gone(result)) {
+        pull_told = true;
+    }
     reports.show_error(QStringLiteral("Sent: (") + number_text(command.motor) + QLatin1Char(',') +
                        number_text(command.base) + QLatin1Char(',') + number_text(command.light) +
                        QStringLiteral(") ") +
@@ -131,6 +135,7 @@ void ArmLink::show_light(bool on) {
 
 bool ArmLink::attach_arm(const std::function<std::optional<QString>(DeviceLocation)>& may_take) {
     arm_lost = false;
+    pull_told = false;
     const UsbResult<DeviceHandle> opened = usb.open_first(arm_vendor_id, arm_product_id);
     if (!opened) {
         arm.reset();
@@ -201,8 +206,10 @@ void ArmLink::lose() {
     show_light(false);
     usb.close(*arm);
     arm.reset();
-    reports.show_error(QStringLiteral("Arm unplugged: ") +
-                       return_value_text(error_code(UsbError::no_device)));
+    if (!pull_told) {
+        reports.show_error(QStringLiteral("Arm unplugged: ") +
+                           return_value_text(error_code(UsbError::no_device)));
+    }
 }
 
 void ArmLink::shutdown() {

@@ -66,8 +66,9 @@ class ArmLink {
     // a jog or a run that is unwinding cannot move the arm after its all off.
     void shutdown();
 
-    // The arm was pulled out: its handle closed without a command, one line in the error pane,
-    // and from then on, until the next attach, no command goes out and none gives a line, so
+    // The arm was pulled out: its handle closed without a command, one line in the error pane
+    // (none when a command sent since the pull found no device and gave its line), and from then
+    // on, until the next attach, no command goes out and none gives a line, so
     // that a movement unwinding after it says nothing more. Inside a release, that release goes
     // on with its handle (its tries fail as the arm's are gone) and no line is added. Nothing
     // when no arm is attached.
@@ -101,6 +102,7 @@ class ArmLink {
     ArmLight& light_values;
     bool stop_not_taken = false;
     bool arm_lost = false;
+    bool pull_told = false;  // a command found the arm gone and said so, before lose()
     std::optional<DeviceLocation> arm_location;
     unsigned long long commands_taken = 0;
     std::function<void(ArmCommand)> command_sent;
