@@ -135,8 +135,10 @@ class ArmSession : public QObject, private ArmReports {
     bool soft_limits() const { return soft_limits_on; }
     // While on (Shift held), holds and key drives drive on past the soft limits.
     void drive_past_soft_limits(bool on);
-    // Offers the lines of the way from here to `pose` as `recorded` lines.
-    void offer_way_to(const Pose& pose);
+    // Puts the lines of the way to `pose` into `program` at `cursor` (a position in its text),
+    // from where the program leaves the arm there when it runs from where the arm is now; tells
+    // the program's owner with way_inserted. Nothing when the program is there already.
+    void insert_way_to(const Pose& pose, const QString& program, qsizetype cursor);
     // The window is closing: every wait ends at once and the arm is let go.
     void shut_down();
     // The not-responding state's pace: the stop goes once more, and the state follows.
@@ -162,6 +164,8 @@ class ArmSession : public QObject, private ArmReports {
     // Program lines for the program's owner to add: a movement made by hand while recording, or
     // the way to a pose.
     void recorded(const QStringList& lines);
+    // The program with the way to a pose put in, and the position just after it.
+    void way_inserted(const QString& program, qsizetype cursor);
     void recording_changed(bool on);
     void arm_plugged_in_changed(bool plugged);
     // Stop begins: a press that is no hold yet must not become one.
