@@ -161,7 +161,7 @@ int main(int argc, char* argv[]) {
                                                 virtual_arm ? nullptr : settings);
     for (const quillmar::ArmTool& tool : quillmar::arm_tools(
              arm_window.client(), {settings, runtime.settings_group()},
-             [&robot] { return robot.program_text(); },
+             [&robot] { return robot.program_text(); }, [&robot] { return robot.program_cursor(); },
              source == quillmar::ArmSource::commands_sent, runtime.true_arm())) {
         arm_window.add_tool(tool.title, tool.widget);
     }

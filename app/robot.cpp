@@ -264,6 +264,7 @@ void Robot::wire_events(const Parts& parts) {
     connect(&session, &ArmSession::error_line, this, &Robot::show_error);
     connect(&session, &ArmSession::light_changed, light_box, &QCheckBox::setChecked);
     connect(&session, &ArmSession::recorded, this, &Robot::add_recorded);
+    connect(&session, &ArmSession::way_inserted, this, &Robot::take_way);
     connect(&session, &ArmSession::arm_plugged_in_changed, this, [this](bool plugged) {
         attach_button->setToolTip(plugged ? QStringLiteral("Arm plugged in: press Attach arm")
                                           : attach_tip);
@@ -382,6 +383,20 @@ QString Robot::program_text() const {
 
 void Robot::set_program_text(const QString& text) {
     set_pane_text(*program_pane, text);
+}
+
+qsizetype Robot::program_cursor() const {
+    // The pane ends each line with one character, the program with CR LF.
+    const QString before = program_pane->toPlainText().left(program_pane->textCursor().position());
+    return crlf_from_widget_text(before).size();
+}
+
+void Robot::take_way(const QString& text, qsizetype cursor) {
+    set_program_text(text);
+    QTextCursor at = program_pane->textCursor();
+    at.setPosition(static_cast<int>(widget_text_from_crlf(text.left(cursor)).size()));
+    program_pane->setTextCursor(at);
+    program_pane->ensureCursorVisible();
 }
 
 void Robot::add_recorded(const QStringList& lines) {

@@ -47,6 +47,8 @@ class Robot : public QWidget, public FilePane {
     bool light_indicator() const;
     QString program_text() const override;
     void set_program_text(const QString& text) override;
+    // Where the program pane's cursor stands in program_text().
+    qsizetype program_cursor() const;
 
   signals:
     // The window has closed and the arm has been let go.
@@ -80,6 +82,8 @@ class Robot : public QWidget, public FilePane {
     void show_state();
     // Recorded lines go to the end of the program, and stay in view.
     void add_recorded(const QStringList& lines);
+    // The program with a way put in: the cursor goes after it, and it stays in view.
+    void take_way(const QString& text, qsizetype cursor);
     // The local file a drag brings, or "" when it is to be refused.
     QByteArray droppable_file(const QDropEvent& drop) const;
     // Accepts or refuses a drag that carries files, and loads the file on the drop; false for a

@@ -37,8 +37,8 @@ bool gone(const UsbResult<int>& result) {
 
 }  // namespace
 
-ArmLink::ArmLink(UsbBus& usb, ArmReports& reports, RetryWait& retry_wait)
-    : usb(usb), reports(reports), retry_wait(retry_wait) {}
+ArmLink::ArmLink(UsbBus& usb, ArmReports& reports, RetryWait& retry_wait, ArmLight& light)
+    : usb(usb), reports(reports), retry_wait(retry_wait), light_values(light) {}
 
 UsbResult<int> ArmLink::transfer(ArmCommand command) {
     std::array<std::uint8_t, command_length> bytes{command.motor, command.base, command.light};
@@ -64,6 +64,10 @@ UsbResult<int> ArmLink::transfer(ArmCommand command) {
 }
 
 void ArmLink::report_failure(ArmCommand command, const UsbResult<int>& result) {
+    // Our open handle finds no device: the arm was pulled out, and this line says so.
+    if (arm && gone(result)) {
+        pull_told = true;
+    }
     reports.show_error(QStringLiteral("Sent: (") + number_text(command.motor) + QLatin1Char(',') +
                        number_text(command.base) + QLatin1Char(',') + number_text(command.light) +
                        QStringLiteral(") ") +
@@ -131,16 +135,17 @@ void ArmLink::on_command_sent(std::function<void(ArmCommand)> observer) {
 }
 
 std::uint8_t ArmLink::light_byte() const {
-    return indicator ? 1 : 0;
+    return light_values.indicator ? 1 : 0;
 }
 
 void ArmLink::show_light(bool on) {
-    indicator = on;
+    light_values.indicator = on;
     reports.set_light_indicator(on);
 }
 
 bool ArmLink::attach_arm(const std::function<std::optional<QString>(DeviceLocation)>& may_take) {
     arm_lost = false;
+    pull_told = false;
     const UsbResult<DeviceHandle> opened = usb.open_first(arm_vendor_id, arm_product_id);
     if (!opened) {
         arm.reset();
@@ -211,8 +216,10 @@ void ArmLink::lose() {
     show_light(false);
     usb.close(*arm);
     arm.reset();
-    reports.show_error(QStringLiteral("Arm unplugged: ") +
-                       return_value_text(error_code(UsbError::no_device)));
+    if (!pull_told) {
+        reports.show_error(QStringLiteral("Arm unplugged: ") +
+                           return_value_text(error_code(UsbError::no_device)));
+    }
 }
 
 void ArmLink::shutdown() {

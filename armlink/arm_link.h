@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "arm_command.h"
+#include "arm_light.h"
 #include "arm_reports.h"
 #include "retry_wait.h"
 #include "usb/usb_bus.h"
@@ -23,8 +24,9 @@ class ArmLink {
     static constexpr double stop_retry_seconds = 0.02;
     static constexpr double stop_retry_bound_seconds = 2.0;
 
-    // `retry_wait` spaces the tries of a stop command that the arm did not take.
-    ArmLink(UsbBus& usb, ArmReports& reports, RetryWait& retry_wait);
+    // `retry_wait` spaces the tries of a stop command that the arm did not take; `light` is the
+    // owner's, read and switched here.
+    ArmLink(UsbBus& usb, ArmReports& reports, RetryWait& retry_wait, ArmLight& light);
 
     // One vendor control transfer; anything but 3 bytes moved gives a line in the error pane.
     // With no arm attached the command reaches no device and gives its line as well.
@@ -50,6 +52,9 @@ class ArmLink {
     std::uint8_t light_byte() const;
     // Ticks or clears the light indicator, and reports it.
     void show_light(bool on);
+    // The light's two values as the owner keeps them.
+    ArmLight& light() { return light_values; }
+    const ArmLight& light() const { return light_values; }
 
     // Opens the first arm, reports "Arm attached" or "Could not attach", and selects the
     // configuration and claims the interface; a failed step gives a line in the error pane but
@@ -68,8 +73,9 @@ class ArmLink {
     // a jog or a run that is unwinding cannot move the arm after its all off.
     void shutdown();
 
-    // The arm was pulled out: its handle closed without a command, one line in the error pane,
-    // and from then on, until the next attach, no command goes out and none gives a line, so
+    // The arm was pulled out: its handle closed without a command, one line in the error pane
+    // (none when a command sent since the pull found no device and gave its line), and from then
+    // on, until the next attach, no command goes out and none gives a line, so
     // that a movement unwinding after it says nothing more. Inside a release, that release goes
     // on with its handle (its tries fail as the arm's are gone) and no line is added. Nothing
     // when no arm is attached.
@@ -100,9 +106,10 @@ class ArmLink {
     std::optional<DeviceHandle> arm;
     bool shut_down = false;
     bool letting_go = false;  // release is sending its all off
-    bool indicator = false;
+    ArmLight& light_values;
     bool stop_not_taken = false;
     bool arm_lost = false;
+    bool pull_told = false;  // a command found the arm gone and said so, before lose()
     std::optional<DeviceLocation> arm_location;
     unsigned long long commands_taken = 0;
     double taken_at = 0;

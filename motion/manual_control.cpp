@@ -12,13 +12,13 @@ double ManualControl::jog(int command_number) {
 }
 
 void ManualControl::light() {
-    light_to(!light_on);
+    light_to(!light_state());
 }
 
 void ManualControl::light_to(bool on) {
-    light_on = on;
-    link.send_command(light_command(light_on));
-    link.show_light(light_on);
+    link.light().toggle = on;
+    link.send_command(light_command(on));
+    link.show_light(on);
 }
 
 }  // namespace quillmar

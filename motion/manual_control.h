@@ -21,12 +21,12 @@ class ManualControl {
     // script or a block asks for.
     void light_to(bool on);
 
-    bool light_state() const { return light_on; }
+    // The light button's state, kept with the indicator by the link's owner.
+    bool light_state() const { return link.light().toggle; }
 
   private:
     ArmLink& link;
     Pacer& pacer;
-    bool light_on = false;
 };
 
 }  // namespace quillmar

@@ -31,7 +31,7 @@ ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresen
       presence(presence),
       source(source),
       arm_model(pacer.now()),
-      arm_link(usb, *this, pacer),
+      arm_link(usb, *this, pacer, light_values),
       survey(usb),
       manual(arm_link, pacer),
       held(arm_link, *this, pacer),
@@ -592,16 +592,11 @@ Answer<int> ArmSession::step(ArmClient& by, const QString& text, int index) {
     return static_cast<std::size_t>(index) + 1 == steps.size() ? 0 : index + 1;
 }
 
-void ArmSession::offer_way_to(const Pose& pose) {
-    QStringList lines;
-    for (const Movement& movement :
-         way_to_plan(arm_model, pacer.now(), pose, arm_model.light_on())) {
-        lines << (movement.command == light_command_number
-                      ? QStringList{light_line()}
-                      : movement_lines(movement.command, movement.seconds));
-    }
-    if (!lines.isEmpty()) {
-        emit recorded(lines);
+void ArmSession::insert_way_to(const Pose& pose, const QString& program, qsizetype cursor) {
+    const WayInserted put = with_way_inserted(program, cursor, arm_model.pose_at(pacer.now()),
+                                              arm_model.light_on(), pose, arm_model.speeds());
+    if (put.text != program) {
+        emit way_inserted(put.text, put.cursor);
     }
 }
 

@@ -94,7 +94,9 @@ class ArmSession : public QObject, private ArmReports {
     // An arm was plugged in and none is attached.
     bool arm_plugged_in() const { return plug_hint; }
     // The light byte of every command.
-    bool light_indicator() const { return arm_link.light_byte() != 0; }
+    bool light_indicator() const { return light_values.indicator; }
+    // The light button's state: its next click switches the light the other way.
+    bool light_toggle() const { return light_values.toggle; }
     bool recording() const { return recording_on; }
     double now() const { return pacer.now(); }
     const ArmModel& model() const { return arm_model; }
@@ -134,8 +136,10 @@ class ArmSession : public QObject, private ArmReports {
     bool soft_limits() const { return soft_limits_on; }
     // While on (Shift held), holds and key drives drive on past the soft limits.
     void drive_past_soft_limits(bool on);
-    // Offers the lines of the way from here to `pose` as `recorded` lines.
-    void offer_way_to(const Pose& pose);
+    // Puts the lines of the way to `pose` into `program` at `cursor` (a position in its text),
+    // from where the program leaves the arm there when it runs from where the arm is now; tells
+    // the program's owner with way_inserted. Nothing when the program is there already.
+    void insert_way_to(const Pose& pose, const QString& program, qsizetype cursor);
     // The window is closing: every wait ends at once and the arm is let go.
     void shut_down();
     // The not-responding state's pace: the stop goes once more, and the state follows.
@@ -161,6 +165,8 @@ class ArmSession : public QObject, private ArmReports {
     // Program lines for the program's owner to add: a movement made by hand while recording, or
     // the way to a pose.
     void recorded(const QStringList& lines);
+    // The program with the way to a pose put in, and the position just after it.
+    void way_inserted(const QString& program, qsizetype cursor);
     void recording_changed(bool on);
     void arm_plugged_in_changed(bool plugged);
     // Stop begins: a press that is no hold yet must not become one.
@@ -259,6 +265,9 @@ class ArmSession : public QObject, private ArmReports {
     DevicePresence* presence;
     ArmSource source;
     ArmModel arm_model;
+    // The light's two values: the link, the jog and light buttons and the way back read and
+    // switch these; the model keeps only what the arm was last told to show.
+    ArmLight light_values;
     ArmLink arm_link;
     DeviceSurvey survey;
     ManualControl manual;

@@ -328,11 +328,14 @@ QString CalibrationBox::note_text() const {
     return note->text();
 }
 
-PoseBox::PoseBox(ArmClient& hand, ToolSettings kept, QWidget* parent)
+PoseBox::PoseBox(ArmClient& hand, ToolSettings kept, std::function<QString()> program,
+                 std::function<qsizetype()> cursor, QWidget* parent)
     : QGroupBox(QStringLiteral("Poses"), parent),
       session(hand.session()),
       hand(hand),
-      kept(std::move(kept)) {
+      kept(std::move(kept)),
+      program(std::move(program)),
+      cursor(std::move(cursor)) {
     setObjectName(QStringLiteral("poses"));
     names = new QComboBox(this);
     names->setObjectName(QStringLiteral("posenames"));
@@ -343,7 +346,8 @@ PoseBox::PoseBox(ArmClient& hand, ToolSettings kept, QWidget* parent)
     go->setToolTip(QStringLiteral("Drives each joint to the pose by the estimate. Esc stops."));
     insert = new QPushButton(QStringLiteral("Insert the way there as lines"), this);
     insert->setToolTip(
-        QStringLiteral("Adds the program lines that drive from here to the pose to the program"));
+        QStringLiteral("Puts the program lines that drive to the pose in at the program's cursor, "
+                       "from where the program leaves the arm there"));
     forget = new QPushButton(QStringLiteral("Forget"), this);
     names->setAccessibleName(QStringLiteral("Saved poses"));
     auto* help = new QLabel(
@@ -380,7 +384,7 @@ PoseBox::PoseBox(ArmClient& hand, ToolSettings kept, QWidget* parent)
     connect(go, &QPushButton::clicked, this, &PoseBox::go_to);
     connect(insert, &QPushButton::clicked, this, [this] {
         if (const auto pose = pose_named(names->currentText())) {
-            this->session.offer_way_to(*pose);
+            this->session.insert_way_to(*pose, this->program(), this->cursor());
         }
     });
     connect(forget, &QPushButton::clicked, this, [this] {
@@ -562,7 +566,8 @@ QString StepBox::note_text() const {
 }
 
 std::vector<ArmTool> arm_tools(ArmClient& hand, ToolSettings kept, std::function<QString()> program,
-                               bool estimate, const ArmModel* true_arm) {
+                               std::function<qsizetype()> cursor, bool estimate,
+                               const ArmModel* true_arm) {
     auto* limits = new QWidget;
     auto* layout = new QVBoxLayout(limits);
     if (estimate) {
@@ -606,7 +611,7 @@ std::vector<ArmTool> arm_tools(ArmClient& hand, ToolSettings kept, std::function
         show_truth();
         layout->addWidget(truth);
     }
-    auto* poses = new PoseBox(hand, kept, nullptr);
+    auto* poses = new PoseBox(hand, kept, program, std::move(cursor), nullptr);
     poses->setTitle({});
     poses->setFlat(true);
     auto* steps = new StepBox(hand, std::move(program), nullptr);

@@ -83,7 +83,10 @@ class CalibrationBox : public QGroupBox {
 class PoseBox : public QGroupBox {
     Q_OBJECT
   public:
-    PoseBox(ArmClient& hand, ToolSettings kept, QWidget* parent);
+    // `program` and `cursor` give the program's text and where its pane's cursor stands in it,
+    // where Insert puts the way to a pose.
+    PoseBox(ArmClient& hand, ToolSettings kept, std::function<QString()> program,
+            std::function<qsizetype()> cursor, QWidget* parent);
 
     // Keeps the estimate's pose now under `name`; false when the name has nothing visible.
     bool save_pose(const QString& name);
@@ -104,6 +107,8 @@ class PoseBox : public QGroupBox {
     ArmSession& session;
     ArmClient& hand;
     ToolSettings kept;
+    std::function<QString()> program;
+    std::function<qsizetype()> cursor;
     QComboBox* names = nullptr;
     QPushButton* go = nullptr;
     QPushButton* insert = nullptr;
@@ -149,8 +154,9 @@ struct ArmTool {
 
 // The tools for the arm window's tabs: calibration only where the arm is estimated, and the true
 // pose of a virtual arm whose speeds differ from its estimate's, when `true_arm` is one. `program`
-// gives the program's text.
+// gives the program's text, `cursor` where its pane's cursor stands in it.
 std::vector<ArmTool> arm_tools(ArmClient& hand, ToolSettings kept, std::function<QString()> program,
-                               bool estimate, const ArmModel* true_arm);
+                               std::function<qsizetype()> cursor, bool estimate,
+                               const ArmModel* true_arm);
 
 }  // namespace quillmar

@@ -233,6 +233,7 @@ class ArmWindowTest : public QObject {
     void back_to_start_puts_the_light_back();
     void only_the_newest_preview_shows_data();
     void only_the_newest_preview_shows();
+    void the_way_to_a_pose_goes_in_at_the_pane_cursor();
 };
 
 void ArmWindowTest::both_windows_show_the_running_line_data() {
@@ -923,6 +924,28 @@ void ArmWindowTest::says_who_was_stopped_and_when_the_arm_is_not_responding() {
     windows.bench.usb.fail_next_transfers(0, 0);
     windows.bench.session.resend_stop();
     QVERIFY(!windows.note().startsWith(QStringLiteral("Not responding")));
+}
+
+// The pane's cursor, where each line ends with one character, stands where the program's CR LF
+// text has it; the way goes in there and the cursor after it.
+void ArmWindowTest::the_way_to_a_pose_goes_in_at_the_pane_cursor() {
+    Windows windows;
+    windows.bench.robot.set_program_text(QStringLiteral("5,200\r\n3,100\r\n"));
+    QTextCursor at_second = windows.program_pane().textCursor();
+    at_second.setPosition(6);
+    windows.program_pane().setTextCursor(at_second);
+    QCOMPARE(windows.bench.robot.program_cursor(), 7);
+    Pose pose = windows.model.pose_at(windows.bench.pacer.now());
+    pose.at(static_cast<std::size_t>(Joint::elbow)) += 10.0;
+    windows.bench.session.insert_way_to(pose, windows.bench.robot.program_text(),
+                                        windows.bench.robot.program_cursor());
+    const QString text = windows.bench.robot.program_text();
+    QVERIFY(text.startsWith(QStringLiteral("5,200\r\n")));
+    QVERIFY(text.endsWith(QStringLiteral("\r\n3,100\r\n")));
+    QVERIFY(text.size() > 14);
+    const QTextCursor after = windows.program_pane().textCursor();
+    QCOMPARE(after.block().text(), QStringLiteral("3,100"));
+    QCOMPARE(after.positionInBlock(), 0);
 }
 
 QTEST_MAIN(ArmWindowTest)

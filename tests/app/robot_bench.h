@@ -16,11 +16,13 @@
 namespace quillmar::testing {
 
 struct RobotBench {
-    // With `virtual_arm` the session's model follows the emulated arm itself.
-    explicit RobotBench(bool with_arm, ArmSource source = ArmSource::commands_sent)
+    // With `virtual_arm` the session's model follows the emulated arm itself; `presence`, when
+    // given, tells the session of arms plugged in and pulled out.
+    explicit RobotBench(bool with_arm, ArmSource source = ArmSource::commands_sent,
+                        DevicePresence* presence = nullptr)
         : usb([this] { return pacer.now(); },
               with_arm ? hub_and_arm() : std::vector<DeviceModel>{}),
-          session(usb, pacer, source) {
+          session(usb, pacer, source, presence) {
         // The holds' own rules are tested here; the soft limits, on by default, have their own.
         session.set_soft_limits(false);
         if (source == ArmSource::virtual_arm) {

@@ -40,8 +40,8 @@ struct Session {
         session.model().follow(usb);
         dialogs.set_parent(&robot);
         for (const ArmTool& tool : arm_tools(
-                 arm_window.client(), {}, [this] { return robot.program_text(); }, false,
-                 nullptr)) {
+                 arm_window.client(), {}, [this] { return robot.program_text(); },
+                 [this] { return robot.program_cursor(); }, false, nullptr)) {
             arm_window.add_tool(tool.title, tool.widget);
         }
         // As the rows were written: a hold runs as long as it is held.

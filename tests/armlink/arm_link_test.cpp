@@ -30,7 +30,8 @@ struct Bench {
     EmulatedBus usb{[this] { return clock; }};
     FakeArmReports reports;
     quillmar::testing::FakePacer pacer;
-    ArmLink link{usb, reports, pacer};
+    ArmLight light;
+    ArmLink link{usb, reports, pacer, light};
 };
 
 }  // namespace
@@ -224,7 +225,8 @@ void ArmLinkTest::attach_without_arm() {
     usb.plug(root_hub_model());
     FakeArmReports reports;
     quillmar::testing::FakePacer pacer;
-    ArmLink link{usb, reports, pacer};
+    ArmLight light;
+    ArmLink link{usb, reports, pacer, light};
     QVERIFY(!link.attach_arm());
     QCOMPARE(reports.message, QStringLiteral("Could not attach\r\n"));
     QVERIFY(!link.attached());

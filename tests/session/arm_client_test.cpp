@@ -88,6 +88,8 @@ class ArmClientTest : public QObject {
     void step_is_told_as_the_programs_step();
     void escape_beats_a_looping_script();
     void light_asked_for_is_got();
+    void the_light_is_kept_once_data();
+    void the_light_is_kept_once();
     void unplug_stops_the_estimate();
     void one_process_per_arm();
 };
@@ -394,6 +396,63 @@ void ArmClientTest::light_asked_for_is_got() {
     QCOMPARE(*bench.script->set_light(true), true);
     QCOMPARE(*bench.script->set_light(false), false);
     QCOMPARE(sent_commands(bench.usb).filter(QStringLiteral(",0,1")).size(), 2);
+}
+
+void ArmClientTest::the_light_is_kept_once_data() {
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<bool>("toggle");
+    QTest::addColumn<bool>("indicator");
+    QTest::addColumn<QStringList>("since_attach");
+    // b: the window's light button; 1/0: a script asks for the light on/off; r/a: release and
+    // attach; j: a jog of the gripper.
+    QTest::newRow("button twice") << "ab b" << false << false << QStringList{"0,0,1", "0,0,0"};
+    QTest::newRow("the button's state outlives a release")
+        << "b r ab" << false << false << QStringList{"0,0,0"};
+    QTest::newRow("asked on after a release") << "1 r a1" << true << true << QStringList{"0,0,1"};
+    QTest::newRow("asked for what the indicator shows sends nothing")
+        << "a1 1 0 0" << false << false << QStringList{"0,0,1", "0,0,0"};
+    QTest::newRow("the button after a light asked for")
+        << "a0 b" << true << true << QStringList{"0,0,1"};
+    QTest::newRow("a jog carries the indicator")
+        << "b r a1j" << true << true << QStringList{"0,0,1", "1,0,1", "0,0,1"};
+}
+
+// The window's button, a script's light and the commands' light byte read the session's two
+// values, whichever client switched them last.
+void ArmClientTest::the_light_is_kept_once() {
+    QFETCH(QString, actions);
+    Bench bench;
+    QSignalSpy indicator_told(&bench.session, &ArmSession::light_changed);
+    for (const QChar action : actions) {
+        switch (action.toLatin1()) {
+            case 'b':
+                bench.window.light();
+                break;
+            case '1':
+                bench.script->set_light(true);
+                break;
+            case '0':
+                bench.script->set_light(false);
+                break;
+            case 'r':
+                bench.window.release();
+                break;
+            case 'a':
+                bench.window.attach();
+                bench.usb.clear_logs();
+                break;
+            case 'j':
+                bench.window.jog(1);
+                break;
+            default:
+                break;
+        }
+    }
+    QTEST(bench.session.light_toggle(), "toggle");
+    QTEST(bench.session.light_indicator(), "indicator");
+    QTEST(sent_commands(bench.usb), "since_attach");
+    QVERIFY(!indicator_told.isEmpty());
+    QCOMPARE(indicator_told.last().at(0).toBool(), bench.session.light_indicator());
 }
 
 // The arm pulled out during a hold: every motor stopped with its power, and so does the estimate.

@@ -129,12 +129,12 @@ void EstimateTest::go_to_ends_within_a_degree() {
     testing::SessionProbe::go_back(arm.session, arm.hand,
                                    {{10, 3.0}, {8, 2.0}, {5, 1.0}, {4, 2.0}, {2, 1.5}});
     if (by_lines) {
-        QStringList lines;
-        QObject::connect(&arm.session, &ArmSession::recorded,
-                         [&lines](const QStringList& offered) { lines << offered; });
-        arm.session.offer_way_to(kept);
-        QCOMPARE(lines.size(), 5);
-        arm.hand.run(lines.join(QStringLiteral("\r\n")), Direction::forwards);
+        QString program;
+        QObject::connect(&arm.session, &ArmSession::way_inserted,
+                         [&program](const QString& text, qsizetype) { program = text; });
+        arm.session.insert_way_to(kept, QString(), 0);
+        QCOMPARE(program.count(QStringLiteral("\r\n")), 5);
+        arm.hand.run(program, Direction::forwards);
     } else {
         QCOMPARE(*arm.hand.go_to(kept), WayEnd::done);
     }

@@ -23,7 +23,8 @@ struct AttachedArm {
     FakePacer pacer;
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     FakeArmReports reports;
-    ArmLink link{usb, reports, pacer};
+    ArmLight light;
+    ArmLink link{usb, reports, pacer, light};
     ManualControl manual{link, pacer};
 };
 

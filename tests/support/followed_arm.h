@@ -21,7 +21,8 @@ struct FollowedArm {
     ArmModel model{pacer.now()};
     EmulatedBus usb{[this] { return pacer.now(); }, hub_and_arm()};
     FakeArmReports window;
-    ArmLink link{usb, window, pacer};
+    ArmLight light;
+    ArmLink link{usb, window, pacer, light};
     ManualControl manual{link, pacer};
     ProgramRunner runner{link, manual, window, pacer};
 };

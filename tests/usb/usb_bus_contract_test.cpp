@@ -596,7 +596,8 @@ void UsbBusContractTest::link_sends_and_lets_go_in_order() {
     const auto bus = make_bus(kind, hub_and_arm());
     FakeArmReports reports;
     quillmar::testing::FakePacer pacer;
-    ArmLink link(bus->usb(), reports, pacer);
+    ArmLight light;
+    ArmLink link(bus->usb(), reports, pacer, light);
     QVERIFY(link.attach_arm());
     link.send_command(start_command(1, 0));
     link.release();
@@ -626,7 +627,8 @@ void UsbBusContractTest::transfer_faults_give_their_line_once() {
     const auto bus = make_bus(kind, devices);
     FakeArmReports reports;
     quillmar::testing::FakePacer pacer;
-    ArmLink link(bus->usb(), reports, pacer);
+    ArmLight light;
+    ArmLink link(bus->usb(), reports, pacer, light);
     QVERIFY(link.attach_arm());
     bus->fail_next_transfer(devices[1], fault);
     QElapsedTimer clock;
@@ -652,7 +654,8 @@ void UsbBusContractTest::unplugged_arm_fails_cleanly_and_plugs_in_again() {
     const auto bus = make_bus(kind, devices);
     FakeArmReports reports;
     quillmar::testing::FakePacer pacer;
-    ArmLink link(bus->usb(), reports, pacer);
+    ArmLight light;
+    ArmLink link(bus->usb(), reports, pacer, light);
     QVERIFY(link.attach_arm());
     bus->unplug(devices[1]);
     link.send_command(stop_command(1));

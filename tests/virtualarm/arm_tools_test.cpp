@@ -22,6 +22,14 @@ using namespace quillmar;
 using quillmar::testing::sent_commands;
 using quillmar::testing::TrueArm;
 
+namespace {
+
+// A pose box's program, where Insert is not clicked.
+const auto no_program = [] { return QString(); };
+const auto no_cursor = [] { return qsizetype{0}; };
+
+}  // namespace
+
 class ArmToolsTest : public QObject {
     Q_OBJECT
   private slots:
@@ -141,7 +149,7 @@ void ArmToolsTest::poses_kept_in_the_settings() {
     settings.setValue(QStringLiteral("pose"), numbers);
     settings.endArray();
     TrueArm arm(1.0);
-    PoseBox box(arm.hand, {&settings, QStringLiteral("arm")}, nullptr);
+    PoseBox box(arm.hand, {&settings, QStringLiteral("arm")}, no_program, no_cursor, nullptr);
     QCOMPARE(box.choice().count(), shown.isEmpty() ? 0 : 1);
     if (!shown.isEmpty()) {
         QCOMPARE(box.choice().itemText(0), shown);
@@ -149,7 +157,7 @@ void ArmToolsTest::poses_kept_in_the_settings() {
     }
     // The estimate's pose saved under a name comes back at the next start.
     QVERIFY(box.save_pose(QStringLiteral("  home  ")));
-    PoseBox again(arm.hand, {&settings, QStringLiteral("arm")}, nullptr);
+    PoseBox again(arm.hand, {&settings, QStringLiteral("arm")}, no_program, no_cursor, nullptr);
     QCOMPARE(again.pose_named(QStringLiteral("home")), std::optional<Pose>(start_pose()));
 }
 
@@ -246,7 +254,7 @@ void ArmToolsTest::go_to_says_how_it_ended() {
     QFETCH(double, stop_at);
     QFETCH(QString, note);
     TrueArm arm(1.0);
-    PoseBox box(arm.hand, {}, nullptr);
+    PoseBox box(arm.hand, {}, no_program, no_cursor, nullptr);
     auto* go = box.findChildren<QPushButton*>().at(1);
     QCOMPARE(go->text(), QStringLiteral("Go to"));
     QVERIFY(!go->isEnabled());
