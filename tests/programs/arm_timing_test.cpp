@@ -56,7 +56,8 @@ struct SlowArm {
                     },
                     hub_and_arm()};
     FakeArmReports reports;
-    ArmLink link{usb, reports, pacer};
+    ArmLight light;
+    ArmLink link{usb, reports, pacer, light};
     ManualControl manual{link, pacer};
     HeldMovement held{link, reports, pacer};
     ProgramRunner runner{link, manual, reports, pacer};
