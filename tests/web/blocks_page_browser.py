@@ -118,6 +118,13 @@ def page_data(driver, name):
     return driver.execute_script(f"return document.body.dataset.{name}")
 
 
+def shown_lines(driver):
+    """The program's lines as the page shows them, read at once: the list is drawn anew on every
+    change, so elements found one call earlier may be gone."""
+    return driver.execute_script(
+        "return [...document.querySelectorAll('#lines li')].map((li) => li.innerText)")
+
+
 def refusals(arm):
     host = f"127.0.0.1:{arm.port}"
     token = urllib.parse.parse_qs(urllib.parse.urlsplit(arm.address).query)["token"][0]
@@ -138,7 +145,7 @@ def refusals(arm):
 
 
 def run_and_check_bytes(driver, arm):
-    lines = [item.text for item in driver.find_elements(By.CSS_SELECTOR, "#lines li")]
+    lines = shown_lines(driver)
     check(lines == ["8,30", "0,", "6,20"], f"the .rob file opens as its lines' blocks: {lines}")
     blocks = driver.execute_script("return Blockly.getMainWorkspace().getAllBlocks(true)"
                                    ".map((b) => b.type)")
@@ -274,7 +281,7 @@ def open_rob_file(driver, folder):
     deadline = time.time() + 5
     lines = []
     while time.time() < deadline:
-        lines = [item.text for item in driver.find_elements(By.CSS_SELECTOR, "#lines li")]
+        lines = shown_lines(driver)
         if lines and lines[0] == "8,100":
             break
         time.sleep(0.01)
