@@ -43,7 +43,8 @@ std::optional<QString> ArmLock::take(DeviceLocation where) {
     const QByteArray pid = QByteArray::number(static_cast<qint64>(::getpid())) + '\n';
     if (::ftruncate(file, 0) == 0) {
         // Only a hint for the refusal's text: the lock itself is the flock.
-        [[maybe_unused]] const ssize_t written = ::pwrite(file, pid.constData(), pid.size(), 0);
+        [[maybe_unused]] const ssize_t written =
+            ::pwrite(file, pid.constData(), static_cast<std::size_t>(pid.size()), 0);
     }
     descriptor = file;
     return std::nullopt;

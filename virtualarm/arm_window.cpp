@@ -275,14 +275,21 @@ ArmWindow::ArmWindow(ArmSession& session, ArmSource source, QWidget* parent)
     for (QWidget* child : findChildren<QWidget*>()) {
         child->installEventFilter(this);
     }
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
-        // A key let go after the focus went elsewhere never reaches the drive.
-        if (old != nullptr && old->window() == this && drives(old) && !drives(now)) {
-            end_drive();
-        }
-        show_keys_place();
-    });
+    focus_watch =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+            // A key let go after the focus went elsewhere never reaches the drive.
+            if (old != nullptr && old->window() == this && drives(old) && !drives(now)) {
+                end_drive();
+            }
+            show_keys_place();
+        });
     show_keys_place();
+}
+
+ArmWindow::~ArmWindow() {
+    // QWidget's own destructor hides the window, which moves the focus when nothing of the arm
+    // window is left to ask.
+    disconnect(focus_watch);
 }
 
 bool ArmWindow::drives(const QObject* widget) const {

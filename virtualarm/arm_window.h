@@ -211,6 +211,9 @@ class ArmWindow : public QWidget {
 
     // Shows `session`'s model and runs; its keys, Record and Back to start drive the session.
     ArmWindow(ArmSession& session, ArmSource source, QWidget* parent = nullptr);
+    ~ArmWindow() override;
+    ArmWindow(const ArmWindow&) = delete;
+    ArmWindow& operator=(const ArmWindow&) = delete;
 
     // Sizes the window to show all of itself within `room` (its frame not counted) where it can:
     // the picture is drawn smaller first, down to a least height, then the window scrolls.
@@ -328,6 +331,8 @@ class ArmWindow : public QWidget {
     PreviewBox* preview_box = nullptr;
     // The preview's tab, then the tools'.
     QTabWidget* tools = nullptr;
+    // The application's focus changes, which the window follows while it is whole.
+    QMetaObject::Connection focus_watch;
 };
 
 }  // namespace quillmar
