@@ -11,7 +11,6 @@
 #include "arm_window_keeper.h"
 #include "blocks_box.h"
 #include "cli/command_line.h"
-#include "motion/pose_settings.h"
 #include "qt_file_dialogs.h"
 #include "robot.h"
 #include "server/arm_server.h"
@@ -198,13 +197,8 @@ int main(int argc, char* argv[]) {
         session, [&robot] { return robot.program_text(); }, [&server] { return server.get(); },
         &arm_window);
     arm_window.add_tool(QStringLiteral("Blocks"), blocks);
-    if (settings) {
-        // The poses the arm window's Go to knows, as saved when the page asks.
-        blocks->set_poses([settings, &runtime] {
-            return quillmar::read_named_poses(*settings,
-                                              runtime.settings_group() + QStringLiteral("/poses"));
-        });
-    }
+    // The poses the arm window's Go to knows, as saved when the page asks.
+    blocks->set_poses([&runtime] { return runtime.named_poses(); });
     if (!files.isEmpty()) {
         robot.files().load_from(quillmar::file_argument(files.front(), argc, argv));
     }

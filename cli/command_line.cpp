@@ -61,8 +61,13 @@ int serve_command(const CommandLine& line) {
         }
     }
     const bool open_browser = !parser.isSet(no_browser_option);
-    return serve(parser.isSet(virtual_arm_option), [&](ArmSession& session, ArmServer& server) {
-        return serve_blocks(session, server, file.text, QFileInfo(name).fileName(), open_browser);
+    return serve(parser.isSet(virtual_arm_option), [&](ArmRuntime& runtime, ArmServer& server) {
+        auto page = serve_blocks(runtime.session(), server, file.text, QFileInfo(name).fileName(),
+                                 open_browser);
+        if (page) {
+            page->set_poses([&runtime] { return runtime.named_poses(); });
+        }
+        return page;
     });
 }
 

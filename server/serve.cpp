@@ -48,7 +48,7 @@ int serve(bool virtual_arm, const AlsoServe& also) {
     }
     say(QStringLiteral("serving at ") + path);
     std::unique_ptr<QObject> beside;
-    if (also && !(beside = also(session, server))) {
+    if (also && !(beside = also(runtime, server))) {
         return 1;
     }
 

@@ -55,6 +55,11 @@ QString ArmRuntime::settings_group() const {
     return virtual_arm() ? QStringLiteral("virtual_arm") : QStringLiteral("arm");
 }
 
+std::vector<NamedPose> ArmRuntime::named_poses() const {
+    return kept ? read_named_poses(*kept, settings_group() + QStringLiteral("/poses"))
+                : std::vector<NamedPose>{};
+}
+
 std::optional<QString> ArmRuntime::start_up() {
     if (const auto started = arm_session->start_up(); !started) {
         return start_failure(started.error());

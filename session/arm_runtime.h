@@ -10,6 +10,7 @@
 #include "arm_bus.h"
 #include "arm_session.h"
 #include "motion/event_pacer.h"
+#include "motion/pose_settings.h"
 
 namespace quillmar {
 
@@ -36,6 +37,8 @@ class ArmRuntime {
     // The user's settings, and the group of this kind of arm in them ("arm", "virtual_arm").
     QSettings* settings() const { return kept.get(); }
     QString settings_group() const;
+    // The poses the user named in the arm window, read afresh; none without settings.
+    std::vector<NamedPose> named_poses() const;
 
     // The USB library, the survey and attach; when the library fails to start,
     // usb_start_failure's text.

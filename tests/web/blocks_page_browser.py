@@ -49,6 +49,12 @@ class Arm:
         program = os.path.join(folder, "three.rob")
         with open(program, "w", newline="") as file:
             file.write(PROGRAM)
+        # A pose named in the arm window, which the page's Go to offers.
+        settings = os.path.join(folder, "config", "quillmar")
+        os.makedirs(settings, exist_ok=True)
+        with open(os.path.join(settings, "quillmar.conf"), "w") as file:
+            file.write("[virtual_arm]\nposes\\1\\name=high\nposes\\1\\pose=0, 90, -60, -20, 20\n"
+                       "poses\\size=1\n")
         environment = dict(os.environ, QUILLMAR_SOCKET=self.socket_path,
                            XDG_CONFIG_HOME=os.path.join(folder, "config"))
         self.process = subprocess.Popen(
@@ -361,6 +367,8 @@ def main():
             ready, opened = open_page(driver, arm)
             # The goal is 1 s; the bound leaves room for a machine busy building.
             check(ready <= 2000, f"the page is ready {ready:.0f} ms after it began loading")
+            poses = driver.execute_script("return poseNames")
+            check(poses == ["high"], f"the poses named in the arm window are offered: {poses}")
             run_and_check_bytes(driver, arm)
             marked = highlight_delay(driver, arm)
             preview = edit_to_preview(driver)
