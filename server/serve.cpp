@@ -32,7 +32,7 @@ int serve(bool virtual_arm, const AlsoServe& also) {
     }
     // Not responding is a state every front end shows: here, a line when it begins and ends.
     QObject::connect(&session, &ArmSession::state_changed, &session,
-                     [&session, was = false](ArmSession::State state) mutable {
+                     [was = false](ArmSession::State state) mutable {
                          const bool now = state == ArmSession::State::not_responding;
                          if (now != was) {
                              say(now ? QStringLiteral("not responding: a motor may be running")

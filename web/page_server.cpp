@@ -183,8 +183,8 @@ void PageServer::set_poses(std::function<std::vector<NamedPose>()> poses) {
     named_poses = std::move(poses);
 }
 
-void PageServer::accept(QTcpServer& server) {
-    while (QTcpSocket* socket = server.nextPendingConnection()) {
+void PageServer::accept(QTcpServer& listener) {
+    while (QTcpSocket* socket = listener.nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read_head(socket); });
         // A connection that never finishes its request is not kept waiting for; a page's socket

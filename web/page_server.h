@@ -52,7 +52,7 @@ class PageServer : public QObject {
   private:
     class PageConnection;
 
-    void accept(QTcpServer& server);
+    void accept(QTcpServer& listener);
     void read_head(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const PageRequest& request);
     BlocksContext context() const;
