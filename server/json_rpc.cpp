@@ -7,8 +7,8 @@
 #include <cmath>
 
 #include "armlink/arm_command.h"
-#include "motion/held_movement.h"
 #include "programs/program_preview.h"
+#include "session/arm_session.h"
 
 namespace quillmar {
 
@@ -58,10 +58,10 @@ std::optional<QString> misfit(const Param& param, const QJsonValue& value) {
             return std::nullopt;
         case Kind::seconds:
             if (!value.isDouble() || !(value.toDouble() > 0.0) ||
-                value.toDouble() > HeldMovement::limit_seconds) {
+                value.toDouble() > ArmSession::hold_limit_seconds) {
                 return QStringLiteral("%1: a number of seconds above 0 and at most %2")
                     .arg(name)
-                    .arg(HeldMovement::limit_seconds);
+                    .arg(ArmSession::hold_limit_seconds);
             }
             return std::nullopt;
         case Kind::boolean:

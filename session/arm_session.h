@@ -115,6 +115,8 @@ class ArmSession : public QObject, private ArmReports {
     // none runs.
     const QString& way_text() const { return way_purpose; }
 
+    // A hold, and a client's movement of a stated time, runs at most this long.
+    static constexpr double hold_limit_seconds = HeldMovement::limit_seconds;
     // Back to start, Go to and Find the ends are bounded: each movement at most
     // `movement_cap_seconds`, and the whole way at most `way_cap_factor` times its plan.
     // 30 s is the longest full travel of the joint table (12 s) with Find the ends' margin (1.5)
