@@ -152,6 +152,9 @@ std::optional<int> hand_over(const QString& text, Direction direction, int repea
         }
         if (!error.isEmpty()) {
             print_lines(stderr, QStringLiteral("quillmar: ") + error.value("message").toString());
+            if (error.value("data").toObject().value("stop_not_taken").toBool()) {
+                say(style, QStringLiteral("Run ended: the arm did not take the stop command"));
+            }
             return error.value("code") == rpc_code::arm_error ? exit_arm_gone : exit_no_arm;
         }
         const QJsonValue stopped_at = reply.value("result").toObject().value("stopped_at");

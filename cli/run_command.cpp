@@ -157,8 +157,9 @@ int run_command(const CommandLine& line) {
     if (signal_number != 0) {
         return 128 + signal_number;
     }
-    // A stop that the arm never took has said so on the error lines: a motor may still run.
-    if (arm_gone || session.left_running()) {
+    // A stop that the arm never took has said so on the error lines: a motor may still run, or
+    // ran on until the arm answered again.
+    if (arm_gone || session.left_running() || progress.stop_not_taken()) {
         return exit_arm_gone;
     }
     return not_run > 0 ? exit_lines_not_run : exit_finished;

@@ -146,6 +146,7 @@ void RunProgress::sent(ArmCommand command) {
 void RunProgress::ended(std::optional<int> stopped_during) {
     ticks.stop();
     stopped_at = stopped_during;
+    not_taken = not_taken || session.left_running();
     const auto count = static_cast<int>(steps.size());
     switch (style) {
         case Style::line:

@@ -35,6 +35,8 @@ class RunProgress : public QObject {
     void error(const QString& text);
     // The latest run was cut short.
     bool stopped() const { return stopped_at.has_value(); }
+    // A run ended at a stop the arm did not take, even if it took a later one.
+    bool stop_not_taken() const { return not_taken; }
 
   private:
     void started(const std::vector<RunStep>& run);
@@ -58,6 +60,7 @@ class RunProgress : public QObject {
     int runs = 0;
     bool line_shown = false;
     std::optional<int> stopped_at;
+    bool not_taken = false;
     QTimer ticks;
 };
 

@@ -504,10 +504,14 @@ ArmServer::Response ArmServer::run(const ClientPtr& client, const RpcCall& call)
     if (!stopped_at) {
         return refusal(stopped_at.refusal());
     }
-    const QJsonObject result{
+    QJsonObject result{
         {QStringLiteral("stopped_at"), *stopped_at ? QJsonValue(**stopped_at) : QJsonValue()},
         {QStringLiteral("messages"), first_lines(lines.messages)},
         {QStringLiteral("message_count"), lines.messages.size()}};
+    // Cut short by a stop the arm did not take: a motor may run on, and the caller must know.
+    if (session.left_running()) {
+        result.insert(QStringLiteral("stop_not_taken"), true);
+    }
     return ended_movement(client, result, lines.errors);
 }
 

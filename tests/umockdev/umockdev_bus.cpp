@@ -20,6 +20,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 
 namespace quillmar::testing {
@@ -181,6 +182,13 @@ struct EmulatedDevice {
     std::deque<Fault> faults;
     int short_length = 0;
     int transfers_left = -1;  // transfers before the device is pulled out; -1: never
+    struct Outage {
+        Fault fault{};
+        double seconds = 0;
+        int healthy_left = 0;  // transfers before it begins
+        double began = -1;     // steady clock seconds; -1: not yet
+    };
+    std::optional<Outage> outage;
     std::deque<Urb> completed;
     std::deque<Urb> discarded;
     std::vector<Urb> stuck;
@@ -256,6 +264,25 @@ void answer_control(const EmulatedDevice& device, const std::uint8_t* setup, Urb
     urb.actual_length = static_cast<int>(answer.size());
 }
 
+// Whether the transfer falls in the device's outage, and its fault; an outage over is forgotten.
+bool outage_fault(EmulatedDevice& device, Fault& fault) {
+    auto& outage = *device.outage;
+    if (outage.healthy_left > 0) {
+        --outage.healthy_left;
+        return false;
+    }
+    const double now = now_seconds();
+    if (outage.began < 0) {
+        outage.began = now;
+    }
+    if (now - outage.began >= outage.seconds) {
+        device.outage.reset();
+        return false;
+    }
+    fault = outage.fault;
+    return true;
+}
+
 void submit(EmulatedDevice& device, UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     Urb urb;
     urb.urb = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
@@ -273,10 +300,12 @@ void submit(EmulatedDevice& device, UMockdevIoctlClient* client, UMockdevIoctlDa
     answer_control(device, setup, urb);
 
     Fault fault{};
-    const bool faulty = !device.faults.empty();
+    bool faulty = !device.faults.empty();
     if (faulty) {
         fault = device.faults.front();
         device.faults.pop_front();
+    } else if (device.outage) {
+        faulty = outage_fault(device, fault);
     }
     if (faulty && fault == Fault::protocol_error) {
         urb.status = -EPROTO;
@@ -605,6 +634,11 @@ void UmockdevBus::fail_next(int bus, int address, Fault fault, int count, int sh
     for (int i = 0; i < count; ++i) {
         device.faults.push_back(fault);
     }
+}
+
+void UmockdevBus::fail_for(int bus, int address, Fault fault, double seconds, int after) {
+    const std::lock_guard lock(impl->mutex);
+    impl->device(bus, address).outage = EmulatedDevice::Outage{fault, seconds, after, -1};
 }
 
 std::vector<DeviceRequest> UmockdevBus::requests() const {

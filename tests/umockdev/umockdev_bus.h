@@ -67,6 +67,10 @@ class UmockdevBus {
 
     // The next `count` control transfers to the device suffer `fault`.
     void fail_next(int bus, int address, Fault fault, int count = 1, int short_length = 0);
+    // After `after` more control transfers, every control transfer to the device suffers `fault`
+    // until `seconds` have passed since the first that did: an arm that stops answering for a
+    // while, then answers again.
+    void fail_for(int bus, int address, Fault fault, double seconds, int after = 0);
 
     std::vector<DeviceRequest> requests() const;
     // The vendor requests only (the arm commands), leaving out descriptor and string reads.

@@ -1,0 +1,408 @@
+// quillmar serve holding the arm that umockdev emulates behind the real libusb, with other
+// processes beside it: one process per arm, a run handed to the serving process, and an arm that
+// stops taking commands for a while.
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <functional>
+
+#include "armlink/arm_device.h"
+#include "support/emulation.h"
+#include "umockdev/umockdev_bus.h"
+
+using namespace quillmar::testing;
+
+namespace {
+
+constexpr int arm_bus = 1;
+constexpr int arm_address = 2;
+
+// A quillmar child process with no display, its lock and socket in `folder`; its output is
+// gathered as it comes.
+class Quillmar {
+  public:
+    Quillmar(const QString& folder, const QStringList& arguments, const QString& socket = {}) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QUILLMAR_SOCKET"}) {
+            environment.remove(QString::fromLatin1(name));
+        }
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder);
+        // The user's own settings (soft limits, speeds) stay out of the test.
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder);
+        if (!socket.isEmpty()) {
+            environment.insert(QStringLiteral("QUILLMAR_SOCKET"), socket);
+        }
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(folder);
+        // A shell that starts the tests in the background leaves SIGINT ignored for its children.
+        process.setChildProcessModifier([] { std::signal(SIGINT, SIG_DFL); });
+        process.start(QStringLiteral(QUILLMAR_BINARY), arguments);
+    }
+    ~Quillmar() {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            process.waitForFinished(5000);
+        }
+    }
+    Quillmar(const Quillmar&) = delete;
+    Quillmar& operator=(const Quillmar&) = delete;
+
+    qint64 pid() const { return process.processId(); }
+
+    // Waits until standard error holds `text`.
+    bool wait_for_error(const QByteArray& text, int ms = 10'000) {
+        return wait_until([&] { return err.contains(text); }, ms);
+    }
+
+    // The exit code once it ended by itself, or -1.
+    int finish(int ms = 30'000) {
+        wait_until([&] { return process.state() == QProcess::NotRunning; }, ms);
+        return process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit
+                   ? process.exitCode()
+                   : -1;
+    }
+
+    QByteArray out;
+    QByteArray err;
+
+  private:
+    bool wait_until(const std::function<bool()>& done, int ms) {
+        QDeadlineTimer deadline(ms);
+        while (!done() && !deadline.hasExpired()) {
+            process.waitForReadyRead(20);
+            out += process.readAllStandardOutput();
+            err += process.readAllStandardError();
+        }
+        out += process.readAllStandardOutput();
+        err += process.readAllStandardError();
+        return done();
+    }
+
+    QProcess process;
+};
+
+// A script on the local interface: requests, their answers and the notifications between them.
+class Script {
+  public:
+    explicit Script(const QString& path) {
+        socket.connectToServer(path);
+        socket.waitForConnected(5000);
+    }
+
+    // Sends a request and leaves its answer for answer().
+    int send(const QString& method, const QJsonObject& params = {}) {
+        const int id = ++last_id;
+        socket.write(QJsonDocument(QJsonObject{{"jsonrpc", "2.0"},
+                                               {"id", id},
+                                               {"method", method},
+                                               {"params", params}})
+                         .toJson(QJsonDocument::Compact) +
+                     '\n');
+        socket.flush();
+        return id;
+    }
+
+    QJsonObject answer(int id, int ms = 15'000) {
+        QDeadlineTimer deadline(ms);
+        while (!answers.contains(id) && !deadline.hasExpired()) {
+            while (socket.canReadLine()) {
+                const QJsonObject message = QJsonDocument::fromJson(socket.readLine()).object();
+                if (message.contains("id")) {
+                    answers.insert(message.value("id").toInt(), message);
+                }
+            }
+            socket.waitForReadyRead(20);
+        }
+        return answers.take(id);
+    }
+
+    QJsonObject call(const QString& method, const QJsonObject& params = {}) {
+        return answer(send(method, params));
+    }
+
+    QString state() {
+        return call(QStringLiteral("state"))
+            .value("result")
+            .toObject()
+            .value("state")
+            .toString();
+    }
+
+  private:
+    QLocalSocket socket;
+    int last_id = 0;
+    QHash<int, QJsonObject> answers;
+};
+
+QString error_text(const QJsonObject& reply) {
+    return reply.value("error").toObject().value("message").toString();
+}
+
+// The arm commands that reached the emulated arm, as hex, and when.
+struct Commands {
+    QByteArrayList bytes;
+    std::vector<double> times;
+};
+
+Commands commands_of(const UmockdevBus& bus) {
+    Commands commands;
+    for (const DeviceRequest& request : bus.vendor_transfers()) {
+        commands.bytes << QByteArray(reinterpret_cast<const char*>(request.data.data()),
+                                     static_cast<qsizetype>(request.data.size()))
+                              .toHex();
+        commands.times.push_back(request.time);
+    }
+    return commands;
+}
+
+// How often the arm was set up to be driven: a process that drives it claims its interface.
+qsizetype claims_of(const UmockdevBus& bus) {
+    const auto requests = bus.requests();
+    return std::count_if(requests.begin(), requests.end(), [](const DeviceRequest& request) {
+        return request.kind == DeviceRequest::Kind::claim_interface;
+    });
+}
+
+bool write_file(const QString& name, const QByteArray& bytes) {
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+}  // namespace
+
+class ServingArmTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void init();
+    void a_second_process_is_refused_the_arm_data();
+    void a_second_process_is_refused_the_arm();
+    void run_is_handed_to_serve_data();
+    void run_is_handed_to_serve();
+    void serve_keeps_stopping_an_arm_that_does_not_answer_data();
+    void serve_keeps_stopping_an_arm_that_does_not_answer();
+    void run_ends_at_a_stop_not_taken_data();
+    void run_ends_at_a_stop_not_taken();
+
+  private:
+    QString socket() const { return dir.filePath(QStringLiteral("quillmar/arm.sock")); }
+    // The arm and `quillmar serve` attached to it.
+    std::unique_ptr<Quillmar> serve_the_arm(UmockdevBus& bus);
+
+    QTemporaryDir dir;
+};
+
+void ServingArmTest::init() {
+    if (under_emulation()) {
+        QSKIP("an emulated test cannot start a child process");
+    }
+    QVERIFY(write_file(dir.filePath(QStringLiteral("three.rob")), "1,50\r\n6,20\r\n0,\r\n"));
+}
+
+std::unique_ptr<Quillmar> ServingArmTest::serve_the_arm(UmockdevBus& bus) {
+    bus.plug(quillmar::root_hub_model());
+    bus.plug(quillmar::arm_device_model());
+    auto serve = std::make_unique<Quillmar>(dir.path(), QStringList{"serve"});
+    if (!serve->wait_for_error("quillmar: serving at")) {
+        qWarning("serve did not start: %s", serve->err.constData());
+        return nullptr;
+    }
+    return serve;
+}
+
+// Another process that attaches the arm that serve drives is refused, named the serving
+// process, and never sets the arm up.
+void ServingArmTest::a_second_process_is_refused_the_arm_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("a second serve, asked to attach") << QStringList{"serve"};
+    QTest::newRow("run with no interface to hand to") << QStringList{"run", "three.rob"};
+}
+
+void ServingArmTest::a_second_process_is_refused_the_arm() {
+    QFETCH(QStringList, arguments);
+    UmockdevBus bus;
+    const auto serve = serve_the_arm(bus);
+    QVERIFY(serve);
+    const QString holder = QStringLiteral("Quillmar (process %1) drives this arm").arg(serve->pid());
+
+    // Its own socket, so that it finds no Quillmar to hand a run to.
+    const QString other_socket = dir.filePath(QStringLiteral("other.sock"));
+    Quillmar second(dir.path(), arguments, other_socket);
+    if (arguments.first() == QLatin1String("serve")) {
+        QVERIFY(second.wait_for_error("quillmar: serving at"));
+        Script script(other_socket);
+        QCOMPARE(script.state(), QStringLiteral("no_arm"));
+        QCOMPARE(error_text(script.call(QStringLiteral("attach"))),
+                 QStringLiteral("Could not attach\n") + holder);
+    } else {
+        QCOMPARE(second.finish(), 3);
+        QVERIFY2(second.out.contains("Could not attach\n" + holder.toUtf8()),
+                 second.out.constData());
+    }
+    QCOMPARE(claims_of(bus), 1);
+    QVERIFY(bus.vendor_transfers().empty());
+}
+
+// quillmar run while serve holds the arm: the program goes to the serving process, which sends
+// its commands in order; a script there and the run never send commands in between each other.
+void ServingArmTest::run_is_handed_to_serve_data() {
+    QTest::addColumn<QString>("script");  // what a script on the interface does meanwhile
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArrayList>("commands");
+
+    // The arm stays attached to serve after the run, its light on.
+    const QByteArrayList program{"010000", "000000", "100000", "000000", "000001"};
+    QTest::newRow("alone") << QString() << 0 << program;
+    QTest::newRow("a script moves during the run") << QStringLiteral("move during") << 0
+                                                    << program;
+    // The script drives until it lets go of the arm: the run is refused and sends nothing.
+    QTest::newRow("the run while a script drives")
+        << QStringLiteral("move before") << 3 << QByteArrayList{"200000", "000000"};
+}
+
+void ServingArmTest::run_is_handed_to_serve() {
+    QFETCH(QString, script);
+    QFETCH(int, code);
+    QFETCH(QByteArrayList, commands);
+    UmockdevBus bus;
+    const auto serve = serve_the_arm(bus);
+    QVERIFY(serve);
+    Script other(socket());
+    // A connection answers one request after another: the state is watched on one of its own.
+    Script watcher(socket());
+    const QJsonObject elbow_down{{"motor", "elbow down"}, {"seconds", 1.0}};
+    int moving = 0;
+    if (script == QLatin1String("move before")) {
+        moving = other.send(QStringLiteral("move"), elbow_down);
+        QTRY_COMPARE(watcher.state(), QStringLiteral("moving_by_hand"));
+    }
+
+    Quillmar run(dir.path(), {"run", "three.rob"});
+    if (script == QLatin1String("move during")) {
+        QTRY_COMPARE(watcher.state(), QStringLiteral("running"));
+        QCOMPARE(error_text(other.call(QStringLiteral("move"), elbow_down)),
+                 QStringLiteral("Another script drives the arm: quillmar (process %1)")
+                     .arg(run.pid()));
+    }
+    QCOMPARE(run.finish(), code);
+    if (moving != 0) {
+        QVERIFY(other.answer(moving).contains("result"));
+    }
+    if (code == 0) {
+        QVERIFY2(run.out.startsWith("The Quillmar that drives the arm runs the program"),
+                 run.out.constData());
+        QVERIFY(run.out.contains("Step 3 of 3"));
+    } else {
+        QCOMPARE(run.err, "quillmar: Another script drives the arm: serving_arm_test (process " +
+                              QByteArray::number(QCoreApplication::applicationPid()) + ")\n");
+    }
+    QCOMPARE(commands_of(bus).bytes, commands);
+    QCOMPARE(claims_of(bus), 1);
+}
+
+// The arm stops taking commands as a movement's stop goes out, and takes them again some seconds
+// later: serve says so on standard error and over the interface, refuses movements, and sends
+// the stop again about once a second until the arm takes it.
+void ServingArmTest::serve_keeps_stopping_an_arm_that_does_not_answer_data() {
+    QTest::addColumn<Fault>("fault");
+    QTest::newRow("transfers fail") << Fault::protocol_error;
+    QTest::newRow("transfers time out") << Fault::time_out;
+}
+
+void ServingArmTest::serve_keeps_stopping_an_arm_that_does_not_answer() {
+    QFETCH(Fault, fault);
+    UmockdevBus bus;
+    const auto serve = serve_the_arm(bus);
+    QVERIFY(serve);
+    Script script(socket());
+    constexpr double outage = 4.5;
+    bus.fail_for(arm_bus, arm_address, fault, outage, 1);
+    const QJsonObject move = script.call(QStringLiteral("move"),
+                                         QJsonObject{{"motor", "grip"}, {"seconds", 0.5}});
+    QVERIFY2(error_text(move).contains(QStringLiteral("did not take the stop command")),
+             qPrintable(error_text(move)));
+    QVERIFY(serve->wait_for_error("quillmar: not responding: a motor may be running", 2000));
+    QCOMPARE(script.state(), QStringLiteral("not_responding"));
+    QCOMPARE(error_text(script.call(QStringLiteral("move"),
+                                    QJsonObject{{"motor", "open"}, {"seconds", 0.5}})),
+             QStringLiteral("Not responding: a motor may be running"));
+
+    QVERIFY(serve->wait_for_error("quillmar: the arm took the stop command", 10'000));
+    QCOMPARE(script.state(), QStringLiteral("idle"));
+    // Taken once, the stop goes no more.
+    const Commands sent = commands_of(bus);
+    QTest::qWait(1500);
+    QCOMPARE(commands_of(bus).bytes.size(), sent.bytes.size());
+    // A transfer that failed is logged without its data.
+    QCOMPARE(sent.bytes.first(), QByteArray("010000"));
+    QCOMPARE(sent.bytes.last(), QByteArray("000000"));
+    QVERIFY(std::all_of(sent.bytes.begin() + 1, sent.bytes.end(), [](const QByteArray& bytes) {
+        return bytes == "000000" || bytes.isEmpty();
+    }));
+    // The first stop's retries over, the stop went again about once a second.
+    const double first_stop = sent.times[1];
+    std::vector<double> again;
+    std::copy_if(sent.times.begin(), sent.times.end(), std::back_inserter(again),
+                 [&](double time) { return time > first_stop + 2.2; });
+    QVERIFY2(again.size() >= 2, qPrintable(QString::number(again.size())));
+    for (std::size_t i = 1; i < again.size(); ++i) {
+        const double gap = again[i] - again[i - 1];
+        QVERIFY2(gap > 0.8 && gap < 1.6, qPrintable(QStringLiteral("gap %1 s").arg(gap)));
+    }
+    QVERIFY(again.back() - first_stop >= outage);
+    QCOMPARE(serve->err.count("not responding"), 1);
+}
+
+// A run whose stop the arm did not take ends there, never starts its next step, says so, and
+// exits 4, whether the arm answers again soon or not, on its own or handed to serve.
+void ServingArmTest::run_ends_at_a_stop_not_taken_data() {
+    QTest::addColumn<bool>("handed");
+    QTest::addColumn<double>("outage");
+    QTest::newRow("the arm answers again 2.5 s later") << false << 2.5;
+    QTest::newRow("the arm answers no more") << false << 60.0;
+    QTest::newRow("handed to serve, the arm answers again 2.5 s later") << true << 2.5;
+}
+
+void ServingArmTest::run_ends_at_a_stop_not_taken() {
+    QFETCH(bool, handed);
+    QFETCH(double, outage);
+    UmockdevBus bus;
+    std::unique_ptr<Quillmar> serve;
+    if (handed) {
+        serve = serve_the_arm(bus);
+        QVERIFY(serve);
+    } else {
+        bus.plug(quillmar::root_hub_model());
+        bus.plug(quillmar::arm_device_model());
+    }
+    bus.fail_for(arm_bus, arm_address, Fault::protocol_error, outage, 1);
+    Quillmar run(dir.path(), {"run", "three.rob"});
+    QCOMPARE(run.finish(), 4);
+    QVERIFY2(run.out.contains("Step 1 of 3"), run.out.constData());
+    QVERIFY2(run.out.contains("Run ended: the arm did not take the stop command\n"),
+             run.out.constData());
+    QVERIFY(!run.out.contains("Step 2"));
+    QVERIFY(!run.out.contains("Run finished"));
+    const QByteArrayList sent = commands_of(bus).bytes;
+    QCOMPARE(sent.first(), QByteArray("010000"));
+    QVERIFY(!sent.contains("100000"));
+}
+
+int main(int argc, char** argv) {
+    run_under_umockdev(argv);
+    QCoreApplication app(argc, argv);
+    ServingArmTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "serving_arm_test.moc"
