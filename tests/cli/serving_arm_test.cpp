@@ -34,7 +34,8 @@ class Quillmar {
   public:
     Quillmar(const QString& folder, const QStringList& arguments, const QString& socket = {}) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QUILLMAR_SOCKET"}) {
+        for (const char* name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QUILLMAR_SOCKET"}) {
             environment.remove(QString::fromLatin1(name));
         }
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder);
@@ -68,7 +69,8 @@ class Quillmar {
     // The exit code once it ended by itself, or -1.
     int finish(int ms = 30'000) {
         wait_until([&] { return process.state() == QProcess::NotRunning; }, ms);
-        return process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit
+        return process.state() == QProcess::NotRunning &&
+                       process.exitStatus() == QProcess::NormalExit
                    ? process.exitCode()
                    : -1;
     }
@@ -103,12 +105,11 @@ class Script {
     // Sends a request and leaves its answer for answer().
     int send(const QString& method, const QJsonObject& params = {}) {
         const int id = ++last_id;
-        socket.write(QJsonDocument(QJsonObject{{"jsonrpc", "2.0"},
-                                               {"id", id},
-                                               {"method", method},
-                                               {"params", params}})
-                         .toJson(QJsonDocument::Compact) +
-                     '\n');
+        socket.write(
+            QJsonDocument(
+                QJsonObject{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}})
+                .toJson(QJsonDocument::Compact) +
+            '\n');
         socket.flush();
         return id;
     }
@@ -132,11 +133,7 @@ class Script {
     }
 
     QString state() {
-        return call(QStringLiteral("state"))
-            .value("result")
-            .toObject()
-            .value("state")
-            .toString();
+        return call(QStringLiteral("state")).value("result").toObject().value("state").toString();
     }
 
   private:
@@ -233,7 +230,8 @@ void ServingArmTest::a_second_process_is_refused_the_arm() {
     UmockdevBus bus;
     const auto serve = serve_the_arm(bus);
     QVERIFY(serve);
-    const QString holder = QStringLiteral("Quillmar (process %1) drives this arm").arg(serve->pid());
+    const QString holder =
+        QStringLiteral("Quillmar (process %1) drives this arm").arg(serve->pid());
 
     // Its own socket, so that it finds no Quillmar to hand a run to.
     const QString other_socket = dir.filePath(QStringLiteral("other.sock"));
@@ -263,8 +261,7 @@ void ServingArmTest::run_is_handed_to_serve_data() {
     // The arm stays attached to serve after the run, its light on.
     const QByteArrayList program{"010000", "000000", "100000", "000000", "000001"};
     QTest::newRow("alone") << QString() << 0 << program;
-    QTest::newRow("a script moves during the run") << QStringLiteral("move during") << 0
-                                                    << program;
+    QTest::newRow("a script moves during the run") << QStringLiteral("move during") << 0 << program;
     // The script drives until it lets go of the arm: the run is refused and sends nothing.
     QTest::newRow("the run while a script drives")
         << QStringLiteral("move before") << 3 << QByteArrayList{"200000", "000000"};
@@ -290,9 +287,9 @@ void ServingArmTest::run_is_handed_to_serve() {
     Quillmar run(dir.path(), {"run", "three.rob"});
     if (script == QLatin1String("move during")) {
         QTRY_COMPARE(watcher.state(), QStringLiteral("running"));
-        QCOMPARE(error_text(other.call(QStringLiteral("move"), elbow_down)),
-                 QStringLiteral("Another script drives the arm: quillmar (process %1)")
-                     .arg(run.pid()));
+        QCOMPARE(
+            error_text(other.call(QStringLiteral("move"), elbow_down)),
+            QStringLiteral("Another script drives the arm: quillmar (process %1)").arg(run.pid()));
     }
     QCOMPARE(run.finish(), code);
     if (moving != 0) {
@@ -327,8 +324,8 @@ void ServingArmTest::serve_keeps_stopping_an_arm_that_does_not_answer() {
     Script script(socket());
     constexpr double outage = 4.5;
     bus.fail_for(arm_bus, arm_address, fault, outage, 1);
-    const QJsonObject move = script.call(QStringLiteral("move"),
-                                         QJsonObject{{"motor", "grip"}, {"seconds", 0.5}});
+    const QJsonObject move =
+        script.call(QStringLiteral("move"), QJsonObject{{"motor", "grip"}, {"seconds", 0.5}});
     QVERIFY2(error_text(move).contains(QStringLiteral("did not take the stop command")),
              qPrintable(error_text(move)));
     QVERIFY(serve->wait_for_error("quillmar: not responding: a motor may be running", 2000));
