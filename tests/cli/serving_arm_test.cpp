@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <csignal>
 #include <functional>
 
@@ -121,6 +122,8 @@ class Script {
                 const QJsonObject message = QJsonDocument::fromJson(socket.readLine()).object();
                 if (message.contains("id")) {
                     answers.insert(message.value("id").toInt(), message);
+                } else {
+                    notifications << message;
                 }
             }
             socket.waitForReadyRead(20);
@@ -132,9 +135,14 @@ class Script {
         return answer(send(method, params));
     }
 
+    // Reads what came for `ms`.
+    void listen(int ms) { answer(0, ms); }
+
     QString state() {
         return call(QStringLiteral("state")).value("result").toObject().value("state").toString();
     }
+
+    QList<QJsonObject> notifications;
 
   private:
     QLocalSocket socket;
@@ -190,6 +198,8 @@ class ServingArmTest : public QObject {
     void serve_keeps_stopping_an_arm_that_does_not_answer();
     void run_ends_at_a_stop_not_taken_data();
     void run_ends_at_a_stop_not_taken();
+    void serve_notices_an_unplug_at_once_data();
+    void serve_notices_an_unplug_at_once();
 
   private:
     QString socket() const { return dir.filePath(QStringLiteral("quillmar/arm.sock")); }
@@ -393,6 +403,43 @@ void ServingArmTest::run_ends_at_a_stop_not_taken() {
     const QByteArrayList sent = commands_of(bus).bytes;
     QCOMPARE(sent.first(), QByteArray("010000"));
     QVERIFY(!sent.contains("100000"));
+}
+
+// An arm pulled out is told within a quarter of a second, as the window tells it, with one line.
+void ServingArmTest::serve_notices_an_unplug_at_once_data() {
+    QTest::addColumn<bool>("holding");
+    QTest::newRow("idle") << false;
+    QTest::newRow("a script holds a motor") << true;
+}
+
+void ServingArmTest::serve_notices_an_unplug_at_once() {
+    QFETCH(bool, holding);
+    UmockdevBus bus;
+    const auto serve = serve_the_arm(bus);
+    QVERIFY(serve);
+    Script script(socket());
+    QVERIFY(script.call(QStringLiteral("subscribe")).contains("result"));
+    if (holding) {
+        QVERIFY(script.call(QStringLiteral("hold"), {{"motor", "grip"}}).contains("result"));
+    }
+    QTest::qWait(300);
+    const double unplugged =
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    bus.unplug(arm_bus, arm_address);
+    // Long enough for a second line, were there one.
+    script.listen(1500);
+    QList<QJsonObject> errors;
+    std::copy_if(script.notifications.begin(), script.notifications.end(),
+                 std::back_inserter(errors),
+                 [](const QJsonObject& message) { return message.value("method") == "error"; });
+    QCOMPARE(errors.size(), 1);
+    const QJsonObject line = errors.first().value("params").toObject();
+    QVERIFY2(line.value("text").toString().endsWith(QStringLiteral("Return value -19")),
+             qPrintable(line.value("text").toString()));
+    const double noticed = line.value("time").toDouble() - unplugged;
+    qInfo("serve noticed the unplug after %.0f ms", noticed * 1000);
+    QVERIFY2(noticed >= 0 && noticed <= 0.25 + 0.15, qPrintable(QString::number(noticed)));
+    QCOMPARE(script.state(), QStringLiteral("no_arm"));
 }
 
 int main(int argc, char** argv) {

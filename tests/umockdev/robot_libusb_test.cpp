@@ -2,6 +2,7 @@
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -9,6 +10,7 @@
 #include "armlink/arm_device.h"
 #include "armlink/arm_ids.h"
 #include "motion/event_pacer.h"
+#include "session/arm_runtime.h"
 #include "support/hub_and_arm_survey.h"
 #include "support/scripted_dialogs.h"
 #include "umockdev/umockdev_bus.h"
@@ -65,6 +67,8 @@ class RobotLibusbTest : public QObject {
   private slots:
     void session_on_the_emulated_arm();
     void unplug_ends_a_hold_at_once();
+    void window_notices_an_unplug_at_once_data();
+    void window_notices_an_unplug_at_once();
 };
 
 // The window on the real libusb, from start-up to closing, as a user would drive it.
@@ -163,6 +167,69 @@ void RobotLibusbTest::unplug_ends_a_hold_at_once() {
     QCOMPARE(attach->toolTip(), QStringLiteral("Arm plugged in: press Attach arm"));
     QVERIFY(!session.attached());
     robot.close();
+}
+
+// The window started as the program starts it, on the same presence as serve: an arm pulled out
+// is told within a quarter of a second (udev's events, or a look at sysfs every 0.2 s where no
+// udev daemon sends them), whatever the window was doing, with one line in the error pane.
+void RobotLibusbTest::window_notices_an_unplug_at_once_data() {
+    QTest::addColumn<QString>("doing");
+    QTest::newRow("idle") << QStringLiteral("idle");
+    QTest::newRow("holding a motor") << QStringLiteral("hold");
+    QTest::newRow("a hold let go before the window noticed") << QStringLiteral("let go");
+    QTest::newRow("running a program") << QStringLiteral("run");
+}
+
+void RobotLibusbTest::window_notices_an_unplug_at_once() {
+    QFETCH(QString, doing);
+    QTemporaryDir folder;
+    // The arm's lock, and no settings of the user's.
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder.path()));
+    UmockdevBus bus;
+    bus.plug(root_hub_model());
+    bus.plug(arm_device_model());
+    ArmRuntime runtime(false);
+    ArmSession& session = runtime.session();
+    ScriptedDialogs dialogs;
+    Robot robot(session, dialogs);
+    ArmClient hand(session, ClientKind::main_window, QStringLiteral("the main window"));
+    QVERIFY(robot.start_up().ok());
+    QVERIFY(session.attached());
+
+    QElapsedTimer since_unplug;
+    qint64 noticed = -1;
+    connect(&session, &ArmSession::error_line, &robot, [&] {
+        if (noticed < 0) {
+            noticed = since_unplug.elapsed();
+        }
+    });
+    QTimer::singleShot(300, [&] {
+        since_unplug.start();
+        bus.unplug(1, 2);
+    });
+    if (doing == QLatin1String("let go")) {
+        QTimer::singleShot(320, [&] { hand.let_go(); });
+    }
+    if (doing == QLatin1String("idle")) {
+        QVERIFY(QTest::qWaitFor([&] { return noticed >= 0; }, 5000));
+    } else if (doing == QLatin1String("run")) {
+        robot.set_program_text(QStringLiteral("1,100\r\n"));
+        robot.findChild<QPushButton*>(QStringLiteral("program"))->click();
+    } else {
+        QVERIFY(hand.hold(1));
+    }
+    QVERIFY(QTest::qWaitFor([&] { return !session.attached(); }, 5000));
+    qInfo("%s: the window noticed the unplug after %lld ms", qPrintable(doing), noticed);
+    QVERIFY(noticed >= 0);
+    QVERIFY2(noticed <= 250 + 150, qPrintable(QString::number(noticed)));
+    const QString errors = robot.findChild<QPlainTextEdit*>(QStringLiteral("error"))->toPlainText();
+    QCOMPARE(errors.count(u'\n'), 1);
+    QVERIFY2(errors.endsWith(QStringLiteral("Return value -19\n")), qPrintable(errors));
+    QCOMPARE(session.state(), ArmSession::State::no_arm);
+    robot.close();
+    qunsetenv("XDG_RUNTIME_DIR");
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 int main(int argc, char** argv) {
