@@ -60,6 +60,28 @@ QStringList arm_requests(const UmockdevBus& bus, std::vector<double>* command_ti
     return out;
 }
 
+// The arm's lock in a folder of the test's own, and none of the user's settings, for as long as
+// it lives.
+class OwnFolders {
+  public:
+    OwnFolders() {
+        for (const char* name : names) {
+            qputenv(name, QFile::encodeName(folder.path()));
+        }
+    }
+    ~OwnFolders() {
+        for (const char* name : names) {
+            qunsetenv(name);
+        }
+    }
+    OwnFolders(const OwnFolders&) = delete;
+    OwnFolders& operator=(const OwnFolders&) = delete;
+
+  private:
+    static constexpr const char* names[] = {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME"};
+    QTemporaryDir folder;
+};
+
 }  // namespace
 
 class RobotLibusbTest : public QObject {
@@ -69,6 +91,7 @@ class RobotLibusbTest : public QObject {
     void unplug_ends_a_hold_at_once();
     void window_notices_an_unplug_at_once_data();
     void window_notices_an_unplug_at_once();
+    void window_keeps_stopping_an_arm_that_does_not_answer();
 };
 
 // The window on the real libusb, from start-up to closing, as a user would drive it.
@@ -182,10 +205,7 @@ void RobotLibusbTest::window_notices_an_unplug_at_once_data() {
 
 void RobotLibusbTest::window_notices_an_unplug_at_once() {
     QFETCH(QString, doing);
-    QTemporaryDir folder;
-    // The arm's lock, and no settings of the user's.
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(folder.path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder.path()));
+    const OwnFolders folders;
     UmockdevBus bus;
     bus.plug(root_hub_model());
     bus.plug(arm_device_model());
@@ -228,8 +248,57 @@ void RobotLibusbTest::window_notices_an_unplug_at_once() {
     QVERIFY2(errors.endsWith(QStringLiteral("Return value -19\n")), qPrintable(errors));
     QCOMPARE(session.state(), ArmSession::State::no_arm);
     robot.close();
-    qunsetenv("XDG_RUNTIME_DIR");
-    qunsetenv("XDG_CONFIG_HOME");
+}
+
+// The arm stops taking commands as a jog's stop goes out, and takes them again 4.5 s later: the
+// window's buttons move nothing meanwhile, the stop goes again about once a second until taken,
+// and then the buttons drive again.
+void RobotLibusbTest::window_keeps_stopping_an_arm_that_does_not_answer() {
+    const OwnFolders folders;
+    UmockdevBus bus;
+    bus.plug(root_hub_model());
+    bus.plug(arm_device_model());
+    ArmRuntime runtime(false);
+    ArmSession& session = runtime.session();
+    ScriptedDialogs dialogs;
+    Robot robot(session, dialogs);
+    QVERIFY(robot.start_up().ok());
+    auto* const grip = robot.findChild<QPushButton*>(QStringLiteral("handin"));
+    bus.clear_requests();
+
+    constexpr double outage = 4.5;
+    bus.fail_for(1, 2, Fault::protocol_error, outage, 1);
+    grip->click();
+    QCOMPARE(session.state(), ArmSession::State::not_responding);
+    QVERIFY(robot.findChild<QPlainTextEdit*>(QStringLiteral("error"))
+                ->toPlainText()
+                .contains(QStringLiteral("The arm did not take the stop command: switch it off")));
+    const std::size_t tried = bus.vendor_transfers().size();
+    grip->click();
+    QCOMPARE(bus.vendor_transfers().size(), tried);
+
+    QVERIFY(QTest::qWaitFor([&] { return session.state() == ArmSession::State::idle; }, 10'000));
+    const auto sent = bus.vendor_transfers();
+    QCOMPARE(sent.front().data, (std::vector<std::uint8_t>{1, 0, 0}));
+    QCOMPARE(sent.back().data, (std::vector<std::uint8_t>{0, 0, 0}));
+    // Past the first stop's retries, the stop went again about once a second.
+    std::vector<double> again;
+    for (const auto& transfer : sent) {
+        if (transfer.time > sent[1].time + 2.2) {
+            again.push_back(transfer.time);
+        }
+    }
+    QVERIFY2(again.size() >= 2, qPrintable(QString::number(again.size())));
+    for (std::size_t i = 1; i < again.size(); ++i) {
+        const double gap = again[i] - again[i - 1];
+        QVERIFY2(gap > 0.8 && gap < 1.6, qPrintable(QStringLiteral("gap %1 s").arg(gap)));
+    }
+    QVERIFY(again.back() - sent[1].time >= outage);
+
+    bus.clear_requests();
+    grip->click();
+    QCOMPARE(bus.vendor_transfers().size(), std::size_t{2});
+    robot.close();
 }
 
 int main(int argc, char** argv) {
