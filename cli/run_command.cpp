@@ -146,7 +146,11 @@ int run_command(const CommandLine& line) {
     // A signal that came during the start is taken now.
     QCoreApplication::processEvents();
     if (signal_number == 0 && !session.attached()) {
-        print_raw(stderr, no_arm_advice);
+        // Plugging in or a udev rule would not help an arm that another process drives.
+        print_raw(stderr, session.arm_held_elsewhere().isEmpty()
+                              ? no_arm_advice
+                              : QStringLiteral("quillmar: no arm attached: ") +
+                                    session.arm_held_elsewhere() + u'\n');
         return exit_no_arm;
     }
 

@@ -185,8 +185,11 @@ void ArmSession::survey_and_attach() {
     // The report arrives in one piece, so a pane lays it out once.
     show_message(survey.list_devices().join(QStringLiteral("\r\n")));
     const State before = state();
+    held_elsewhere.clear();
     const auto may_take = [this](DeviceLocation where) {
-        return lock ? lock->take(where) : std::nullopt;
+        const auto refused = lock ? lock->take(where) : std::nullopt;
+        held_elsewhere = refused.value_or(QString());
+        return refused;
     };
     if (arm_link.attach_arm(may_take)) {
         // Back to start returns to where the arm stands now.

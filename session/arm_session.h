@@ -105,6 +105,9 @@ class ArmSession : public QObject, private ArmReports {
     bool left_running() const { return arm_link.left_running(); }
     // The arm was pulled out since the last attach.
     bool arm_lost() const { return arm_link.lost(); }
+    // Why the last attach found the arm taken: another process drives it ("Quillmar (process N)
+    // drives this arm"); empty when it was not so.
+    const QString& arm_held_elsewhere() const { return held_elsewhere; }
 
     // The client that began the innermost activity; null when none runs or its client is gone.
     const ArmClient* owner() const;
@@ -286,6 +289,7 @@ class ArmSession : public QObject, private ArmReports {
     ArmClient* driving = nullptr;
     std::optional<Pending> pending;
     std::unique_ptr<ArmLock> lock;
+    QString held_elsewhere;
     QTimer stop_resender;
     // The program under way until its steps are known, then the text of their lines by line
     // number, and its steps, to name each step as it begins.

@@ -62,7 +62,10 @@ class Quillmar {
 
     qint64 pid() const { return process.processId(); }
 
-    // Waits until standard error holds `text`.
+    // Waits until standard output or error holds `text`.
+    bool wait_for_output(const QByteArray& text, int ms = 10'000) {
+        return wait_until([&] { return out.contains(text); }, ms);
+    }
     bool wait_for_error(const QByteArray& text, int ms = 10'000) {
         return wait_until([&] { return err.contains(text); }, ms);
     }
@@ -227,38 +230,51 @@ std::unique_ptr<Quillmar> ServingArmTest::serve_the_arm(UmockdevBus& bus) {
     return serve;
 }
 
-// Another process that attaches the arm that serve drives is refused, named the serving
-// process, and never sets the arm up.
+// Another process that attaches the arm that one drives is refused, named the process that
+// drives it, and never sets the arm up.
 void ServingArmTest::a_second_process_is_refused_the_arm_data() {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("a second serve, asked to attach") << QStringList{"serve"};
-    QTest::newRow("run with no interface to hand to") << QStringList{"run", "three.rob"};
+    QTest::addColumn<QStringList>("first");
+    QTest::addColumn<QStringList>("second");
+    const QStringList serve{"serve"};
+    const QStringList run{"run", "three.rob"};
+    QTest::newRow("a second serve, asked to attach") << serve << serve;
+    QTest::newRow("run beside serve, with no interface to hand to") << serve << run;
+    QTest::newRow("run beside run") << QStringList{"run", "long.rob"} << run;
 }
 
 void ServingArmTest::a_second_process_is_refused_the_arm() {
-    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, first);
+    QFETCH(QStringList, second);
+    QVERIFY(write_file(dir.filePath(QStringLiteral("long.rob")), "1,300\r\n"));
     UmockdevBus bus;
-    const auto serve = serve_the_arm(bus);
-    QVERIFY(serve);
+    std::unique_ptr<Quillmar> driving;
+    if (first.first() == QLatin1String("serve")) {
+        driving = serve_the_arm(bus);
+        QVERIFY(driving);
+    } else {
+        bus.plug(quillmar::root_hub_model());
+        bus.plug(quillmar::arm_device_model());
+        driving = std::make_unique<Quillmar>(dir.path(), first);
+        QVERIFY(driving->wait_for_output("Arm attached"));
+    }
     const QString holder =
-        QStringLiteral("Quillmar (process %1) drives this arm").arg(serve->pid());
+        QStringLiteral("Quillmar (process %1) drives this arm").arg(driving->pid());
 
     // Its own socket, so that it finds no Quillmar to hand a run to.
     const QString other_socket = dir.filePath(QStringLiteral("other.sock"));
-    Quillmar second(dir.path(), arguments, other_socket);
-    if (arguments.first() == QLatin1String("serve")) {
-        QVERIFY(second.wait_for_error("quillmar: serving at"));
+    Quillmar other(dir.path(), second, other_socket);
+    if (second.first() == QLatin1String("serve")) {
+        QVERIFY(other.wait_for_error("quillmar: serving at"));
         Script script(other_socket);
         QCOMPARE(script.state(), QStringLiteral("no_arm"));
         QCOMPARE(error_text(script.call(QStringLiteral("attach"))),
                  QStringLiteral("Could not attach\n") + holder);
     } else {
-        QCOMPARE(second.finish(), 3);
-        QVERIFY2(second.out.contains("Could not attach\n" + holder.toUtf8()),
-                 second.out.constData());
+        QCOMPARE(other.finish(), 3);
+        QVERIFY2(other.out.contains("Could not attach\n" + holder.toUtf8()), other.out.constData());
+        QCOMPARE(other.err, "quillmar: no arm attached: " + holder.toUtf8() + '\n');
     }
     QCOMPARE(claims_of(bus), 1);
-    QVERIFY(bus.vendor_transfers().empty());
 }
 
 // quillmar run while serve holds the arm: the program goes to the serving process, which sends
