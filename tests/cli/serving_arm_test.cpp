@@ -376,7 +376,7 @@ void ServingArmTest::serve_keeps_stopping_an_arm_that_does_not_answer() {
     const double first_stop = sent.times[1];
     std::vector<double> again;
     std::copy_if(sent.times.begin(), sent.times.end(), std::back_inserter(again),
-                 [&](double time) { return time > first_stop + 2.2; });
+                 [&](double time) { return time > first_stop + 2.5; });
     QVERIFY2(again.size() >= 2, qPrintable(QString::number(again.size())));
     for (std::size_t i = 1; i < again.size(); ++i) {
         const double gap = again[i] - again[i - 1];
