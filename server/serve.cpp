@@ -30,12 +30,16 @@ int serve(bool virtual_arm, const AlsoServe& also) {
         say(QString(*failed).replace(u'\n', u' '));
         return 1;
     }
-    // Not responding is a state every front end shows: here, a line when it begins and ends.
+    // Not responding is a state every front end shows: here, a line when it begins and ends. An
+    // arm pulled out or released first never took the stop; closing says so on its own.
     QObject::connect(&session, &ArmSession::state_changed, &session,
-                     [was = false](ArmSession::State state) mutable {
+                     [&session, was = false](ArmSession::State state) mutable {
                          const bool now = state == ArmSession::State::not_responding;
-                         if (now != was) {
+                         if (now != was && state != ArmSession::State::shutting_down) {
                              say(now ? QStringLiteral("not responding: a motor may be running")
+                                 : session.left_running()
+                                     ? QStringLiteral("the arm went before it took the "
+                                                      "stop command: switch it off")
                                      : QStringLiteral("the arm took the stop command"));
                          }
                          was = now;
