@@ -1,12 +1,11 @@
 // quillmar serve holding the arm that umockdev emulates behind the real libusb, with other
 // processes beside it: one process per arm, a run handed to the serving process, and an arm that
-// stops taking commands for a while.
+// stops taking commands for a while. Every child inherits the testbed with the environment (its
+// folder and the preloaded library), and this process answers all their requests, in order.
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
 #include <QHash>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
@@ -14,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <functional>
