@@ -22,9 +22,11 @@
 #include <QProcess>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -165,6 +167,41 @@ Figures plain_client(UmockdevBus& bus) {
     return figures;
 }
 
+// The real libusb, with when each control transfer was asked for and when it returned.
+class TimedLibusbBus : public LibusbBus {
+  public:
+    UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
+                                    std::span<std::uint8_t> data,
+                                    std::chrono::milliseconds timeout) override {
+        const double asked = now_seconds();
+        const UsbResult<int> result = LibusbBus::control_transfer(device, setup, data, timeout);
+        calls.push_back({asked, now_seconds()});
+        return result;
+    }
+    struct Call {
+        double asked;
+        double returned;
+    };
+    std::vector<Call> calls;
+};
+
+// Where a command's transfer spends its time: from asked to the arm, and from the arm to the
+// transfer's return, which Quillmar counts into a start's moment beyond the quickest transfer.
+void transfer_parts(const UmockdevBus& bus, const TimedLibusbBus& usb) {
+    const auto sent = bus.vendor_transfers();
+    if (sent.size() != usb.calls.size()) {
+        return;
+    }
+    std::vector<double> to_arm;
+    std::vector<double> back;
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        to_arm.push_back((sent[i].time - usb.calls[i].asked) * 1000.0);
+        back.push_back((usb.calls[i].returned - sent[i].time) * 1000.0);
+    }
+    report("  its transfers: asked to the arm", to_arm);
+    report("  its transfers: the arm to returned", back);
+}
+
 // Seconds from each release to the stop the arm received after it.
 std::vector<double> release_latency(const UmockdevBus& bus, const std::vector<double>& released) {
     std::vector<double> latency;
@@ -204,7 +241,8 @@ void waits_alone(EventPacer& pacer) {
 
 // Each kind of movement just after a batch of the plain client's, which runs on a thread of its
 // own at the normal priority, as a plain program would, while the session has let the arm go.
-void quillmar_movements(UmockdevBus& bus, EventPacer& pacer, ArmClient& hand, ArmClient& script) {
+void quillmar_movements(UmockdevBus& bus, TimedLibusbBus& usb, EventPacer& pacer, ArmClient& hand,
+                        ArmClient& script) {
     const auto plain = [&] {
         hand.release();
         Figures figures;
@@ -216,11 +254,13 @@ void quillmar_movements(UmockdevBus& bus, EventPacer& pacer, ArmClient& hand, Ar
     };
 
     Figures latency = plain();
+    usb.calls.clear();
     for (int i = 0; i < trials; ++i) {
         hand.jog(1 + i % 2);
         run_for(20);
     }
     compare(report("jog, 0.1 s", errors_at_arm(bus, 0.1)), latency);
+    transfer_parts(bus, usb);
 
     latency = plain();
     hand.run(QStringLiteral("1,10\r\n2,10\r\n").repeated(trials / 2 + 1), Direction::forwards);
@@ -269,7 +309,8 @@ void quillmar_movements(UmockdevBus& bus, EventPacer& pacer, ArmClient& hand, Ar
                 100.0 * cpu / wall);
 }
 
-void measure(const char* phase, UmockdevBus& bus, EventPacer& pacer, ArmSession& session) {
+void measure(const char* phase, UmockdevBus& bus, TimedLibusbBus& usb, EventPacer& pacer,
+             ArmSession& session) {
     ArmClient hand(session, ClientKind::main_window, QStringLiteral("bench"));
     ArmClient script(session, ClientKind::script, QStringLiteral("script"));
     std::printf("%s:\n", phase);
@@ -279,7 +320,7 @@ void measure(const char* phase, UmockdevBus& bus, EventPacer& pacer, ArmSession&
         return;
     }
     waits_alone(pacer);
-    quillmar_movements(bus, pacer, hand, script);
+    quillmar_movements(bus, usb, pacer, hand, script);
     hand.release();
 }
 
@@ -315,7 +356,8 @@ void apply(const Policy& policy, BenchPacer& pacer) {
 }
 
 // The quick kinds under each policy in turn, twice, all under one load.
-void compare_policies(UmockdevBus& bus, BenchPacer& pacer, ArmSession& session) {
+void compare_policies(UmockdevBus& bus, TimedLibusbBus& usb, BenchPacer& pacer,
+                      ArmSession& session) {
     ArmClient hand(session, ClientKind::main_window, QStringLiteral("bench"));
     for (int round = 0; round < 2; ++round) {
         for (const Policy& policy : policies) {
@@ -329,11 +371,13 @@ void compare_policies(UmockdevBus& bus, BenchPacer& pacer, ArmSession& session) 
             waits_alone(pacer);
             hand.attach();
             bus.clear_requests();
+            usb.calls.clear();
             for (int i = 0; i < trials; ++i) {
                 hand.jog(1 + i % 2);
                 run_for(20);
             }
             compare(report("jog, 0.1 s", errors_at_arm(bus, 0.1)), latency);
+            transfer_parts(bus, usb);
             hand.release();
         }
     }
@@ -348,7 +392,7 @@ int main(int argc, char* argv[]) {
     UmockdevBus bus;
     bus.plug(root_hub_model());
     bus.plug(arm_device_model());
-    LibusbBus usb;
+    TimedLibusbBus usb;
     BenchPacer pacer;
     ArmSession session(usb, pacer, ArmSource::commands_sent);
     session.set_soft_limits(false);
@@ -367,7 +411,7 @@ int main(int argc, char* argv[]) {
         trials = std::max(2, QString::fromLocal8Bit(argv[2]).toInt());
     }
     if (only == QStringLiteral("both") || only == QStringLiteral("quiet")) {
-        measure("quiet", bus, pacer, session);
+        measure("quiet", bus, usb, pacer, session);
     }
     if (only == QStringLiteral("both") || only == QStringLiteral("busy") ||
         only == QStringLiteral("policies")) {
@@ -380,9 +424,9 @@ int main(int argc, char* argv[]) {
         }
         run_for(1000);
         if (only == QStringLiteral("policies")) {
-            compare_policies(bus, pacer, session);
+            compare_policies(bus, usb, pacer, session);
         } else {
-            measure("both cores busy (stress-ng --cpu 2)", bus, pacer, session);
+            measure("both cores busy (stress-ng --cpu 2)", bus, usb, pacer, session);
         }
         stress.terminate();
         stress.waitForFinished();
