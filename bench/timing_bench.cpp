@@ -4,8 +4,10 @@
 // key reaches the arm as its stop; beside them, in the same run, a plain libusb client's transfer
 // latency and its own start-sleep-stop error, measured just before each kind of movement; then
 // what Quillmar adds to the plain client's latency at each share (median, p90, p99, max). Once on
-// a quiet machine, once with both cores busy (stress-ng). Not a test: a loaded machine moves
-// these figures.
+// a quiet machine, once with both cores busy (stress-ng), and once more busy with the emulated
+// arm's thread at real-time priority where allowed, as a real arm's answers come from the kernel
+// (its thread otherwise waits for a core as the program's stop reaches it). Not a test: a loaded
+// machine moves these figures.
 // "policies" compares ways of scheduling the timing thread with both cores busy, each twice in
 // turn: as the pacer sets it, without its real-time spans, at nice 0, and with the kernel's
 // default timer slack.
@@ -185,21 +187,24 @@ class TimedLibusbBus : public LibusbBus {
     std::vector<Call> calls;
 };
 
-// Where a command's transfer spends its time: from asked to the arm, and from the arm to the
-// transfer's return, which Quillmar counts into a start's moment beyond the quickest transfer.
+// Where a command's transfer spends its time, starts and stops apart: from asked to the arm, and
+// from the arm to the transfer's return, which Quillmar counts into a start's moment beyond the
+// quickest transfer.
 void transfer_parts(const UmockdevBus& bus, const TimedLibusbBus& usb) {
     const auto sent = bus.vendor_transfers();
     if (sent.size() != usb.calls.size()) {
         return;
     }
-    std::vector<double> to_arm;
-    std::vector<double> back;
+    std::vector<double> to_arm[2];
+    std::vector<double> back[2];
     for (std::size_t i = 0; i < sent.size(); ++i) {
-        to_arm.push_back((sent[i].time - usb.calls[i].asked) * 1000.0);
-        back.push_back((usb.calls[i].returned - sent[i].time) * 1000.0);
+        const int stop = is_start(sent[i]) ? 0 : 1;
+        to_arm[stop].push_back((sent[i].time - usb.calls[i].asked) * 1000.0);
+        back[stop].push_back((usb.calls[i].returned - sent[i].time) * 1000.0);
     }
-    report("  its transfers: asked to the arm", to_arm);
-    report("  its transfers: the arm to returned", back);
+    report("  starts: asked to the arm", to_arm[0]);
+    report("  starts: the arm to returned", back[0]);
+    report("  stops: asked to the arm", to_arm[1]);
 }
 
 // Seconds from each release to the stop the arm received after it.
@@ -424,9 +429,15 @@ int main(int argc, char* argv[]) {
         }
         run_for(1000);
         if (only == QStringLiteral("policies")) {
+            std::printf("the emulated arm answers in real time: %s\n",
+                        bus.answer_in_real_time() ? "yes" : "no");
             compare_policies(bus, usb, pacer, session);
         } else {
             measure("both cores busy (stress-ng --cpu 2)", bus, usb, pacer, session);
+            if (bus.answer_in_real_time()) {
+                measure("both cores busy, the emulated arm answering in real time", bus, usb, pacer,
+                        session);
+            }
         }
         stress.terminate();
         stress.waitForFinished();
