@@ -207,6 +207,22 @@ void transfer_parts(const UmockdevBus& bus, const TimedLibusbBus& usb) {
     report("  stops: asked to the arm", to_arm[1]);
 }
 
+// Where a pause's time goes: from the stop's transfer returning to the next start being asked
+// for, beyond 0.5 s.
+void pause_parts(const UmockdevBus& bus, const TimedLibusbBus& usb) {
+    const auto sent = bus.vendor_transfers();
+    if (sent.size() != usb.calls.size()) {
+        return;
+    }
+    std::vector<double> asked;
+    for (std::size_t i = 0; i + 1 < sent.size(); ++i) {
+        if (!is_start(sent[i]) && is_start(sent[i + 1])) {
+            asked.push_back((usb.calls[i + 1].asked - usb.calls[i].returned - 0.5) * 1000.0);
+        }
+    }
+    report("  stop returned to start asked", asked);
+}
+
 // Seconds from each release to the stop the arm received after it.
 std::vector<double> release_latency(const UmockdevBus& bus, const std::vector<double>& released) {
     std::vector<double> latency;
@@ -268,9 +284,11 @@ void quillmar_movements(UmockdevBus& bus, TimedLibusbBus& usb, EventPacer& pacer
     transfer_parts(bus, usb);
 
     latency = plain();
+    usb.calls.clear();
     hand.run(QStringLiteral("1,10\r\n2,10\r\n").repeated(trials / 2 + 1), Direction::forwards);
     compare(report("program step, 0.1 s", errors_at_arm(bus, 0.1)), latency);
     compare(report("pause between steps, 0.5 s", errors_at_arm(bus, 0.5, true)), latency);
+    pause_parts(bus, usb);
 
     latency = plain();
     for (int i = 0; i < trials; ++i) {

@@ -21,6 +21,8 @@ namespace {
 // the length of a movement is the arm's only position control. The window does not answer in
 // that last stretch of 2 to 3 ms, which is shorter than a frame.
 constexpr double final_sleep = 0.002;
+// Events woken for in a wait's last stretch run in its exact span when less than this is left.
+constexpr double level_margin = 0.015;
 // Precise timers wake about 0.1 % of their interval late, so a long wait sleeps at most half of
 // what is left at a time and the lateness never reaches the deadline.
 constexpr double longest_single_sleep = 0.1;
@@ -66,21 +68,18 @@ void EventPacer::wait(double start, double seconds, const std::function<bool()>&
         QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
         timer.start(static_cast<int>(sleep * 1000.0));
         // The stretch before the final sleep: the thread sleeps in it in an exact span, so that a
-        // busy machine wakes it on time, and runs the events it wakes for at its own level. Qt
-        // tells of the wake only after the events it woke for: once the timer has ended the
-        // stretch the span goes on, since a thread let down to its level on a busy core may wait
-        // a whole time slice to run again.
+        // busy machine wakes it on time, and runs the events it wakes for at its own level while
+        // there is time: a thread let down to its level on a busy core may wait a whole time
+        // slice to run again. Qt tells of the wake only after the events it woke for.
         QMetaObject::Connection blocking;
         QMetaObject::Connection woken;
-        bool stretch_over = false;
         if (left <= longest_single_sleep) {
             auto* dispatcher = QAbstractEventDispatcher::instance();
-            QObject::connect(&timer, &QTimer::timeout, [&stretch_over] { stretch_over = true; });
             blocking = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock,
                                         [this] { begin_exact(); });
             woken = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake,
-                                     [this, &stretch_over] {
-                                         if (!stretch_over) {
+                                     [this, deadline = start + seconds] {
+                                         if (deadline - now() > level_margin) {
                                              end_exact();
                                          }
                                      });
