@@ -110,6 +110,18 @@ void Gamepad::take(const SDL_Event& event) {
     }
 }
 
+// The pad's device node, where SDL can name it: SDL before 2.24 cannot, and the pad is then asked
+// on a timer as a pad with no node is.
+static QString node_of(SDL_GameController* pad) {
+#if SDL_VERSION_ATLEAST(2, 24, 0)
+    const char* path = SDL_GameControllerPath(pad);
+    return path != nullptr ? QString::fromUtf8(path) : QString();
+#else
+    Q_UNUSED(pad);
+    return {};
+#endif
+}
+
 void Gamepad::open(int device_index) {
     pad = SDL_GameControllerOpen(device_index);
     if (pad == nullptr) {
@@ -129,8 +141,7 @@ void Gamepad::open(int device_index) {
     if (SDL_GameControllerHasSensor(pad, SDL_SENSOR_ACCEL) == SDL_TRUE) {
         SDL_GameControllerSetSensorEnabled(pad, SDL_SENSOR_ACCEL, SDL_TRUE);
     }
-    const char* path = SDL_GameControllerPath(pad);
-    watch_node(path != nullptr ? QString::fromUtf8(path) : QString());
+    watch_node(node_of(pad));
     reschedule();
     emit pad_changed(status_text());
 }
