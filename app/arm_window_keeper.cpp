@@ -10,8 +10,8 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "armwindow/arm_window.h"
 #include "robot.h"
-#include "virtualarm/arm_window.h"
 #include "window_placement.h"
 
 namespace quillmar {

@@ -9,6 +9,8 @@
 #include <optional>
 
 #include "arm_window_keeper.h"
+#include "armwindow/arm_tools.h"
+#include "armwindow/arm_window.h"
 #include "blocks_box.h"
 #include "cli/command_line.h"
 #include "qt_file_dialogs.h"
@@ -18,8 +20,6 @@
 #include "session/arm_session.h"
 #include "session/signal_bridge.h"
 #include "text/plain_file.h"
-#include "virtualarm/arm_tools.h"
-#include "virtualarm/arm_window.h"
 #ifdef QUILLMAR_GAMEPAD
 #include "gamepad/gamepad_drive.h"
 #endif

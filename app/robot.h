@@ -23,6 +23,7 @@ namespace quillmar {
 
 class ProgramPane;
 
+// The main window; its class bears the window's object name, "Robot".
 class Robot : public QWidget, public FilePane {
     Q_OBJECT
   public:

@@ -3,9 +3,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-
-#include "usb/usb_bus.h"
 
 namespace quillmar {
 
@@ -24,11 +23,6 @@ struct CommandRow {
     std::uint8_t base;
     int opposite;  // the command that retraces this movement
 };
-
-// The control transfer that carries a command: a vendor request to the device, host to device,
-// with the three bytes in its data stage.
-inline constexpr ControlSetup command_setup{0x40, 6, 0x100, 0};
-inline constexpr std::size_t command_length = 3;
 
 // Command 0 is the light; 1 to 10 each run one motor one way.
 inline constexpr std::array<CommandRow, 11> command_table{{

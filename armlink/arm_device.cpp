@@ -1,5 +1,6 @@
 #include "arm_device.h"
 
+#include "arm_link.h"
 #include "armlink/arm_ids.h"
 
 namespace quillmar {
@@ -24,6 +25,14 @@ DeviceModel arm_device_model(int bus_number, int address) {
 
 std::vector<DeviceModel> hub_and_arm() {
     return {root_hub_model(1), arm_device_model(1, 2)};
+}
+
+std::optional<ArmCommand> arm_command_in(const EmulatedBus::Transfer& transfer) {
+    if (transfer.setup != command_setup || transfer.data.size() != command_length ||
+        transfer.result != static_cast<int>(command_length)) {
+        return std::nullopt;
+    }
+    return ArmCommand{transfer.data[0], transfer.data[1], transfer.data[2]};
 }
 
 }  // namespace quillmar

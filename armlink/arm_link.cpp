@@ -42,10 +42,12 @@ ArmLink::ArmLink(UsbBus& usb, ArmReports& reports, RetryWait& retry_wait, ArmLig
 
 UsbResult<int> ArmLink::transfer(ArmCommand command) {
     std::array<std::uint8_t, command_length> bytes{command.motor, command.base, command.light};
+    retry_wait.begin_exact();
     const double before = retry_wait.now();
     const UsbResult<int> result =
         arm ? usb.control_transfer(*arm, command_setup, bytes, transfer_timeout)
             : UsbResult<int>(UsbError::no_device);
+    retry_wait.end_exact();
     if (taken(result)) {
         const double took = retry_wait.now() - before;
         // Until a transfer has shown how quick one can be, the arm had the command at its end.

@@ -15,6 +15,11 @@
 
 namespace quillmar {
 
+// The control transfer that carries a command: a vendor request to the device, host to device,
+// with the three bytes in its data stage.
+inline constexpr ControlSetup command_setup{0x40, 6, 0x100, 0};
+inline constexpr std::size_t command_length = 3;
+
 class ArmLink {
   public:
     static constexpr int configuration = 1;

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "armlink/arm_device.h"
+#include "armwindow/arm_tools.h"
 #include "motion/speed_settings.h"
 #include "session/arm_client.h"
 #include "support/fake_pacer.h"
 #include "usb/emulated_bus.h"
-#include "virtualarm/arm_tools.h"
 
 using namespace quillmar;
 

@@ -15,10 +15,10 @@
 #include "app/qt_file_dialogs.h"
 #include "app/robot.h"
 #include "armlink/arm_device.h"
+#include "armwindow/arm_window.h"
 #include "motion/event_pacer.h"
 #include "umockdev/umockdev_bus.h"
 #include "usb/libusb_bus.h"
-#include "virtualarm/arm_window.h"
 
 using namespace quillmar;
 using namespace quillmar::testing;

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "armwindow/arm_window.h"
 #include "motion/event_pacer.h"
 #include "usb/emulated_bus.h"
-#include "virtualarm/arm_window.h"
 
 using namespace quillmar;
 

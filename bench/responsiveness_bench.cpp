@@ -23,10 +23,10 @@
 #include "app/qt_file_dialogs.h"
 #include "app/robot.h"
 #include "armlink/arm_device.h"
+#include "armwindow/arm_window.h"
 #include "motion/event_pacer.h"
 #include "session/arm_client.h"
 #include "usb/emulated_bus.h"
-#include "virtualarm/arm_window.h"
 
 using namespace quillmar;
 

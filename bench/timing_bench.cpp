@@ -2,10 +2,18 @@
 // real libusb (umockdev), each transfer stamped as the emulated device takes it. Jogs, program
 // steps and the pauses between them, a script's timed move, and how soon a released button or
 // key reaches the arm as its stop; beside them, in the same run, a plain libusb client's transfer
-// latency and its own start-sleep-stop error. Once on a quiet machine, once with both cores
-// busy (stress-ng). Not a test: a loaded machine moves these figures.
-//   timing_bench [quiet|busy]  (both when none is given)
+// latency and its own start-sleep-stop error, measured just before each kind of movement; then
+// what Quillmar adds to the plain client's latency at each share (median, p90, p99, max). Once on
+// a quiet machine, once with both cores busy (stress-ng), and once more busy with the emulated
+// arm's thread at real-time priority where allowed, as a real arm's answers come from the kernel
+// (its thread otherwise waits for a core as the program's stop reaches it). Not a test: a loaded
+// machine moves these figures.
+// "policies" compares ways of scheduling the timing thread with both cores busy, each twice in
+// turn: as the pacer sets it, without its real-time spans, at nice 0, and with the kernel's
+// default timer slack.
+//   timing_bench [quiet|busy|both|policies] [movements of each kind, 40 when not given]
 #include <libusb.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -16,15 +24,18 @@
 #include <QProcess>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <span>
 #include <thread>
 #include <vector>
 
 #include "armlink/arm_device.h"
 #include "armlink/arm_ids.h"
 #include "motion/event_pacer.h"
+#include "motion/timing_priority.h"
 #include "session/arm_client.h"
 #include "session/arm_session.h"
 #include "umockdev/umockdev_bus.h"
@@ -35,7 +46,7 @@ using namespace quillmar::testing;
 
 namespace {
 
-constexpr int trials = 40;
+int trials = 40;
 
 double now_seconds() {
     timespec now{};
@@ -74,12 +85,16 @@ std::vector<double> errors_at_arm(const UmockdevBus& bus, double asked, bool pau
 }
 
 struct Figures {
+    bool any = false;
     double median = 0;
+    double p90 = 0;
+    double p99 = 0;
+    double max = 0;
 };
 
 Figures report(const char* what, std::vector<double> values) {
     if (values.empty()) {
-        std::printf("  %-34s none\n", what);
+        std::printf("  %-36s none\n", what);
         return {};
     }
     std::sort(values.begin(), values.end());
@@ -88,16 +103,28 @@ Figures report(const char* what, std::vector<double> values) {
                                                0.5)];
     };
     std::printf(
-        "  %-34s n=%-3zu min %+7.3f  median %+7.3f  p90 %+7.3f  p99 %+7.3f  max %+7.3f ms\n", what,
+        "  %-36s n=%-3zu min %+7.3f  median %+7.3f  p90 %+7.3f  p99 %+7.3f  max %+7.3f ms\n", what,
         values.size(), values.front(), at(0.5), at(0.9), at(0.99), values.back());
     std::fflush(stdout);
-    return {at(0.5)};
+    return {true, at(0.5), at(0.9), at(0.99), values.back()};
+}
+
+// What Quillmar's error adds to the plain client's transfer latency, share by share: the part of
+// the tail that is Quillmar's own.
+void compare(const Figures& quillmar, const Figures& plain) {
+    if (!quillmar.any || !plain.any) {
+        return;
+    }
+    std::printf("  %-36s        median %+7.3f  p90 %+7.3f  p99 %+7.3f  max %+7.3f ms\n",
+                "  Quillmar minus plain latency", quillmar.median - plain.median,
+                quillmar.p90 - plain.p90, quillmar.p99 - plain.p99, quillmar.max - plain.max);
+    std::fflush(stdout);
 }
 
 // A plain libusb client at the normal priority: each command's latency from just before its
 // transfer to the arm, and its own movements of 0.1 s timed by an exact sleep from just before the
 // start command.
-void plain_client(UmockdevBus& bus) {
+Figures plain_client(UmockdevBus& bus) {
     libusb_context* context = nullptr;
     libusb_init(&context);
     libusb_device_handle* arm =
@@ -105,7 +132,7 @@ void plain_client(UmockdevBus& bus) {
     if (arm == nullptr) {
         std::printf("  plain client: no arm\n");
         libusb_exit(context);
-        return;
+        return {};
     }
     libusb_claim_interface(arm, 0);
     bus.clear_requests();
@@ -134,11 +161,66 @@ void plain_client(UmockdevBus& bus) {
     for (std::size_t i = 0; i < sent.size() && i < asked_at.size(); ++i) {
         latency.push_back((sent[i].time - asked_at[i]) * 1000.0);
     }
-    report("plain client: transfer latency", latency);
+    const Figures figures = report("plain client: transfer latency", latency);
     report("plain client: 0.1 s, sleep timed", errors_at_arm(bus, 0.1));
     libusb_release_interface(arm, 0);
     libusb_close(arm);
     libusb_exit(context);
+    return figures;
+}
+
+// The real libusb, with when each control transfer was asked for and when it returned.
+class TimedLibusbBus : public LibusbBus {
+  public:
+    UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
+                                    std::span<std::uint8_t> data,
+                                    std::chrono::milliseconds timeout) override {
+        const double asked = now_seconds();
+        const UsbResult<int> result = LibusbBus::control_transfer(device, setup, data, timeout);
+        calls.push_back({asked, now_seconds()});
+        return result;
+    }
+    struct Call {
+        double asked;
+        double returned;
+    };
+    std::vector<Call> calls;
+};
+
+// Where a command's transfer spends its time, starts and stops apart: from asked to the arm, and
+// from the arm to the transfer's return, which Quillmar counts into a start's moment beyond the
+// quickest transfer.
+void transfer_parts(const UmockdevBus& bus, const TimedLibusbBus& usb) {
+    const auto sent = bus.vendor_transfers();
+    if (sent.size() != usb.calls.size()) {
+        return;
+    }
+    std::vector<double> to_arm[2];
+    std::vector<double> back[2];
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const int stop = is_start(sent[i]) ? 0 : 1;
+        to_arm[stop].push_back((sent[i].time - usb.calls[i].asked) * 1000.0);
+        back[stop].push_back((usb.calls[i].returned - sent[i].time) * 1000.0);
+    }
+    report("  starts: asked to the arm", to_arm[0]);
+    report("  starts: the arm to returned", back[0]);
+    report("  stops: asked to the arm", to_arm[1]);
+}
+
+// Where a pause's time goes: from the stop's transfer returning to the next start being asked
+// for, beyond 0.5 s.
+void pause_parts(const UmockdevBus& bus, const TimedLibusbBus& usb) {
+    const auto sent = bus.vendor_transfers();
+    if (sent.size() != usb.calls.size()) {
+        return;
+    }
+    std::vector<double> asked;
+    for (std::size_t i = 0; i + 1 < sent.size(); ++i) {
+        if (!is_start(sent[i]) && is_start(sent[i + 1])) {
+            asked.push_back((usb.calls[i + 1].asked - usb.calls[i].returned - 0.5) * 1000.0);
+        }
+    }
+    report("  stop returned to start asked", asked);
 }
 
 // Seconds from each release to the stop the arm received after it.
@@ -154,30 +236,70 @@ std::vector<double> release_latency(const UmockdevBus& bus, const std::vector<do
     return latency;
 }
 
-void quillmar_movements(UmockdevBus& bus, EventPacer& pacer, ArmClient& hand, ArmClient& script) {
-    bus.clear_requests();
+// How late the pacer wakes after a wait of 50 ms, beside a plain thread's exact sleep.
+void waits_alone(EventPacer& pacer) {
+    std::vector<double> late;
+    for (int i = 0; i < 2 * trials; ++i) {
+        const double start = pacer.now();
+        pacer.wait(start, 0.05, [] { return false; });
+        late.push_back((pacer.now() - start - 0.05) * 1000.0);
+    }
+    std::vector<double> plain_late;
+    std::thread plain([&] {
+        for (int i = 0; i < 2 * trials; ++i) {
+            const double until = now_seconds() + 0.05;
+            const timespec deadline{
+                static_cast<time_t>(until),
+                static_cast<long>((until - static_cast<double>(static_cast<time_t>(until))) * 1e9)};
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+            plain_late.push_back((now_seconds() - until) * 1000.0);
+        }
+    });
+    plain.join();
+    compare(report("pacer's wait, 50 ms: late by", late),
+            report("plain thread's sleep: late by", plain_late));
+}
+
+// Each kind of movement just after a batch of the plain client's, which runs on a thread of its
+// own at the normal priority, as a plain program would, while the session has let the arm go.
+void quillmar_movements(UmockdevBus& bus, TimedLibusbBus& usb, EventPacer& pacer, ArmClient& hand,
+                        ArmClient& script) {
+    const auto plain = [&] {
+        hand.release();
+        Figures figures;
+        std::thread client([&] { figures = plain_client(bus); });
+        client.join();
+        hand.attach();
+        bus.clear_requests();
+        return figures;
+    };
+
+    Figures latency = plain();
+    usb.calls.clear();
     for (int i = 0; i < trials; ++i) {
         hand.jog(1 + i % 2);
         run_for(20);
     }
-    report("jog, 0.1 s", errors_at_arm(bus, 0.1));
+    compare(report("jog, 0.1 s", errors_at_arm(bus, 0.1)), latency);
+    transfer_parts(bus, usb);
 
-    bus.clear_requests();
+    latency = plain();
+    usb.calls.clear();
     hand.run(QStringLiteral("1,10\r\n2,10\r\n").repeated(trials / 2 + 1), Direction::forwards);
-    report("program step, 0.1 s", errors_at_arm(bus, 0.1));
-    report("pause between steps, 0.5 s", errors_at_arm(bus, 0.5, true));
+    compare(report("program step, 0.1 s", errors_at_arm(bus, 0.1)), latency);
+    compare(report("pause between steps, 0.5 s", errors_at_arm(bus, 0.5, true)), latency);
+    pause_parts(bus, usb);
 
-    bus.clear_requests();
+    latency = plain();
     for (int i = 0; i < trials; ++i) {
         script.hold_for(1 + i % 2, 0.15);
         run_for(20);
     }
-    report("script's move, 0.15 s", errors_at_arm(bus, 0.15));
+    compare(report("script's move, 0.15 s", errors_at_arm(bus, 0.15)), latency);
 
     // Let go at a moment unrelated to the pacer's own sleeps.
     const auto held = [&](const std::function<void(int)>& begin,
                           const std::function<void(int)>& end) {
-        bus.clear_requests();
         std::vector<double> released;
         for (int i = 0; i < trials; ++i) {
             const int number = 1 + i % 2;
@@ -190,36 +312,99 @@ void quillmar_movements(UmockdevBus& bus, EventPacer& pacer, ArmClient& hand, Ar
         }
         return release_latency(bus, released);
     };
-    report("held button: release to stop",
-           held([&](int n) { hand.hold(n); }, [&](int) { hand.let_go(); }));
-    report("key: release to stop",
-           held([&](int n) { hand.press_key(n); }, [&](int n) { hand.release_key(n); }));
+    latency = plain();
+    compare(report("held button: release to stop",
+                   held([&](int n) { hand.hold(n); }, [&](int) { hand.let_go(); })),
+            latency);
+    latency = plain();
+    compare(report("key: release to stop",
+                   held([&](int n) { hand.press_key(n); }, [&](int n) { hand.release_key(n); })),
+            latency);
 
-    bus.clear_requests();
+    latency = plain();
     const double cpu_before = process_seconds();
     const double wall_before = pacer.now();
     hand.run(QStringLiteral("10,300"), Direction::forwards);
     const double cpu = process_seconds() - cpu_before;
     const double wall = pacer.now() - wall_before;
-    report("program step, 3 s", errors_at_arm(bus, 3.0));
+    compare(report("program step, 3 s", errors_at_arm(bus, 3.0)), latency);
     std::printf("  processor time during the 3 s step: %.2f ms (%.3f %% of a core)\n", cpu * 1000.0,
                 100.0 * cpu / wall);
 }
 
-void measure(const char* phase, UmockdevBus& bus, EventPacer& pacer, ArmSession& session) {
+void measure(const char* phase, UmockdevBus& bus, TimedLibusbBus& usb, EventPacer& pacer,
+             ArmSession& session) {
     ArmClient hand(session, ClientKind::main_window, QStringLiteral("bench"));
     ArmClient script(session, ClientKind::script, QStringLiteral("script"));
     std::printf("%s:\n", phase);
-    // On a thread of its own, which starts at the normal priority as a plain program would.
-    std::thread plain(plain_client, std::ref(bus));
-    plain.join();
     hand.attach();
     if (!session.attached()) {
         std::printf("  the session did not attach the arm\n");
         return;
     }
-    quillmar_movements(bus, pacer, hand, script);
+    waits_alone(pacer);
+    quillmar_movements(bus, usb, pacer, hand, script);
     hand.release();
+}
+
+// The pacer, with its exact spans switched off at will.
+class BenchPacer : public EventPacer {
+  public:
+    bool spans = true;
+    void begin_exact() override {
+        if (spans) {
+            EventPacer::begin_exact();
+        }
+    }
+};
+
+struct Policy {
+    const char* name;
+    int nice;
+    bool spans;
+    unsigned long slack_ns;  // 0: the thread's default
+};
+
+constexpr Policy policies[] = {
+    {"as built: nice -10, SCHED_RR spans, 1 ns slack", -10, true, 1},
+    {"nice -10, no spans, 1 ns slack", -10, false, 1},
+    {"nice 0, no spans, 1 ns slack", 0, false, 1},
+    {"nice -10, no spans, default 50 us slack", -10, false, 0},
+};
+
+void apply(const Policy& policy, BenchPacer& pacer) {
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), policy.nice);
+    prctl(PR_SET_TIMERSLACK, policy.slack_ns, 0UL, 0UL, 0UL);
+    pacer.spans = policy.spans;
+}
+
+// The quick kinds under each policy in turn, twice, all under one load.
+void compare_policies(UmockdevBus& bus, TimedLibusbBus& usb, BenchPacer& pacer,
+                      ArmSession& session) {
+    ArmClient hand(session, ClientKind::main_window, QStringLiteral("bench"));
+    for (int round = 0; round < 2; ++round) {
+        for (const Policy& policy : policies) {
+            apply(policy, pacer);
+            std::printf("%s (round %d): nice %d, slack %d ns\n", policy.name, round + 1,
+                        getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))),
+                        prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL));
+            Figures latency;
+            std::thread client([&] { latency = plain_client(bus); });
+            client.join();
+            waits_alone(pacer);
+            hand.attach();
+            bus.clear_requests();
+            usb.calls.clear();
+            for (int i = 0; i < trials; ++i) {
+                hand.jog(1 + i % 2);
+                run_for(20);
+            }
+            compare(report("jog, 0.1 s", errors_at_arm(bus, 0.1)), latency);
+            transfer_parts(bus, usb);
+            hand.release();
+        }
+    }
+    apply(policies[0], pacer);
 }
 
 }  // namespace
@@ -230,8 +415,8 @@ int main(int argc, char* argv[]) {
     UmockdevBus bus;
     bus.plug(root_hub_model());
     bus.plug(arm_device_model());
-    LibusbBus usb;
-    EventPacer pacer;
+    TimedLibusbBus usb;
+    BenchPacer pacer;
     ArmSession session(usb, pacer, ArmSource::commands_sent);
     session.set_soft_limits(false);
     QObject::connect(&session, &ArmSession::error_line,
@@ -239,14 +424,20 @@ int main(int argc, char* argv[]) {
     // Attached at start-up, as the window does; each phase attaches again after the plain client.
     session.start_up();
     ArmClient(session, ClientKind::main_window, QStringLiteral("start")).release();
-    std::printf("the timing thread's nice level: %d\n",
-                getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))));
+    std::printf("the timing thread's nice level: %d, timer slack %d ns, SCHED_RR spans %s\n",
+                getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))),
+                prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL),
+                exact_spans_allowed() ? "allowed" : "not allowed");
 
-    const QString only = argc >= 2 ? QString::fromLocal8Bit(argv[1]) : QString();
-    if (only.isEmpty() || only == QStringLiteral("quiet")) {
-        measure("quiet", bus, pacer, session);
+    const QString only = argc >= 2 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("both");
+    if (argc >= 3) {
+        trials = std::max(2, QString::fromLocal8Bit(argv[2]).toInt());
     }
-    if (only.isEmpty() || only == QStringLiteral("busy")) {
+    if (only == QStringLiteral("both") || only == QStringLiteral("quiet")) {
+        measure("quiet", bus, usb, pacer, session);
+    }
+    if (only == QStringLiteral("both") || only == QStringLiteral("busy") ||
+        only == QStringLiteral("policies")) {
         QProcess stress;
         stress.start(QStringLiteral("stress-ng"),
                      {QStringLiteral("--cpu"), QStringLiteral("2"), QStringLiteral("--quiet")});
@@ -255,7 +446,17 @@ int main(int argc, char* argv[]) {
             return 1;
         }
         run_for(1000);
-        measure("both cores busy (stress-ng --cpu 2)", bus, pacer, session);
+        if (only == QStringLiteral("policies")) {
+            std::printf("the emulated arm answers in real time: %s\n",
+                        bus.answer_in_real_time() ? "yes" : "no");
+            compare_policies(bus, usb, pacer, session);
+        } else {
+            measure("both cores busy (stress-ng --cpu 2)", bus, usb, pacer, session);
+            if (bus.answer_in_real_time()) {
+                measure("both cores busy, the emulated arm answering in real time", bus, usb, pacer,
+                        session);
+            }
+        }
         stress.terminate();
         stress.waitForFinished();
     }

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "armlink/arm_command.h"
-#include "motion/back_to_start.h"
+#include "motion/way_plan.h"
 #include "programs/program_check.h"
 #include "programs/program_recorder.h"
 #include "text/lines.h"

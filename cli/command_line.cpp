@@ -9,17 +9,13 @@
 #include <system_error>
 
 #include "armlink/arm_command.h"
-#include "armlink/arm_device.h"
 #include "motion/arm_model.h"
 #include "programs/program_preview.h"
 #include "server/serve.h"
-#include "session/arm_bus.h"
+#include "session/arm_runtime.h"
 #include "sub_commands.h"
-#include "survey/device_survey.h"
 #include "terminal.h"
 #include "text/visible_text.h"
-#include "usb/emulated_bus.h"
-#include "usb/libusb_bus.h"
 #include "web/serve_blocks.h"
 
 namespace quillmar {
@@ -83,28 +79,14 @@ int survey_command(const CommandLine& line) {
     if (const auto code = parse_arguments(parser, line, 0, 0)) {
         return *code;
     }
-    // The library's own words on a failed start are known only after it.
-    const auto survey = [](UsbBus& usb, const LibusbBus* libusb) {
-        if (const auto started = usb.initialise(); !started) {
-            print_raw(stderr, QStringLiteral("quillmar: ") +
-                                  usb_start_failure(started.error(),
-                                                    libusb ? libusb->init_error_text() : QString())
-                                      .replace(u'\n', u' ') +
-                                  u'\n');
-            return int{exit_no_arm};
-        }
-        // The level that the window's start sets before its survey.
-        usb.set_debug_level(255);
-        print_lines(stdout, DeviceSurvey(usb).list_devices().join(QStringLiteral("\r\n")));
-        return int{exit_finished};
-    };
-    if (parser.isSet(virtual_arm_option)) {
-        double now = 0.0;
-        EmulatedBus usb([&now] { return now; }, hub_and_arm());
-        return survey(usb, nullptr);
+    const DeviceListing listing = list_devices(parser.isSet(virtual_arm_option));
+    if (listing.failure) {
+        print_raw(stderr, QStringLiteral("quillmar: ") +
+                              QString(*listing.failure).replace(u'\n', u' ') + u'\n');
+        return exit_no_arm;
     }
-    LibusbBus usb;
-    return survey(usb, &usb);
+    print_lines(stdout, listing.lines.join(QStringLiteral("\r\n")));
+    return exit_finished;
 }
 
 // The joint that command `number` drives, and the end it drives it towards.

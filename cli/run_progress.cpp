@@ -222,7 +222,7 @@ double RunProgress::seconds_left() const {
     if (static_cast<std::size_t>(index) + 1 == steps.size()) {
         return left;
     }
-    const double pause = std::chrono::duration<double>(ProgramRunner::pause_between_steps).count();
+    const double pause = std::chrono::duration<double>(pause_between_steps).count();
     return left - std::clamp(since - shown.seconds, 0.0, pause);
 }
 

@@ -9,7 +9,7 @@
 #include <QTimer>
 
 #include "armlink/arm_command.h"
-#include "programs/program_runner.h"
+#include "programs/run_step.h"
 
 namespace quillmar {
 

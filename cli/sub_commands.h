@@ -9,7 +9,7 @@
 #include <QStringList>
 
 #include "programs/program_files.h"
-#include "programs/program_runner.h"
+#include "programs/run_step.h"
 #include "run_progress.h"
 
 namespace quillmar {

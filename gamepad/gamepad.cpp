@@ -1,6 +1,11 @@
 #include "gamepad.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <iterator>
 
 #include "text/visible_text.h"
@@ -23,6 +28,8 @@ Gamepad::Gamepad(QObject* parent) : QObject(parent) {
 }
 
 Gamepad::~Gamepad() {
+    node.reset();
+    stop_watching();
     if (!running) {
         return;
     }
@@ -103,6 +110,18 @@ void Gamepad::take(const SDL_Event& event) {
     }
 }
 
+// The pad's device node, where SDL can name it: SDL before 2.24 cannot, and the pad is then asked
+// on a timer as a pad with no node is.
+static QString node_of(SDL_GameController* pad) {
+#if SDL_VERSION_ATLEAST(2, 24, 0)
+    const char* path = SDL_GameControllerPath(pad);
+    return path != nullptr ? QString::fromUtf8(path) : QString();
+#else
+    Q_UNUSED(pad);
+    return {};
+#endif
+}
+
 void Gamepad::open(int device_index) {
     pad = SDL_GameControllerOpen(device_index);
     if (pad == nullptr) {
@@ -122,11 +141,13 @@ void Gamepad::open(int device_index) {
     if (SDL_GameControllerHasSensor(pad, SDL_SENSOR_ACCEL) == SDL_TRUE) {
         SDL_GameControllerSetSensorEnabled(pad, SDL_SENSOR_ACCEL, SDL_TRUE);
     }
+    watch_node(node_of(pad));
     reschedule();
     emit pad_changed(status_text());
 }
 
 void Gamepad::close_pad() {
+    stop_watching();
     SDL_GameControllerClose(pad);
     pad = nullptr;
     pad_id = -1;
@@ -181,7 +202,59 @@ void Gamepad::tell_changes() {
 void Gamepad::reschedule() {
     const bool in_use =
         !told.empty() || (last_event.isValid() && last_event.elapsed() < rest_after.count());
-    pumps.start(pad == nullptr ? plug_interval : in_use ? pump_interval : rest_interval);
+    if (pad != nullptr && in_use) {
+        pumps.start(pump_interval);
+    } else {
+        pumps.start(pad == nullptr || watching() ? plug_interval : unwatched_interval);
+    }
+}
+
+void Gamepad::watch_node(const QString& path) {
+    stop_watching();
+    if (path.isEmpty()) {
+        return;
+    }
+    node_fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (node_fd < 0) {
+        return;
+    }
+    node = std::make_unique<QSocketNotifier>(node_fd, QSocketNotifier::Read);
+    connect(node.get(), &QSocketNotifier::activated, this, &Gamepad::node_woke);
+    reschedule();
+}
+
+void Gamepad::node_woke() {
+    std::array<char, 4096> buffer{};
+    for (;;) {
+        const ssize_t got = ::read(node_fd, buffer.data(), buffer.size());
+        if (got > 0) {
+            continue;
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got == 0 || errno != EAGAIN) {
+            // Unplugged (ENODEV) or closed: it would wake us for ever. SDL tells of the loss.
+            stop_watching();
+            reschedule();
+        }
+        break;
+    }
+    // From the event loop, not beneath this wake-up: Qt does not wake us again beneath it, and a
+    // first press returns only when its drive ends, so its release would wait for the timer.
+    QMetaObject::invokeMethod(this, &Gamepad::pump, Qt::QueuedConnection);
+}
+
+void Gamepad::stop_watching() {
+    if (node != nullptr) {
+        // Its wake-up may be what runs now, beneath a press.
+        node->setEnabled(false);
+        node.release()->deleteLater();
+    }
+    if (node_fd >= 0) {
+        ::close(node_fd);
+        node_fd = -1;
+    }
 }
 
 }  // namespace quillmar

@@ -6,9 +6,11 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 #include <chrono>
+#include <memory>
 #include <set>
 
 #include "pad_mapping.h"
@@ -18,15 +20,15 @@ namespace quillmar {
 class Gamepad : public QObject {
     Q_OBJECT
   public:
-    // SDL tells of a gamepad's changes only when asked: this often while the pad is in use (a
-    // command held, or an event in the last `rest_after`), so that a stick moved reaches the arm
-    // within a few milliseconds.
+    // SDL tells of a gamepad's changes only when asked. The pad's own device node wakes the
+    // program as soon as the pad reports, so a stick pushed from rest reaches the arm at once
+    // while a pad left alone costs no polling. While the pad is in use (a command held, or an
+    // event in the last `rest_after`) SDL is also asked this often, for the pad's silence.
     static constexpr std::chrono::milliseconds pump_interval{4};
-    // A pad left alone is asked half as often, still often enough that a stick pushed from rest
-    // reaches the arm within 10 ms, for a few thousandths of a core.
-    static constexpr std::chrono::milliseconds rest_interval{8};
     static constexpr std::chrono::milliseconds rest_after{2000};
-    // With no pad open SDL is asked only for pads plugged in.
+    // A pad whose node cannot be watched (SDL's own virtual pads) is asked this often at rest.
+    static constexpr std::chrono::milliseconds unwatched_interval{100};
+    // With no pad open, or one whose node is watched, SDL is asked only for pads plugged in.
     static constexpr std::chrono::milliseconds plug_interval{250};
     // A pad with a motion sensor reports it continuously, many times a second, also when still:
     // falling silent this long with commands held, it has lost its link or its battery before
@@ -48,6 +50,12 @@ class Gamepad : public QObject {
 
     // Takes what SDL has for us now and tells what changed. The timer calls it; so may a test.
     void pump();
+    // Pumps whenever the file at `path` has something to read (the open pad's device node, which
+    // opening a pad watches), instead of asking at rest; an empty path, or one that does not
+    // open, watches nothing. Each open file of an input node has its own queue, so what is read
+    // here is only the wake-up: SDL reads the events from its own.
+    void watch_node(const QString& path);
+    bool watching() const { return node != nullptr; }
 
   signals:
     void pad_changed(const QString& status);
@@ -66,10 +74,15 @@ class Gamepad : public QObject {
     // worked out afresh, since a press may return only after later pumps have told theirs.
     void tell_changes();
     void reschedule();
+    // Reads what woke us and pumps; a node gone or at its end is no longer watched.
+    void node_woke();
+    void stop_watching();
 
     bool running = false;
     QString error;
     QTimer pumps;
+    int node_fd = -1;
+    std::unique_ptr<QSocketNotifier> node;
     SDL_GameController* pad = nullptr;
     SDL_JoystickID pad_id = -1;
     QString name;

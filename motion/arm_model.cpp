@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "armlink/arm_device.h"
+
 namespace quillmar {
 
 namespace {
@@ -114,18 +116,12 @@ void ArmModel::place(const Pose& pose, double time) {
     emit changed();
 }
 
-bool ArmModel::take_transfer(const EmulatedBus::Transfer& transfer) {
-    const auto length = static_cast<int>(command_length);
-    if (transfer.setup != command_setup || transfer.data.size() != command_length ||
-        transfer.result != length) {
-        return false;
-    }
-    set_command({transfer.data[0], transfer.data[1], transfer.data[2]}, transfer.time);
-    return true;
-}
-
 void ArmModel::follow(EmulatedBus& usb) {
-    usb.on_transfer([this](const EmulatedBus::Transfer& transfer) { take_transfer(transfer); });
+    usb.on_transfer([this](const EmulatedBus::Transfer& transfer) {
+        if (const auto command = arm_command_in(transfer)) {
+            set_command(*command, transfer.time);
+        }
+    });
 }
 
 double ArmModel::position_at(Joint joint, double time) const {

@@ -10,10 +10,10 @@
 #include <functional>
 
 #include "armlink/arm_command.h"
-#include "armlink/arm_link.h"
-#include "usb/emulated_bus.h"
 
 namespace quillmar {
+
+class EmulatedBus;
 
 enum class Joint { base, shoulder, elbow, wrist, gripper };
 inline constexpr std::size_t joint_count = 5;
@@ -112,9 +112,6 @@ class ArmModel : public QObject {
     void place(const Pose& pose, double time);
     // The joints travel at `speeds` from `time` on; the pose up to then is kept.
     void set_speeds(const JointSpeeds& speeds, double time);
-    // Takes an arm command out of a control transfer that moved its three bytes; ignores any
-    // other transfer. True when it was an arm command.
-    bool take_transfer(const EmulatedBus::Transfer& transfer);
     // Lets every arm command that reaches `usb` drive this model.
     void follow(EmulatedBus& usb);
 

@@ -1,31 +1,15 @@
-// Back to start: the light switched back as it was at the arm model's origin, then every joint
-// driven back to the origin, each joint's travel since then netted into one movement, the joint
-// that moved last going back first.
+// Back to start, Go to and Find the ends: the movements of a way's plan (way_plan.h) driven one
+// after the other.
 #pragma once
 
 #include <vector>
 
-#include "arm_model.h"
 #include "armlink/arm_link.h"
 #include "manual_control.h"
 #include "pacer.h"
+#include "way_plan.h"
 
 namespace quillmar {
-
-struct Movement {
-    int command;     // 1 to 10, or the light command number to switch the light
-    double seconds;  // 0 for the light
-    friend bool operator==(const Movement&, const Movement&) = default;
-};
-
-// The movements that take the arm from where `model` has it at `time` back to its origin, the
-// light's switch first when it differs from the origin's. Time a joint spent straining against its
-// end left no mark on the pose, so it is not retraced.
-std::vector<Movement> back_to_start_plan(const ArmModel& model, double time);
-
-// The same way to `pose` with the light as `light`, at the model's speeds: each joint's net
-// travel as one movement, the joint that moved last going first.
-std::vector<Movement> way_to_plan(const ArmModel& model, double time, const Pose& pose, bool light);
 
 class BackToStart {
   public:

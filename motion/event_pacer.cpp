@@ -1,5 +1,6 @@
 #include "event_pacer.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -7,7 +8,6 @@
 #include <cmath>
 #include <thread>
 
-#include <sys/prctl.h>
 #include <time.h>
 
 #include "timing_priority.h"
@@ -21,6 +21,8 @@ namespace {
 // the length of a movement is the arm's only position control. The window does not answer in
 // that last stretch of 2 to 3 ms, which is shorter than a frame.
 constexpr double final_sleep = 0.002;
+// Events woken for in a wait's last stretch run in its exact span when less than this is left.
+constexpr double level_margin = 0.015;
 // Precise timers wake about 0.1 % of their interval late, so a long wait sleeps at most half of
 // what is left at a time and the lateness never reaches the deadline.
 constexpr double longest_single_sleep = 0.1;
@@ -37,8 +39,6 @@ void sleep_until(double deadline) {
 
 EventPacer::EventPacer() {
     raise_timing_priority();
-    // The kernel may otherwise wake a sleep up to 50 us late to gather wake-ups.
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 }
 
 double EventPacer::now() const {
@@ -54,6 +54,10 @@ void EventPacer::wait(double start, double seconds, const std::function<bool()>&
         }
         const double sleep = left > longest_single_sleep ? left / 2 : left - final_sleep;
         if (sleep < 0.001) {
+            // The command that ends the wait ends the span with its transfer; a wait that no
+            // command follows ends it as the events next run.
+            begin_exact();
+            QTimer::singleShot(0, [] { end_exact_span(); });
             sleep_until(start + seconds);
             continue;
         }
@@ -63,9 +67,28 @@ void EventPacer::wait(double start, double seconds, const std::function<bool()>&
         timer.setSingleShot(true);
         QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
         timer.start(static_cast<int>(sleep * 1000.0));
+        // The stretch before the final sleep: the thread sleeps in it in an exact span, so that a
+        // busy machine wakes it on time, and runs the events it wakes for at its own level while
+        // there is time: a thread let down to its level on a busy core may wait a whole time
+        // slice to run again. Qt tells of the wake only after the events it woke for.
+        QMetaObject::Connection blocking;
+        QMetaObject::Connection woken;
+        if (left <= longest_single_sleep) {
+            auto* dispatcher = QAbstractEventDispatcher::instance();
+            blocking = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock,
+                                        [this] { begin_exact(); });
+            woken = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake,
+                                     [this, deadline = start + seconds] {
+                                         if (deadline - now() > level_margin) {
+                                             end_exact();
+                                         }
+                                     });
+        }
         loops.push_back(&loop);
         loop.exec();
         loops.erase(std::find(loops.begin(), loops.end(), &loop));
+        QObject::disconnect(blocking);
+        QObject::disconnect(woken);
     }
 }
 
@@ -87,6 +110,14 @@ void EventPacer::wait_to_retry(double seconds) {
     if (const double left = end - now(); left > 0) {
         std::this_thread::sleep_for(std::chrono::duration<double>(left));
     }
+}
+
+void EventPacer::begin_exact() {
+    begin_exact_span();
+}
+
+void EventPacer::end_exact() {
+    end_exact_span();
 }
 
 void EventPacer::run_pending_events() {

@@ -6,19 +6,10 @@
 
 #include "armlink/arm_link.h"
 #include "armlink/arm_reports.h"
+#include "hold_outcome.h"
 #include "pacer.h"
 
 namespace quillmar {
-
-// Why a held movement ended.
-enum class HoldEnd {
-    released,      // the button or key was let go, or its window stopped taking the input
-    stopped,       // Stop
-    limit,         // held for the longest time a hold may run, or a timed hold's time is up
-    arm_released,  // Release arm: the stop command finds no arm
-    closing,       // the window closed: its all off was the last command
-    soft_limit,    // every motor held stopped where the estimate put its joint at its end
-};
 
 // What a hold asks of the arm's estimate so that no joint is driven hard into its end.
 struct SoftLimits {
@@ -32,20 +23,10 @@ struct SoftLimits {
     std::function<void(ArmCommand stopped)> reached;
 };
 
-struct HoldOutcome {
-    HoldEnd end;
-    double seconds;  // how long the motor ran, from its start command to its stop command
-};
-
-// The hold sent nothing: every joint it would drive stood at its end by the soft limits.
-inline bool nothing_moved(const HoldOutcome& outcome) {
-    return outcome.end == HoldEnd::soft_limit && outcome.seconds == 0.0;
-}
-
 class HeldMovement {
   public:
     // A stuck button or key never runs a motor longer than this.
-    static constexpr double limit_seconds = 15.0;
+    static constexpr double limit_seconds = longest_hold_seconds;
 
     HeldMovement(ArmLink& link, ArmReports& reports, Pacer& pacer);
 

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include <sched.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -52,7 +53,14 @@ bool raise_by_rtkit(pid_t thread) {
     return bus.call(call, QDBus::Block, rtkit_timeout_ms).type() == QDBusMessage::ReplyMessage;
 }
 
+// The kernel otherwise wakes a sleep up to 50 us late to gather wake-ups; it sets the default
+// again whenever the thread leaves real time.
+void exact_timer_slack() {
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+}
+
 TimingPriority raise() {
+    exact_timer_slack();
     const auto thread = static_cast<pid_t>(syscall(SYS_gettid));
     // Workers, and the threads of the libraries, keep the normal level (allowed to anyone).
     const sched_param normal{};
@@ -68,6 +76,38 @@ TimingPriority raise() {
 TimingPriority raise_timing_priority() {
     thread_local const TimingPriority done = raise();
     return done;
+}
+
+namespace {
+
+// The policy of an exact span and of the rest; threads started meanwhile start normal.
+bool set_real_time(bool on) {
+    const sched_param priority{on ? sched_get_priority_min(SCHED_RR) : 0};
+    return sched_setscheduler(0, (on ? SCHED_RR : SCHED_OTHER) | SCHED_RESET_ON_FORK, &priority) ==
+           0;
+}
+
+thread_local bool in_exact_span = false;
+
+}  // namespace
+
+bool exact_spans_allowed() {
+    // Tried once: going back to the normal policy is always allowed, and keeps the nice level.
+    thread_local const bool allowed = set_real_time(true) && set_real_time(false);
+    return allowed;
+}
+
+void begin_exact_span() {
+    if (!in_exact_span && exact_spans_allowed()) {
+        in_exact_span = set_real_time(true);
+    }
+}
+
+void end_exact_span() {
+    if (in_exact_span) {
+        set_real_time(false);
+        in_exact_span = false;
+    }
 }
 
 }  // namespace quillmar

@@ -15,7 +15,7 @@ constexpr double at_end_already = 0.05;
 constexpr double same_place_seconds = 0.25;
 
 double pause_seconds() {
-    return std::chrono::duration<double>(ProgramRunner::pause_between_steps).count();
+    return std::chrono::duration<double>(pause_between_steps).count();
 }
 
 QString joint_words(Joint joint) {

@@ -8,7 +8,7 @@
 
 #include "motion/arm_model.h"
 #include "programs/program_check.h"
-#include "programs/program_runner.h"
+#include "programs/run_step.h"
 
 namespace quillmar {
 

@@ -13,28 +13,14 @@
 #include "motion/manual_control.h"
 #include "motion/pacer.h"
 #include "program_check.h"
+#include "run_step.h"
 
 namespace quillmar {
-
-enum class Direction { forwards, reverse };
-
-// One step as a run performs it: in reverse, the opposite command of the line's.
-struct RunStep {
-    int command;
-    double seconds;  // how long the motor runs; 0 for the light
-    int line;        // the text line it was read from, counted from 0
-    friend bool operator==(const RunStep&, const RunStep&) = default;
-};
-
-// The steps of a run in the order they run.
-std::vector<RunStep> run_order(const std::vector<ProgramStep>& steps, Direction direction);
 
 // Tells listeners how a run goes: the steps once checked, each step as it begins, and the end.
 class ProgramRunner : public QObject {
     Q_OBJECT
   public:
-    // From the arm taking a step's stop to it taking the next step's start.
-    static constexpr std::chrono::milliseconds pause_between_steps{500};
     // How long before its command the listeners hear that a step begins.
     static constexpr std::chrono::milliseconds step_told_ahead{30};
 

@@ -10,8 +10,8 @@
 #include <QString>
 
 #include "motion/arm_model.h"
-#include "motion/held_movement.h"
-#include "programs/program_runner.h"
+#include "motion/hold_outcome.h"
+#include "programs/run_step.h"
 
 namespace quillmar {
 

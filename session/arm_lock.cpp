@@ -6,6 +6,8 @@
 #include <QFile>
 #include <cerrno>
 
+#include "usb/device_location.h"
+
 namespace quillmar {
 
 QString default_lock_folder() {

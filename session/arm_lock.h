@@ -4,9 +4,9 @@
 #include <QString>
 #include <optional>
 
-#include "usb/device_location.h"
-
 namespace quillmar {
+
+struct DeviceLocation;
 
 // $XDG_RUNTIME_DIR, or /run/lock without one.
 QString default_lock_folder();

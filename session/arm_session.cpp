@@ -5,8 +5,20 @@
 #include <set>
 #include <utility>
 
+#include "arm_lock.h"
+#include "armlink/arm_link.h"
+#include "armlink/arm_reports.h"
+#include "motion/back_to_start.h"
+#include "motion/held_movement.h"
+#include "motion/key_drive.h"
+#include "motion/manual_control.h"
+#include "motion/pacer.h"
 #include "programs/program_recorder.h"
+#include "programs/program_runner.h"
+#include "survey/device_survey.h"
 #include "text/lines.h"
+#include "usb/device_presence.h"
+#include "usb/usb_bus.h"
 
 namespace quillmar {
 
@@ -23,6 +35,36 @@ class ArmSession::Activity {
     ArmSession& session;
 };
 
+// What the session drives the arm with, which no front end reaches; the link, the holds and
+// the runner report to the session.
+struct ArmSession::Parts final : ArmReports {
+    Parts(ArmSession& session, UsbBus& usb, Pacer& pacer)
+        : session(session),
+          arm_link(usb, *this, pacer, light_values),
+          survey(usb),
+          manual(arm_link, pacer),
+          held(arm_link, *this, pacer),
+          key_drive(arm_link, *this, pacer),
+          way_back(arm_link, pacer, manual),
+          runner(arm_link, manual, *this, pacer) {}
+
+    void show_message(const QString& text) override { session.show_message(text); }
+    void show_error(const QString& text) override { session.show_error(text); }
+    void set_light_indicator(bool ticked) override { session.set_light_indicator(ticked); }
+
+    ArmSession& session;
+    // The light's two values: the link, the jog and light buttons and the way back read and
+    // switch these; the model keeps only what the arm was last told to show.
+    ArmLight light_values;
+    ArmLink arm_link;
+    DeviceSurvey survey;
+    ManualControl manual;
+    HeldMovement held;
+    KeyDrive key_drive;
+    BackToStart way_back;
+    ProgramRunner runner;
+};
+
 ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresence* presence,
                        QObject* parent)
     : QObject(parent),
@@ -31,44 +73,40 @@ ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresen
       presence(presence),
       source(source),
       arm_model(pacer.now()),
-      arm_link(usb, *this, pacer, light_values),
-      survey(usb),
-      manual(arm_link, pacer),
-      held(arm_link, *this, pacer),
-      key_drive(arm_link, *this, pacer),
-      way_back(arm_link, pacer, manual),
-      runner(arm_link, manual, *this, pacer) {
-    arm_link.on_command_sent([this](ArmCommand command) {
+      parts(std::make_unique<Parts>(*this, usb, pacer)) {
+    parts->arm_link.on_command_sent([this](ArmCommand command) {
         if (this->source == ArmSource::commands_sent) {
             arm_model.set_command(command, this->pacer.now());
         }
         emit command_sent(command);
     });
     connect(&arm_model, &ArmModel::changed, this, &ArmSession::pose_changed);
-    held.set_soft_limits(estimate_limits());
-    key_drive.set_soft_limits(estimate_limits());
-    key_drive.on_moved(
+    parts->held.set_soft_limits(estimate_limits());
+    parts->key_drive.set_soft_limits(estimate_limits());
+    parts->key_drive.on_moved(
         [this](int number, double seconds) { record(movement_lines(number, seconds)); });
     // Connected before any front end can connect, so that the lock comes before the banner and
     // the unlock before a front end hears of the run's end.
-    connect(&runner, &ProgramRunner::checking, this, [this] { push(State::running, run_owner); });
-    connect(&runner, &ProgramRunner::run_started, this, [this](const std::vector<RunStep>& steps) {
-        run_steps = steps;
-        keep_step_lines();
-        emit run_started(steps);
-    });
-    connect(&runner, &ProgramRunner::step_started, this, [this](int index) {
+    connect(&parts->runner, &ProgramRunner::checking, this,
+            [this] { push(State::running, run_owner); });
+    connect(&parts->runner, &ProgramRunner::run_started, this,
+            [this](const std::vector<RunStep>& steps) {
+                run_steps = steps;
+                keep_step_lines();
+                emit run_started(steps);
+            });
+    connect(&parts->runner, &ProgramRunner::step_started, this, [this](int index) {
         const auto line = run_lines.find(run_steps.at(static_cast<std::size_t>(index)).line);
         // Step's one step is told as the step of the program it is.
         emit step_started(stepping ? stepping->first : index,
                           stepping ? stepping->second : static_cast<int>(run_steps.size()),
                           line != run_lines.end() ? line->second : QString());
     });
-    connect(&runner, &ProgramRunner::run_finished, this, [this] {
+    connect(&parts->runner, &ProgramRunner::run_finished, this, [this] {
         pop();
         emit run_ended(std::nullopt);
     });
-    connect(&runner, &ProgramRunner::run_stopped, this, [this](int index) {
+    connect(&parts->runner, &ProgramRunner::run_stopped, this, [this](int index) {
         pop();
         emit run_ended(index);
     });
@@ -78,6 +116,36 @@ ArmSession::ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresen
         connect(presence, &DevicePresence::arrived, this, &ArmSession::arm_arrived);
         connect(presence, &DevicePresence::left, this, &ArmSession::arm_left);
     }
+}
+
+ArmSession::~ArmSession() = default;
+
+bool ArmSession::attached() const {
+    return parts->arm_link.attached();
+}
+
+bool ArmSession::light_indicator() const {
+    return parts->light_values.indicator;
+}
+
+bool ArmSession::light_toggle() const {
+    return parts->light_values.toggle;
+}
+
+double ArmSession::now() const {
+    return pacer.now();
+}
+
+bool ArmSession::left_running() const {
+    return parts->arm_link.left_running();
+}
+
+bool ArmSession::arm_lost() const {
+    return parts->arm_link.lost();
+}
+
+ArmLink& ArmSession::link() const {
+    return parts->arm_link;
 }
 
 void ArmSession::use_arm_lock(const QString& folder) {
@@ -106,7 +174,7 @@ ArmSession::State ArmSession::state() const {
     if (!attached()) {
         return State::no_arm;
     }
-    return arm_link.left_running() ? State::not_responding : State::idle;
+    return parts->arm_link.left_running() ? State::not_responding : State::idle;
 }
 
 bool ArmSession::locked() const {
@@ -166,7 +234,7 @@ std::optional<Refusal> ArmSession::refusal(const ArmClient* by, Operation operat
             return Refusal{why, entry.owner ? entry.owner->name() : QString()};
         }
     }
-    if (arm_link.left_running()) {
+    if (parts->arm_link.left_running()) {
         return Refusal{Why::not_responding};
     }
     return std::nullopt;
@@ -183,12 +251,12 @@ Answer<> ArmSession::attach(ArmClient& by) {
 
 void ArmSession::survey_and_attach() {
     // The report arrives in one piece, so a pane lays it out once.
-    show_message(survey.list_devices().join(QStringLiteral("\r\n")));
+    show_message(parts->survey.list_devices().join(QStringLiteral("\r\n")));
     const State before = state();
     const auto may_take = [this](DeviceLocation where) {
         return lock ? lock->take(where) : std::nullopt;
     };
-    if (arm_link.attach_arm(may_take)) {
+    if (parts->arm_link.attach_arm(may_take)) {
         // Back to start returns to where the arm stands now.
         arm_model.set_origin(pacer.now());
         set_plug_hint(false);
@@ -201,7 +269,7 @@ Answer<> ArmSession::release(ArmClient& by) {
         return *refused;
     }
     const State before = state();
-    arm_link.release();
+    parts->arm_link.release();
     drop_lock();
     // A wait under way tests again whether it still has an arm to drive.
     pacer.wake();
@@ -253,18 +321,18 @@ void ArmSession::halt_remote_clients(const ArmClient& by) {
         return;
     }
     if (hold_owner && !hold_owner->at_the_arm()) {
-        held.end(HoldEnd::stopped);
+        parts->held.end(HoldEnd::stopped);
     }
     if (std::ranges::any_of(keys_down, [](const auto& key) { return !key.second->at_the_arm(); })) {
-        key_drive.end(HoldEnd::stopped);
+        parts->key_drive.end(HoldEnd::stopped);
         std::erase_if(keys_down, [](const auto& key) { return !key.second->at_the_arm(); });
     }
     // A remote run or way back ends too; the stop commands follow as Stop sends them.
-    way_back.stop();
+    parts->way_back.stop();
     if (std::ranges::any_of(activities, [](const Entry& entry) {
             return entry.state == State::running && entry.owner && !entry.owner->at_the_arm();
         })) {
-        runner.stop();
+        parts->runner.stop();
     }
     if (driving && !driving->at_the_arm()) {
         driving = nullptr;
@@ -293,7 +361,7 @@ Answer<double> ArmSession::jog(ArmClient& by, int command_number) {
     }
     drive(by);
     Activity moving(*this, State::moving_by_hand, &by);
-    const double seconds = manual.jog(command_number);
+    const double seconds = parts->manual.jog(command_number);
     record(movement_lines(command_number, seconds));
     return seconds;
 }
@@ -307,14 +375,14 @@ Answer<HoldOutcome> ArmSession::hold(ArmClient& by, int command_number,
     if (const auto refused = refusal(&by, Operation::hold)) {
         return *refused;
     }
-    if (held.under_way()) {
+    if (parts->held.under_way()) {
         return Refusal{Why::moving_by_hand, hold_owner ? hold_owner->name() : QString()};
     }
     drive(by);
     Activity moving(*this, State::moving_by_hand, &by);
     hold_owner = &by;
     const HoldOutcome outcome =
-        seconds ? held.run_for(command_number, *seconds) : held.run(command_number);
+        seconds ? parts->held.run_for(command_number, *seconds) : parts->held.run(command_number);
     hold_owner = nullptr;
     if (!nothing_moved(outcome)) {
         record(movement_lines(command_number, outcome.seconds));
@@ -325,7 +393,7 @@ Answer<HoldOutcome> ArmSession::hold(ArmClient& by, int command_number,
 void ArmSession::let_go(ArmClient& by) {
     cancel_pending(by);
     if (hold_owner == &by) {
-        held.end(HoldEnd::released);
+        parts->held.end(HoldEnd::released);
     }
 }
 
@@ -343,13 +411,13 @@ Answer<> ArmSession::press_key(ArmClient& by, int command_number) {
         return Done{};
     }
     drive(by);
-    const bool first = !key_drive.under_way();
+    const bool first = !parts->key_drive.under_way();
     keys_down.emplace_back(command_number, &by);
     const auto forget_key = [this, command_number, &by] {
         std::erase(keys_down, std::pair<int, ArmClient*>{command_number, &by});
     };
     if (!first) {
-        const KeyAnswer answer = key_drive.press(command_number);
+        const KeyAnswer answer = parts->key_drive.press(command_number);
         if (answer != KeyAnswer::moving) {
             forget_key();
             return Refusal{
@@ -360,7 +428,7 @@ Answer<> ArmSession::press_key(ArmClient& by, int command_number) {
         return Done{};
     }
     Activity moving(*this, State::moving_by_hand, &by);
-    key_drive.press(command_number);
+    parts->key_drive.press(command_number);
     // The drive has ended: no key is held any more.
     keys_down.clear();
     return Done{};
@@ -375,7 +443,7 @@ void ArmSession::release_key(ArmClient& by, int command_number) {
     std::erase(keys_down, key);
     if (std::ranges::find(keys_down, command_number, &std::pair<int, ArmClient*>::first) ==
         keys_down.end()) {
-        key_drive.release(command_number);
+        parts->key_drive.release(command_number);
     }
 }
 
@@ -390,14 +458,14 @@ void ArmSession::focus_lost(ArmClient& by) {
     if (!mine.empty() &&
         std::ranges::all_of(keys_down, [&](const auto& key) { return key.second == &by; })) {
         keys_down.clear();
-        key_drive.end(HoldEnd::released);
+        parts->key_drive.end(HoldEnd::released);
     } else {
         for (const int command : mine) {
             release_key(by, command);
         }
     }
     if (hold_owner == &by) {
-        held.end(HoldEnd::released);
+        parts->held.end(HoldEnd::released);
     }
 }
 
@@ -410,7 +478,7 @@ Answer<bool> ArmSession::light(ArmClient& by, std::optional<bool> on) {
     }
     if (!on || *on != light_indicator()) {
         drive(by);
-        on ? manual.light_to(*on) : manual.light();
+        on ? parts->manual.light_to(*on) : parts->manual.light();
         record({light_line()});
     }
     return light_indicator();
@@ -427,10 +495,10 @@ Answer<std::optional<int>> ArmSession::run(ArmClient& by, const QString& text,
     drive(by);
     set_run_lines(text);
     std::optional<int> stopped_at;
-    const auto ended = connect(&runner, &ProgramRunner::run_stopped, this,
+    const auto ended = connect(&parts->runner, &ProgramRunner::run_stopped, this,
                                [&stopped_at](int index) { stopped_at = index; });
     run_owner = &by;
-    runner.run_program(text, direction);
+    parts->runner.run_program(text, direction);
     run_owner = nullptr;
     disconnect(ended);
     return stopped_at;
@@ -468,10 +536,10 @@ void ArmSession::stop(ArmClient& by) {
     }
     emit stopping();
     stop_asked = true;
-    held.end(HoldEnd::stopped);
-    key_drive.end(HoldEnd::stopped);
-    way_back.stop();
-    runner.stop();
+    parts->held.end(HoldEnd::stopped);
+    parts->key_drive.end(HoldEnd::stopped);
+    parts->way_back.stop();
+    parts->runner.stop();
 }
 
 Answer<WayEnd> ArmSession::back_to_start(ArmClient& by) {
@@ -481,7 +549,7 @@ Answer<WayEnd> ArmSession::back_to_start(ArmClient& by) {
     if (const auto refused = refusal(&by, Operation::back_to_start)) {
         return *refused;
     }
-    if (key_drive.under_way()) {
+    if (parts->key_drive.under_way()) {
         return Refusal{Why::keys_held};
     }
     return go_back(by, back_to_start_plan(arm_model, pacer.now()),
@@ -507,7 +575,7 @@ WayEnd ArmSession::go_back(ArmClient& by, const std::vector<Movement>& plan,
         if (pacer.now() - start + seconds > way_cap_factor * planned) {
             return WayEnd::cap;
         }
-        if (!way_back.run({{movement.command, seconds}})) {
+        if (!parts->way_back.run({{movement.command, seconds}})) {
             return WayEnd::stopped;
         }
         if (seconds < movement.seconds) {
@@ -532,9 +600,9 @@ Answer<int> ArmSession::repeat(ArmClient& by, const QString& text, Direction dir
             // As between two steps of one run: what ends a step ends the pause, and no run
             // starts after that.
             const auto cut_short = [this] {
-                return stop_asked || !attached() || arm_link.left_running() || closing;
+                return stop_asked || !attached() || parts->arm_link.left_running() || closing;
             };
-            pacer.pause(ProgramRunner::pause_between_steps, cut_short);
+            pacer.pause(pause_between_steps, cut_short);
             if (cut_short()) {
                 break;
             }
@@ -560,7 +628,7 @@ void ArmSession::set_recording(bool on) {
         return;
     }
     recording_on = on;
-    key_drive.set_one_motor_at_a_time(on);
+    parts->key_drive.set_one_motor_at_a_time(on);
     emit recording_changed(on);
 }
 
@@ -579,10 +647,11 @@ Answer<int> ArmSession::step(ArmClient& by, const QString& text, int index) {
     drive(by);
     set_run_lines(text);
     bool finished = false;
-    const auto ran = connect(&runner, &ProgramRunner::run_finished, this, [&] { finished = true; });
+    const auto ran =
+        connect(&parts->runner, &ProgramRunner::run_finished, this, [&] { finished = true; });
     run_owner = &by;
     stepping = std::pair{index, static_cast<int>(steps.size())};
-    runner.run_step(steps[static_cast<std::size_t>(index)]);
+    parts->runner.run_step(steps[static_cast<std::size_t>(index)]);
     stepping.reset();
     run_owner = nullptr;
     disconnect(ran);
@@ -606,15 +675,15 @@ void ArmSession::set_joint_speeds(const JointSpeeds& speeds) {
 
 void ArmSession::set_soft_limits(bool on) {
     soft_limits_on = on;
-    held.retime();
-    key_drive.retime();
+    parts->held.retime();
+    parts->key_drive.retime();
 }
 
 void ArmSession::drive_past_soft_limits(bool on) {
     if (on != past_soft_limits) {
         past_soft_limits = on;
-        held.retime();
-        key_drive.retime();
+        parts->held.retime();
+        parts->key_drive.retime();
     }
 }
 
@@ -622,7 +691,7 @@ Answer<WayEnd> ArmSession::find_end(ArmClient& by, Joint joint, int drive, doubl
     if (const auto refused = refusal(&by, Operation::back_to_start)) {
         return *refused;
     }
-    if (key_drive.under_way()) {
+    if (parts->key_drive.under_way()) {
         return Refusal{Why::keys_held};
     }
     const JointRow& row = row_of(joint);
@@ -642,7 +711,7 @@ Answer<WayEnd> ArmSession::go_to(ArmClient& by, const Pose& pose) {
     if (const auto refused = refusal(&by, Operation::back_to_start)) {
         return *refused;
     }
-    if (key_drive.under_way()) {
+    if (parts->key_drive.under_way()) {
         return Refusal{Why::keys_held};
     }
     return go_back(by, way_to_plan(arm_model, pacer.now(), pose, arm_model.light_on()),
@@ -664,7 +733,7 @@ void ArmSession::forget(ArmClient& client) {
     cancel_pending(client);
     release_drive(client);
     if (hold_owner == &client) {
-        held.end(HoldEnd::released);
+        parts->held.end(HoldEnd::released);
         hold_owner = nullptr;
     }
     if (std::ranges::any_of(keys_down, [&](const auto& key) { return key.second == &client; })) {
@@ -674,9 +743,9 @@ void ArmSession::forget(ArmClient& client) {
     for (Entry& entry : activities) {
         if (entry.owner == &client) {
             if (entry.state == State::running) {
-                runner.stop();
+                parts->runner.stop();
             } else if (entry.state == State::going_back) {
-                way_back.stop();
+                parts->way_back.stop();
             }
             entry.owner = nullptr;
         }
@@ -733,7 +802,7 @@ void ArmSession::shut_down() {
     // any wait that starts while the all off is tried again.
     pacer.cancel();
     stop_resender.stop();
-    arm_link.shutdown();
+    parts->arm_link.shutdown();
     drop_lock();
     emit state_changed(State::shutting_down);
 }
@@ -743,8 +812,8 @@ void ArmSession::when_still(std::function<void()> action) {
         action();
         return;
     }
-    held.end(HoldEnd::released);
-    key_drive.end(HoldEnd::released);
+    parts->held.end(HoldEnd::released);
+    parts->key_drive.end(HoldEnd::released);
     // The first key pressed during a movement acts; the ones after it would have met its dialog
     // or its run.
     if (!after_still) {
@@ -759,9 +828,9 @@ void ArmSession::arm_arrived() {
 }
 
 void ArmSession::arm_left(DeviceLocation where) {
-    if (attached() && arm_link.location() == where) {
+    if (attached() && parts->arm_link.location() == where) {
         const State before = state();
-        arm_link.lose();
+        parts->arm_link.lose();
         drop_lock();
         // Every motor stopped with the arm's power: the estimate ends each movement now.
         if (source == ArmSource::commands_sent) {
@@ -849,18 +918,18 @@ void ArmSession::tell_state(State before, bool attached_before) {
 }
 
 void ArmSession::resend_stop() {
-    if (closing || !activities.empty() || !attached() || !arm_link.left_running()) {
+    if (closing || !activities.empty() || !attached() || !parts->arm_link.left_running()) {
         tell_state(state(), attached());
         return;
     }
     const State before = state();
-    arm_link.send_stop(stop_command(arm_link.light_byte()));
+    parts->arm_link.send_stop(stop_command(parts->arm_link.light_byte()));
     tell_state(before, attached());
 }
 
 void ArmSession::let_go_of_hands() {
-    held.end(HoldEnd::released);
-    key_drive.end(HoldEnd::released);
+    parts->held.end(HoldEnd::released);
+    parts->key_drive.end(HoldEnd::released);
     keys_down.clear();
 }
 

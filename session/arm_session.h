@@ -14,21 +14,21 @@
 #include <QTimer>
 
 #include "arm_client.h"
-#include "arm_lock.h"
-#include "armlink/arm_link.h"
-#include "armlink/arm_reports.h"
 #include "motion/arm_model.h"
-#include "motion/back_to_start.h"
-#include "motion/held_movement.h"
-#include "motion/key_drive.h"
-#include "motion/manual_control.h"
-#include "motion/pacer.h"
-#include "programs/program_runner.h"
-#include "survey/device_survey.h"
-#include "usb/device_presence.h"
-#include "usb/usb_bus.h"
+#include "motion/hold_outcome.h"
+#include "motion/way_plan.h"
+#include "programs/run_step.h"
+#include "usb/usb_result.h"
 
 namespace quillmar {
+
+class ArmLink;
+class ArmLock;
+class DevicePresence;
+class Pacer;
+class UsbBus;
+struct DeviceLocation;
+struct SoftLimits;
 
 namespace testing {
 struct SessionProbe;
@@ -39,7 +39,7 @@ enum class ArmSource {
     commands_sent,  // the model estimates a real arm from the commands that reached it
 };
 
-class ArmSession : public QObject, private ArmReports {
+class ArmSession : public QObject {
     Q_OBJECT
   public:
     // The innermost activity when one runs inside another's wait; no_arm or idle when none runs.
@@ -75,6 +75,7 @@ class ArmSession : public QObject, private ArmReports {
     // out; null when none does (the virtual arm, and every emulated bus in tests).
     ArmSession(UsbBus& usb, Pacer& pacer, ArmSource source, DevicePresence* presence = nullptr,
                QObject* parent = nullptr);
+    ~ArmSession() override;
 
     // From now on an arm is attached only while this process holds its lock in `folder`, so that
     // a second Quillmar process never drives an arm that one drives already.
@@ -85,7 +86,7 @@ class ArmSession : public QObject, private ArmReports {
     UsbResult<void> start_up();
 
     State state() const;
-    bool attached() const { return arm_link.attached(); }
+    bool attached() const;
     // A run or the way back is under way: what moves the arm stays locked, arm or not.
     bool locked() const;
     // Whether `operation` would be taken now from the person at the arm; a refused one sends
@@ -94,17 +95,17 @@ class ArmSession : public QObject, private ArmReports {
     // An arm was plugged in and none is attached.
     bool arm_plugged_in() const { return plug_hint; }
     // The light byte of every command.
-    bool light_indicator() const { return light_values.indicator; }
+    bool light_indicator() const;
     // The light button's state: its next click switches the light the other way.
-    bool light_toggle() const { return light_values.toggle; }
+    bool light_toggle() const;
     bool recording() const { return recording_on; }
-    double now() const { return pacer.now(); }
+    double now() const;
     const ArmModel& model() const { return arm_model; }
     ArmModel& model() { return arm_model; }
     // The arm never took the last stop it was sent: a motor may still be running.
-    bool left_running() const { return arm_link.left_running(); }
+    bool left_running() const;
     // The arm was pulled out since the last attach.
-    bool arm_lost() const { return arm_link.lost(); }
+    bool arm_lost() const;
 
     // The client that began the innermost activity; null when none runs or its client is gone.
     const ArmClient* owner() const;
@@ -116,7 +117,7 @@ class ArmSession : public QObject, private ArmReports {
     const QString& way_text() const { return way_purpose; }
 
     // A hold, and a client's movement of a stated time, runs at most this long.
-    static constexpr double hold_limit_seconds = HeldMovement::limit_seconds;
+    static constexpr double hold_limit_seconds = longest_hold_seconds;
     // Back to start, Go to and Find the ends are bounded: each movement at most
     // `movement_cap_seconds`, and the whole way at most `way_cap_factor` times its plan.
     // 30 s is the longest full travel of the joint table (12 s) with Find the ends' margin (1.5)
@@ -237,9 +238,12 @@ class ArmSession : public QObject, private ArmReports {
     WayEnd go_back(ArmClient& by, const std::vector<Movement>& plan, const QString& purpose);
     void cancel_pending(const ArmClient& client);
 
-    void show_message(const QString& text) override;
-    void show_error(const QString& text) override;
-    void set_light_indicator(bool ticked) override;
+    // What the link, the holds and the runner report.
+    void show_message(const QString& text);
+    void show_error(const QString& text);
+    void set_light_indicator(bool ticked);
+    // The link beneath, for the tests' probe.
+    ArmLink& link() const;
     void survey_and_attach();
     // Held until ended, or for `seconds`.
     std::optional<HoldOutcome> hold(int command_number, std::optional<double> seconds);
@@ -267,16 +271,9 @@ class ArmSession : public QObject, private ArmReports {
     DevicePresence* presence;
     ArmSource source;
     ArmModel arm_model;
-    // The light's two values: the link, the jog and light buttons and the way back read and
-    // switch these; the model keeps only what the arm was last told to show.
-    ArmLight light_values;
-    ArmLink arm_link;
-    DeviceSurvey survey;
-    ManualControl manual;
-    HeldMovement held;
-    KeyDrive key_drive;
-    BackToStart way_back;
-    ProgramRunner runner;
+    // The link, the light's two values and what moves the arm (arm_session.cpp).
+    struct Parts;
+    std::unique_ptr<Parts> parts;
     std::vector<Entry> activities;  // nested activities, innermost last
     ArmClient* hold_owner = nullptr;
     ArmClient* run_owner = nullptr;               // of the run about to be checked

@@ -23,11 +23,11 @@
 #include "app/arm_window_keeper.h"
 #include "app/pane_text.h"
 #include "app/robot_bench.h"
+#include "armwindow/arm_window.h"
+#include "armwindow/preview_timeline.h"
 #include "session/signal_bridge.h"
 #include "support/arm_bytes.h"
 #include "support/contrast.h"
-#include "virtualarm/arm_window.h"
-#include "virtualarm/preview_timeline.h"
 
 using namespace quillmar;
 using quillmar::testing::contrast;

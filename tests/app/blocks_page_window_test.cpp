@@ -13,10 +13,10 @@
 
 #include "app/blocks_box.h"
 #include "armlink/arm_device.h"
+#include "armwindow/arm_window.h"
 #include "motion/event_pacer.h"
 #include "server/arm_server.h"
 #include "usb/emulated_bus.h"
-#include "virtualarm/arm_window.h"
 #include "web/page_server.h"
 
 using namespace quillmar;

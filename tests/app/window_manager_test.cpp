@@ -22,11 +22,11 @@
 #include "app/qt_file_dialogs.h"
 #include "app/robot.h"
 #include "armlink/arm_device.h"
+#include "armwindow/arm_tools.h"
+#include "armwindow/arm_window.h"
 #include "motion/event_pacer.h"
 #include "support/arm_bytes.h"
 #include "usb/emulated_bus.h"
-#include "virtualarm/arm_tools.h"
-#include "virtualarm/arm_window.h"
 
 using namespace quillmar;
 using quillmar::testing::sent_commands;

@@ -42,6 +42,7 @@ class ArmLinkTest : public QObject {
     void send_command_reports_every_result_but_three_data();
     void send_command_reports_every_result_but_three();
     void send_command_without_arm_reaches_no_device();
+    void every_transfer_in_an_exact_span();
     void stop_goes_again_until_taken_data();
     void stop_goes_again_until_taken();
     void attach_then_release_in_order();
@@ -107,6 +108,40 @@ void ArmLinkTest::send_command_without_arm_reaches_no_device() {
     bench.link.send_command(start_command(1, 0));
     QCOMPARE(bench.reports.error, QStringLiteral("Sent: ( 1, 0, 0) Return value -19\r\n"));
     QVERIFY(bench.usb.transfers().empty());
+}
+
+// The moment a command reaches the arm decides how long a motor runs: each transfer, a start's, a
+// stop's and each try of a stop not taken, lies in an exact span of its own.
+void ArmLinkTest::every_transfer_in_an_exact_span() {
+    struct SpanPacer : quillmar::testing::FakePacer {
+        const EmulatedBus* usb = nullptr;
+        QStringList spans;
+        qsizetype began = -1;
+        void begin_exact() override { began = usb->transfers().size(); }
+        void end_exact() override {
+            spans << QStringLiteral("%1-%2").arg(began).arg(usb->transfers().size());
+        }
+    };
+    double clock = 0;
+    EmulatedBus usb{[&] { return clock; }};
+    for (const auto& device : hub_and_arm()) {
+        usb.plug(device);
+    }
+    usb.rescan_busses();
+    usb.rescan_devices();
+    FakeArmReports reports;
+    SpanPacer pacer;
+    pacer.usb = &usb;
+    ArmLight light;
+    ArmLink link{usb, reports, pacer, light};
+    QVERIFY(link.attach_arm());
+    const qsizetype first = usb.transfers().size();
+    pacer.spans.clear();
+    link.send_command(start_command(1, 0));
+    usb.fail_next_transfers(1, error_code(UsbError::io));
+    QVERIFY(link.send_stop(stop_command(0)));
+    const auto span = [&](qsizetype n) { return QStringLiteral("%1-%2").arg(n).arg(n + 1); };
+    QCOMPARE(pacer.spans, (QStringList{span(first), span(first + 1), span(first + 2)}));
 }
 
 void ArmLinkTest::stop_goes_again_until_taken_data() {

@@ -1,7 +1,15 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "armlink/arm_device.h"
 #include "gamepad/gamepad_drive.h"
@@ -89,6 +97,7 @@ class GamepadTest : public QObject {
     void drives_the_arm_data();
     void drives_the_arm();
     void release_heard_beneath_the_press();
+    void woken_by_its_node();
 };
 
 void GamepadTest::drives_the_arm_data() {
@@ -171,6 +180,77 @@ void GamepadTest::release_heard_beneath_the_press() {
     QTimer::singleShot(100, [&] { virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTY, 0); });
     QTRY_COMPARE_WITH_TIMEOUT(testing::sent_commands(usb), (QStringList{"128,0,0", "0,0,0"}), 2000);
     QVERIFY(usb.transfers().back().time - usb.transfers().front().time < 0.5);
+}
+
+// SDL's virtual pad has no device node: a FIFO stands in for it, written as the pad reports. At
+// rest only the node wakes the pad, at once; once the node is gone the pad is asked again.
+void GamepadTest::woken_by_its_node() {
+    QTemporaryDir folder;
+    const QByteArray fifo = folder.filePath(QStringLiteral("event0")).toLocal8Bit();
+    QCOMPARE(mkfifo(fifo.constData(), 0600), 0);
+    EventPacer pacer;
+    EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
+    ArmSession session(usb, pacer, ArmSource::commands_sent);
+    session.start_up();
+    Gamepad pad;
+    GamepadDrive drive(pad, session, [] { return QString(); });
+    drive.set_window_active(true);
+    testing::VirtualPad virtual_pad;
+    QTRY_COMPARE(pad.status_text(), QStringLiteral("Gamepad: Virtual pad"));
+    QVERIFY(!pad.watching());
+    pad.watch_node(QString::fromLocal8Bit(fifo));
+    QVERIFY(pad.watching());
+    int writer = open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(writer >= 0);
+    const auto report = [&] {
+        if (writer >= 0) {
+            QCOMPARE(write(writer, "e", 1), 1);
+        }
+    };
+    usb.clear_logs();
+
+    QElapsedTimer clock;
+    qint64 reported_at = 0;
+    std::vector<qint64> delays;
+    QObject::connect(&session, &ArmSession::command_sent, [&](ArmCommand command) {
+        if (command.base == 0) {
+            return;
+        }
+        delays.push_back(clock.nsecsElapsed() - reported_at);
+        // Let go a moment later, from beneath the press, which returns when the drive ends.
+        QTimer::singleShot(20, [&] {
+            virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTX, 0);
+            report();
+        });
+    });
+    clock.start();
+    constexpr qsizetype pushes = 3;
+    for (qsizetype push = 0; push < pushes; ++push) {
+        // Rested: the pad was last used more than `rest_after` ago.
+        QTest::qWait(static_cast<int>(Gamepad::rest_after.count()) + 100);
+        report();
+        QTest::qWait(20);
+        virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTX, SDL_JOYSTICK_AXIS_MAX);
+        // Unreported, the push waits: nothing asks the pad meanwhile.
+        QTest::qWait(150);
+        QVERIFY(testing::sent_commands(usb).size() == 2 * push);
+        reported_at = clock.nsecsElapsed();
+        report();
+        QTRY_COMPARE(testing::sent_commands(usb).size(), 2 * (push + 1));
+    }
+    std::ranges::sort(delays);
+    const qint64 median = delays[delays.size() / 2];
+    QVERIFY2(median < 10'000'000,
+             qPrintable(QString::number(static_cast<double>(median) / 1e6) + " ms"));
+
+    // The writer gone, the node is at its end: it no longer wakes the pad, which is asked again.
+    close(writer);
+    writer = -1;
+    QTRY_VERIFY(!pad.watching());
+    QTest::qWait(static_cast<int>(Gamepad::rest_after.count()) + 100);
+    virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTX, SDL_JOYSTICK_AXIS_MAX);
+    QTRY_COMPARE_WITH_TIMEOUT(testing::sent_commands(usb).size(), 2 * pushes + 2,
+                              static_cast<int>(Gamepad::unwatched_interval.count()) * 3);
 }
 
 QTEST_GUILESS_MAIN(GamepadTest)

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <thread>
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -13,6 +14,10 @@
 using namespace quillmar;
 
 namespace {
+
+bool real_time() {
+    return (sched_getscheduler(0) & ~SCHED_RESET_ON_FORK) == SCHED_RR;
+}
 
 int nice_level() {
     return getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
@@ -44,6 +49,7 @@ class EventPacerTest : public QObject {
     void nested_wait_finishes_first();
     void retry_wait_runs_events_and_outlasts_a_cancel();
     void only_the_timing_thread_is_raised();
+    void real_time_only_in_an_exact_span();
 };
 
 void EventPacerTest::wait_lasts_its_time_data() {
@@ -154,6 +160,31 @@ void EventPacerTest::only_the_timing_thread_is_raised() {
     int worker = -100;
     std::thread([&] { worker = nice_level(); }).join();
     QCOMPARE(worker, 0);
+}
+
+// Real time, where allowed, only from the last stretch of a wait to the command's transfer: never
+// for a worker started meanwhile, and over as the events next run when no command follows.
+void EventPacerTest::real_time_only_in_an_exact_span() {
+    EventPacer pacer;
+    if (!exact_spans_allowed()) {
+        QSKIP("this machine allows no real-time priority");
+    }
+    const int nice_before = nice_level();
+    QVERIFY(!real_time());
+    pacer.begin_exact();
+    QVERIFY(real_time());
+    bool worker_real_time = true;
+    std::thread([&] { worker_real_time = real_time(); }).join();
+    QVERIFY(!worker_real_time);
+    pacer.end_exact();
+    QVERIFY(!real_time());
+    QCOMPARE(nice_level(), nice_before);
+
+    pacer.wait(pacer.now(), 0.01, never);
+    QVERIFY(real_time());
+    QCoreApplication::processEvents();
+    QVERIFY(!real_time());
+    QCOMPARE(nice_level(), nice_before);
 }
 
 QTEST_GUILESS_MAIN(EventPacerTest)

@@ -5,6 +5,7 @@
 #include <linux/capability.h>
 #include <linux/ioctl.h>
 #include <linux/usbdevice_fs.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <umockdev.h>
@@ -192,6 +193,7 @@ struct UmockdevBus::Impl {
     mutable std::mutex mutex;
     std::vector<std::unique_ptr<EmulatedDevice>> devices;
     std::vector<DeviceRequest> log;
+    bool real_time = false;
 
     EmulatedDevice& device(int bus, int address) {
         for (auto& device : devices) {
@@ -364,6 +366,10 @@ void record_simple(EmulatedDevice& device, DeviceRequest::Kind kind, UMockdevIoc
 gboolean handle_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
     auto& device = *static_cast<EmulatedDevice*>(data);
     const std::lock_guard lock(device.bus->mutex);
+    if (thread_local bool raised = false; device.bus->real_time && !raised) {
+        const sched_param lowest{sched_get_priority_min(SCHED_RR)};
+        raised = sched_setscheduler(0, SCHED_RR, &lowest) == 0;
+    }
     const auto request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     if (request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) {
@@ -605,6 +611,19 @@ void UmockdevBus::fail_next(int bus, int address, Fault fault, int count, int sh
     for (int i = 0; i < count; ++i) {
         device.faults.push_back(fault);
     }
+}
+
+bool UmockdevBus::answer_in_real_time() {
+    const sched_param lowest{sched_get_priority_min(SCHED_RR)};
+    const sched_param normal{};
+    // Tried on this thread first: the answering thread has the same rights.
+    if (sched_setscheduler(0, SCHED_RR, &lowest) != 0 ||
+        sched_setscheduler(0, SCHED_OTHER, &normal) != 0) {
+        return false;
+    }
+    const std::lock_guard lock(impl->mutex);
+    impl->real_time = true;
+    return true;
 }
 
 std::vector<DeviceRequest> UmockdevBus::requests() const {

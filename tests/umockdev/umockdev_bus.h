@@ -68,6 +68,12 @@ class UmockdevBus {
     // The next `count` control transfers to the device suffer `fault`.
     void fail_next(int bus, int address, Fault fault, int count = 1, int short_length = 0);
 
+    // The thread that answers the devices runs at the lowest real-time priority where allowed, as
+    // a real device's answers come from the kernel, whatever the machine's load: a bench with
+    // every core busy then measures the program rather than the emulation's wait for a core.
+    // False where not allowed.
+    bool answer_in_real_time();
+
     std::vector<DeviceRequest> requests() const;
     // The vendor requests only (the arm commands), leaving out descriptor and string reads.
     std::vector<DeviceRequest> vendor_transfers() const;

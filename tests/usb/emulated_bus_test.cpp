@@ -3,9 +3,9 @@
 
 #include <array>
 
-#include "armlink/arm_command.h"
 #include "armlink/arm_device.h"
 #include "armlink/arm_ids.h"
+#include "armlink/arm_link.h"
 #include "usb/emulated_bus.h"
 
 using namespace quillmar;

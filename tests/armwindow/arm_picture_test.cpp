@@ -4,10 +4,10 @@
 #include <QTest>
 #include <functional>
 
+#include "armwindow/arm_picture.h"
+#include "armwindow/arm_window.h"
 #include "support/fake_pacer.h"
 #include "usb/emulated_bus.h"
-#include "virtualarm/arm_picture.h"
-#include "virtualarm/arm_window.h"
 
 using namespace quillmar;
 

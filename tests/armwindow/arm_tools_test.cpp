@@ -10,13 +10,13 @@
 #include <QTest>
 
 #include "armlink/arm_device.h"
+#include "armwindow/arm_tools.h"
+#include "armwindow/arm_window.h"
 #include "motion/speed_settings.h"
 #include "support/arm_bytes.h"
 #include "support/fake_pacer.h"
 #include "support/true_arm.h"
 #include "usb/emulated_bus.h"
-#include "virtualarm/arm_tools.h"
-#include "virtualarm/arm_window.h"
 
 using namespace quillmar;
 using quillmar::testing::sent_commands;
