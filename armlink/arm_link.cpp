@@ -1,8 +1,7 @@
 #include "arm_link.h"
 
-#include <algorithm>
 #include <array>
-#include <limits>
+#include <optional>
 #include <utility>
 
 #include "armlink/arm_ids.h"
@@ -42,20 +41,14 @@ ArmLink::ArmLink(UsbBus& usb, ArmReports& reports, RetryWait& retry_wait, ArmLig
 
 UsbResult<int> ArmLink::transfer(ArmCommand command) {
     std::array<std::uint8_t, command_length> bytes{command.motor, command.base, command.light};
-    retry_wait.begin_exact();
-    const double before = retry_wait.now();
-    const UsbResult<int> result =
-        arm ? usb.control_transfer(*arm, command_setup, bytes, transfer_timeout)
-            : UsbResult<int>(UsbError::no_device);
+    std::optional<double> sent_at;
     retry_wait.end_exact();
+    const UsbResult<int> result =
+        arm ? usb.control_transfer(*arm, command_setup, bytes, transfer_timeout,
+                                   [&] { sent_at = retry_wait.now(); })
+            : UsbResult<int>(UsbError::no_device);
     if (taken(result)) {
-        const double took = retry_wait.now() - before;
-        // Until a transfer has shown how quick one can be, the arm had the command at its end.
-        // The quickest is kept across attaches: one quicker than an arm's own only makes its
-        // movements a little longer.
-        const bool known = quickest_transfer < std::numeric_limits<double>::infinity();
-        quickest_transfer = std::min(quickest_transfer, took);
-        taken_at = before + (known ? took - quickest_transfer : took);
+        taken_at = sent_at.value_or(retry_wait.now());
         ++commands_taken;
         stop_not_taken = false;
         if (command_sent) {

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <limits>
 #include <optional>
 
 #include "arm_command.h"
@@ -43,10 +42,10 @@ class ArmLink {
     // a command again, a stop is tried once. True when the arm took it or a later command.
     bool send_stop(ArmCommand stop);
 
-    // When the arm took the last command it took, as near as this end can tell: the clock just
-    // before that transfer, or later by as much as the transfer took longer than the quickest
-    // yet, as the extra may have passed before the arm had it. A movement timed from its start
-    // command's, and a pause from its stop command's, is then never shorter at the arm.
+    // When the arm took the last command it took, as near as this end can tell: the moment its
+    // request had gone to the arm, before the answer came back. A command sent after that moment
+    // reaches the arm after it too, so that a movement timed from its start command's, and a
+    // pause from its stop command's, is never shorter at the arm.
     double last_taken_at() const { return taken_at; }
 
     // Calls `observer` right after each transfer that moved a command's three bytes, so that a
@@ -118,7 +117,6 @@ class ArmLink {
     std::optional<DeviceLocation> arm_location;
     unsigned long long commands_taken = 0;
     double taken_at = 0;
-    double quickest_transfer = std::numeric_limits<double>::infinity();  // of any arm yet
     std::function<void(ArmCommand)> command_sent;
 };
 

@@ -172,37 +172,49 @@ Figures plain_client(UmockdevBus& bus) {
 // The real libusb, with when each control transfer was asked for and when it returned.
 class TimedLibusbBus : public LibusbBus {
   public:
+    using LibusbBus::control_transfer;
     UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
-                                    std::span<std::uint8_t> data,
-                                    std::chrono::milliseconds timeout) override {
+                                    std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
+                                    const std::function<void()>& sent) override {
         const double asked = now_seconds();
-        const UsbResult<int> result = LibusbBus::control_transfer(device, setup, data, timeout);
-        calls.push_back({asked, now_seconds()});
+        double gone = 0;
+        const UsbResult<int> result =
+            LibusbBus::control_transfer(device, setup, data, timeout, [&] {
+                gone = now_seconds();
+                if (sent) {
+                    sent();
+                }
+            });
+        calls.push_back({asked, gone, now_seconds()});
         return result;
     }
     struct Call {
         double asked;
+        double sent;
         double returned;
     };
     std::vector<Call> calls;
 };
 
-// Where a command's transfer spends its time, starts and stops apart: from asked to the arm, and
-// from the arm to the transfer's return, which Quillmar counts into a start's moment beyond the
-// quickest transfer.
+// Where a command's transfer spends its time, starts and stops apart: from asked to the arm, from
+// the arm to the request's leaving as libusb tells it (which a start's moment has beyond the
+// arm's), and from the arm to the transfer's return.
 void transfer_parts(const UmockdevBus& bus, const TimedLibusbBus& usb) {
     const auto sent = bus.vendor_transfers();
     if (sent.size() != usb.calls.size()) {
         return;
     }
     std::vector<double> to_arm[2];
+    std::vector<double> told[2];
     std::vector<double> back[2];
     for (std::size_t i = 0; i < sent.size(); ++i) {
         const int stop = is_start(sent[i]) ? 0 : 1;
         to_arm[stop].push_back((sent[i].time - usb.calls[i].asked) * 1000.0);
+        told[stop].push_back((usb.calls[i].sent - sent[i].time) * 1000.0);
         back[stop].push_back((usb.calls[i].returned - sent[i].time) * 1000.0);
     }
     report("  starts: asked to the arm", to_arm[0]);
+    report("  starts: the arm to sent", told[0]);
     report("  starts: the arm to returned", back[0]);
     report("  stops: asked to the arm", to_arm[1]);
 }
@@ -366,7 +378,7 @@ struct Policy {
 };
 
 constexpr Policy policies[] = {
-    {"as built: nice -10, SCHED_RR spans, 1 ns slack", -10, true, 1},
+    {"as built: nice -10, SCHED_RR spans to the command, 1 ns slack", -10, true, 1},
     {"nice -10, no spans, 1 ns slack", -10, false, 1},
     {"nice 0, no spans, 1 ns slack", 0, false, 1},
     {"nice -10, no spans, default 50 us slack", -10, false, 0},

@@ -54,7 +54,7 @@ void EventPacer::wait(double start, double seconds, const std::function<bool()>&
         }
         const double sleep = left > longest_single_sleep ? left / 2 : left - final_sleep;
         if (sleep < 0.001) {
-            // The command that ends the wait ends the span with its transfer; a wait that no
+            // The command that ends the wait ends the span as its transfer goes; a wait that no
             // command follows ends it as the events next run.
             begin_exact();
             QTimer::singleShot(0, [] { end_exact_span(); });

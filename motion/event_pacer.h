@@ -21,7 +21,8 @@ class EventPacer : public Pacer {
     void pause(double start, std::chrono::milliseconds duration,
                const std::function<bool()>& done_early) override;
     void wait_to_retry(double seconds) override;
-    void begin_exact() override;
+    // The thread at a real-time priority until end_exact(), where allowed.
+    virtual void begin_exact();
     void end_exact() override;
     void run_pending_events() override;
     void wake() override;

@@ -18,9 +18,9 @@ TimingPriority raise_timing_priority();
 
 // Runs the calling thread at the lowest real-time priority (SCHED_RR) until end_exact_span(),
 // where the system allows it (RLIMIT_RTPRIO, CAP_SYS_NICE): for the last stretch of sleep before
-// a movement's deadline and its command's transfer, a few milliseconds, so that a busy machine
-// never delays them, while everything else the thread does stays at its nice level. Elsewhere
-// both do nothing. RealtimeKit grants real time only for good, so it is not asked.
+// a movement's deadline, up to its command's transfer, a few milliseconds, so that a busy machine
+// never delays the command, while everything else the thread does stays at its nice level.
+// Elsewhere both do nothing. RealtimeKit grants real time only for good, so it is not asked.
 void begin_exact_span();
 void end_exact_span();
 // Whether begin_exact_span() raises this thread.

@@ -312,9 +312,13 @@ UsbResult<void> EmulatedBus::reset(DeviceHandle device) {
 
 UsbResult<int> EmulatedBus::control_transfer(DeviceHandle device, ControlSetup setup,
                                              std::span<std::uint8_t> data,
-                                             std::chrono::milliseconds timeout) {
+                                             std::chrono::milliseconds timeout,
+                                             const std::function<void()>& sent) {
     Transfer transfer{device, setup, {data.begin(), data.end()}, timeout, 0, clock()};
     const bool reached = device_of(device).ok();
+    if (sent) {
+        sent();
+    }
     if (!reached) {
         // Injected failures are kept for transfers that reach a device.
         transfer.result = error_code(UsbError::no_device);

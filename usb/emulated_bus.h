@@ -79,9 +79,10 @@ class EmulatedBus : public UsbBus {
     UsbResult<void> claim_interface(DeviceHandle device, int interface_number) override;
     UsbResult<void> release_interface(DeviceHandle device, int interface_number) override;
     UsbResult<void> reset(DeviceHandle device) override;
+    using UsbBus::control_transfer;
     UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
-                                    std::span<std::uint8_t> data,
-                                    std::chrono::milliseconds timeout) override;
+                                    std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
+                                    const std::function<void()>& sent) override;
 
   private:
     // A device on the bus; `id` tells a re-plugged device from the one that went away.

@@ -482,7 +482,8 @@ UsbResult<void> LibusbBus::reset(DeviceHandle device) {
 
 UsbResult<int> LibusbBus::control_transfer(DeviceHandle device, ControlSetup setup,
                                            std::span<std::uint8_t> data,
-                                           std::chrono::milliseconds timeout) {
+                                           std::chrono::milliseconds timeout,
+                                           const std::function<void()>& sent) {
     auto* opened = state->find(device);
     if (opened == nullptr) {
         return UsbError::no_device;
@@ -490,13 +491,56 @@ UsbResult<int> LibusbBus::control_transfer(DeviceHandle device, ControlSetup set
     if (data.size() > 0xFFFF || timeout.count() < 0) {
         return UsbError::invalid;
     }
-    const int result = libusb_control_transfer(
-        opened, setup.request_type, setup.request, setup.value, setup.index, data.data(),
-        static_cast<std::uint16_t>(data.size()), static_cast<unsigned int>(timeout.count()));
-    if (result < 0) {
-        return error_of(result);
+    // libusb's own synchronous transfer, written out so that the caller hears when the request
+    // has gone: a movement is timed from then, not from the answer's return.
+    std::vector<unsigned char> buffer(LIBUSB_CONTROL_SETUP_SIZE + data.size());
+    libusb_fill_control_setup(buffer.data(), setup.request_type, setup.request, setup.value,
+                              setup.index, static_cast<std::uint16_t>(data.size()));
+    const bool to_device = (setup.request_type & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_OUT;
+    if (to_device) {
+        std::copy(data.begin(), data.end(), buffer.begin() + LIBUSB_CONTROL_SETUP_SIZE);
     }
-    return result;
+    const std::unique_ptr<libusb_transfer, decltype(&libusb_free_transfer)> transfer(
+        libusb_alloc_transfer(0), &libusb_free_transfer);
+    if (!transfer) {
+        return UsbError::io;
+    }
+    int completed = 0;
+    libusb_fill_control_transfer(
+        transfer.get(), opened, buffer.data(),
+        [](libusb_transfer* done) { *static_cast<int*>(done->user_data) = 1; }, &completed,
+        static_cast<unsigned int>(timeout.count()));
+    if (const int submitted = libusb_submit_transfer(transfer.get()); submitted < 0) {
+        return error_of(submitted);
+    }
+    if (sent) {
+        sent();
+    }
+    while (completed == 0) {
+        const int handled = libusb_handle_events_completed(state->context, &completed);
+        if (handled < 0 && handled != LIBUSB_ERROR_INTERRUPTED) {
+            // The transfer may not outlive its buffer: it is called off, and its end awaited.
+            libusb_cancel_transfer(transfer.get());
+        }
+    }
+    switch (transfer->status) {
+        case LIBUSB_TRANSFER_COMPLETED:
+            if (!to_device) {
+                std::copy_n(libusb_control_transfer_get_data(transfer.get()),
+                            transfer->actual_length, data.begin());
+            }
+            return transfer->actual_length;
+        case LIBUSB_TRANSFER_TIMED_OUT:
+            return UsbError::timeout;
+        case LIBUSB_TRANSFER_STALL:
+            return UsbError::pipe;
+        case LIBUSB_TRANSFER_NO_DEVICE:
+            return UsbError::no_device;
+        case LIBUSB_TRANSFER_OVERFLOW:
+            return UsbError::overflow;
+        default:
+            return UsbError::io;
+    }
 }
 
 }  // namespace quillmar

@@ -55,9 +55,10 @@ class LibusbBus : public UsbBus {
     UsbResult<void> claim_interface(DeviceHandle device, int interface_number) override;
     UsbResult<void> release_interface(DeviceHandle device, int interface_number) override;
     UsbResult<void> reset(DeviceHandle device) override;
+    using UsbBus::control_transfer;
     UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
-                                    std::span<std::uint8_t> data,
-                                    std::chrono::milliseconds timeout) override;
+                                    std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
+                                    const std::function<void()>& sent) override;
 
     // How many handles are open now.
     int open_handle_count() const;

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -64,10 +65,18 @@ class UsbBus {
     virtual UsbResult<void> claim_interface(DeviceHandle device, int interface_number) = 0;
     virtual UsbResult<void> release_interface(DeviceHandle device, int interface_number) = 0;
     virtual UsbResult<void> reset(DeviceHandle device) = 0;
-    // How many bytes of `data` the data stage moved.
+    // How many bytes of `data` the data stage moved. `sent` is called once the request has gone
+    // to the device, before its answer is awaited: the moment the device has it, but for the
+    // bus's own frame, whatever the answer then takes to come back.
     virtual UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
                                             std::span<std::uint8_t> data,
-                                            std::chrono::milliseconds timeout) = 0;
+                                            std::chrono::milliseconds timeout,
+                                            const std::function<void()>& sent) = 0;
+    UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
+                                    std::span<std::uint8_t> data,
+                                    std::chrono::milliseconds timeout) {
+        return control_transfer(device, setup, data, timeout, {});
+    }
 };
 
 }  // namespace quillmar
