@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <csignal>
 
 #include <QSocketNotifier>
@@ -17,11 +18,16 @@ constexpr std::array handled_signals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // [0] is written by the handler, [1] read by the event loop.
 int bridge_sockets[2] = {-1, -1};
+// The handler's end while a bridge lives, else -1; lock-free, so the handler may read it.
+std::atomic<int> handler_end{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 // Only async-signal-safe work here: one byte down the socket.
 extern "C" void on_signal(int number) {
     const auto byte = static_cast<char>(number);
-    [[maybe_unused]] const auto written = ::write(bridge_sockets[0], &byte, 1);
+    if (const int end = handler_end.load(); end >= 0) {
+        [[maybe_unused]] const auto written = ::write(end, &byte, 1);
+    }
 }
 
 }  // namespace
@@ -31,6 +37,7 @@ SignalBridge::SignalBridge(QObject* parent) : QObject(parent) {
         qWarning("Cannot watch for termination signals: no socket pair");
         return;
     }
+    handler_end = bridge_sockets[0];
     notifier = new QSocketNotifier(bridge_sockets[1], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &SignalBridge::drain);
 
@@ -47,9 +54,10 @@ SignalBridge::~SignalBridge() {
     if (notifier == nullptr) {
         return;
     }
-    for (const int number : handled_signals) {
-        std::signal(number, SIG_DFL);
-    }
+    // The handler stays and drops what comes now: a second Ctrl+C as the program ends would
+    // otherwise end it by the signal, not with the exit status the first one chose. A program
+    // started later takes the default action again, as exec resets a caught signal.
+    handler_end = -1;
     delete notifier;
     ::close(bridge_sockets[0]);
     ::close(bridge_sockets[1]);

@@ -10,7 +10,8 @@ namespace quillmar {
 class SignalBridge : public QObject {
     Q_OBJECT
   public:
-    // One bridge per process: it owns the signal handlers while it lives.
+    // One bridge at a time: it owns the signal handlers while it lives. After it, they drop what
+    // comes until the process ends (or execs).
     explicit SignalBridge(QObject* parent = nullptr);
     ~SignalBridge() override;
     SignalBridge(const SignalBridge&) = delete;

@@ -94,11 +94,16 @@ void DialogsAndSignalsTest::signals_ask_to_close_data() {
 
 void DialogsAndSignalsTest::signals_ask_to_close() {
     QFETCH(int, number);
-    SignalBridge bridge;
-    QSignalSpy requested(&bridge, &SignalBridge::termination_requested);
+    {
+        SignalBridge bridge;
+        QSignalSpy requested(&bridge, &SignalBridge::termination_requested);
+        QCOMPARE(std::raise(number), 0);
+        QVERIFY(requested.wait(2000));
+        QCOMPARE(requested.count(), 1);
+    }
+    // A second one as the program ends, after its bridge (Ctrl+C twice): dropped, so that the
+    // program still ends with the status the first one chose, not by the signal.
     QCOMPARE(std::raise(number), 0);
-    QVERIFY(requested.wait(2000));
-    QCOMPARE(requested.count(), 1);
 }
 
 QTEST_MAIN(DialogsAndSignalsTest)
