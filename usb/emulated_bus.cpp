@@ -316,7 +316,7 @@ UsbResult<int> EmulatedBus::control_transfer(DeviceHandle device, ControlSetup s
                                              const std::function<void()>& sent) {
     Transfer transfer{device, setup, {data.begin(), data.end()}, timeout, 0, clock()};
     const bool reached = device_of(device).ok();
-    if (sent) {
+    if (reached && sent) {
         sent();
     }
     if (!reached) {

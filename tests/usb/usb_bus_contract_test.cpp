@@ -268,6 +268,8 @@ class UsbBusContractTest : public QObject {
     void transfer_faults_give_their_line_once();
     void unplugged_arm_fails_cleanly_and_plugs_in_again_data();
     void unplugged_arm_fails_cleanly_and_plugs_in_again();
+    void sent_is_told_once_before_the_answer_data();
+    void sent_is_told_once_before_the_answer();
 };
 
 void UsbBusContractTest::open_nth_counts_openable_devices_in_bus_order_data() {
@@ -675,6 +677,49 @@ void UsbBusContractTest::unplugged_arm_fails_cleanly_and_plugs_in_again() {
     link.send_command(start_command(2, 0));
     QCOMPARE(bus->requests().last(), QStringLiteral("4006000100000300 020000"));
     QCOMPARE(reports.error, QString());
+}
+
+void UsbBusContractTest::sent_is_told_once_before_the_answer_data() {
+    QTest::addColumn<BusKind>("kind");
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<int>("told");  // how often `sent` is called
+    add_rows("taken", QString("taken"), 1);
+    add_rows("timed out", QString("timed out"), 1);
+    add_rows("closed handle", QString("closed handle"), 0);
+}
+
+// A movement is timed from the moment its start's request has gone: that moment comes once, when
+// a request reached a device, before its answer is awaited.
+void UsbBusContractTest::sent_is_told_once_before_the_answer() {
+    QFETCH(BusKind, kind);
+    QFETCH(QString, what);
+    QFETCH(int, told);
+    const auto devices = hub_and_arm();
+    const auto bus = make_bus(kind, devices);
+    const auto arm = bus->usb().open_first(arm_vendor_id, arm_product_id);
+    QVERIFY(arm.ok());
+    QVERIFY(bus->usb().claim_interface(*arm, 0).ok());
+    if (what == QStringLiteral("timed out")) {
+        bus->fail_next_transfer(devices[1], Fault::time_out);
+    } else if (what == QStringLiteral("closed handle")) {
+        QVERIFY(bus->usb().close(*arm).ok());
+    }
+    int calls = 0;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 told_at = -1;
+    const auto result = bus->usb().control_transfer(*arm, command_setup, command_bytes,
+                                                    ArmLink::transfer_timeout, [&] {
+                                                        ++calls;
+                                                        told_at = clock.elapsed();
+                                                    });
+    const qint64 returned_at = clock.elapsed();
+    QCOMPARE(calls, told);
+    if (kind == BusKind::libusb && what == QStringLiteral("timed out")) {
+        // Told as the request went, not when the answer's 20 ms had run out.
+        QVERIFY2(returned_at - told_at >= 19, qPrintable(QString::number(returned_at - told_at)));
+    }
+    QCOMPARE(result.ok(), what == QStringLiteral("taken"));
 }
 
 int main(int argc, char** argv) {
