@@ -19,11 +19,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "armlink/arm_device.h"
-#include "gamepad/gamepad_drive.h"
-#include "motion/event_pacer.h"
-#include "support/virtual_pad.h"
-#include "usb/emulated_bus.h"
+#include "support/pad_on_the_arm.h"
 
 using namespace quillmar;
 
@@ -52,22 +48,15 @@ double processor_seconds() {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    EventPacer pacer;
-    EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
-    ArmSession session(usb, pacer, ArmSource::virtual_arm);
-    session.start_up();
-    Gamepad pad;
-    GamepadDrive drive(pad, session, [] { return QString(); });
-    drive.set_window_active(true);
-    testing::VirtualPad virtual_pad;
+    testing::PadOnTheArm arm(ArmSource::virtual_arm);
     run_for(300);
-    std::printf("%s\n", qPrintable(pad.status_text()));
+    std::printf("%s\n", qPrintable(arm.pad.status_text()));
     QTemporaryDir folder;
     const QByteArray fifo = folder.filePath(QStringLiteral("event0")).toLocal8Bit();
     int node = -1;
     // The stick as a pad with a node reports it: SDL's state, then the node readable.
     const auto set_axis = [&](int value) {
-        virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTX, value);
+        arm.virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTX, value);
         if (node >= 0 && write(node, "e", 1) != 1) {
             std::perror("writing the stand-in node");
         }
@@ -77,7 +66,7 @@ int main(int argc, char* argv[]) {
     clock.start();
     std::vector<double> latencies;
     qint64 pushed_at = -1;
-    QObject::connect(&session, &ArmSession::command_sent, [&](ArmCommand command) {
+    QObject::connect(&arm.session, &ArmSession::command_sent, [&](ArmCommand command) {
         if (pushed_at < 0 || (command.motor == 0 && command.base == 0)) {
             return;
         }
@@ -129,11 +118,11 @@ int main(int argc, char* argv[]) {
         std::perror("mkfifo");
         return 1;
     }
-    pad.watch_node(QString::fromLocal8Bit(fifo));
+    arm.pad.watch_node(QString::fromLocal8Bit(fifo));
     node = open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     all("watched");
     close(node);
-    virtual_pad.unplug();
+    arm.virtual_pad.unplug();
     run_for(300);
     idle("idle with no pad:");
     return 0;

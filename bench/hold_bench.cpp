@@ -55,9 +55,7 @@ int main(int argc, char* argv[]) {
     }
     run_under_umockdev(argv);
     QApplication app(argc, argv);
-    UmockdevBus bus;
-    bus.plug(root_hub_model());
-    bus.plug(arm_device_model());
+    UmockdevBus bus(hub_and_arm());
     LibusbBus usb;
     EventPacer pacer;
     QtFileDialogs dialogs;

@@ -272,6 +272,18 @@ void waits_alone(EventPacer& pacer) {
             report("plain thread's sleep: late by", plain_late));
 }
 
+// Jogs of motors 1 and 2 in turn: their error at the arm beside the plain client's latency, and
+// where their transfers' time goes.
+void jogs(const UmockdevBus& bus, TimedLibusbBus& usb, ArmClient& hand, const Figures& latency) {
+    usb.calls.clear();
+    for (int i = 0; i < trials; ++i) {
+        hand.jog(1 + i % 2);
+        run_for(20);
+    }
+    compare(report("jog, 0.1 s", errors_at_arm(bus, 0.1)), latency);
+    transfer_parts(bus, usb);
+}
+
 // Each kind of movement just after a batch of the plain client's, which runs on a thread of its
 // own at the normal priority, as a plain program would, while the session has let the arm go.
 void quillmar_movements(UmockdevBus& bus, TimedLibusbBus& usb, EventPacer& pacer, ArmClient& hand,
@@ -287,13 +299,7 @@ void quillmar_movements(UmockdevBus& bus, TimedLibusbBus& usb, EventPacer& pacer
     };
 
     Figures latency = plain();
-    usb.calls.clear();
-    for (int i = 0; i < trials; ++i) {
-        hand.jog(1 + i % 2);
-        run_for(20);
-    }
-    compare(report("jog, 0.1 s", errors_at_arm(bus, 0.1)), latency);
-    transfer_parts(bus, usb);
+    jogs(bus, usb, hand, latency);
 
     latency = plain();
     usb.calls.clear();
@@ -406,13 +412,7 @@ void compare_policies(UmockdevBus& bus, TimedLibusbBus& usb, BenchPacer& pacer,
             waits_alone(pacer);
             hand.attach();
             bus.clear_requests();
-            usb.calls.clear();
-            for (int i = 0; i < trials; ++i) {
-                hand.jog(1 + i % 2);
-                run_for(20);
-            }
-            compare(report("jog, 0.1 s", errors_at_arm(bus, 0.1)), latency);
-            transfer_parts(bus, usb);
+            jogs(bus, usb, hand, latency);
             hand.release();
         }
     }
@@ -424,9 +424,7 @@ void compare_policies(UmockdevBus& bus, TimedLibusbBus& usb, BenchPacer& pacer,
 int main(int argc, char* argv[]) {
     run_under_umockdev(argv);
     QCoreApplication app(argc, argv);
-    UmockdevBus bus;
-    bus.plug(root_hub_model());
-    bus.plug(arm_device_model());
+    UmockdevBus bus(hub_and_arm());
     TimedLibusbBus usb;
     BenchPacer pacer;
     ArmSession session(usb, pacer, ArmSource::commands_sent);

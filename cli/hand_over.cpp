@@ -35,11 +35,7 @@ class Interface {
     QJsonObject call(const QString& method, const QJsonObject& params,
                      const std::function<void()>& each_wait = {}, int most_ms = answer_ms) {
         const int id = ++last_id;
-        socket.write(
-            QJsonDocument(
-                QJsonObject{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}})
-                .toJson(QJsonDocument::Compact) +
-            '\n');
+        socket.write(request_message(id, method, params));
         QDeadlineTimer deadline(most_ms);
         while (!deadline.hasExpired() && socket.state() == QLocalSocket::ConnectedState) {
             while (socket.canReadLine()) {

@@ -165,6 +165,13 @@ std::variant<RpcCall, RpcFault> read_message(QByteArrayView line) {
     return RpcCall{id, row->method, params.toObject()};
 }
 
+QByteArray request_message(int id, const QString& method, const QJsonObject& params) {
+    return line_of({{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+                    {QStringLiteral("id"), id},
+                    {QStringLiteral("method"), method},
+                    {QStringLiteral("params"), params}});
+}
+
 QByteArray reply_message(const QJsonValue& id, const Reply& reply) {
     QJsonObject message{{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
                         {QStringLiteral("id"), id}};

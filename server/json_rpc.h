@@ -70,7 +70,8 @@ struct RpcFault {
 // One line of input, without its line end.
 std::variant<RpcCall, RpcFault> read_message(QByteArrayView line);
 
-// Reply and notification lines, each ended by a line feed.
+// Request, reply and notification lines, each ended by a line feed: a client writes the first.
+QByteArray request_message(int id, const QString& method, const QJsonObject& params);
 QByteArray reply_message(const QJsonValue& id, const Reply& reply);
 QByteArray notification_message(const QString& method, const QJsonObject& params);
 

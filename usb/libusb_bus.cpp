@@ -41,6 +41,22 @@ UsbError error_of(int code) {
     }
 }
 
+// How a transfer that did not complete ended, as the code libusb's synchronous calls give.
+int code_of(libusb_transfer_status status) {
+    switch (status) {
+        case LIBUSB_TRANSFER_TIMED_OUT:
+            return LIBUSB_ERROR_TIMEOUT;
+        case LIBUSB_TRANSFER_STALL:
+            return LIBUSB_ERROR_PIPE;
+        case LIBUSB_TRANSFER_NO_DEVICE:
+            return LIBUSB_ERROR_NO_DEVICE;
+        case LIBUSB_TRANSFER_OVERFLOW:
+            return LIBUSB_ERROR_OVERFLOW;
+        default:
+            return LIBUSB_ERROR_IO;
+    }
+}
+
 UsbResult<void> status_of(int code) {
     if (code < 0) {
         return error_of(code);
@@ -523,24 +539,14 @@ UsbResult<int> LibusbBus::control_transfer(DeviceHandle device, ControlSetup set
             libusb_cancel_transfer(transfer.get());
         }
     }
-    switch (transfer->status) {
-        case LIBUSB_TRANSFER_COMPLETED:
-            if (!to_device) {
-                std::copy_n(libusb_control_transfer_get_data(transfer.get()),
-                            transfer->actual_length, data.begin());
-            }
-            return transfer->actual_length;
-        case LIBUSB_TRANSFER_TIMED_OUT:
-            return UsbError::timeout;
-        case LIBUSB_TRANSFER_STALL:
-            return UsbError::pipe;
-        case LIBUSB_TRANSFER_NO_DEVICE:
-            return UsbError::no_device;
-        case LIBUSB_TRANSFER_OVERFLOW:
-            return UsbError::overflow;
-        default:
-            return UsbError::io;
+    if (transfer->status != LIBUSB_TRANSFER_COMPLETED) {
+        return error_of(code_of(transfer->status));
     }
+    if (!to_device) {
+        std::copy_n(libusb_control_transfer_get_data(transfer.get()), transfer->actual_length,
+                    data.begin());
+    }
+    return transfer->actual_length;
 }
 
 }  // namespace quillmar

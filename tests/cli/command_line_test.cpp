@@ -272,9 +272,7 @@ void CommandLineTest::run_sends_the_program() {
 
 // The arm pulled out during a step: the run ends there, and the exit code says the arm went.
 void CommandLineTest::unplug_mid_run_ends_with_4() {
-    UmockdevBus bus;
-    bus.plug(quillmar::root_hub_model());
-    bus.plug(quillmar::arm_device_model());
+    UmockdevBus bus(quillmar::hub_and_arm());
     QVERIFY(write_file(dir.filePath(QStringLiteral("long.rob")), "1,1000\r\n2,1000\r\n"));
     const Outcome outcome = run_quillmar({"run", "--json", "long.rob"}, dir.path(),
                                          [&](QProcess&, const QByteArray& line) {
@@ -406,9 +404,7 @@ void CommandLineTest::check_reports() {
 // Without a terminal: the message pane's lines and a line per step on standard output, the error
 // pane's on standard error.
 void CommandLineTest::lines_go_where_the_panes_show_them() {
-    UmockdevBus bus;
-    bus.plug(quillmar::root_hub_model());
-    bus.plug(quillmar::arm_device_model());
+    UmockdevBus bus(quillmar::hub_and_arm());
     bus.fail_next(1, 2, Fault::protocol_error);
     const Outcome outcome = run_quillmar({"run", "three.rob"}, dir.path());
     QCOMPARE(outcome.code, 0);
@@ -473,9 +469,7 @@ void CommandLineTest::survey_prints_the_pane_report_data() {
 
 void CommandLineTest::survey_prints_the_pane_report() {
     QFETCH(QStringList, arguments);
-    UmockdevBus bus;
-    bus.plug(quillmar::root_hub_model());
-    bus.plug(quillmar::arm_device_model());
+    UmockdevBus bus(quillmar::hub_and_arm());
     const Outcome outcome = run_quillmar(arguments, dir.path());
     QCOMPARE(outcome.code, 0);
     QCOMPARE(QString::fromUtf8(outcome.out),

@@ -19,6 +19,7 @@
 #include <functional>
 
 #include "armlink/arm_device.h"
+#include "server/json_rpc.h"
 #include "support/emulation.h"
 #include "umockdev/umockdev_bus.h"
 
@@ -109,11 +110,7 @@ class Script {
     // Sends a request and leaves its answer for answer().
     int send(const QString& method, const QJsonObject& params = {}) {
         const int id = ++last_id;
-        socket.write(
-            QJsonDocument(
-                QJsonObject{{"jsonrpc", "2.0"}, {"id", id}, {"method", method}, {"params", params}})
-                .toJson(QJsonDocument::Compact) +
-            '\n');
+        socket.write(quillmar::request_message(id, method, params));
         socket.flush();
         return id;
     }
@@ -157,19 +154,13 @@ QString error_text(const QJsonObject& reply) {
     return reply.value("error").toObject().value("message").toString();
 }
 
-// The arm commands that reached the emulated arm, as hex, and when.
-struct Commands {
-    QByteArrayList bytes;
-    std::vector<double> times;
-};
-
-Commands commands_of(const UmockdevBus& bus) {
-    Commands commands;
+// The arm commands that reached the emulated arm, as hex.
+QByteArrayList commands_of(const UmockdevBus& bus) {
+    QByteArrayList commands;
     for (const DeviceRequest& request : bus.vendor_transfers()) {
-        commands.bytes << QByteArray(reinterpret_cast<const char*>(request.data.data()),
-                                     static_cast<qsizetype>(request.data.size()))
-                              .toHex();
-        commands.times.push_back(request.time);
+        commands << QByteArray(reinterpret_cast<const char*>(request.data.data()),
+                               static_cast<qsizetype>(request.data.size()))
+                        .toHex();
     }
     return commands;
 }
@@ -206,8 +197,8 @@ class ServingArmTest : public QObject {
 
   private:
     QString socket() const { return dir.filePath(QStringLiteral("quillmar/arm.sock")); }
-    // The arm and `quillmar serve` attached to it.
-    std::unique_ptr<Quillmar> serve_the_arm(UmockdevBus& bus);
+    // `quillmar serve`, attached to the arm.
+    std::unique_ptr<Quillmar> serve_the_arm();
 
     QTemporaryDir dir;
 };
@@ -219,9 +210,7 @@ void ServingArmTest::init() {
     QVERIFY(write_file(dir.filePath(QStringLiteral("three.rob")), "1,50\r\n6,20\r\n0,\r\n"));
 }
 
-std::unique_ptr<Quillmar> ServingArmTest::serve_the_arm(UmockdevBus& bus) {
-    bus.plug(quillmar::root_hub_model());
-    bus.plug(quillmar::arm_device_model());
+std::unique_ptr<Quillmar> ServingArmTest::serve_the_arm() {
     auto serve = std::make_unique<Quillmar>(dir.path(), QStringList{"serve"});
     if (!serve->wait_for_error("quillmar: serving at")) {
         qWarning("serve did not start: %s", serve->err.constData());
@@ -246,14 +235,12 @@ void ServingArmTest::a_second_process_is_refused_the_arm() {
     QFETCH(QStringList, first);
     QFETCH(QStringList, second);
     QVERIFY(write_file(dir.filePath(QStringLiteral("long.rob")), "1,300\r\n"));
-    UmockdevBus bus;
+    UmockdevBus bus(quillmar::hub_and_arm());
     std::unique_ptr<Quillmar> driving;
     if (first.first() == QLatin1String("serve")) {
-        driving = serve_the_arm(bus);
+        driving = serve_the_arm();
         QVERIFY(driving);
     } else {
-        bus.plug(quillmar::root_hub_model());
-        bus.plug(quillmar::arm_device_model());
         driving = std::make_unique<Quillmar>(dir.path(), first);
         QVERIFY(driving->wait_for_output("Arm attached"));
     }
@@ -297,8 +284,8 @@ void ServingArmTest::run_is_handed_to_serve() {
     QFETCH(QString, script);
     QFETCH(int, code);
     QFETCH(QByteArrayList, commands);
-    UmockdevBus bus;
-    const auto serve = serve_the_arm(bus);
+    UmockdevBus bus(quillmar::hub_and_arm());
+    const auto serve = serve_the_arm();
     QVERIFY(serve);
     Script other(socket());
     // A connection answers one request after another: the state is watched on one of its own.
@@ -329,7 +316,7 @@ void ServingArmTest::run_is_handed_to_serve() {
         QCOMPARE(run.err, "quillmar: Another script drives the arm: serving_arm_test (process " +
                               QByteArray::number(QCoreApplication::applicationPid()) + ")\n");
     }
-    QCOMPARE(commands_of(bus).bytes, commands);
+    QCOMPARE(commands_of(bus), commands);
     QCOMPARE(claims_of(bus), 1);
 }
 
@@ -356,8 +343,8 @@ void ServingArmTest::serve_keeps_stopping_an_arm_that_does_not_answer() {
     QFETCH(double, outage);
     QFETCH(QString, ending);
     QFETCH(QByteArray, line);
-    UmockdevBus bus;
-    const auto serve = serve_the_arm(bus);
+    UmockdevBus bus(quillmar::hub_and_arm());
+    const auto serve = serve_the_arm();
     QVERIFY(serve);
     Script script(socket());
     bus.fail_for(arm_bus, arm_address, fault, outage, 1);
@@ -385,26 +372,17 @@ void ServingArmTest::serve_keeps_stopping_an_arm_that_does_not_answer() {
     }
     QCOMPARE(script.state(), QStringLiteral("idle"));
     // Taken once, the stop goes no more.
-    const Commands sent = commands_of(bus);
+    const QByteArrayList sent = commands_of(bus);
     QTest::qWait(1500);
-    QCOMPARE(commands_of(bus).bytes.size(), sent.bytes.size());
+    QCOMPARE(commands_of(bus).size(), sent.size());
     // A transfer that failed is logged without its data.
-    QCOMPARE(sent.bytes.first(), QByteArray("010000"));
-    QCOMPARE(sent.bytes.last(), QByteArray("000000"));
-    QVERIFY(std::all_of(sent.bytes.begin() + 1, sent.bytes.end(), [](const QByteArray& bytes) {
+    QCOMPARE(sent.first(), QByteArray("010000"));
+    QCOMPARE(sent.last(), QByteArray("000000"));
+    QVERIFY(std::all_of(sent.begin() + 1, sent.end(), [](const QByteArray& bytes) {
         return bytes == "000000" || bytes.isEmpty();
     }));
-    // The first stop's retries over, the stop went again about once a second.
-    const double first_stop = sent.times[1];
-    std::vector<double> again;
-    std::copy_if(sent.times.begin(), sent.times.end(), std::back_inserter(again),
-                 [&](double time) { return time > first_stop + 2.5; });
-    QVERIFY2(again.size() >= 2, qPrintable(QString::number(again.size())));
-    for (std::size_t i = 1; i < again.size(); ++i) {
-        const double gap = again[i] - again[i - 1];
-        QVERIFY2(gap > 0.8 && gap < 1.6, qPrintable(QStringLiteral("gap %1 s").arg(gap)));
-    }
-    QVERIFY(again.back() - first_stop >= outage);
+    const std::string resent = stop_resent_each_second(bus.vendor_transfers(), outage);
+    QVERIFY2(resent.empty(), resent.c_str());
 }
 
 // A run whose stop the arm did not take ends there, never starts its next step, says so, and
@@ -420,14 +398,11 @@ void ServingArmTest::run_ends_at_a_stop_not_taken_data() {
 void ServingArmTest::run_ends_at_a_stop_not_taken() {
     QFETCH(bool, handed);
     QFETCH(double, outage);
-    UmockdevBus bus;
+    UmockdevBus bus(quillmar::hub_and_arm());
     std::unique_ptr<Quillmar> serve;
     if (handed) {
-        serve = serve_the_arm(bus);
+        serve = serve_the_arm();
         QVERIFY(serve);
-    } else {
-        bus.plug(quillmar::root_hub_model());
-        bus.plug(quillmar::arm_device_model());
     }
     bus.fail_for(arm_bus, arm_address, Fault::protocol_error, outage, 1);
     Quillmar run(dir.path(), {"run", "three.rob"});
@@ -437,7 +412,7 @@ void ServingArmTest::run_ends_at_a_stop_not_taken() {
              run.out.constData());
     QVERIFY(!run.out.contains("Step 2"));
     QVERIFY(!run.out.contains("Run finished"));
-    const QByteArrayList sent = commands_of(bus).bytes;
+    const QByteArrayList sent = commands_of(bus);
     QCOMPARE(sent.first(), QByteArray("010000"));
     QVERIFY(!sent.contains("100000"));
 }
@@ -451,8 +426,8 @@ void ServingArmTest::serve_notices_an_unplug_at_once_data() {
 
 void ServingArmTest::serve_notices_an_unplug_at_once() {
     QFETCH(bool, holding);
-    UmockdevBus bus;
-    const auto serve = serve_the_arm(bus);
+    UmockdevBus bus(quillmar::hub_and_arm());
+    const auto serve = serve_the_arm();
     QVERIFY(serve);
     Script script(socket());
     QVERIFY(script.call(QStringLiteral("subscribe")).contains("result"));

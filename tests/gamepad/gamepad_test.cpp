@@ -13,9 +13,9 @@
 
 #include "armlink/arm_device.h"
 #include "gamepad/gamepad_drive.h"
-#include "motion/event_pacer.h"
 #include "support/arm_bytes.h"
 #include "support/fake_pacer.h"
+#include "support/pad_on_the_arm.h"
 #include "support/virtual_pad.h"
 #include "usb/emulated_bus.h"
 
@@ -166,20 +166,14 @@ void GamepadTest::drives_the_arm() {
 // With the program's own pacer and the pad's timer: the press waits in an event loop beneath the
 // pump that told it, and the pumps meanwhile must still tell the release.
 void GamepadTest::release_heard_beneath_the_press() {
-    EventPacer pacer;
-    EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
-    ArmSession session(usb, pacer, ArmSource::commands_sent);
-    session.start_up();
-    Gamepad pad;
-    GamepadDrive drive(pad, session, [] { return QString(); });
-    drive.set_window_active(true);
-    testing::VirtualPad virtual_pad;
-    QTRY_COMPARE(pad.status_text(), QStringLiteral("Gamepad: Virtual pad"));
-    usb.clear_logs();
-    QTimer::singleShot(0, [&] { virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTY, 32767); });
-    QTimer::singleShot(100, [&] { virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTY, 0); });
-    QTRY_COMPARE_WITH_TIMEOUT(testing::sent_commands(usb), (QStringList{"128,0,0", "0,0,0"}), 2000);
-    QVERIFY(usb.transfers().back().time - usb.transfers().front().time < 0.5);
+    testing::PadOnTheArm arm;
+    QTRY_COMPARE(arm.pad.status_text(), QStringLiteral("Gamepad: Virtual pad"));
+    arm.usb.clear_logs();
+    QTimer::singleShot(0, [&] { arm.virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTY, 32767); });
+    QTimer::singleShot(100, [&] { arm.virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTY, 0); });
+    QTRY_COMPARE_WITH_TIMEOUT(testing::sent_commands(arm.usb), (QStringList{"128,0,0", "0,0,0"}),
+                              2000);
+    QVERIFY(arm.usb.transfers().back().time - arm.usb.transfers().front().time < 0.5);
 }
 
 // SDL's virtual pad has no device node: a FIFO stands in for it, written as the pad reports. At
@@ -188,18 +182,11 @@ void GamepadTest::woken_by_its_node() {
     QTemporaryDir folder;
     const QByteArray fifo = folder.filePath(QStringLiteral("event0")).toLocal8Bit();
     QCOMPARE(mkfifo(fifo.constData(), 0600), 0);
-    EventPacer pacer;
-    EmulatedBus usb([&] { return pacer.now(); }, hub_and_arm());
-    ArmSession session(usb, pacer, ArmSource::commands_sent);
-    session.start_up();
-    Gamepad pad;
-    GamepadDrive drive(pad, session, [] { return QString(); });
-    drive.set_window_active(true);
-    testing::VirtualPad virtual_pad;
-    QTRY_COMPARE(pad.status_text(), QStringLiteral("Gamepad: Virtual pad"));
-    QVERIFY(!pad.watching());
-    pad.watch_node(QString::fromLocal8Bit(fifo));
-    QVERIFY(pad.watching());
+    testing::PadOnTheArm arm;
+    QTRY_COMPARE(arm.pad.status_text(), QStringLiteral("Gamepad: Virtual pad"));
+    QVERIFY(!arm.pad.watching());
+    arm.pad.watch_node(QString::fromLocal8Bit(fifo));
+    QVERIFY(arm.pad.watching());
     int writer = open(fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     QVERIFY(writer >= 0);
     const auto report = [&] {
@@ -207,19 +194,19 @@ void GamepadTest::woken_by_its_node() {
             QCOMPARE(write(writer, "e", 1), 1);
         }
     };
-    usb.clear_logs();
+    arm.usb.clear_logs();
 
     QElapsedTimer clock;
     qint64 reported_at = 0;
     std::vector<qint64> delays;
-    QObject::connect(&session, &ArmSession::command_sent, [&](ArmCommand command) {
+    QObject::connect(&arm.session, &ArmSession::command_sent, [&](ArmCommand command) {
         if (command.base == 0) {
             return;
         }
         delays.push_back(clock.nsecsElapsed() - reported_at);
         // Let go a moment later, from beneath the press, which returns when the drive ends.
         QTimer::singleShot(20, [&] {
-            virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTX, 0);
+            arm.virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTX, 0);
             report();
         });
     });
@@ -230,13 +217,13 @@ void GamepadTest::woken_by_its_node() {
         QTest::qWait(static_cast<int>(Gamepad::rest_after.count()) + 100);
         report();
         QTest::qWait(20);
-        virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTX, SDL_JOYSTICK_AXIS_MAX);
+        arm.virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTX, SDL_JOYSTICK_AXIS_MAX);
         // Unreported, the push waits: nothing asks the pad meanwhile.
         QTest::qWait(150);
-        QVERIFY(testing::sent_commands(usb).size() == 2 * push);
+        QVERIFY(testing::sent_commands(arm.usb).size() == 2 * push);
         reported_at = clock.nsecsElapsed();
         report();
-        QTRY_COMPARE(testing::sent_commands(usb).size(), 2 * (push + 1));
+        QTRY_COMPARE(testing::sent_commands(arm.usb).size(), 2 * (push + 1));
     }
     std::ranges::sort(delays);
     const qint64 median = delays[delays.size() / 2];
@@ -246,10 +233,10 @@ void GamepadTest::woken_by_its_node() {
     // The writer gone, the node is at its end: it no longer wakes the pad, which is asked again.
     close(writer);
     writer = -1;
-    QTRY_VERIFY(!pad.watching());
+    QTRY_VERIFY(!arm.pad.watching());
     QTest::qWait(static_cast<int>(Gamepad::rest_after.count()) + 100);
-    virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTX, SDL_JOYSTICK_AXIS_MAX);
-    QTRY_COMPARE_WITH_TIMEOUT(testing::sent_commands(usb).size(), 2 * pushes + 2,
+    arm.virtual_pad.set_axis(SDL_CONTROLLER_AXIS_LEFTX, SDL_JOYSTICK_AXIS_MAX);
+    QTRY_COMPARE_WITH_TIMEOUT(testing::sent_commands(arm.usb).size(), 2 * pushes + 2,
                               static_cast<int>(Gamepad::unwatched_interval.count()) * 3);
 }
 

@@ -10,6 +10,7 @@
 #include "armlink/arm_device.h"
 #include "motion/event_pacer.h"
 #include "server/arm_server.h"
+#include "server/json_rpc.h"
 #include "support/arm_bytes.h"
 #include "usb/emulated_bus.h"
 
@@ -51,11 +52,7 @@ struct Script {
 
     void send(const QByteArray& bytes) { socket.write(bytes); }
     void call(const QString& method, const QJsonObject& params = {}) {
-        send(QJsonDocument(
-                 QJsonObject{
-                     {"jsonrpc", "2.0"}, {"id", ++id}, {"method", method}, {"params", params}})
-                 .toJson(QJsonDocument::Compact) +
-             '\n');
+        send(request_message(++id, method, params));
     }
     // The next reply or error, skipping notifications; empty once the server closed.
     QJsonObject reply(int ms = 5000) {

@@ -60,9 +60,7 @@ void ArmTimingLibusbTest::movements_last_their_time_at_the_arm() {
     QFETCH(QString, kind);
     QFETCH(double, asked);
     QFETCH(bool, pauses);
-    UmockdevBus bus;
-    bus.plug(root_hub_model());
-    bus.plug(arm_device_model());
+    UmockdevBus bus(hub_and_arm());
     LibusbBus usb;
     EventPacer pacer;
     ArmSession session(usb, pacer, ArmSource::commands_sent);

@@ -96,9 +96,7 @@ class RobotLibusbTest : public QObject {
 
 // The window on the real libusb, from start-up to closing, as a user would drive it.
 void RobotLibusbTest::session_on_the_emulated_arm() {
-    UmockdevBus bus;
-    bus.plug(root_hub_model());
-    bus.plug(arm_device_model());
+    UmockdevBus bus(hub_and_arm());
     LibusbBus usb;
     EventPacer pacer;
     ScriptedDialogs dialogs;
@@ -149,9 +147,7 @@ void RobotLibusbTest::session_on_the_emulated_arm() {
 
 // The arm pulled out during a hold, as udev tells it: the hold ends now, not at its limit.
 void RobotLibusbTest::unplug_ends_a_hold_at_once() {
-    UmockdevBus bus;
-    bus.plug(root_hub_model());
-    bus.plug(arm_device_model());
+    UmockdevBus bus(hub_and_arm());
     // Built after the testbed, whose emulation only reaches sockets opened once it exists.
     UdevPresence presence(arm_vendor_id, arm_product_id, UdevPresence::Source::events);
     QCOMPARE(presence.source(), UdevPresence::Source::events);
@@ -206,9 +202,7 @@ void RobotLibusbTest::window_notices_an_unplug_at_once_data() {
 void RobotLibusbTest::window_notices_an_unplug_at_once() {
     QFETCH(QString, doing);
     const OwnFolders folders;
-    UmockdevBus bus;
-    bus.plug(root_hub_model());
-    bus.plug(arm_device_model());
+    UmockdevBus bus(hub_and_arm());
     ArmRuntime runtime(false);
     ArmSession& session = runtime.session();
     ScriptedDialogs dialogs;
@@ -255,9 +249,7 @@ void RobotLibusbTest::window_notices_an_unplug_at_once() {
 // and then the buttons drive again.
 void RobotLibusbTest::window_keeps_stopping_an_arm_that_does_not_answer() {
     const OwnFolders folders;
-    UmockdevBus bus;
-    bus.plug(root_hub_model());
-    bus.plug(arm_device_model());
+    UmockdevBus bus(hub_and_arm());
     ArmRuntime runtime(false);
     ArmSession& session = runtime.session();
     ScriptedDialogs dialogs;
@@ -281,19 +273,8 @@ void RobotLibusbTest::window_keeps_stopping_an_arm_that_does_not_answer() {
     const auto sent = bus.vendor_transfers();
     QCOMPARE(sent.front().data, (std::vector<std::uint8_t>{1, 0, 0}));
     QCOMPARE(sent.back().data, (std::vector<std::uint8_t>{0, 0, 0}));
-    // Past the first stop's retries, the stop went again about once a second.
-    std::vector<double> again;
-    for (const auto& transfer : sent) {
-        if (transfer.time > sent[1].time + 2.5) {
-            again.push_back(transfer.time);
-        }
-    }
-    QVERIFY2(again.size() >= 2, qPrintable(QString::number(again.size())));
-    for (std::size_t i = 1; i < again.size(); ++i) {
-        const double gap = again[i] - again[i - 1];
-        QVERIFY2(gap > 0.8 && gap < 1.6, qPrintable(QStringLiteral("gap %1 s").arg(gap)));
-    }
-    QVERIFY(again.back() - sent[1].time >= outage);
+    const std::string resent = stop_resent_each_second(sent, outage);
+    QVERIFY2(resent.empty(), resent.c_str());
 
     bus.clear_requests();
     grip->click();

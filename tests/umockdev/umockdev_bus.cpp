@@ -529,6 +529,12 @@ UmockdevBus::UmockdevBus() : impl(std::make_unique<Impl>()) {
     impl->testbed = umockdev_testbed_new();
 }
 
+UmockdevBus::UmockdevBus(const std::vector<DeviceModel>& devices) : UmockdevBus() {
+    for (const auto& device : devices) {
+        plug(device);
+    }
+}
+
 UmockdevBus::~UmockdevBus() {
     for (auto& device : impl->devices) {
         if (device->handler != nullptr) {
@@ -645,6 +651,31 @@ void UmockdevBus::fail_next(int bus, int address, Fault fault, int count, int sh
 void UmockdevBus::fail_for(int bus, int address, Fault fault, double seconds, int after) {
     const std::lock_guard lock(impl->mutex);
     impl->device(bus, address).outage = EmulatedDevice::Outage{fault, seconds, after, -1};
+}
+
+std::string stop_resent_each_second(const std::vector<DeviceRequest>& sent, double outage) {
+    if (sent.size() < 2) {
+        return "no stop";
+    }
+    const double first_stop = sent[1].time;
+    std::vector<double> again;
+    for (const auto& transfer : sent) {
+        if (transfer.time > first_stop + 2.5) {
+            again.push_back(transfer.time);
+        }
+    }
+    if (again.size() < 2) {
+        return std::to_string(again.size()) + " tries after the first ones";
+    }
+    for (std::size_t i = 1; i < again.size(); ++i) {
+        if (const double gap = again[i] - again[i - 1]; gap <= 0.8 || gap >= 1.6) {
+            return "a gap of " + std::to_string(gap) + " s";
+        }
+    }
+    if (again.back() - first_stop < outage) {
+        return "the last try before the arm answered again";
+    }
+    return {};
 }
 
 bool UmockdevBus::answer_in_real_time() {

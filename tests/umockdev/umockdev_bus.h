@@ -42,6 +42,8 @@ class UmockdevBus {
     // permissions, so that a device node closed to this user refuses to open as it would for a
     // seated user.
     UmockdevBus();
+    // With `devices` plugged in from the start (hub_and_arm(), say).
+    explicit UmockdevBus(const std::vector<DeviceModel>& devices);
     ~UmockdevBus();
     UmockdevBus(const UmockdevBus&) = delete;
     UmockdevBus& operator=(const UmockdevBus&) = delete;
@@ -88,5 +90,10 @@ class UmockdevBus {
   private:
     std::unique_ptr<Impl> impl;
 };
+
+// What is wrong with the vendor transfers `sent` (a start, its stop that the arm did not take, then
+// that stop's tries) for an arm that answers again `outage` seconds after the stop: past the
+// stop's first tries, it goes again about once a second until then. Empty when nothing is.
+std::string stop_resent_each_second(const std::vector<DeviceRequest>& sent, double outage);
 
 }  // namespace quillmar::testing
