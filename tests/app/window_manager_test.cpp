@@ -117,6 +117,10 @@ QRect frame_on_screen(WId window) {
                                        extents.at(1).toInt(), extents.at(3).toInt()));
 }
 
+// How long the window manager may take to place both windows: each look asks the X server through
+// four child processes, which wait their turn while other tests run beside this one.
+constexpr int placing_ms = 15'000;
+
 // Where the windows are, unless they stand as they should: inside the free part of the screen
 // (title bars always, each window whole when it fits), side by side when both fit, the main
 // window centred from top to bottom. Empty when they stand so. Asked of the X server, as the
@@ -330,7 +334,8 @@ void WindowManagerTest::typed_text_never_moves_the_arm() {
     // The user starts once the windows stand in their places, as a user's eyes would.
     QVERIFY(QTest::qWaitForWindowExposed(&session.robot));
     QVERIFY(QTest::qWaitForWindowExposed(&session.arm_window));
-    QTRY_VERIFY2_WITH_TIMEOUT(misplaced(session).isEmpty(), qPrintable(misplaced(session)), 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(misplaced(session).isEmpty(), qPrintable(misplaced(session)),
+                              placing_ms);
     session.usb.clear_logs();
 
     steps.replaceInStrings(QStringLiteral("FILE"), folder.filePath(QStringLiteral("wave.rob")));
@@ -413,7 +418,8 @@ void WindowManagerTest::arm_window_keys_go_where_it_says() {
     Session session;
     QVERIFY(QTest::qWaitForWindowExposed(&session.robot));
     QVERIFY(QTest::qWaitForWindowExposed(&session.arm_window));
-    QTRY_VERIFY2_WITH_TIMEOUT(misplaced(session).isEmpty(), qPrintable(misplaced(session)), 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(misplaced(session).isEmpty(), qPrintable(misplaced(session)),
+                              placing_ms);
     session.usb.clear_logs();
     for (QString& step : steps) {
         if (const qsizetype at = step.indexOf(QLatin1Char('@')); at > 0) {
@@ -441,7 +447,7 @@ void WindowManagerTest::windows_fit_the_screen() {
     QVERIFY2(screen.availableGeometry().height() < screen.geometry().height(), "no panel");
     for (int shown = 0; shown < 2; ++shown) {
         QTRY_VERIFY2_WITH_TIMEOUT(misplaced(session).isEmpty(), qPrintable(misplaced(session)),
-                                  5000);
+                                  placing_ms);
         // It scrolls sideways only on a screen narrower than its content, and not at all on a
         // screen of 700 pixels or more.
         const auto* scroller = session.arm_window.findChild<QScrollArea*>();
