@@ -41,14 +41,14 @@ ArmLink::ArmLink(UsbBus& usb, ArmReports& reports, RetryWait& retry_wait, ArmLig
 
 UsbResult<int> ArmLink::transfer(ArmCommand command) {
     std::array<std::uint8_t, command_length> bytes{command.motor, command.base, command.light};
-    std::optional<double> sent_at;
+    std::optional<double> going_at;
     retry_wait.end_exact();
     const UsbResult<int> result =
         arm ? usb.control_transfer(*arm, command_setup, bytes, transfer_timeout,
-                                   [&] { sent_at = retry_wait.now(); })
+                                   [&] { going_at = retry_wait.now(); })
             : UsbResult<int>(UsbError::no_device);
     if (taken(result)) {
-        taken_at = sent_at.value_or(retry_wait.now());
+        sent_at = going_at.value_or(retry_wait.now());
         ++commands_taken;
         stop_not_taken = false;
         if (command_sent) {

@@ -42,11 +42,12 @@ class ArmLink {
     // a command again, a stop is tried once. True when the arm took it or a later command.
     bool send_stop(ArmCommand stop);
 
-    // When the arm took the last command it took, as near as this end can tell: the moment its
-    // request had gone to the arm, before the answer came back. A command sent after that moment
-    // reaches the arm after it too, so that a movement timed from its start command's, and a
-    // pause from its stop command's, is never shorter at the arm.
-    double last_taken_at() const { return taken_at; }
+    // When the last command the arm took went out: the clock read just before its request was
+    // handed to the bus. A movement timed from its start's moment ends with a stop that goes out
+    // from the same point of its own transfer, never sooner than asked, so that the arm sees the
+    // time asked and beyond it only the wake and what one transfer's way to the arm differs from
+    // the other's; the answers, which come back after the arm has acted, count for nothing.
+    double last_sent_at() const { return sent_at; }
 
     // Calls `observer` right after each transfer that moved a command's three bytes, so that a
     // listener learns what the arm was told and when.
@@ -116,7 +117,7 @@ class ArmLink {
     bool pull_told = false;  // a command found the arm gone and said so, before lose()
     std::optional<DeviceLocation> arm_location;
     unsigned long long commands_taken = 0;
-    double taken_at = 0;
+    double sent_at = 0;
     std::function<void(ArmCommand)> command_sent;
 };
 

@@ -10,8 +10,8 @@
 // machine moves these figures.
 // "policies" compares ways of scheduling the timing thread with both cores busy, each twice in
 // turn: as the pacer sets it, without its real-time spans, at nice 0, and with the kernel's
-// default timer slack.
-//   timing_bench [quiet|busy|both|policies] [movements of each kind, 40 when not given]
+// default timer slack. "idle" times the plain client's latency after idles of 5 ms to 3 s.
+//   timing_bench [quiet|busy|both|policies|idle] [movements of each kind, 40 when not given]
 #include <libusb.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -121,100 +121,148 @@ void compare(const Figures& quillmar, const Figures& plain) {
     std::fflush(stdout);
 }
 
-// A plain libusb client at the normal priority: each command's latency from just before its
-// transfer to the arm, and its own movements of 0.1 s timed by an exact sleep from just before the
-// start command.
-Figures plain_client(UmockdevBus& bus) {
-    libusb_context* context = nullptr;
-    libusb_init(&context);
-    libusb_device_handle* arm =
-        libusb_open_device_with_vid_pid(context, arm_vendor_id, arm_product_id);
-    if (arm == nullptr) {
-        std::printf("  plain client: no arm\n");
+// Sleeps until `deadline` on the steady clock, as the plain client does.
+void sleep_until(double deadline) {
+    const timespec until{
+        static_cast<time_t>(deadline),
+        static_cast<long>((deadline - static_cast<double>(static_cast<time_t>(deadline))) * 1e9)};
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+}
+
+// The arm as a plain libusb client opens it, in a context of its own.
+class PlainArm {
+  public:
+    PlainArm() {
+        libusb_init(&context);
+        arm = libusb_open_device_with_vid_pid(context, arm_vendor_id, arm_product_id);
+        if (arm != nullptr) {
+            libusb_claim_interface(arm, 0);
+        } else {
+            std::printf("  plain client: no arm\n");
+        }
+    }
+    ~PlainArm() {
+        if (arm != nullptr) {
+            libusb_release_interface(arm, 0);
+            libusb_close(arm);
+        }
         libusb_exit(context);
-        return {};
     }
-    libusb_claim_interface(arm, 0);
-    bus.clear_requests();
-    std::vector<double> asked_at;
-    for (int i = 0; i < trials; ++i) {
-        unsigned char start[3] = {static_cast<unsigned char>(i % 2 ? 2 : 1), 0, 0};
-        unsigned char stop[3] = {0, 0, 0};
-        const double t0 = now_seconds();
-        asked_at.push_back(t0);
-        libusb_control_transfer(arm, 0x40, 6, 0x100, 0, start, 3, 20);
-        const double until = t0 + 0.1;
-        const timespec deadline{
-            static_cast<time_t>(until),
-            static_cast<long>((until - static_cast<double>(static_cast<time_t>(until))) * 1e9)};
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
-        asked_at.push_back(now_seconds());
-        libusb_control_transfer(arm, 0x40, 6, 0x100, 0, stop, 3, 20);
-        const double idle = now_seconds() + 0.03;
-        const timespec rest{
-            static_cast<time_t>(idle),
-            static_cast<long>((idle - static_cast<double>(static_cast<time_t>(idle))) * 1e9)};
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &rest, nullptr);
+    PlainArm(const PlainArm&) = delete;
+    PlainArm& operator=(const PlainArm&) = delete;
+    explicit operator bool() const { return arm != nullptr; }
+    void send(unsigned char motor) {
+        unsigned char bytes[3] = {motor, 0, 0};
+        libusb_control_transfer(arm, 0x40, 6, 0x100, 0, bytes, 3, 20);
     }
+
+  private:
+    libusb_context* context = nullptr;
+    libusb_device_handle* arm = nullptr;
+};
+
+// In milliseconds, from each moment in `asked_at` to the arm's receiving the command sent then.
+std::vector<double> latency_at_arm(const UmockdevBus& bus, const std::vector<double>& asked_at) {
     std::vector<double> latency;
     const auto sent = bus.vendor_transfers();
     for (std::size_t i = 0; i < sent.size() && i < asked_at.size(); ++i) {
         latency.push_back((sent[i].time - asked_at[i]) * 1000.0);
     }
-    const Figures figures = report("plain client: transfer latency", latency);
+    return latency;
+}
+
+// A plain libusb client at the normal priority: each command's latency from just before its
+// transfer to the arm, and its own movements of 0.1 s timed by an exact sleep from just before the
+// start command.
+Figures plain_client(UmockdevBus& bus) {
+    PlainArm arm;
+    if (!arm) {
+        return {};
+    }
+    bus.clear_requests();
+    std::vector<double> asked_at;
+    for (int i = 0; i < trials; ++i) {
+        const double start = now_seconds();
+        asked_at.push_back(start);
+        arm.send(i % 2 ? 2 : 1);
+        sleep_until(start + 0.1);
+        asked_at.push_back(now_seconds());
+        arm.send(0);
+        sleep_until(now_seconds() + 0.03);
+    }
+    const Figures figures = report("plain client: transfer latency", latency_at_arm(bus, asked_at));
     report("plain client: 0.1 s, sleep timed", errors_at_arm(bus, 0.1));
-    libusb_release_interface(arm, 0);
-    libusb_close(arm);
-    libusb_exit(context);
     return figures;
 }
 
-// The real libusb, with when each control transfer was asked for and when it returned.
+// The plain client's latency after the arm has been left alone for a while: the emulated arm's
+// way grows with it, so that a start after a pause and the stop after a step differ in it.
+void plain_after_idle(UmockdevBus& bus) {
+    PlainArm arm;
+    if (!arm) {
+        return;
+    }
+    for (const double idle : {0.005, 0.02, 0.1, 0.5, 1.0, 3.0}) {
+        bus.clear_requests();
+        std::vector<double> asked_at;
+        for (int i = 0; i < (idle > 0.5 ? 4 : 20); ++i) {
+            sleep_until(now_seconds() + idle);
+            asked_at.push_back(now_seconds());
+            arm.send(0);
+        }
+        char what[64];
+        std::snprintf(what, sizeof what, "plain client after %.3f s idle", idle);
+        report(what, latency_at_arm(bus, asked_at));
+    }
+}
+
+// The real libusb, with when each control transfer was asked for, submitted and returned.
 class TimedLibusbBus : public LibusbBus {
   public:
     using LibusbBus::control_transfer;
     UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
                                     std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
-                                    const std::function<void()>& sent) override {
+                                    const std::function<void()>& going) override {
         const double asked = now_seconds();
-        double gone = 0;
+        double submitted = 0;
         const UsbResult<int> result =
             LibusbBus::control_transfer(device, setup, data, timeout, [&] {
-                gone = now_seconds();
-                if (sent) {
-                    sent();
+                if (going) {
+                    going();
                 }
+                submitted = now_seconds();
             });
-        calls.push_back({asked, gone, now_seconds()});
+        calls.push_back({asked, submitted, now_seconds()});
         return result;
     }
     struct Call {
         double asked;
-        double sent;
+        double submitted;
         double returned;
     };
     std::vector<Call> calls;
 };
 
 // Where a command's transfer spends its time, starts and stops apart: from asked to the arm, from
-// the arm to the request's leaving as libusb tells it (which a start's moment has beyond the
-// arm's), and from the arm to the transfer's return.
+// its submitting to the arm (the way that a start's and a stop's must match), and from the arm
+// to the transfer's return.
 void transfer_parts(const UmockdevBus& bus, const TimedLibusbBus& usb) {
     const auto sent = bus.vendor_transfers();
     if (sent.size() != usb.calls.size()) {
         return;
     }
     std::vector<double> to_arm[2];
-    std::vector<double> told[2];
+    std::vector<double> way[2];
     std::vector<double> back[2];
     for (std::size_t i = 0; i < sent.size(); ++i) {
         const int stop = is_start(sent[i]) ? 0 : 1;
         to_arm[stop].push_back((sent[i].time - usb.calls[i].asked) * 1000.0);
-        told[stop].push_back((usb.calls[i].sent - sent[i].time) * 1000.0);
+        way[stop].push_back((sent[i].time - usb.calls[i].submitted) * 1000.0);
         back[stop].push_back((usb.calls[i].returned - sent[i].time) * 1000.0);
     }
     report("  starts: asked to the arm", to_arm[0]);
-    report("  starts: the arm to sent", told[0]);
+    report("  starts: submitted to the arm", way[0]);
+    report("  stops: submitted to the arm", way[1]);
     report("  starts: the arm to returned", back[0]);
     report("  stops: asked to the arm", to_arm[1]);
 }
@@ -260,10 +308,7 @@ void waits_alone(EventPacer& pacer) {
     std::thread plain([&] {
         for (int i = 0; i < 2 * trials; ++i) {
             const double until = now_seconds() + 0.05;
-            const timespec deadline{
-                static_cast<time_t>(until),
-                static_cast<long>((until - static_cast<double>(static_cast<time_t>(until))) * 1e9)};
-            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+            sleep_until(until);
             plain_late.push_back((now_seconds() - until) * 1000.0);
         }
     });
@@ -307,6 +352,7 @@ void quillmar_movements(UmockdevBus& bus, TimedLibusbBus& usb, EventPacer& pacer
     compare(report("program step, 0.1 s", errors_at_arm(bus, 0.1)), latency);
     compare(report("pause between steps, 0.5 s", errors_at_arm(bus, 0.5, true)), latency);
     pause_parts(bus, usb);
+    transfer_parts(bus, usb);
 
     latency = plain();
     for (int i = 0; i < trials; ++i) {
@@ -442,6 +488,9 @@ int main(int argc, char* argv[]) {
     const QString only = argc >= 2 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("both");
     if (argc >= 3) {
         trials = std::max(2, QString::fromLocal8Bit(argv[2]).toInt());
+    }
+    if (only == QStringLiteral("idle")) {
+        plain_after_idle(bus);
     }
     if (only == QStringLiteral("both") || only == QStringLiteral("quiet")) {
         measure("quiet", bus, usb, pacer, session);

@@ -52,8 +52,8 @@ HoldOutcome HeldMovement::run(ArmCommand motors, std::optional<double> seconds) 
     running = true;
     const double asked = pacer.now();
     link.send_command(start_command(driving, link.light_byte()));
-    // Timed as a jog is, from when the arm took the start command.
-    started = taken_time(link, asked);
+    // Timed as a jog is, from when the start command went out.
+    started = sent_time(link, asked);
     bool all_at_ends = false;
     while (!ended() && !all_at_ends && pacer.now() - started < longest) {
         retimed = false;

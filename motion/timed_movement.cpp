@@ -4,8 +4,8 @@
 
 namespace quillmar {
 
-double taken_time(const ArmLink& link, double asked) {
-    return std::max(asked, link.last_taken_at());
+double sent_time(const ArmLink& link, double asked) {
+    return std::max(asked, link.last_sent_at());
 }
 
 MovementEnd run_timed_movement(ArmLink& link, Pacer& pacer, int command_number, double seconds,
@@ -17,12 +17,12 @@ MovementEnd run_timed_movement(ArmLink& link, Pacer& pacer, ArmCommand motors, d
                                const std::function<bool()>& done_early) {
     const double asked = pacer.now();
     link.send_command(start_command(motors, link.light_byte()));
-    const double start = taken_time(link, asked);
+    const double start = sent_time(link, asked);
     pacer.wait(start, seconds, done_early);
     const double stop_asked = pacer.now();
     // Read afresh: the light may have been switched during the wait.
     const bool stop_taken = link.send_stop(stop_command(link.light_byte()));
-    return {stop_asked - start, stop_taken, taken_time(link, stop_asked)};
+    return {stop_asked - start, stop_taken, sent_time(link, stop_asked)};
 }
 
 }  // namespace quillmar

@@ -111,7 +111,7 @@ std::optional<double> ProgramRunner::perform(const RunStep& step) {
     if (step.command == light_command_number) {
         const double asked = pacer.now();
         manual.light();
-        last = taken_time(link, asked);
+        last = sent_time(link, asked);
     } else {
         last = run_timed_movement(link, pacer, step.command, step.seconds, [this] {
                    return cut_short();

@@ -52,7 +52,7 @@ class ProgramRunner : public QObject {
     // The run ends early: Stop was pressed, the arm was released, the window is closing, or the
     // arm did not take a stop.
     bool cut_short() const;
-    // Performs `step`; when the run goes on, when the arm took its last command.
+    // Performs `step`; when the run goes on, when its last command went out.
     std::optional<double> perform(const RunStep& step);
 
     ArmLink& link;

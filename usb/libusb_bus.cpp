@@ -499,7 +499,7 @@ UsbResult<void> LibusbBus::reset(DeviceHandle device) {
 UsbResult<int> LibusbBus::control_transfer(DeviceHandle device, ControlSetup setup,
                                            std::span<std::uint8_t> data,
                                            std::chrono::milliseconds timeout,
-                                           const std::function<void()>& sent) {
+                                           const std::function<void()>& going) {
     auto* opened = state->find(device);
     if (opened == nullptr) {
         return UsbError::no_device;
@@ -507,8 +507,8 @@ UsbResult<int> LibusbBus::control_transfer(DeviceHandle device, ControlSetup set
     if (data.size() > 0xFFFF || timeout.count() < 0) {
         return UsbError::invalid;
     }
-    // libusb's own synchronous transfer, written out so that the caller hears when the request
-    // has gone: a movement is timed from then, not from the answer's return.
+    // libusb's own synchronous transfer, written out so that the caller hears the moment the
+    // request is submitted: a movement is timed from then, not from the answer's return.
     std::vector<unsigned char> buffer(LIBUSB_CONTROL_SETUP_SIZE + data.size());
     libusb_fill_control_setup(buffer.data(), setup.request_type, setup.request, setup.value,
                               setup.index, static_cast<std::uint16_t>(data.size()));
@@ -526,11 +526,11 @@ UsbResult<int> LibusbBus::control_transfer(DeviceHandle device, ControlSetup set
         transfer.get(), opened, buffer.data(),
         [](libusb_transfer* done) { *static_cast<int*>(done->user_data) = 1; }, &completed,
         static_cast<unsigned int>(timeout.count()));
+    if (going) {
+        going();
+    }
     if (const int submitted = libusb_submit_transfer(transfer.get()); submitted < 0) {
         return error_of(submitted);
-    }
-    if (sent) {
-        sent();
     }
     while (completed == 0) {
         const int handled = libusb_handle_events_completed(state->context, &completed);

@@ -65,13 +65,13 @@ class UsbBus {
     virtual UsbResult<void> claim_interface(DeviceHandle device, int interface_number) = 0;
     virtual UsbResult<void> release_interface(DeviceHandle device, int interface_number) = 0;
     virtual UsbResult<void> reset(DeviceHandle device) = 0;
-    // How many bytes of `data` the data stage moved. `sent` is called once the request has gone
-    // to the device, before its answer is awaited: the moment the device has it, but for the
-    // bus's own frame, whatever the answer then takes to come back.
+    // How many bytes of `data` the data stage moved. `going` is called once, just before the
+    // request is handed on to a device that is there: the one moment of a transfer that this end
+    // knows for every transfer alike, as its way to the device is not told.
     virtual UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
                                             std::span<std::uint8_t> data,
                                             std::chrono::milliseconds timeout,
-                                            const std::function<void()>& sent) = 0;
+                                            const std::function<void()>& going) = 0;
     UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
                                     std::span<std::uint8_t> data,
                                     std::chrono::milliseconds timeout) {

@@ -23,7 +23,7 @@ struct Transfer {
 constexpr Transfer usual{0.0004, 0.0003};
 
 // An arm whose transfers take time: the first ones as the table says, then the usual. The bus
-// says the request has gone as the arm has it; its answer comes back `after` later.
+// says the request goes `before` the arm has it; its answer comes back `after` that.
 struct SlowArm {
     SlowArm() {
         link.attach_arm();
@@ -85,15 +85,16 @@ class ArmTimingTest : public QObject {
 void ArmTimingTest::the_arm_sees_the_time_asked_data() {
     QTest::addColumn<Transfer>("start");
     QTest::addColumn<Transfer>("stop");
-    // Beyond the time asked, what the arm sees: the stop's own way to the arm, and nothing of
-    // the start's way or of either answer.
+    // Beyond the time asked, what the arm sees: what the stop's way to the arm is longer than the
+    // start's, and nothing of either answer. The stop goes exactly the time asked after the start
+    // went; a way that is longer for once is known to neither end.
     QTest::addColumn<double>("longer");
-    QTest::newRow("usual transfers") << usual << usual << 0.0004;
+    QTest::newRow("usual transfers") << usual << usual << 0.0;
     QTest::newRow("instant transfers") << Transfer{0, 0} << Transfer{0, 0} << 0.0;
-    QTest::newRow("start slow to reach the arm") << Transfer{0.005, 0.0003} << usual << 0.0004;
-    QTest::newRow("start slow to return") << Transfer{0.0004, 0.005} << usual << 0.0004;
-    QTest::newRow("stop slow to reach the arm") << usual << Transfer{0.005, 0.0003} << 0.005;
-    QTest::newRow("stop slow to return") << usual << Transfer{0.0004, 0.005} << 0.0004;
+    QTest::newRow("start slow to reach the arm") << Transfer{0.005, 0.0003} << usual << -0.0046;
+    QTest::newRow("start slow to return") << Transfer{0.0004, 0.005} << usual << 0.0;
+    QTest::newRow("stop slow to reach the arm") << usual << Transfer{0.005, 0.0003} << 0.0046;
+    QTest::newRow("stop slow to return") << usual << Transfer{0.0004, 0.005} << 0.0;
 }
 
 // Each way a movement is asked for by time: a jog, a program step, a script's timed move.
@@ -114,7 +115,6 @@ void ArmTimingTest::the_arm_sees_the_time_asked() {
             arm.held.run_for(3, seconds);
         }
         QCOMPARE(arm.usb.transfers().size(), std::size_t{2});
-        QVERIFY2(arm.gap(1) >= seconds, kind);
         QVERIFY2(near(arm.gap(1), seconds + longer), qPrintable(QString::number(arm.gap(1))));
     }
 }
@@ -125,16 +125,15 @@ void ArmTimingTest::the_pause_at_the_arm_data() {
     // What a listener to the step's start does, in virtual seconds.
     QTest::addColumn<double>("listener");
     QTest::addColumn<double>("longer");
-    QTest::newRow("usual transfers") << usual << usual << 0.0 << 0.0004;
-    QTest::newRow("a slow listener") << usual << usual << 0.025 << 0.0004;
+    QTest::newRow("usual transfers") << usual << usual << 0.0 << 0.0;
+    QTest::newRow("a slow listener") << usual << usual << 0.025 << 0.0;
     QTest::newRow("a listener slower than the warning")
-        << usual << usual << 0.045
-        << 0.045 - ProgramRunner::step_told_ahead.count() / 1000.0 + 0.0004;
+        << usual << usual << 0.045 << 0.045 - ProgramRunner::step_told_ahead.count() / 1000.0;
     QTest::newRow("stop slow to reach the arm")
-        << Transfer{0.005, 0.0003} << usual << 0.0 << 0.0004;
-    QTest::newRow("stop slow to return") << Transfer{0.0004, 0.005} << usual << 0.0 << 0.0004;
+        << Transfer{0.005, 0.0003} << usual << 0.0 << -0.0046;
+    QTest::newRow("stop slow to return") << Transfer{0.0004, 0.005} << usual << 0.0 << 0.0;
     QTest::newRow("start slow to reach the arm")
-        << usual << Transfer{0.005, 0.0003} << 0.0 << 0.005;
+        << usual << Transfer{0.005, 0.0003} << 0.0 << 0.0046;
 }
 
 // From a step's stop to the next step's start, as the arm sees it.
@@ -152,7 +151,6 @@ void ArmTimingTest::the_pause_at_the_arm() {
     });
     arm.runner.run_program(QStringLiteral("1,10\r\n2,10"), Direction::forwards);
     QCOMPARE(arm.usb.transfers().size(), std::size_t{4});
-    QVERIFY(arm.gap(2) >= 0.5);
     QVERIFY2(near(arm.gap(2), 0.5 + longer), qPrintable(QString::number(arm.gap(2))));
 }
 

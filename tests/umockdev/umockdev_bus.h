@@ -30,6 +30,12 @@ struct DeviceRequest {
     double time = 0;                      // steady clock, seconds
 };
 
+// How much shorter than asked a movement may reach the emulated arm. A movement's stop goes the
+// time asked after its start went, but a request's way to this arm grows with how long it was left
+// alone (about 3 ms a second, more on a loaded machine), so that the start after a pause reaches
+// it later than the stop after a step.
+inline constexpr double shorter_at_the_arm = 0.01;
+
 enum class Fault {
     time_out,        // the transfer never completes
     protocol_error,  // the transfer fails with EPROTO

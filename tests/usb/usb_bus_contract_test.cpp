@@ -268,8 +268,8 @@ class UsbBusContractTest : public QObject {
     void transfer_faults_give_their_line_once();
     void unplugged_arm_fails_cleanly_and_plugs_in_again_data();
     void unplugged_arm_fails_cleanly_and_plugs_in_again();
-    void sent_is_told_once_before_the_answer_data();
-    void sent_is_told_once_before_the_answer();
+    void going_is_told_once_before_the_device_has_it_data();
+    void going_is_told_once_before_the_device_has_it();
 };
 
 void UsbBusContractTest::open_nth_counts_openable_devices_in_bus_order_data() {
@@ -679,18 +679,19 @@ void UsbBusContractTest::unplugged_arm_fails_cleanly_and_plugs_in_again() {
     QCOMPARE(reports.error, QString());
 }
 
-void UsbBusContractTest::sent_is_told_once_before_the_answer_data() {
+void UsbBusContractTest::going_is_told_once_before_the_device_has_it_data() {
     QTest::addColumn<BusKind>("kind");
     QTest::addColumn<QString>("what");
-    QTest::addColumn<int>("told");  // how often `sent` is called
+    QTest::addColumn<int>("told");  // how often `going` is called
     add_rows("taken", QString("taken"), 1);
     add_rows("timed out", QString("timed out"), 1);
     add_rows("closed handle", QString("closed handle"), 0);
 }
 
-// A movement is timed from the moment its start's request has gone: that moment comes once, when
-// a request reached a device, before its answer is awaited.
-void UsbBusContractTest::sent_is_told_once_before_the_answer() {
+// A movement is timed from the moment its start's request goes, and its stop is sent as long after
+// from the same moment of its own: that moment comes once for a request to a device that is
+// there, before the device has it.
+void UsbBusContractTest::going_is_told_once_before_the_device_has_it() {
     QFETCH(BusKind, kind);
     QFETCH(QString, what);
     QFETCH(int, told);
@@ -708,13 +709,22 @@ void UsbBusContractTest::sent_is_told_once_before_the_answer() {
     QElapsedTimer clock;
     clock.start();
     qint64 told_at = -1;
+    const qsizetype requests_before = bus->requests().size();
+    qsizetype requests_when_told = -1;
     const auto result = bus->usb().control_transfer(*arm, command_setup, command_bytes,
                                                     ArmLink::transfer_timeout, [&] {
                                                         ++calls;
                                                         told_at = clock.elapsed();
+                                                        requests_when_told = bus->requests().size();
                                                     });
     const qint64 returned_at = clock.elapsed();
     QCOMPARE(calls, told);
+    if (told == 1) {
+        QCOMPARE(requests_when_told, requests_before);
+    }
+    if (what == QStringLiteral("taken")) {
+        QCOMPARE(bus->requests().size(), requests_before + 1);
+    }
     if (kind == BusKind::libusb && what == QStringLiteral("timed out")) {
         // Told as the request went, not when the answer's 20 ms had run out.
         QVERIFY2(returned_at - told_at >= 19, qPrintable(QString::number(returned_at - told_at)));
