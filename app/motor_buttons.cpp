@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <algorithm>
 #include <utility>
@@ -91,18 +92,25 @@ bool MotorButtons::take_space(int number, const QKeyEvent& key) {
 }
 
 void MotorButtons::pass_space(int number, bool press) {
+    // A button repaints its window before it tells of its release: a hold's stop goes first.
+    if (!press) {
+        on_released(number);
+    }
     QKeyEvent space(press ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier,
                     QStringLiteral(" "));
     QCoreApplication::sendEvent(buttons.at(static_cast<std::size_t>(number)), &space);
 }
 
 bool MotorButtons::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
-        const auto button = std::ranges::find(buttons, watched);
-        if (button != buttons.end() && take_space(static_cast<int>(button - buttons.begin()),
-                                                  *static_cast<QKeyEvent*>(event))) {
-            return true;
-        }
+    const auto button = std::ranges::find(buttons, watched);
+    const int number = button != buttons.end() ? static_cast<int>(button - buttons.begin()) : 0;
+    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) && number != 0 &&
+        take_space(number, *static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonRelease && number != 0 &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        on_released(number);
     }
     // The held button may not have the focus when the window stops taking input.
     if (event->type() == QEvent::WindowDeactivate) {

@@ -43,6 +43,7 @@ HoldOutcome HeldMovement::run_for(int command_number, double seconds) {
 HoldOutcome HeldMovement::run(ArmCommand motors, std::optional<double> seconds) {
     const double longest = seconds.value_or(limit_seconds);
     told.reset();
+    stop.reset();
     stopped = {};
     // A joint at its end already is not driven into it at all.
     driving = without_ends({motors.motor, motors.base, 0});
@@ -65,9 +66,7 @@ HoldOutcome HeldMovement::run(ArmCommand motors, std::optional<double> seconds) 
             all_at_ends = stop_at_ends();
         }
     }
-    const double ran = pacer.now() - started;
-    // Read afresh: the light may have been switched during the wait.
-    const bool stop_taken = link.send_stop(stop_command(link.light_byte()));
+    const auto [ran, stop_taken] = send_stop();
     running = false;
     const HoldEnd end = pacer.cancelled()  ? HoldEnd::closing
                         : !link.attached() ? HoldEnd::arm_released
@@ -143,8 +142,22 @@ bool HeldMovement::limits_apply() const {
 void HeldMovement::end(HoldEnd reason) {
     if (running && !told) {
         told = reason;
+        // The stop goes now rather than once the wait beneath has unwound: what the caller does
+        // after letting go, such as a button repainting its window, must not run the motor on.
+        if (link.attached() && !pacer.cancelled()) {
+            send_stop();
+        }
         pacer.wake();
     }
+}
+
+HeldMovement::Stop HeldMovement::send_stop() {
+    if (!stop) {
+        stop = Stop{pacer.now() - started, false};
+        // Read afresh: the light may have been switched during the wait.
+        stop->taken = link.send_stop(stop_command(link.light_byte()));
+    }
+    return *stop;
 }
 
 }  // namespace quillmar

@@ -44,8 +44,8 @@ class HeldMovement {
     // limit still counts from the start of the hold.
     void change(ArmCommand motors);
 
-    // Ends the hold under way for `reason` (released or stopped); the first reason given counts.
-    // Nothing when no hold is under way.
+    // Ends the hold under way for `reason` (released or stopped), sending its stop at once; the
+    // first reason given counts. Nothing when no hold is under way.
     void end(HoldEnd reason);
 
     // From now on each motor stops where `limits` say its joint reached its end.
@@ -56,6 +56,11 @@ class HeldMovement {
     bool under_way() const { return running; }
 
   private:
+    struct Stop {
+        double ran;  // seconds from the start command to the stop's
+        bool taken;  // as ArmLink::send_stop tells
+    };
+
     // Held until ended, or for `seconds`.
     HoldOutcome run(ArmCommand motors, std::optional<double> seconds);
     bool ended() const;
@@ -64,6 +69,8 @@ class HeldMovement {
     ArmCommand without_ends(ArmCommand motors);
     // Stops those of the running motors whose joints are at their end; true when none runs on.
     bool stop_at_ends();
+    // Sends the hold's stop command, the first time only.
+    Stop send_stop();
 
     ArmLink& link;
     ArmReports& reports;
@@ -71,6 +78,7 @@ class HeldMovement {
     bool running = false;
     double started = 0;  // when the hold under way began, for its limit
     std::optional<HoldEnd> told;
+    std::optional<Stop> stop;  // sent, or being sent
     SoftLimits soft;
     ArmCommand driving;    // the motors running now
     ArmCommand stopped;    // motors of this hold stopped at their ends, which stay stopped

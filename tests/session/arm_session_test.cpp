@@ -218,9 +218,9 @@ void ArmSessionTest::operation_in_each_state_data() {
         << "key drive"
         << "when still: jog 2" << QStringList{"1,0,0", "0,0,0", "2,0,0", "0,0,0"}
         << State::moving_by_hand << State::idle << "" << none;
-    // A run clicked during a hold lets go of it, and the hold's stop follows the run.
+    // A run clicked during a hold lets go of it: the hold's stop goes before the run's first step.
     QTest::newRow("hold: run clicked") << "hold"
-                                       << "run" << QStringList{"1,0,0", "1,0,0", "0,0,0", "0,0,0"}
+                                       << "run" << QStringList{"1,0,0", "0,0,0", "1,0,0", "0,0,0"}
                                        << State::moving_by_hand << State::idle << checked << none;
     QTest::newRow("hold: stop") << "hold"
                                 << "stop" << QStringList{"1,0,0", "0,0,0", "0,0,0", "0,0,0"}
