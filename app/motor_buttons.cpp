@@ -9,6 +9,29 @@
 
 namespace quillmar {
 
+namespace {
+
+// Whether `event` lets go of `button`: the mouse button or Space let go, or the pointer gone off
+// it while pressed.
+bool lets_go(const QWidget& button, const QEvent& event) {
+    switch (event.type()) {
+        case QEvent::MouseButtonRelease:
+            return static_cast<const QMouseEvent&>(event).button() == Qt::LeftButton;
+        case QEvent::MouseMove:
+            return !button.rect().contains(
+                static_cast<const QMouseEvent&>(event).position().toPoint());
+        case QEvent::KeyRelease: {
+            const auto& key = static_cast<const QKeyEvent&>(event);
+            return !key.isAutoRepeat() &&
+                   (key.key() == Qt::Key_Space || key.key() == Qt::Key_Select);
+        }
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
 MotorButtons::MotorButtons(const std::array<QPushButton*, last_command_number + 1>& buttons,
                            ArmClient& hand, QWidget& window)
     : buttons(buttons), hand(hand) {
@@ -92,10 +115,6 @@ bool MotorButtons::take_space(int number, const QKeyEvent& key) {
 }
 
 void MotorButtons::pass_space(int number, bool press) {
-    // A button repaints its window before it tells of its release: a hold's stop goes first.
-    if (!press) {
-        on_released(number);
-    }
     QKeyEvent space(press ? QEvent::KeyPress : QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier,
                     QStringLiteral(" "));
     QCoreApplication::sendEvent(buttons.at(static_cast<std::size_t>(number)), &space);
@@ -103,14 +122,17 @@ void MotorButtons::pass_space(int number, bool press) {
 
 bool MotorButtons::eventFilter(QObject* watched, QEvent* event) {
     const auto button = std::ranges::find(buttons, watched);
-    const int number = button != buttons.end() ? static_cast<int>(button - buttons.begin()) : 0;
-    if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) && number != 0 &&
-        take_space(number, *static_cast<QKeyEvent*>(event))) {
-        return true;
-    }
-    if (event->type() == QEvent::MouseButtonRelease && number != 0 &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        on_released(number);
+    if (button != buttons.end()) {
+        const int number = static_cast<int>(button - buttons.begin());
+        if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
+            take_space(number, *static_cast<QKeyEvent*>(event))) {
+            return true;
+        }
+        // A button repaints its window before it tells of its release: the hold's stop goes
+        // first.
+        if (lets_go(**button, *event)) {
+            on_released(number);
+        }
     }
     // The held button may not have the focus when the window stops taking input.
     if (event->type() == QEvent::WindowDeactivate) {
