@@ -38,8 +38,8 @@
 #include "motion/timing_priority.h"
 #include "session/arm_client.h"
 #include "session/arm_session.h"
+#include "umockdev/timed_libusb_bus.h"
 #include "umockdev/umockdev_bus.h"
-#include "usb/libusb_bus.h"
 
 using namespace quillmar;
 using namespace quillmar::testing;
@@ -215,33 +215,6 @@ void plain_after_idle(UmockdevBus& bus) {
         report(what, latency_at_arm(bus, asked_at));
     }
 }
-
-// The real libusb, with when each control transfer was asked for, submitted and returned.
-class TimedLibusbBus : public LibusbBus {
-  public:
-    using LibusbBus::control_transfer;
-    UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
-                                    std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
-                                    const std::function<void()>& going) override {
-        const double asked = now_seconds();
-        double submitted = 0;
-        const UsbResult<int> result =
-            LibusbBus::control_transfer(device, setup, data, timeout, [&] {
-                if (going) {
-                    going();
-                }
-                submitted = now_seconds();
-            });
-        calls.push_back({asked, submitted, now_seconds()});
-        return result;
-    }
-    struct Call {
-        double asked;
-        double submitted;
-        double returned;
-    };
-    std::vector<Call> calls;
-};
 
 // Where a command's transfer spends its time, starts and stops apart: from asked to the arm, from
 // its submitting to the arm (the way that a start's and a stop's must match), and from the arm

@@ -1,8 +1,5 @@
 #include <QCoreApplication>
 #include <QTest>
-#include <chrono>
-#include <functional>
-#include <span>
 #include <vector>
 
 #include "armlink/arm_device.h"
@@ -10,8 +7,8 @@
 #include "motion/event_pacer.h"
 #include "session/arm_client.h"
 #include "session/arm_session.h"
+#include "umockdev/timed_libusb_bus.h"
 #include "umockdev/umockdev_bus.h"
-#include "usb/libusb_bus.h"
 
 using namespace quillmar;
 using namespace quillmar::testing;
@@ -31,29 +28,16 @@ bool is_start(const std::vector<std::uint8_t>& data) {
     return data.size() == 3 && (data[0] != 0 || data[1] != 0);
 }
 
-// The real libusb, with the moment it is told each vendor request goes.
-class GoingLibusbBus : public LibusbBus {
-  public:
-    using LibusbBus::control_transfer;
-    UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
-                                    std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
-                                    const std::function<void()>& going) override {
-        return LibusbBus::control_transfer(device, setup, data, timeout, [&] {
-            if (going) {
-                going();
-            }
-            if (setup.request_type == command_setup.request_type) {
-                const std::vector<std::uint8_t> bytes(data.begin(), data.end());
-                gone.push_back({is_start(bytes), seconds_now()});
-            }
-        });
+// Each vendor request as it was submitted.
+std::vector<Command> submitted(const TimedLibusbBus& usb) {
+    std::vector<Command> commands;
+    for (const auto& call : usb.calls) {
+        if (call.setup.request_type == command_setup.request_type && call.submitted > 0) {
+            commands.push_back({is_start(call.data), call.submitted});
+        }
     }
-    static double seconds_now() {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
-    std::vector<Command> gone;
-};
+    return commands;
+}
 
 // Seconds between each start command and the stop after it, or with `pauses` between each stop
 // and the start after it.
@@ -101,14 +85,14 @@ void ArmTimingLibusbTest::movements_last_their_time_at_the_arm() {
     QFETCH(double, asked);
     QFETCH(bool, pauses);
     UmockdevBus bus(hub_and_arm());
-    GoingLibusbBus usb;
+    TimedLibusbBus usb;
     EventPacer pacer;
     ArmSession session(usb, pacer, ArmSource::commands_sent);
     session.set_soft_limits(false);
     QVERIFY(session.start_up());
     QVERIFY(session.attached());
     bus.clear_requests();
-    usb.gone.clear();
+    usb.calls.clear();
     ArmClient hand(session, ClientKind::main_window, QStringLiteral("test"));
     ArmClient script(session, ClientKind::script, QStringLiteral("script"));
     for (int i = 0; i < 5; ++i) {
@@ -122,7 +106,7 @@ void ArmTimingLibusbTest::movements_last_their_time_at_the_arm() {
         hand.run(QStringLiteral("1,10\r\n2,10\r\n1,10\r\n2,10\r\n1,10\r\n2,10\r\n"),
                  Direction::forwards);
     }
-    const std::vector<double> gone = intervals(usb.gone, pauses);
+    const std::vector<double> gone = intervals(submitted(usb), pauses);
     QVERIFY(gone.size() >= 5);
     for (const double seconds : gone) {
         QVERIFY2(seconds >= asked, qPrintable(QString::number(seconds)));
