@@ -352,8 +352,9 @@ void WindowManagerTest::typed_text_never_moves_the_arm() {
     for (qsizetype i = 0; i < seconds.size(); ++i) {
         // A hold ends 15 ms after its key is let go, and xdotool's own steps take a moment. On a
         // machine so busy that a repeat's press comes after the grace, the hold ends there, as
-        // a jog: shorter, never longer, and no stutter.
-        const double least = seconds.at(i) > 0.1 ? 0.1 : seconds.at(i);
+        // a jog: shorter, never longer, and no stutter. The emulated bus stamps a command just
+        // after it went, which a busy machine may delay by a moment for the start.
+        const double least = (seconds.at(i) > 0.1 ? 0.1 : seconds.at(i)) - 0.001;
         QVERIFY2(times.at(i) >= least && times.at(i) < seconds.at(i) + 0.2,
                  qPrintable(QStringLiteral("movement %1 ran %2 s").arg(i + 1).arg(times.at(i))));
     }
