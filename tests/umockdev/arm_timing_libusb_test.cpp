@@ -19,44 +19,46 @@ namespace {
 // figures are the timing bench's.
 constexpr double late_allowance = 0.1;
 
+// A command between two readings of the steady clock, in seconds.
 struct Command {
     bool start;
-    double time;  // seconds on the steady clock
+    double from;
+    double to;
 };
 
 bool is_start(const std::vector<std::uint8_t>& data) {
     return data.size() == 3 && (data[0] != 0 || data[1] != 0);
 }
 
-// Each vendor request as it was submitted.
-std::vector<Command> submitted(const TimedLibusbBus& usb) {
+// Each vendor request as it went: the link reads its moment between the two readings.
+std::vector<Command> going(const TimedLibusbBus& usb) {
     std::vector<Command> commands;
     for (const auto& call : usb.calls) {
-        if (call.setup.request_type == command_setup.request_type && call.submitted > 0) {
-            commands.push_back({is_start(call.data), call.submitted});
+        if (call.setup.request_type == command_setup.request_type && call.going > 0) {
+            commands.push_back({is_start(call.data), call.going, call.submitted});
         }
     }
     return commands;
-}
-
-// Seconds between each start command and the stop after it, or with `pauses` between each stop
-// and the start after it.
-std::vector<double> intervals(const std::vector<Command>& commands, bool pauses) {
-    std::vector<double> seconds;
-    for (std::size_t i = 0; i + 1 < commands.size(); ++i) {
-        if (commands[i].start != pauses && commands[i + 1].start == pauses) {
-            seconds.push_back(commands[i + 1].time - commands[i].time);
-        }
-    }
-    return seconds;
 }
 
 std::vector<Command> at_the_arm(const UmockdevBus& bus) {
     std::vector<Command> commands;
     for (const auto& request : bus.vendor_transfers()) {
-        commands.push_back({is_start(request.data), request.time});
+        commands.push_back({is_start(request.data), request.time, request.time});
     }
     return commands;
+}
+
+// At the most, seconds between each start command and the stop after it, or with `pauses`
+// between each stop and the start after it.
+std::vector<double> intervals(const std::vector<Command>& commands, bool pauses) {
+    std::vector<double> seconds;
+    for (std::size_t i = 0; i + 1 < commands.size(); ++i) {
+        if (commands[i].start != pauses && commands[i + 1].start == pauses) {
+            seconds.push_back(commands[i + 1].to - commands[i].from);
+        }
+    }
+    return seconds;
 }
 
 }  // namespace
@@ -106,7 +108,7 @@ void ArmTimingLibusbTest::movements_last_their_time_at_the_arm() {
         hand.run(QStringLiteral("1,10\r\n2,10\r\n1,10\r\n2,10\r\n1,10\r\n2,10\r\n"),
                  Direction::forwards);
     }
-    const std::vector<double> gone = intervals(submitted(usb), pauses);
+    const std::vector<double> gone = intervals(going(usb), pauses);
     QVERIFY(gone.size() >= 5);
     for (const double seconds : gone) {
         QVERIFY2(seconds >= asked, qPrintable(QString::number(seconds)));

@@ -17,7 +17,8 @@ class TimedLibusbBus : public LibusbBus {
         ControlSetup setup;
         std::vector<std::uint8_t> data;  // as handed to the transfer
         double asked = 0;                // steady clock seconds
-        double submitted = 0;            // as `going` was told; 0: never submitted
+        double going = 0;                // just before `going` was told; 0: never
+        double submitted = 0;            // just after it was told; 0: never
         double returned = 0;
     };
 
@@ -28,6 +29,7 @@ class TimedLibusbBus : public LibusbBus {
         Call call{setup, {data.begin(), data.end()}, seconds_now()};
         const UsbResult<int> result =
             LibusbBus::control_transfer(device, setup, data, timeout, [&] {
+                call.going = seconds_now();
                 if (going) {
                     going();
                 }
