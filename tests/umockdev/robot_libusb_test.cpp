@@ -97,6 +97,8 @@ class RobotLibusbTest : public QObject {
 // The window on the real libusb, from start-up to closing, as a user would drive it.
 void RobotLibusbTest::session_on_the_emulated_arm() {
     UmockdevBus bus(hub_and_arm());
+    // Its movements are timed at the arm, whatever else the machine runs.
+    bus.answer_in_real_time();
     LibusbBus usb;
     EventPacer pacer;
     ScriptedDialogs dialogs;

@@ -33,7 +33,8 @@ struct DeviceRequest {
 // How much shorter than asked a movement may reach the emulated arm. A movement's stop goes the
 // time asked after its start went, but a request's way to this arm grows with how long it was left
 // alone (about 3 ms a second, more on a loaded machine), so that the start after a pause reaches
-// it later than the stop after a step.
+// it later than the stop after a step; where its thread may not answer in real time, a loaded
+// machine may also keep it from the start for a while.
 inline constexpr double shorter_at_the_arm = 0.01;
 
 enum class Fault {
