@@ -261,9 +261,11 @@ void CommandLineTest::run_sends_the_program() {
     QCOMPARE(outcome.code, code);
     const std::vector<Sent> sent = real_libusb ? bus_commands(bus) : json_commands(outcome.out);
     QCOMPARE(hex_of(sent), bytes);
+    // The run's own times are rounded to the millisecond, so that a gap may read one less.
+    const double shorter = real_libusb ? shorter_at_the_arm : 0.0015;
     for (qsizetype i = 0; i < gaps.size(); ++i) {
         const double gap = sent[static_cast<std::size_t>(i) + 1].time - sent[i].time;
-        QVERIFY2(gap >= gaps[i] - (real_libusb ? shorter_at_the_arm : 0.001) && gap < gaps[i] + 0.1,
+        QVERIFY2(gap >= gaps[i] - shorter && gap < gaps[i] + 0.1,
                  qPrintable(QStringLiteral("gap %1 is %2 s").arg(i).arg(gap)));
     }
     if (code == 3) {
