@@ -1,5 +1,6 @@
 #include "arm_link.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <utility>
@@ -42,13 +43,21 @@ ArmLink::ArmLink(UsbBus& usb, ArmReports& reports, RetryWait& retry_wait, ArmLig
 UsbResult<int> ArmLink::transfer(ArmCommand command) {
     std::array<std::uint8_t, command_length> bytes{command.motor, command.base, command.light};
     std::optional<double> going_at;
+    std::optional<double> submitted_at;
     retry_wait.end_exact();
     const UsbResult<int> result =
         arm ? usb.control_transfer(*arm, command_setup, bytes, transfer_timeout,
-                                   [&] { going_at = retry_wait.now(); })
+                                   [&](TransferStep step) {
+                                       (step == TransferStep::going ? going_at : submitted_at) =
+                                           retry_wait.now();
+                                   })
             : UsbResult<int>(UsbError::no_device);
     if (taken(result)) {
-        sent_at = going_at.value_or(retry_wait.now());
+        const double now = retry_wait.now();
+        // A submission slower than usual may have handed the request on late, when the thread
+        // was kept from the processor or the bus was slow to take it: the command then counts as
+        // gone no sooner than a usual submission before it was done.
+        sent_at = std::max(going_at.value_or(now), submitted_at.value_or(now) - usual_submission);
         ++commands_taken;
         stop_not_taken = false;
         if (command_sent) {

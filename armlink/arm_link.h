@@ -43,11 +43,15 @@ class ArmLink {
     bool send_stop(ArmCommand stop);
 
     // When the last command the arm took went out: the clock read just before its request was
-    // handed to the bus. A movement timed from its start's moment ends with a stop that goes out
-    // from the same point of its own transfer, never sooner than asked, so that the arm sees the
-    // time asked and beyond it only the wake and what one transfer's way to the arm differs from
-    // the other's; the answers, which come back after the arm has acted, count for nothing.
+    // handed to the bus, or a usual submission before the bus had taken it, whichever is later.
+    // A movement timed from its start's moment ends with a stop that goes out from the same point
+    // of its own transfer, never sooner than asked, so that the arm sees the time asked and
+    // beyond it only the wake and what one transfer's way to the arm differs from the other's;
+    // the answers, which come back after the arm has acted, count for nothing.
     double last_sent_at() const { return sent_at; }
+
+    // How long handing a request on to the bus takes at most as a rule, in seconds.
+    static constexpr double usual_submission = 0.0005;
 
     // Calls `observer` right after each transfer that moved a command's three bytes, so that a
     // listener learns what the arm was told and when.

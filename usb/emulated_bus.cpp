@@ -313,13 +313,16 @@ UsbResult<void> EmulatedBus::reset(DeviceHandle device) {
 UsbResult<int> EmulatedBus::control_transfer(DeviceHandle device, ControlSetup setup,
                                              std::span<std::uint8_t> data,
                                              std::chrono::milliseconds timeout,
-                                             const std::function<void()>& going) {
+                                             const std::function<void(TransferStep)>& told) {
     const bool reached = device_of(device).ok();
-    if (reached && going) {
-        going();
+    if (reached && told) {
+        told(TransferStep::going);
     }
     // Stamped when the device has the request, which a test's clock may set later than `going`.
     Transfer transfer{device, setup, {data.begin(), data.end()}, timeout, 0, clock()};
+    if (reached && told) {
+        told(TransferStep::submitted);
+    }
     if (!reached) {
         // Injected failures are kept for transfers that reach a device.
         transfer.result = error_code(UsbError::no_device);

@@ -82,7 +82,7 @@ class EmulatedBus : public UsbBus {
     using UsbBus::control_transfer;
     UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
                                     std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
-                                    const std::function<void()>& going) override;
+                                    const std::function<void(TransferStep)>& told) override;
 
   private:
     // A device on the bus; `id` tells a re-plugged device from the one that went away.

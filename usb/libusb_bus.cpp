@@ -499,7 +499,7 @@ UsbResult<void> LibusbBus::reset(DeviceHandle device) {
 UsbResult<int> LibusbBus::control_transfer(DeviceHandle device, ControlSetup setup,
                                            std::span<std::uint8_t> data,
                                            std::chrono::milliseconds timeout,
-                                           const std::function<void()>& going) {
+                                           const std::function<void(TransferStep)>& told) {
     auto* opened = state->find(device);
     if (opened == nullptr) {
         return UsbError::no_device;
@@ -526,11 +526,14 @@ UsbResult<int> LibusbBus::control_transfer(DeviceHandle device, ControlSetup set
         transfer.get(), opened, buffer.data(),
         [](libusb_transfer* done) { *static_cast<int*>(done->user_data) = 1; }, &completed,
         static_cast<unsigned int>(timeout.count()));
-    if (going) {
-        going();
+    if (told) {
+        told(TransferStep::going);
     }
     if (const int submitted = libusb_submit_transfer(transfer.get()); submitted < 0) {
         return error_of(submitted);
+    }
+    if (told) {
+        told(TransferStep::submitted);
     }
     while (completed == 0) {
         const int handled = libusb_handle_events_completed(state->context, &completed);

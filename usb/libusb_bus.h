@@ -58,7 +58,7 @@ class LibusbBus : public UsbBus {
     using UsbBus::control_transfer;
     UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
                                     std::span<std::uint8_t> data, std::chrono::milliseconds timeout,
-                                    const std::function<void()>& going) override;
+                                    const std::function<void(TransferStep)>& told) override;
 
     // How many handles are open now.
     int open_handle_count() const;

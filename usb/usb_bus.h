@@ -24,6 +24,8 @@ struct ControlSetup {
 
 // Devices are listed in bus number, then address order. A handle works from the open that gave
 // it until its close; after that, and for a device that is gone, routines fail with no_device.
+enum class TransferStep { going, submitted };
+
 class UsbBus {
   public:
     virtual ~UsbBus() = default;
@@ -65,13 +67,14 @@ class UsbBus {
     virtual UsbResult<void> claim_interface(DeviceHandle device, int interface_number) = 0;
     virtual UsbResult<void> release_interface(DeviceHandle device, int interface_number) = 0;
     virtual UsbResult<void> reset(DeviceHandle device) = 0;
-    // How many bytes of `data` the data stage moved. `going` is called once, just before the
-    // request is handed on to a device that is there: the one moment of a transfer that this end
-    // knows for every transfer alike, as its way to the device is not told.
+    // How many bytes of `data` the data stage moved. For a device that is there, `told` hears
+    // `going` just before the request is handed on, and `submitted` once it has been: the moments
+    // of a transfer that this end knows for every transfer alike, as its way to the device is not
+    // told.
     virtual UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
                                             std::span<std::uint8_t> data,
                                             std::chrono::milliseconds timeout,
-                                            const std::function<void()>& going) = 0;
+                                            const std::function<void(TransferStep)>& told) = 0;
     UsbResult<int> control_transfer(DeviceHandle device, ControlSetup setup,
                                     std::span<std::uint8_t> data,
                                     std::chrono::milliseconds timeout) {

@@ -268,8 +268,8 @@ class UsbBusContractTest : public QObject {
     void transfer_faults_give_their_line_once();
     void unplugged_arm_fails_cleanly_and_plugs_in_again_data();
     void unplugged_arm_fails_cleanly_and_plugs_in_again();
-    void going_is_told_once_before_the_device_has_it_data();
-    void going_is_told_once_before_the_device_has_it();
+    void going_and_submitted_are_told_once_data();
+    void going_and_submitted_are_told_once();
 };
 
 void UsbBusContractTest::open_nth_counts_openable_devices_in_bus_order_data() {
@@ -679,10 +679,10 @@ void UsbBusContractTest::unplugged_arm_fails_cleanly_and_plugs_in_again() {
     QCOMPARE(reports.error, QString());
 }
 
-void UsbBusContractTest::going_is_told_once_before_the_device_has_it_data() {
+void UsbBusContractTest::going_and_submitted_are_told_once_data() {
     QTest::addColumn<BusKind>("kind");
     QTest::addColumn<QString>("what");
-    QTest::addColumn<int>("told");  // how often `going` is called
+    QTest::addColumn<int>("told");  // 1: `going` and `submitted` are told; 0: neither
     add_rows("taken", QString("taken"), 1);
     add_rows("timed out", QString("timed out"), 1);
     add_rows("closed handle", QString("closed handle"), 0);
@@ -690,8 +690,8 @@ void UsbBusContractTest::going_is_told_once_before_the_device_has_it_data() {
 
 // A movement is timed from the moment its start's request goes, and its stop is sent as long after
 // from the same moment of its own: that moment comes once for a request to a device that is
-// there, before the device has it.
-void UsbBusContractTest::going_is_told_once_before_the_device_has_it() {
+// there, before the device has it, and its submission's end after.
+void UsbBusContractTest::going_and_submitted_are_told_once() {
     QFETCH(BusKind, kind);
     QFETCH(QString, what);
     QFETCH(int, told);
@@ -705,20 +705,23 @@ void UsbBusContractTest::going_is_told_once_before_the_device_has_it() {
     } else if (what == QStringLiteral("closed handle")) {
         QVERIFY(bus->usb().close(*arm).ok());
     }
-    int calls = 0;
+    std::vector<TransferStep> steps;
     QElapsedTimer clock;
     clock.start();
     qint64 told_at = -1;
     const qsizetype requests_before = bus->requests().size();
     qsizetype requests_when_told = -1;
-    const auto result = bus->usb().control_transfer(*arm, command_setup, command_bytes,
-                                                    ArmLink::transfer_timeout, [&] {
-                                                        ++calls;
-                                                        told_at = clock.elapsed();
-                                                        requests_when_told = bus->requests().size();
-                                                    });
+    const auto result = bus->usb().control_transfer(
+        *arm, command_setup, command_bytes, ArmLink::transfer_timeout, [&](TransferStep step) {
+            steps.push_back(step);
+            told_at = clock.elapsed();
+            if (step == TransferStep::going) {
+                requests_when_told = bus->requests().size();
+            }
+        });
     const qint64 returned_at = clock.elapsed();
-    QCOMPARE(calls, told);
+    const std::vector<TransferStep> both{TransferStep::going, TransferStep::submitted};
+    QCOMPARE(steps, told == 1 ? both : std::vector<TransferStep>{});
     if (told == 1) {
         QCOMPARE(requests_when_told, requests_before);
     }
@@ -726,7 +729,7 @@ void UsbBusContractTest::going_is_told_once_before_the_device_has_it() {
         QCOMPARE(bus->requests().size(), requests_before + 1);
     }
     if (kind == BusKind::libusb && what == QStringLiteral("timed out")) {
-        // Told as the request went, not when the answer's 20 ms had run out.
+        // Told as the request was submitted, not when the answer's 20 ms had run out.
         QVERIFY2(returned_at - told_at >= 19, qPrintable(QString::number(returned_at - told_at)));
     }
     QCOMPARE(result.ok(), what == QStringLiteral("taken"));
