@@ -1,7 +1,6 @@
 // The timing thread's priority asked of RealtimeKit, where the thread may not raise it itself: a
 // stand-in service with RealtimeKit's interface on a private bus that the program takes for the
 // system bus.
-#include <linux/capability.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 
 #include "motion/timing_priority.h"
 #include "support/emulation.h"
+#include "support/thread_capabilities.h"
 
 using namespace quillmar;
 
@@ -52,24 +52,11 @@ class StandInRealtimeKit : public QObject, protected QDBusContext {
     }
 };
 
-// The thread gives up raising its own priority: root's power to, and any allowance of the limit.
+// Whether the thread may not raise its own priority, once the limit allows nothing.
 bool may_not_raise_itself() {
     const rlimit none{0, 0};
-    if (setrlimit(RLIMIT_NICE, &none) != 0) {
-        return false;
-    }
-    if (geteuid() == 0) {
-        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-        __user_cap_data_struct caps[2]{};
-        if (syscall(SYS_capget, &header, caps) != 0) {
-            return false;
-        }
-        caps[CAP_SYS_NICE / 32].effective &= ~(1u << (CAP_SYS_NICE % 32));
-        if (syscall(SYS_capset, &header, caps) != 0) {
-            return false;
-        }
-    }
-    return setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -1) != 0;
+    return setrlimit(RLIMIT_NICE, &none) == 0 &&
+           setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -1) != 0;
 }
 
 }  // namespace
@@ -152,6 +139,8 @@ void TimingPriorityTest::asked_of_realtimekit() {
     TimingPriority result{};
     std::thread timing([&] {
         thread = static_cast<quint64>(syscall(SYS_gettid));
+        // Root's power to raise it is given up too.
+        const quillmar::testing::WithoutCapabilities seated{CAP_SYS_NICE};
         alone = may_not_raise_itself();
         if (alone) {
             result = raise_timing_priority();

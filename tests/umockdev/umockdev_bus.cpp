@@ -24,6 +24,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include "support/thread_capabilities.h"
+
 namespace quillmar::testing {
 
 namespace {
@@ -125,34 +127,6 @@ std::vector<std::uint8_t> string_descriptor(const std::string& text) {
     return out;
 }
 
-// Root may open any file; a seated user may not open a node closed to it. Taking the override
-// out of this thread's effective set lets root meet the node's permissions too.
-class PermissionOverride {
-  public:
-    PermissionOverride() {
-        if (geteuid() != 0 || syscall(SYS_capget, &header, saved) != 0) {
-            return;
-        }
-        __user_cap_data_struct reduced[2] = {saved[0], saved[1]};
-        for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {
-            reduced[cap / 32].effective &= ~(1u << (cap % 32));
-        }
-        dropped = syscall(SYS_capset, &header, reduced) == 0;
-    }
-    ~PermissionOverride() {
-        if (dropped) {
-            syscall(SYS_capset, &header, saved);
-        }
-    }
-    PermissionOverride(const PermissionOverride&) = delete;
-    PermissionOverride& operator=(const PermissionOverride&) = delete;
-
-  private:
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct saved[2]{};
-    bool dropped = false;
-};
-
 // A submitted control transfer and the client's memory it lives in, until it is reaped.
 struct Urb {
     UMockdevIoctlData* urb = nullptr;
@@ -197,7 +171,9 @@ struct EmulatedDevice {
 
 struct UmockdevBus::Impl {
     UMockdevTestbed* testbed = nullptr;
-    PermissionOverride permissions;
+    // Root may open any file; a seated user may not open a node closed to it. Taking the override
+    // out of this thread's effective set lets root meet the node's permissions too.
+    WithoutCapabilities permissions{CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH};
     mutable std::mutex mutex;
     std::vector<std::unique_ptr<EmulatedDevice>> devices;
     std::vector<DeviceRequest> log;
